@@ -1,0 +1,31 @@
+// The moments of an operation where a person is involved. The window implements them with
+// message boxes and the status bar, the terminal tool on stderr/stdin, tests with a script.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class StatusColour { Running, Success, Failure };
+enum class MessageIcon { Information, Warning, Error, Question };
+
+struct FileRequest {
+  std::string title;
+  std::string filter;        // e.g. "Config File (*.cfg)|*.cfg"
+  std::string defaultExt;    // without the dot
+  std::string folder;        // proposed folder, ends with '/'
+  std::string fileName;      // proposed name
+};
+
+class Operator {
+ public:
+  virtual ~Operator() = default;
+  virtual void showStatus(StatusColour colour, const std::string& text) = 0;
+  // text uses '\r' as a line break, as the message table does.
+  virtual void message(MessageIcon icon, const std::string& caption, const std::string& text) = 0;
+  virtual bool ask(const std::string& caption, const std::string& text) = 0;  // Yes / No
+  virtual std::optional<std::string> chooseOpenFile(const FileRequest& request) = 0;
+  virtual std::optional<std::string> chooseSaveFile(const FileRequest& request) = 0;
+  virtual void memoLine(const std::string& line) = 0;
+  virtual void pump() = 0;  // let the window repaint and take clicks
+};

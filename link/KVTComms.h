@@ -1,0 +1,102 @@
+// TComKVT: the one link object. Frames with CRC-16, reply classification, the connect
+// handshake and the detector's command set. Every operation returns a one-byte result code.
+#pragma once
+
+#include "link/ByteStream.h"
+#include "model/Records.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+using TDateTime = std::chrono::system_clock::time_point;
+
+// Link result codes.
+constexpr uint8_t LINK_OK = 0x00;
+constexpr uint8_t LINK_NOCONNECT = 0xA0;
+constexpr uint8_t LINK_PORTERROR = 0xA1;
+constexpr uint8_t LINK_NORESPONSE = 0xA2;
+constexpr uint8_t LINK_NAK = 0xB0;
+constexpr uint8_t LINK_ERROR = 0xB1;
+constexpr uint8_t LINK_CRCERROR = 0xB2;
+constexpr uint8_t LINK_BLOCKCRC = 0xC0;
+constexpr uint8_t LINK_OSNOTSUPPORTED = 0xFD;
+constexpr uint8_t LINK_MULTIADAPTER = 0xFE;
+constexpr uint8_t LINK_NOADAPTER = 0xFF;
+
+class TComKVT;
+
+// Trace handler: (Sender, rNow, sLog).
+using TOnKVTEvent = std::function<void(TComKVT* Sender, TDateTime rNow, const std::string& sLog)>;
+
+struct RKVTLogRead {
+  TDateTime mSendTime{};
+  std::string mSendLog;
+  TDateTime mRevTime{};
+  std::string mRevLog;
+  bool mOK = false;
+};
+
+class TComKVT {
+ public:
+  // Create: owns a TComm on termios unless a stream is given (tests pass a scripted one).
+  explicit TComKVT(std::unique_ptr<TByteStream> stream = nullptr);
+  ~TComKVT();  // Free
+  TComKVT(const TComKVT&) = delete;
+  TComKVT& operator=(const TComKVT&) = delete;
+
+  void ComOpen(int nPort);  // port errors (ECommError) reach the caller
+  void ComClose();
+
+  uint8_t OpenUSB(float rTimeOut);
+  uint8_t ConnectKVT(float rTimeOut);
+  uint8_t ConnectKVTCheck();
+  uint8_t KillKVT();
+  void CloseUSB(uint8_t nStatus);
+
+  uint8_t ReadUnitCFGData(RKVTUnitCFG& mData, uint16_t nPacket, uint16_t nSize);
+  uint8_t ReadSensorCFGData(RKVTSensorCFG& mData, uint16_t nPacket, uint16_t nSize);
+  uint8_t WriteCFGData(const RComKVTReadBuf& mBuf, uint16_t nAddress, uint16_t nSize);
+  uint8_t WriteCFGTimeData(uint32_t nTime);
+  uint8_t RequireIdenty(RKVTIdenty& mData);
+  uint8_t RequireSensor(RKVTSensor& mData, uint8_t nMode);
+  uint8_t SendHibernate();
+
+  uint8_t LoadLog(RComKVTReadBuf& mBuf, int nReadPacket);
+  uint8_t LogReset();
+  uint8_t UpgradeStart();
+  uint8_t UpgradeData(uint8_t nPointer, const RComKVTReadBuf& mBuf);
+  uint8_t UpgradeExecute();
+  uint8_t ResetUnit();
+  uint8_t FactoryReset();
+  uint8_t SensorCalibration(uint8_t nCom);
+  uint8_t ReadEEPROMData(RComKVTReadBuf& mBuf, uint16_t nPacket, uint16_t nStart, uint16_t nMax);
+  uint8_t AVOn(uint8_t nCom);
+
+  bool Enabled() const;
+  TByteStream& Stream() { return *RSCom; }
+
+  // Called during long waits (the handshake) so a window can repaint.
+  std::function<void()> IdleHook;
+
+  TOnKVTEvent FOnKVTEvent;
+  int FDefPort = 0;
+  RComKVTReadBuf FReadBuf{};
+  RComKVTReadBuf FSendBuf{};
+  TDateTime FSendTime{};
+  std::string FSendLog;
+  TDateTime FRevTime{};
+  std::string FRevLog;
+
+  // Primitives (public so tests can exercise them directly).
+  uint8_t SendCommand(uint8_t nLog, uint8_t nCom, int nRevSize, float rTimeOut);
+  uint8_t SendPacket(uint8_t nLog, uint8_t nCom, const uint8_t* aData, int nCount, int nRevSize, float rTimeOut);
+  uint8_t SendReceive(uint8_t nLog, int nRevSize, float rTimeOut);
+  void GetLogRead(RKVTLogRead& mLog) const;
+  void Delay(float rMSec);
+
+ private:
+  std::unique_ptr<TByteStream> RSCom;
+};

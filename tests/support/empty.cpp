@@ -1,0 +1,1 @@
+// keeps the test support library non-empty before it has helpers
