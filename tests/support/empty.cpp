@@ -1,1 +1,0 @@
-// keeps the test support library non-empty before it has helpers
