@@ -21,3 +21,9 @@ class TByteStream {
   // This is what keeps reply collection from spinning.
   virtual bool WaitReadable(long timeoutUs) = 0;
 };
+
+#include <memory>
+
+// The real serial port (TComm on termios), set up as the link wants it: reads complete within
+// 10 ms, a 128-byte receive queue. Defined with TComm.
+std::unique_ptr<TByteStream> MakeSerialPort();
