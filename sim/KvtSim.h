@@ -1,0 +1,245 @@
+// kvt-sim: a simulated detector behind a pseudo-terminal. It answers the detector's frames
+// the way a unit does, so the link, the terminal tool and the window can be run and tested
+// without hardware, and it injects the faults a real adapter and detector show.
+//
+// In-process use:
+//   KvtSim sim(opts);            // or KvtSim::parseArgs(args, opts, err) first
+//   sim.start();                 // opens the pseudo-terminal, starts the serving thread
+//   open(sim.devicePath()) ...   // talk to it like a serial port
+//   sim.stop();                  // also done by the destructor
+// Every accessor is thread-safe.
+#pragma once
+
+#include "model/Records.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class KvtSim {
+ public:
+  // Fault targets beyond the command bytes 0x00..0xFF: the frames without a command byte.
+  static constexpr int kTargetHeader = 0x100;  // window header after 0x70
+  static constexpr int kTargetData = 0x101;    // window data after 0x91
+  static constexpr int kTargetTime = 0x102;    // life value after 0x71
+  static constexpr int kTargetPacket = 0x103;  // firmware packet after 0x91/0x93 in an upgrade
+
+  enum class FaultKind { Nak, Error, Silent };
+  struct Fault {
+    int target = 0;           // command byte or kTarget*
+    FaultKind kind = FaultKind::Nak;
+    int count = 0;            // how many times it applies; 0 = every time
+  };
+
+  struct Event {              // one event-log entry as the tool reads it
+    uint32_t start = 0;
+    uint16_t duration = 0;    // bit 15 = bump test
+    uint8_t flags = 0;        // bit 2 low, bit 3 high alarm
+    int16_t reading = 0;      // tenths; 0x7FFF over range
+  };
+
+  struct Options {
+    // Identity and configuration.
+    RKVTCFG config{};         // the default configuration with its own CRCs filled
+    uint8_t pid = 0;          // product type in the identity
+    int identitySensor = -1;  // -1: the identity reports the configured sensor type
+    int corruptUnitCrc = 0;   // unit block reads delivered with a wrong own CRC: -1 always, N first N
+    int corruptSensorCrc = 0; // the same for the sensor block
+
+    // Packet sizes the host expects; the host announces none of them for these reads.
+    int blockPacketSize = 32;    // 0x81 after 0x5F / 0x50
+    int logPacketSize = 32;      // 0x81 after 0x60
+    int fwPacketSize = 128;      // firmware packet frame: this many bytes + CRC
+    int fwPacketCount = 128;     // packets in one image
+
+    // Event log: entries, FF FF FF FF ... after the last.
+    std::vector<Event> events = defaultEvents();
+    int logSizeOverride = -1;    // >= 0: report this log size to 0xA1 instead of the real one
+
+    // EEPROM image; empty = built at read time (serial, time step, logged values).
+    std::vector<uint8_t> eeprom;
+    int eepromSize = 1024;
+    uint16_t eepromTimeStep = 60;
+
+    // Live readings. Gas: raw value centre + amplitude * sin(2 pi t / period), in units of
+    // 10^-gasDecimals of the sensor unit.
+    int gasCenter = 50;
+    int gasAmplitude = 30;
+    int gasPeriodMs = 20000;
+    int gasDecimals = 1;
+    bool overRange = false;      // report 0x7FFF ("OL")
+    uint8_t historyBits = 0;     // extra history bits 2..6 ORed into the gas reading
+    uint8_t alarmBits = 0;       // extra alarm bits ORed into the gas reading
+    int tempValue = 245, tempDecimals = 1, tempAdc = 1750;
+    int batteryValue = 395, batteryDecimals = 2, batteryAdc = 2048;
+
+    // Calibration: after an acknowledged 0x41/0x42 bit 7 stays set this long.
+    int calTimeMs = 3000;
+    bool calFail = false;        // the calibration ends with bit 3 set
+
+    // Power down / hibernate: wake by wake(), SIGUSR1 to kvt-sim, or after this time (0 never).
+    int wakeAfterMs = 0;
+
+    // Fault injection.
+    bool echoHandshake = false;  // echo every connect frame received while not connected
+    bool echoCheck = false;      // echo connect frames received while connected too
+    int ignoreConnects = 0;      // connect frames ignored before answering, per handshake
+    std::vector<Fault> faults;
+    uint8_t errorStatus = 0xBF;  // status byte of an error reply
+    int corruptCrcEvery = 0;     // every Nth reply goes out with a wrong CRC (0 off)
+    int splitBytes = 0;          // send replies in pieces of this many bytes (0 whole)
+    int splitGapUs = 500;        // gap between pieces
+    bool wireTime = false;       // pace sent bytes at 115200 8N1 (86.8 us a byte)
+    int replyDelayMs = 0;        // wait before every reply
+    int idleGapMs = 10;          // an unfinished frame older than this is resynchronised
+
+    // Frame log.
+    std::string logFile;         // every frame received and sent, one line each
+    size_t frameLogLimit = 100000;
+    std::string linkPath;        // also make a symbolic link to the terminal here
+
+    Options();
+    static std::vector<Event> defaultEvents();
+  };
+
+  struct Frame {
+    bool received = false;       // true: from the host; false: sent by the simulator
+    std::vector<uint8_t> bytes;
+    std::chrono::steady_clock::time_point time;
+    std::string what;            // "5F", "header", "data", "time", "packet", "junk"; "ACK", "NAK", ...
+  };
+
+  enum class State { Silent, Connected, Off, Hibernating };
+
+  explicit KvtSim(Options opts = Options());
+  ~KvtSim();
+  KvtSim(const KvtSim&) = delete;
+  KvtSim& operator=(const KvtSim&) = delete;
+
+  // Opens the pseudo-terminal and starts serving. Throws std::runtime_error when the
+  // terminal cannot be made or a file option cannot be read.
+  void start();
+  void stop();
+  std::string devicePath() const;   // slave side, e.g. /dev/pts/5
+
+  std::vector<Frame> received() const;
+  std::vector<Frame> sent() const;
+  void clearFrames();
+
+  RKVTCFG config() const;           // as stored, own CRCs valid
+  void setConfig(const RKVTCFG& cfg);  // the CRCs are filled in
+  RKVTIdenty identity() const;
+  std::vector<Event> events() const;
+  void setEvents(const std::vector<Event>& events);
+  std::vector<uint8_t> eepromImage() const;  // what an EEPROM read delivers
+
+  State state() const;
+  void wake();                      // ends power down / hibernation: back to waiting for a connect
+  bool calibrating() const;
+  std::vector<uint8_t> firmwareImage() const;  // bytes received in the last upgrade
+  int firmwareRuns() const;         // upgrades executed with a good image
+  uint8_t lastOutput() const;       // last output test command (0x30..0x34), 0 none
+
+  // Changes options while running (faults, readings, timings); applied from the next frame.
+  void modifyOptions(const std::function<void(Options&)>& change);
+
+  // Command line: parses args (without the program name) into opts. False with error set
+  // on a bad option; "--help" sets help.
+  static bool parseArgs(const std::vector<std::string>& args, Options& opts, std::string& error,
+                        bool* help = nullptr);
+  static std::string helpText();
+  // Loads a configuration from a .bin (128-byte image) or .cfg file (versions 7 and 8).
+  static bool loadConfigFile(const std::string& path, RKVTCFG& cfg, std::string& error);
+  // Loads event-log entries from a binary file of 9-byte entries (stops at FF FF FF FF).
+  static bool loadEventFile(const std::string& path, std::vector<Event>& events, std::string& error);
+  static void fillCRCs(RKVTCFG& cfg);
+
+ private:
+  enum class Expect { Command, Header, WindowData, LifeValue, FwPacket };
+  enum class Source { None, Unit, Sensor, Log, Eeprom };
+
+  void run();
+  void processInput(std::chrono::steady_clock::time_point now);
+  void handleFrame(const std::vector<uint8_t>& frame, Expect kind);
+  void handleCommand(uint8_t cmd);
+  void handlePayload(const std::vector<uint8_t>& payload, Expect kind);
+  bool applyFault(int target);
+  void reply(std::vector<uint8_t> data, const char* what);   // appends the CRC
+  void replyStatus(uint8_t status);
+  void ack() { replyStatus(0xB5); }
+  void nak() { replyStatus(0xB6); }
+  void errorReply() { replyStatus(opts_.errorStatus); }
+  void queueRaw(std::vector<uint8_t> bytes, const char* what);
+  void flushOutput(std::unique_lock<std::mutex>& lock);
+  void logFrame(bool rx, const std::vector<uint8_t>& bytes, const std::string& what);
+  void storeConfig();
+  void finishCalibration(std::chrono::steady_clock::time_point now);
+  std::vector<uint8_t> logBytes() const;
+  std::vector<uint8_t> buildEeprom() const;
+  std::vector<uint8_t> readingRecord(int mode, std::chrono::steady_clock::time_point now);
+  bool sleepUntil(std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point t);
+  int expectedLength() const;
+  RKVTIdenty makeIdentity() const;
+
+  mutable std::mutex mu_;
+  std::condition_variable cv_;
+  Options opts_;
+  RKVTCFG cfg_{};
+  RKVTCFG factoryCfg_{};
+  std::thread thread_;
+  bool running_ = false;
+  bool stopFlag_ = false;
+  int master_ = -1;
+  int slave_ = -1;
+  int wakePipe_[2] = {-1, -1};
+  int notify_ = -1;
+  std::string path_;
+  FILE* logOut_ = nullptr;
+  std::chrono::steady_clock::time_point startTime_;
+
+  // Protocol state.
+  State state_ = State::Silent;
+  std::chrono::steady_clock::time_point offSince_;
+  int connectsSeen_ = 0;
+  Expect expect_ = Expect::Command;
+  std::vector<uint8_t> in_;
+  std::vector<uint8_t> junk_;  // bytes dropped while resynchronising, logged as one frame
+  std::chrono::steady_clock::time_point lastByte_;
+  Source source_ = Source::None;
+  std::vector<uint8_t> readData_;
+  size_t readPos_ = 0;
+  int readPacket_ = 32;
+  bool windowSet_ = false;
+  int windowSize_ = 0;
+  int windowAddr_ = 0;
+  bool sensorSelected_ = false;
+  bool upgrading_ = false;
+  std::vector<uint8_t> fwImage_;
+  std::vector<bool> fwGot_;
+  int fwSlot_ = -1;
+  int fwNext_ = 0;
+  int fwRuns_ = 0;
+  bool calRunning_ = false;
+  bool calFailedBit_ = false;
+  std::chrono::steady_clock::time_point calEnd_;
+  bool bumpFailedBit_ = false;
+  int peak_ = 0;
+  bool peakValid_ = false;
+  uint8_t lastOutput_ = 0;
+  std::vector<int> faultUsed_;
+  int unitCorruptLeft_ = 0, sensorCorruptLeft_ = 0;
+  long repliesSent_ = 0;
+
+  struct Pending {
+    std::vector<uint8_t> bytes;
+    std::string what;
+  };
+  std::vector<Pending> out_;
+  std::deque<Frame> rxLog_, txLog_;
+};

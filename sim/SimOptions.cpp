@@ -1,0 +1,526 @@
+// Command line of kvt-sim, kept in the library so tests build Options from an argv too.
+#include "sim/KvtSim.h"
+
+#include "model/Checksum.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace {
+
+bool parseInt(const std::string& s, long long lo, long long hi, long long& out) {
+  if (s.empty()) return false;
+  size_t i = 0;
+  bool neg = false;
+  if (s[0] == '-' || s[0] == '+') {
+    neg = s[0] == '-';
+    i = 1;
+  }
+  int base = 10;
+  if (s.size() > i + 2 && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= s.size()) return false;
+  long long v = 0;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    int d;
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    else return false;
+    v = v * base + d;
+    if (v > (1LL << 40)) return false;
+  }
+  if (neg) v = -v;
+  if (v < lo || v > hi) return false;
+  out = v;
+  return true;
+}
+
+std::vector<std::string> splitList(const std::string& s, char sep) {
+  std::vector<std::string> parts;
+  std::string cur;
+  for (char c : s) {
+    if (c == sep) {
+      parts.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  parts.push_back(cur);
+  return parts;
+}
+
+bool readFile(const std::string& path, std::vector<uint8_t>& out, std::string& error) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) {
+    error = "cannot open " + path;
+    return false;
+  }
+  out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  if (f.bad()) {
+    error = "cannot read " + path;
+    return false;
+  }
+  return true;
+}
+
+template <typename T>
+T le(const uint8_t* p) {
+  T v{};
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+}  // namespace
+
+bool KvtSim::loadConfigFile(const std::string& path, RKVTCFG& cfg, std::string& error) {
+  std::vector<uint8_t> b;
+  if (!readFile(path, b, error)) return false;
+  if (b.size() == sizeof(RKVTCFG)) {  // a raw image
+    std::memcpy(&cfg, b.data(), sizeof cfg);
+    fillCRCs(cfg);
+    return true;
+  }
+  if (b.size() < 24) {
+    error = path + ": neither a 128-byte image nor a configuration file";
+    return false;
+  }
+  const int32_t version = le<int32_t>(b.data());
+  const uint8_t* d = b.data() + 24;
+  const size_t body = b.size() - 24;
+  if (version == 8 && body >= 128) {
+    std::memcpy(&cfg, d, sizeof cfg);
+  } else if (version == 7 && body >= 116) {
+    SetDefaultCFG(cfg);
+    RKVTUnitCFG& u = cfg.mUnit;
+    RKVTSensorCFG& s = cfg.mSensor;
+    u.mUnitFlag = d[0];
+    std::memcpy(u.mUserID, d + 1, 6);
+    u.mTestInterval = d[8];
+    u.mAllowSuspend = d[9];
+    std::memcpy(u.mSerial, d + 10, 10);
+    u.mBatLimit[0] = le<uint16_t>(d + 22);
+    u.mBatLimit[1] = le<uint16_t>(d + 24);
+    u.mBatLimitStartUp = le<uint16_t>(d + 26);
+    u.mBatLimitCritical = le<uint16_t>(d + 28);
+    u.mHWVersion = d[30];
+    u.mFWVersion = d[31];
+    u.mLifeRemaining = le<uint32_t>(d + 32);
+    u.mAlarmTime = le<uint32_t>(d + 36);
+    u.mTestTime = le<uint32_t>(d + 40);
+    u.mAlarmCount = le<uint16_t>(d + 44);
+    u.mTestCount = le<uint16_t>(d + 46);
+    u.mPEventLog = d[48];
+    s.mAlarmHigh = le<uint16_t>(d + 52);
+    s.mAlarmLow = le<uint16_t>(d + 54);
+    s.mCalInterval = le<uint32_t>(d + 56);
+    s.mBumpInterval = le<uint16_t>(d + 60);
+    s.mSensorType = d[64];
+    s.mDeadZone = le<uint16_t>(d + 66);
+    s.mSpanGas = le<uint16_t>(d + 68);
+    s.mSensorMax = le<uint16_t>(d + 70);
+    s.mSensorBase = le<uint16_t>(d + 72);
+    for (int i = 0; i < 3; ++i) s.mTempCompSpan[i] = le<int32_t>(d + 76 + 4 * i);
+    s.mZero = le<uint16_t>(d + 88);
+    s.mSpan = le<uint16_t>(d + 90);
+    s.mTau = le<uint16_t>(d + 92);
+    s.mLastCal = le<uint32_t>(d + 96);
+    s.mPeakTimer = le<uint32_t>(d + 100);
+    s.mMinSpan = le<uint16_t>(d + 104);
+    s.mLastBump = le<uint32_t>(d + 108);
+  } else {
+    error = path + ": configuration file version " + std::to_string(version) +
+            " not supported here (7 and 8, or a 128-byte image)";
+    return false;
+  }
+  fillCRCs(cfg);
+  return true;
+}
+
+bool KvtSim::loadEventFile(const std::string& path, std::vector<Event>& events, std::string& error) {
+  std::vector<uint8_t> b;
+  if (!readFile(path, b, error)) return false;
+  events.clear();
+  for (size_t off = 0; off + sizeof(RKVTEvent) <= b.size(); off += sizeof(RKVTEvent)) {
+    const uint8_t* p = b.data() + off;
+    const uint32_t start = le<uint32_t>(p);
+    if (start == 0xFFFFFFFF) break;
+    events.push_back({start, le<uint16_t>(p + 4), p[6], le<int16_t>(p + 7)});
+  }
+  return true;
+}
+
+std::string KvtSim::helpText() {
+  return R"(Usage: kvt-sim [options]
+
+A simulated detector behind a pseudo-terminal. The first line printed is the terminal's device
+path (for example /dev/pts/5); point the tool at it (BEAMDOCK_PORT=/dev/pts/5). It serves until
+SIGINT or SIGTERM; SIGUSR1 wakes it from power down or hibernation.
+
+Frames are delimited by what the protocol implies: a command frame is its byte plus a CRC
+(3 bytes); the frames without a command byte are expected only right after the command that
+announces them: 6 bytes after 0x70 (window header) and after 0x71 (life value), the header's
+size + 2 after 0x91, and the firmware packet size + 2 after 0x91/0x93 during an upgrade.
+A frame whose CRC fails is resynchronised by dropping one byte at a time; an unfinished frame
+idle for --idle-gap-ms is dropped. A damaged payload frame is answered with NAK.
+
+Numbers are decimal or 0x hexadecimal.
+
+Identity and configuration:
+  --config FILE            load the configuration: a 128-byte image (.bin) or a .cfg file of
+                           version 7 or 8; the own CRCs are always filled in
+  --serial TEXT            serial number (up to 10 characters, padded with '0')
+  --user-id TEXT           user ID (up to 6 characters, padded with blanks)
+  --allow-suspend          mAllowSuspend = 0x80 (hibernation allowed; default 0xFF refuses it)
+  --sensor-type N          mSensorType of the sensor block (default 1)
+  --fw-version N           mFWVersion (firmware version x 10; identity mSW)
+  --hw-version N           mHWVersion (identity mHW)
+  --life SECONDS           mLifeRemaining (identity mLife)
+  --alarm-high N           mAlarmHigh in tenths
+  --alarm-low N            mAlarmLow in tenths
+  --pid N                  product type in the identity (default 0)
+  --id-sensor N            sensor code in the identity, instead of mSensorType
+  --corrupt-unit-crc[=N]   deliver the unit block with a wrong own CRC (N: the first N reads
+                           only; without N: every read)
+  --corrupt-sensor-crc[=N] the same for the sensor block
+
+Packet sizes (the host announces none of these; they must match its settings):
+  --block-packet N         data bytes of a 0x81 reply after 0x5F/0x50 (default 32)
+  --log-packet N           data bytes of a 0x81 reply after 0x60 (default 32)
+  --fw-packet N            data bytes of one firmware packet frame (default 128)
+  --fw-packets N           packets of one firmware image (default 128)
+  (EEPROM reads use the packet size of the 4-byte header after 0x70.)
+
+Event log (9-byte entries, then 9 bytes FF after the last; 0xA1 reports that length):
+  --no-events              empty log
+  --event START,DURATION,FLAGS,READING
+                           one entry (repeatable; replaces the three default entries)
+  --events N               N generated entries
+  --event-file FILE        entries from a file of 9-byte entries
+  --log-size N             report N to 0xA1 whatever the log holds
+
+EEPROM:
+  --eeprom-file FILE       EEPROM image (default: serial number at 16-25, time step at 30-31,
+                           433 logged values at 128-993, 0xFF elsewhere)
+  --eeprom-size N          EEPROM size in bytes (default 1024; reads beyond give 0xFF)
+  --eeprom-step N          time step at 30-31 (default 60)
+
+Readings (0x20 gas, 0x21 temperature, 0x22 battery):
+  --gas CENTER[,AMPLITUDE[,PERIOD_MS]]
+                           moving gas value, raw (default 50,30,20000)
+  --decimals N             decimals of the gas reading, history bits 0-1 (default 1)
+  --overrange              gas reading 0x7FFF (OL)
+  --history-bits N         history bits 2-6 to report as set
+  --alarm-bits N           alarm bits to report as set (LOW and HIGH also follow the levels)
+  --temperature V[,DEC[,ADC]]  (default 245,1,1750)
+  --battery V[,DEC[,ADC]]      (default 395,2,2048)
+
+Calibration (0x50 then 0x40..0x46):
+  --cal-time-ms N          bit 7 stays set this long after 0x41/0x42 (default 3000)
+  --cal-fail               the calibration ends with bit 3 set
+
+Power down (0x14) and hibernation (0x17, only with mAllowSuspend 0x80; it clears the log):
+the unit then ignores everything until woken by SIGUSR1, or:
+  --wake-after-ms N        wake by itself after N ms (default 0: never)
+
+Fault injection:
+  --echo                   echo every connect frame received while not connected, as an
+                           echoing adapter does (B2 75 80 before B5 B7 C1)
+  --echo-check             also echo connect frames received while connected
+  --ignore-connects N      ignore the first N connect frames of each handshake
+  --nak CMD[:COUNT]        answer CMD with NAK (COUNT times, default always)
+  --error CMD[:COUNT]      answer CMD with the error status
+  --silent CMD[:COUNT]     do not answer CMD
+                           CMD is a command byte (0x5F) or header, data, time, packet
+  --error-status N         status byte of error replies (default 0xBF)
+  --corrupt-crc-every N    every Nth reply goes out with a wrong CRC
+  --split N                send replies in pieces of N bytes
+  --split-gap-us N         gap between pieces (default 500)
+  --wire-time              pace sent bytes at 115200 baud 8N1 (86.8 us a byte; sleeps)
+  --reply-delay-ms N       wait N ms before every reply
+  --idle-gap-ms N          resynchronise an unfinished frame after N ms idle (default 10)
+
+Output:
+  --log FILE               write every frame received and sent to FILE
+  --link PATH              also create a symbolic link PATH to the terminal
+  --help                   this text
+)";
+}
+
+bool KvtSim::parseArgs(const std::vector<std::string>& args, Options& o, std::string& error, bool* help) {
+  if (help) *help = false;
+  bool eventsGiven = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::string value;
+    bool hasValue = false;
+    const size_t eq = name.find('=');
+    if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name = name.substr(0, eq);
+      hasValue = true;
+    }
+    auto need = [&](std::string& v) {
+      if (hasValue) {
+        v = value;
+        return true;
+      }
+      if (i + 1 >= args.size()) {
+        error = name + " needs a value";
+        return false;
+      }
+      v = args[++i];
+      return true;
+    };
+    auto num = [&](long long lo, long long hi, long long& out) {
+      std::string v;
+      if (!need(v)) return false;
+      if (!parseInt(v, lo, hi, out)) {
+        error = name + ": '" + v + "' is not a number from " + std::to_string(lo) + " to " + std::to_string(hi);
+        return false;
+      }
+      return true;
+    };
+    auto intOpt = [&](int& target, long long lo, long long hi) {
+      long long v;
+      if (!num(lo, hi, v)) return false;
+      target = static_cast<int>(v);
+      return true;
+    };
+    auto triple = [&](int& a, int& b, int& c, long long lo, long long hi) {
+      std::string v;
+      if (!need(v)) return false;
+      auto parts = splitList(v, ',');
+      int* dst[3] = {&a, &b, &c};
+      if (parts.size() > 3) {
+        error = name + ": at most three values";
+        return false;
+      }
+      for (size_t k = 0; k < parts.size(); ++k) {
+        long long x;
+        if (!parseInt(parts[k], lo, hi, x)) {
+          error = name + ": bad value '" + parts[k] + "'";
+          return false;
+        }
+        *dst[k] = static_cast<int>(x);
+      }
+      return true;
+    };
+    auto fault = [&](FaultKind kind) {
+      std::string v;
+      if (!need(v)) return false;
+      Fault f;
+      f.kind = kind;
+      std::string target = v;
+      const size_t colon = v.find(':');
+      if (colon != std::string::npos) {
+        target = v.substr(0, colon);
+        long long c;
+        if (!parseInt(v.substr(colon + 1), 1, 1000000, c)) {
+          error = name + ": bad count in '" + v + "'";
+          return false;
+        }
+        f.count = static_cast<int>(c);
+      }
+      long long t;
+      if (target == "header") f.target = kTargetHeader;
+      else if (target == "data") f.target = kTargetData;
+      else if (target == "time") f.target = kTargetTime;
+      else if (target == "packet") f.target = kTargetPacket;
+      else if (parseInt(target, 0, 255, t)) f.target = static_cast<int>(t);
+      else {
+        error = name + ": '" + target + "' is neither a command byte nor header, data, time, packet";
+        return false;
+      }
+      o.faults.push_back(f);
+      return true;
+    };
+    auto text = [&](char* dst, size_t width, char pad) {
+      std::string v;
+      if (!need(v)) return false;
+      if (v.size() > width) {
+        error = name + ": at most " + std::to_string(width) + " characters";
+        return false;
+      }
+      std::memset(dst, pad, width);
+      std::memcpy(dst, v.data(), v.size());
+      return true;
+    };
+    long long v = 0;
+    bool ok = true;
+    RKVTUnitCFG& u = o.config.mUnit;
+    RKVTSensorCFG& s = o.config.mSensor;
+
+    if (name == "--help" || name == "-h") {
+      if (help) *help = true;
+    } else if (name == "--config") {
+      std::string path;
+      ok = need(path) && loadConfigFile(path, o.config, error);
+    } else if (name == "--serial") {
+      ok = text(u.mSerial, sizeof u.mSerial, '0');
+    } else if (name == "--user-id") {
+      ok = text(u.mUserID, sizeof u.mUserID, ' ');
+    } else if (name == "--allow-suspend") {
+      u.mAllowSuspend = 0x80;
+    } else if (name == "--sensor-type") {
+      ok = num(0, 255, v);
+      s.mSensorType = static_cast<uint8_t>(v);
+    } else if (name == "--fw-version") {
+      ok = num(0, 255, v);
+      u.mFWVersion = static_cast<uint8_t>(v);
+    } else if (name == "--hw-version") {
+      ok = num(0, 255, v);
+      u.mHWVersion = static_cast<uint8_t>(v);
+    } else if (name == "--life") {
+      ok = num(0, 0xFFFFFFFFLL, v);
+      u.mLifeRemaining = static_cast<uint32_t>(v);
+    } else if (name == "--alarm-high") {
+      ok = num(0, 65535, v);
+      s.mAlarmHigh = static_cast<uint16_t>(v);
+    } else if (name == "--alarm-low") {
+      ok = num(0, 65535, v);
+      s.mAlarmLow = static_cast<uint16_t>(v);
+    } else if (name == "--pid") {
+      ok = num(0, 255, v);
+      o.pid = static_cast<uint8_t>(v);
+    } else if (name == "--id-sensor") {
+      ok = intOpt(o.identitySensor, 0, 255);
+    } else if (name == "--corrupt-unit-crc" || name == "--corrupt-sensor-crc") {
+      int& target = name == "--corrupt-unit-crc" ? o.corruptUnitCrc : o.corruptSensorCrc;
+      if (hasValue) {
+        ok = parseInt(value, 1, 1000000, v);
+        if (!ok) error = name + ": bad count '" + value + "'";
+        target = static_cast<int>(v);
+      } else {
+        target = -1;
+      }
+    } else if (name == "--block-packet") {
+      ok = intOpt(o.blockPacketSize, 1, 1000);
+    } else if (name == "--log-packet") {
+      ok = intOpt(o.logPacketSize, 1, 1000);
+    } else if (name == "--fw-packet") {
+      ok = intOpt(o.fwPacketSize, 1, 1020);
+    } else if (name == "--fw-packets") {
+      ok = intOpt(o.fwPacketCount, 1, 65536);
+    } else if (name == "--no-events") {
+      o.events.clear();
+      eventsGiven = true;
+    } else if (name == "--event") {
+      std::string val;
+      ok = need(val);
+      auto parts = splitList(val, ',');
+      long long f[4];
+      const long long lo[4] = {0, 0, 0, -32768}, hi[4] = {0xFFFFFFFELL, 65535, 255, 32767};
+      if (ok && parts.size() != 4) {
+        error = "--event needs START,DURATION,FLAGS,READING";
+        ok = false;
+      }
+      for (size_t k = 0; ok && k < 4; ++k) {
+        if (!parseInt(parts[k], lo[k], hi[k], f[k])) {
+          error = "--event: bad value '" + parts[k] + "'";
+          ok = false;
+        }
+      }
+      if (ok) {
+        if (!eventsGiven) o.events.clear();
+        eventsGiven = true;
+        o.events.push_back({static_cast<uint32_t>(f[0]), static_cast<uint16_t>(f[1]), static_cast<uint8_t>(f[2]),
+                            static_cast<int16_t>(f[3])});
+      }
+    } else if (name == "--events") {
+      ok = num(0, 10000, v);
+      o.events.clear();
+      eventsGiven = true;
+      for (long long k = 0; k < v; ++k) {
+        // Newest last; every fourth a bump test, alarms alternating low and high.
+        const bool bump = k % 4 == 3;
+        o.events.push_back({static_cast<uint32_t>(63000000 - 3600 * (k + 1)),
+                            static_cast<uint16_t>(bump ? 0x8000 | 30 : 60 + k), static_cast<uint8_t>(bump ? 0 : (k % 2 ? 0x08 : 0x04)),
+                            static_cast<int16_t>(100 + 10 * (k % 20))});
+      }
+    } else if (name == "--event-file") {
+      std::string path;
+      ok = need(path) && loadEventFile(path, o.events, error);
+      eventsGiven = true;
+    } else if (name == "--log-size") {
+      ok = intOpt(o.logSizeOverride, 0, 0x7FFFFFFF);
+    } else if (name == "--eeprom-file") {
+      std::string path;
+      ok = need(path) && readFile(path, o.eeprom, error);
+    } else if (name == "--eeprom-size") {
+      ok = intOpt(o.eepromSize, 32, 65536);
+    } else if (name == "--eeprom-step") {
+      ok = num(0, 65535, v);
+      o.eepromTimeStep = static_cast<uint16_t>(v);
+    } else if (name == "--gas") {
+      ok = triple(o.gasCenter, o.gasAmplitude, o.gasPeriodMs, -32768, 32767);
+    } else if (name == "--decimals") {
+      ok = intOpt(o.gasDecimals, 0, 3);
+    } else if (name == "--overrange") {
+      o.overRange = true;
+    } else if (name == "--history-bits") {
+      ok = num(0, 255, v);
+      o.historyBits = static_cast<uint8_t>(v);
+    } else if (name == "--alarm-bits") {
+      ok = num(0, 255, v);
+      o.alarmBits = static_cast<uint8_t>(v);
+    } else if (name == "--temperature") {
+      ok = triple(o.tempValue, o.tempDecimals, o.tempAdc, -32768, 65535);
+    } else if (name == "--battery") {
+      ok = triple(o.batteryValue, o.batteryDecimals, o.batteryAdc, 0, 65535);
+    } else if (name == "--cal-time-ms") {
+      ok = intOpt(o.calTimeMs, 0, 3600000);
+    } else if (name == "--cal-fail") {
+      o.calFail = true;
+    } else if (name == "--wake-after-ms") {
+      ok = intOpt(o.wakeAfterMs, 0, 86400000);
+    } else if (name == "--echo") {
+      o.echoHandshake = true;
+    } else if (name == "--echo-check") {
+      o.echoCheck = true;
+    } else if (name == "--ignore-connects") {
+      ok = intOpt(o.ignoreConnects, 0, 1000000);
+    } else if (name == "--nak") {
+      ok = fault(FaultKind::Nak);
+    } else if (name == "--error") {
+      ok = fault(FaultKind::Error);
+    } else if (name == "--silent") {
+      ok = fault(FaultKind::Silent);
+    } else if (name == "--error-status") {
+      ok = num(0, 255, v);
+      o.errorStatus = static_cast<uint8_t>(v);
+    } else if (name == "--corrupt-crc-every") {
+      ok = intOpt(o.corruptCrcEvery, 0, 1000000);
+    } else if (name == "--split") {
+      ok = intOpt(o.splitBytes, 0, 1024);
+    } else if (name == "--split-gap-us") {
+      ok = intOpt(o.splitGapUs, 0, 1000000);
+    } else if (name == "--wire-time") {
+      o.wireTime = true;
+    } else if (name == "--reply-delay-ms") {
+      ok = intOpt(o.replyDelayMs, 0, 60000);
+    } else if (name == "--idle-gap-ms") {
+      ok = intOpt(o.idleGapMs, 1, 60000);
+    } else if (name == "--log") {
+      ok = need(o.logFile);
+    } else if (name == "--link") {
+      ok = need(o.linkPath);
+    } else {
+      error = "unknown option " + args[i];
+      ok = false;
+    }
+    if (!ok) {
+      if (error.empty()) error = "bad option " + name;
+      return false;
+    }
+  }
+  fillCRCs(o.config);
+  return true;
+}

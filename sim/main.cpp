@@ -1,0 +1,55 @@
+// kvt-sim: prints the terminal's device path on its first line, then serves until
+// SIGINT or SIGTERM. SIGUSR1 wakes the unit from power down or hibernation.
+#include "sim/KvtSim.h"
+
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <pthread.h>
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  KvtSim::Options opts;
+  std::string error;
+  bool help = false;
+  if (!KvtSim::parseArgs(args, opts, error, &help)) {
+    std::fprintf(stderr, "kvt-sim: %s\nTry kvt-sim --help\n", error.c_str());
+    return 2;
+  }
+  if (help) {
+    std::fputs(KvtSim::helpText().c_str(), stdout);
+    return 0;
+  }
+
+  // Blocked before the serving thread starts, so only sigwait below sees them.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGUSR1);
+  sigaddset(&set, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  KvtSim sim(opts);
+  try {
+    sim.start();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kvt-sim: %s\n", e.what());
+    return 1;
+  }
+  std::printf("%s\n", sim.devicePath().c_str());
+  std::fflush(stdout);
+
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) break;
+    if (sig == SIGUSR1) {
+      sim.wake();
+      continue;
+    }
+    break;
+  }
+  sim.stop();
+  return 0;
+}
