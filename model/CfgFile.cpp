@@ -4,6 +4,7 @@
 #include "model/FileUtils.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -179,15 +180,22 @@ CFGFileContent ParseCFGFile(const std::string& bytes) {
 CFGFileContent ReadCFGFile(const std::string& path) {
   CFGFileContent notOpened;
   notOpened.refusal = CFGRefusal::NotOpened;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking so that a named pipe or device given by mistake cannot hang the caller;
+  // only a regular file is a configuration file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return notOpened;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return notOpened;
+  }
   // No version needs more than the header and 128 bytes; the rest of a file is never read.
   std::string bytes(kCFGHeadSize + sizeof(RKVTCFG), '\0');
   size_t got = 0;
   while (got < bytes.size()) {
     const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {  // a folder, or an I/O error
+    if (n < 0) {
       ::close(fd);
       return notOpened;
     }

@@ -508,6 +508,8 @@ TEST(CfgFiles, RefusedFilesChangeNothing) {
   EXPECT_EQ(CFGRefusalText(CFGRefusal::NotOpened), "Configuration File did not open\rRetry READ FILE");
   std::filesystem::create_directory(dir.file("folder.cfg"));
   EXPECT_EQ(LoadCFGFileInto(dir.file("folder.cfg"), working), CFGRefusal::NotOpened);
+  ASSERT_EQ(mkfifo(dir.file("pipe.cfg").c_str(), 0600), 0);  // must not hang waiting for a writer
+  EXPECT_EQ(LoadCFGFileInto(dir.file("pipe.cfg"), working), CFGRefusal::NotOpened);
   EXPECT_EQ(std::memcmp(&working, &original, sizeof working), 0);
 }
 

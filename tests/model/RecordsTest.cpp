@@ -31,6 +31,16 @@ TEST(Crc16, CheckValuesAndByteWiseUpdate) {
   EXPECT_EQ(crcOf(zeros), 0);
 }
 
+// The checksum never reads past the 1024 bytes of a frame buffer, whatever count it is given.
+TEST(Crc16, CountBeyondTheBufferStopsAtItsEnd) {
+  std::vector<uint8_t> buf(kReadBufSize);
+  for (size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<uint8_t>(i * 31 + 7);
+  const uint16_t whole = GetCRC16(buf.data(), kReadBufSize);
+  EXPECT_EQ(GetCRC16(buf.data(), kReadBufSize + 1), whole);
+  EXPECT_EQ(GetCRC16(buf.data(), 100000), whole);
+  EXPECT_NE(GetCRC16(buf.data(), kReadBufSize - 1), whole);
+}
+
 TEST(Crc16, WorkedFrames) {
   EXPECT_EQ(frame({0x5F}), (std::vector<uint8_t>{0x5F, 0x38, 0x40}));
   EXPECT_EQ(frame({0xB5}), (std::vector<uint8_t>{0xB5, 0xB7, 0xC1}));
