@@ -154,7 +154,7 @@ class KvtSim {
   static bool parseArgs(const std::vector<std::string>& args, Options& opts, std::string& error,
                         bool* help = nullptr);
   static std::string helpText();
-  // Loads a configuration from a .bin (128-byte image) or .cfg file (versions 7 and 8).
+  // Loads a configuration from a .bin (128-byte image) or a .cfg file (versions 1 to 8).
   static bool loadConfigFile(const std::string& path, RKVTCFG& cfg, std::string& error);
   // Loads event-log entries from a binary file of 9-byte entries (stops at FF FF FF FF).
   static bool loadEventFile(const std::string& path, std::vector<Event>& events, std::string& error);

@@ -1,6 +1,7 @@
 // Command line of kvt-sim, kept in the library so tests build Options from an argv too.
 #include "sim/KvtSim.h"
 
+#include "model/CfgFile.h"
 #include "model/Checksum.h"
 
 #include <algorithm>
@@ -88,58 +89,13 @@ bool KvtSim::loadConfigFile(const std::string& path, RKVTCFG& cfg, std::string& 
     fillCRCs(cfg);
     return true;
   }
-  if (b.size() < 24) {
-    error = path + ": neither a 128-byte image nor a configuration file";
+  // Otherwise a .cfg file of any version the tool reads, converted as the tool converts it.
+  const CFGFileContent content = ParseCFGFile(std::span<const uint8_t>(b.data(), b.size()));
+  if (!content.ok()) {
+    error = path + ": neither a 128-byte image nor a configuration file of version 1 to 8";
     return false;
   }
-  const int32_t version = le<int32_t>(b.data());
-  const uint8_t* d = b.data() + 24;
-  const size_t body = b.size() - 24;
-  if (version == 8 && body >= 128) {
-    std::memcpy(&cfg, d, sizeof cfg);
-  } else if (version == 7 && body >= 116) {
-    SetDefaultCFG(cfg);
-    RKVTUnitCFG& u = cfg.mUnit;
-    RKVTSensorCFG& s = cfg.mSensor;
-    u.mUnitFlag = d[0];
-    std::memcpy(u.mUserID, d + 1, 6);
-    u.mTestInterval = d[8];
-    u.mAllowSuspend = d[9];
-    std::memcpy(u.mSerial, d + 10, 10);
-    u.mBatLimit[0] = le<uint16_t>(d + 22);
-    u.mBatLimit[1] = le<uint16_t>(d + 24);
-    u.mBatLimitStartUp = le<uint16_t>(d + 26);
-    u.mBatLimitCritical = le<uint16_t>(d + 28);
-    u.mHWVersion = d[30];
-    u.mFWVersion = d[31];
-    u.mLifeRemaining = le<uint32_t>(d + 32);
-    u.mAlarmTime = le<uint32_t>(d + 36);
-    u.mTestTime = le<uint32_t>(d + 40);
-    u.mAlarmCount = le<uint16_t>(d + 44);
-    u.mTestCount = le<uint16_t>(d + 46);
-    u.mPEventLog = d[48];
-    s.mAlarmHigh = le<uint16_t>(d + 52);
-    s.mAlarmLow = le<uint16_t>(d + 54);
-    s.mCalInterval = le<uint32_t>(d + 56);
-    s.mBumpInterval = le<uint16_t>(d + 60);
-    s.mSensorType = d[64];
-    s.mDeadZone = le<uint16_t>(d + 66);
-    s.mSpanGas = le<uint16_t>(d + 68);
-    s.mSensorMax = le<uint16_t>(d + 70);
-    s.mSensorBase = le<uint16_t>(d + 72);
-    for (int i = 0; i < 3; ++i) s.mTempCompSpan[i] = le<int32_t>(d + 76 + 4 * i);
-    s.mZero = le<uint16_t>(d + 88);
-    s.mSpan = le<uint16_t>(d + 90);
-    s.mTau = le<uint16_t>(d + 92);
-    s.mLastCal = le<uint32_t>(d + 96);
-    s.mPeakTimer = le<uint32_t>(d + 100);
-    s.mMinSpan = le<uint16_t>(d + 104);
-    s.mLastBump = le<uint32_t>(d + 108);
-  } else {
-    error = path + ": configuration file version " + std::to_string(version) +
-            " not supported here (7 and 8, or a 128-byte image)";
-    return false;
-  }
+  cfg = content.cfg;
   fillCRCs(cfg);
   return true;
 }
@@ -175,7 +131,7 @@ Numbers are decimal or 0x hexadecimal.
 
 Identity and configuration:
   --config FILE            load the configuration: a 128-byte image (.bin) or a .cfg file of
-                           version 7 or 8; the own CRCs are always filled in
+                           version 1 to 8; the own CRCs are always filled in
   --serial TEXT            serial number (up to 10 characters, padded with '0')
   --user-id TEXT           user ID (up to 6 characters, padded with blanks)
   --allow-suspend          mAllowSuspend = 0x80 (hibernation allowed; default 0xFF refuses it)
