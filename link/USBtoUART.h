@@ -2,11 +2,57 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 // Result 0 and nPort set, or a discovery code (0x01-0x09 passed through, 0xFD, 0xFE, 0xFF).
 // BEAMDOCK_PORT, when set, names the device and discovery reports exactly that device.
 uint8_t FindComPort(int nDefPort, int& nPort, const std::string& sysRoot = "/sys");
 
-// The one place where a port number becomes a device node.
+// The one place where a port number becomes a device node. Numbers are handed out by
+// discovery (RegisterPortDevice), from 1, and stay the same for a node while the program runs;
+// a number never handed out gives "" (which no open succeeds on).
 std::string PortDeviceName(int nPort);
+int RegisterPortDevice(const std::string& deviceNode);
+
+// The port number recorded for one device path text (VID_10C4&PID_EA60\0001 or the interface
+// form VID_10C4&PID_EA60&Mi_00\0001_00), or 0. The record is the tty class of sysfs: every tty
+// that sits on a USB device, whatever its driver.
+int GetRegPortNumber(const std::string& sPath, const std::string& sysRoot = "/sys");
+
+// "VID_" vid "&PID_" pid "\" serial, or with "&Mi_00\" ... "_00" for the interface form; ids in
+// upper-case hex of 4 digits, blanks of the serial as "_".
+std::string DevicePathText(uint16_t vid, uint16_t pid, const std::string& serial, bool interfaceForm);
+
+// Statuses of a bridge enumeration (0 is success; others are passed on as the result).
+constexpr uint8_t BRIDGE_OK = 0x00;
+constexpr uint8_t BRIDGE_NOT_FOUND = 0x01;        // no device at that index (unplugged meanwhile)
+constexpr uint8_t BRIDGE_INVALID_HANDLE = 0x02;   // a handle that Open did not give
+constexpr uint8_t BRIDGE_VID_UNREADABLE = 0x03;
+constexpr uint8_t BRIDGE_PID_UNREADABLE = 0x04;
+constexpr uint8_t BRIDGE_SERIAL_UNREADABLE = 0x05;
+
+// One way of enumerating CP210x bridges, shaped like the bridge maker's library.
+class TBridgeLibrary {
+ public:
+  virtual ~TBridgeLibrary() = default;
+  virtual uint8_t GetNumDevices(uint32_t& count) = 0;
+  virtual uint8_t Open(uint32_t index, int& handle) = 0;
+  virtual uint8_t Close(int handle) = 0;
+  virtual uint8_t GetDeviceVid(int handle, uint16_t& vid) = 0;
+  virtual uint8_t GetDevicePid(int handle, uint16_t& pid) = 0;
+  virtual uint8_t GetDeviceSerialNumber(int handle, std::string& serial) = 0;
+};
+
+// The two enumerations of this platform, both over sysfs:
+//  UsbSerialDriver: the ports the cp210x driver lists in <root>/bus/usb-serial/drivers/cp210x.
+//  TtyClass: the ttys in <root>/class/tty whose device's driver is cp210x; the same bridges
+//   seen from the other side, for a sysfs where the driver's folder cannot be read.
+// Both count USB devices (a dual bridge is one device), sorted by their sysfs path.
+enum class TBridgeView { UsbSerialDriver, TtyClass };
+std::unique_ptr<TBridgeLibrary> MakeSysfsBridges(const std::string& sysRoot, TBridgeView view);
+
+// The two passes over any pair of enumerations; regPort plays GetRegPortNumber.
+uint8_t RunDiscovery(TBridgeLibrary& first, TBridgeLibrary& second, int nDefPort, int& nPort,
+                     const std::function<int(const std::string&)>& regPort);
