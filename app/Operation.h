@@ -1,0 +1,59 @@
+// The frame of every detector operation: running status, open the link, the commands until
+// the first failure, close the link, end with the result's status and message.
+#pragma once
+
+#include "app/Operator.h"
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+
+class TComKVT;
+
+struct ROperationOptions {
+  // How the link is closed; default CloseUSB(code). Power-down closes the port alone.
+  std::function<void(TComKVT&, uint8_t code)> close;
+  // Applied after the close, before EndOperation (0xB1 of a refused power-down becomes 0xC1).
+  std::function<uint8_t(uint8_t code)> mapResult;
+  // Handshake time in seconds; below zero means DeviceCFG.mConnectTime / 1000.
+  float connectSeconds = -1.0f;
+};
+
+// Returns the operation's result code (0 success). Follow-up work (showing data, writing
+// files) is the caller's, and only when the code is 0.
+//
+// Errors raised while opening the port (ECommError) are not result codes: the port is closed
+// again and the error reaches the caller, which shows it with ReportPortOpenError.
+uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const std::function<uint8_t()>& commands,
+                     const ROperationOptions& options = {});
+
+// One error box for an error raised by opening the port, titled with the operation name,
+// and the red status of a port error (the suffix of 0xA1). When access to the device was
+// denied the box says how to get access.
+void ReportPortOpenError(Operator& op, const std::string& name, const std::exception& error);
+
+// The box text: the error's own text, and for "permission denied" on device a line naming
+// the group that owns it. device may be empty when unknown.
+std::string PortOpenErrorText(const std::string& errorText, const std::string& device);
+
+// The device the link would open: BEAMDOCK_PORT when set, else the one discovery finds;
+// empty when none.
+std::string CurrentPortDevice();
+
+// No second operation starts while one runs: the window lets clicks through while it paints,
+// and a handler that finds the guard taken returns at once. Held for a whole handler, so one
+// handler may run several operations (Hibernate reads first).
+class TOperationGuard {
+ public:
+  TOperationGuard();
+  ~TOperationGuard();
+  TOperationGuard(const TOperationGuard&) = delete;
+  TOperationGuard& operator=(const TOperationGuard&) = delete;
+  bool Acquired() const { return FAcquired; }
+  explicit operator bool() const { return FAcquired; }
+  static bool Busy();
+
+ private:
+  bool FAcquired;
+};

@@ -1,0 +1,4 @@
+#include "model/DeviceUtils.h"
+
+RDeviceCFG DeviceCFG;
+std::string AppDir;
