@@ -93,8 +93,8 @@ TEST(SimEeprom, SerialTimeStepAndLoggedValuesAtTheirAddresses) {
   ASSERT_EQ(r.x({0x70}, 3), kAck);
   EXPECT_EQ(withCrc({0x20, 0x00, 0x00, 0x00}), (Bytes{0x20, 0x00, 0x00, 0x00, 0xC0, 0x0B}));
   ASSERT_EQ(r.port->exchange({0x20, 0x00, 0x00, 0x00}, 3), kAck);
-  const Bytes e = readPackets(r, 32, 992);
-  ASSERT_EQ(e.size(), 992u);
+  const Bytes e = readPackets(r, 32, 1024);
+  ASSERT_EQ(e.size(), 1024u);
   EXPECT_EQ(std::string(e.begin() + 16, e.begin() + 26), "1234567890");
   EXPECT_EQ(e[30] | (e[31] << 8), 90);
   const Bytes image = r.sim->eepromImage();
