@@ -290,6 +290,8 @@ void TCustomComm::Open() {
   FCountersValid = false;
   // The steps below leave the device open when they fail; Close releases it.
   FGuard = std::make_shared<Guard>();
+  // Events that come in while Open still sets the device up wait until it is done.
+  std::lock_guard setup(FGuard->m);
   std::weak_ptr<Guard> weak = FGuard;
   auto onSignal = [this, weak](TCommEventThread*, uint32_t status) {
     auto guard = weak.lock();
@@ -507,12 +509,14 @@ int TCustomComm::Read(void* Buf, int Count) {
 
 bool TCustomComm::WaitReadable(long timeoutUs) {
   if (!Enabled()) return false;
-  if (timeoutUs < 0) timeoutUs = 0;
-  timespec ts{timeoutUs / 1000000, (timeoutUs % 1000000) * 1000};
+  const auto deadline = Clock::now() + std::chrono::microseconds(timeoutUs > 0 ? timeoutUs : 0);
   pollfd p{FHandle, POLLIN, 0};
   for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+    const long long ns = left > 0 ? left : 0;
+    timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     const int rc = ::ppoll(&p, 1, &ts, nullptr);
-    if (rc < 0 && errno == EINTR) continue;  // ppoll leaves ts alone; a signal costs at most one more wait
+    if (rc < 0 && errno == EINTR) continue;
     // A hang-up counts as readable so the next Read reports the error instead of a silent wait.
     return rc > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
   }
@@ -610,7 +614,7 @@ int TCustomComm::ReadLineErrors() {
 }
 
 void TCustomComm::HandleEvents(uint32_t Status) {
-  if (!Enabled()) return;
+  if (FHandle < 0) return;
   const int errors = ReadLineErrors();
   auto has = [Status](TCommEventType e) { return (Status & EventBit(e)) != 0; };
   if (has(evBreak) && OnBreak) OnBreak(this);

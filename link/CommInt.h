@@ -274,4 +274,7 @@ class TCustomComm : public TByteStream {
 class TComm : public TCustomComm {
  public:
   using TCustomComm::TCustomComm;
+  // Closed here already, so no handler still running on the event thread meets a half
+  // destroyed object.
+  ~TComm() override { Close(); }
 };

@@ -110,6 +110,27 @@ TEST(CommError, MessageCarriesTheCodeBetweenBlanks) {
   EXPECT_STREQ(ECommError("Port already assigned (open)", -1).what(), "Port already assigned (open) (Error: -1) ");
 }
 
+TEST(CommObjs, ManualAndAutoResetEvents) {
+  TSimpleEvent manual;
+  EXPECT_EQ(manual.WaitFor(5), TEventWaitResult::wrTimeout);
+  manual.SetEvent();
+  EXPECT_EQ(manual.WaitFor(0), TEventWaitResult::wrSignaled);
+  EXPECT_EQ(manual.WaitFor(0), TEventWaitResult::wrSignaled);  // stays set until reset
+  manual.ResetEvent();
+  EXPECT_EQ(manual.WaitFor(0), TEventWaitResult::wrTimeout);
+
+  TEvent automatic(false, true);
+  EXPECT_EQ(automatic.WaitFor(0), TEventWaitResult::wrSignaled);
+  EXPECT_EQ(automatic.WaitFor(0), TEventWaitResult::wrTimeout);  // the wait took it
+
+  std::thread setter([&] {
+    std::this_thread::sleep_for(20ms);
+    automatic.SetEvent();
+  });
+  EXPECT_EQ(automatic.WaitFor(TEvent::INFINITE_WAIT), TEventWaitResult::wrSignaled);
+  setter.join();
+}
+
 TEST(CommProperties, DefaultsOfAClosedPort) {
   TComm port;
   EXPECT_EQ(port.DeviceName(), "Com2");
@@ -477,6 +498,26 @@ TEST(CommTransfer, WriteGivesUpAfterWriteTimeoutWhileOutputIsHeld) {
   EXPECT_EQ(pty.Receive(3), (std::vector<uint8_t>{0xB2, 0x75, 0x80}));
 }
 
+TEST(CommTransfer, WritesFromTwoThreadsDoNotInterleave) {
+  PtyPair pty;
+  TComm port;
+  port.OpenDevice(pty.Slave());
+  port.SetWriteTimeout(5000);
+  // Large enough that the pseudo-terminal takes each block in several pieces.
+  const std::vector<uint8_t> a(20000, 'a'), b(20000, 'b');
+  std::vector<uint8_t> got;
+  std::thread reader([&] { got = pty.Receive(a.size() + b.size(), 10000ms); });
+  std::thread wa([&] { EXPECT_EQ(port.Write(a.data(), static_cast<int>(a.size())), 20000); });
+  std::thread wb([&] { EXPECT_EQ(port.Write(b.data(), static_cast<int>(b.size())), 20000); });
+  wa.join();
+  wb.join();
+  reader.join();
+  ASSERT_EQ(got.size(), 40000u);
+  int runs = 1;
+  for (size_t i = 1; i < got.size(); ++i) runs += got[i] != got[i - 1];
+  EXPECT_EQ(runs, 2);
+}
+
 TEST(CommTransfer, HangUpOfTheFarEndIsAReadError) {
   PtyPair pty;
   TComm port;
@@ -645,8 +686,9 @@ TEST(CommEventThread, DefaultDispatcherRunsHandlersOnTheEventThread) {
 TEST(CommEventThread, AHandlerMayCloseThePort) {
   PtyPair pty;
   TComm port;
-  std::atomic<bool> closed{false};
+  std::atomic<bool> entered{false}, closed{false};
   port.OnRxChar = [&](TCustomComm* sender, int) {
+    if (entered.exchange(true)) return;  // once: the port is opened again below
     sender->Close();
     closed = true;
   };
