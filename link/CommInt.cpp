@@ -16,6 +16,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -139,8 +140,9 @@ void RunEventThread(std::shared_ptr<TCommEventThread::State> s) {
   while (!s->stop.load()) {
     const bool periodic = !hungUp && (watchLines || (wantRx && !rxArmed) || (wantTx && txPending));
     pollfd p[2] = {{s->wake.Handle(), POLLIN, 0}, {s->fd, 0, 0}};
-    if (wantRx && rxArmed && !hungUp) p[1].events = POLLIN;
-    const int rc = ::poll(p, 2, periodic ? kEventPollMs : -1);
+    if (wantRx && rxArmed) p[1].events = POLLIN;
+    // poll() reports a hang-up whatever was asked for, so a hung-up device leaves the set.
+    const int rc = ::poll(p, hungUp ? 1 : 2, periodic ? kEventPollMs : -1);
     if (rc < 0 && errno != EINTR) break;
     if (s->stop.load()) break;
     if (p[0].revents & POLLIN) {
@@ -211,6 +213,9 @@ void RunEventThread(std::shared_ptr<TCommEventThread::State> s) {
         task();
     }
   }
+  // A task still queued somewhere must not keep the device open (and exclusively taken).
+  ::close(s->fd);
+  s->fd = -1;
 }
 
 }  // namespace
@@ -246,6 +251,7 @@ void TCommEventThread::Stop() {
 }
 
 void TCommEventThread::NotifyWritten() {
+  if ((FState->mask & EventBit(evTxEmpty)) == 0) return;
   FState->written.store(true);
   FState->wake.SetEvent();
 }
@@ -299,7 +305,16 @@ void TCustomComm::Open() {
     std::lock_guard lock(guard->m);
     if (guard->alive) HandleEvents(status);
   };
-  FEventThread = std::make_unique<TCommEventThread>(FHandle, FMonitorEvents, onSignal, FDispatch);
+  // Only what some handler will see is watched: with none assigned (the link assigns none)
+  // the thread just sleeps until Close.
+  TCommEventTypes watched = FMonitorEvents;
+  const std::pair<TCommEventType, bool> handlers[] = {
+      {evBreak, bool(OnBreak)}, {evCts, bool(OnCts)},       {evDsr, bool(OnDsr)},
+      {evError, bool(OnError)}, {evRing, bool(OnRing)},     {evRlsd, bool(OnRlsd)},
+      {evRxChar, bool(OnRxChar)}, {evRxFlag, bool(OnRxFlag)}, {evTxEmpty, bool(OnTxEmpty)}};
+  for (const auto& [event, assigned] : handlers)
+    if (!assigned) watched.Exclude(event);
+  FEventThread = std::make_unique<TCommEventThread>(FHandle, watched, onSignal, FDispatch);
   ApplyTimeouts();
   ApplyLineSettings();
   ApplyBufferSizes();

@@ -212,8 +212,8 @@ class TCustomComm : public TByteStream {
   // Where event handlers run; installed before Open.
   void SetDispatcher(TCommDispatcher Dispatch) { FDispatch = std::move(Dispatch); }
 
-  // Line event handlers, run through the dispatcher. Assign them before Open or on the
-  // dispatcher's thread.
+  // Line event handlers, run through the dispatcher. Assign them before Open: the event thread
+  // watches only the monitored events that have a handler at Open.
   TNotifyEvent OnBreak, OnCts, OnDsr;
   TCommErrorEvent OnError;
   TNotifyEvent OnRing, OnRlsd;

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -518,11 +519,22 @@ TEST(CommTransfer, WritesFromTwoThreadsDoNotInterleave) {
   EXPECT_EQ(runs, 2);
 }
 
+double CpuSeconds() {
+  rusage u{};
+  ::getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 TEST(CommTransfer, HangUpOfTheFarEndIsAReadError) {
   PtyPair pty;
   TComm port;
+  port.OnRxChar = [](TCustomComm*, int) {};  // so the event thread watches the line too
   port.OpenDevice(pty.Slave());
   pty.CloseMaster();  // like a bridge pulled out of its socket
+  // The event thread must not spin on a line that stays hung up.
+  const double cpuBefore = CpuSeconds();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_LT(CpuSeconds() - cpuBefore, 0.15);
   EXPECT_TRUE(port.WaitReadable(1000000));
   uint8_t b;
   int code = 0;
@@ -655,6 +667,26 @@ TEST(CommEventThread, IsJoinedAtCloseAndLateTasksDoNothing) {
   EXPECT_EQ(ThreadCount(), threadsBefore);
   dispatcher.RunAll();  // handed over before Close, run after it: the port is gone
   EXPECT_EQ(calls, 0);
+}
+
+TEST(CommEventThread, WatchesOnlyMonitoredEventsThatHaveAHandler) {
+  PtyPair pty;
+  QueueDispatcher dispatcher;
+  {
+    TComm port;  // no handlers, like the link's port
+    port.SetDispatcher(dispatcher.Get());
+    port.OpenDevice(pty.Slave());
+    pty.Send({1});
+    EXPECT_EQ(port.Write("x", 1), 1);
+    EXPECT_FALSE(dispatcher.WaitTask(50ms));
+  }
+  TComm port;
+  port.OnRxChar = [](TCustomComm*, int) {};
+  port.SetMonitorEvents({evTxEmpty});  // a handler, but the event is not monitored
+  port.SetDispatcher(dispatcher.Get());
+  port.OpenDevice(pty.Slave());
+  pty.Send({1});
+  EXPECT_FALSE(dispatcher.WaitTask(50ms));
 }
 
 TEST(CommEventThread, DefaultDispatcherRunsHandlersOnTheEventThread) {
