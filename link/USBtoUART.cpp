@@ -1,3 +1,10 @@
+// Adapter discovery on Linux. The bridge maker's library is played by sysfs:
+//   first pass   <root>/bus/usb-serial/drivers/cp210x/ttyUSB*   (the driver's own port list)
+//   second pass  <root>/class/tty/*/device/driver -> cp210x      (the same bridges from the tty side)
+// Each port folder leads up (through its USB interface) to the USB device folder, which holds
+// idVendor, idProduct and serial. The registry's record of a device path is the tty class:
+// <root>/class/tty/<name> whose device sits on a USB device with that vendor, product and
+// serial; its node is /dev/<name>.
 #include "link/USBtoUART.h"
 
 #include <algorithm>
@@ -52,10 +59,13 @@ struct UsbPlace {
   fs::path interface;
 };
 
-std::optional<UsbPlace> FindUsbDevice(const fs::path& start) {
+std::optional<UsbPlace> FindUsbDevice(const fs::path& start, const fs::path& root) {
   UsbPlace place;
+  std::error_code ec;
+  const fs::path top = fs::weakly_canonical(root, ec);
   fs::path p = start;
-  for (int depth = 0; depth < 8 && p.has_relative_path(); ++depth) {
+  // Never above the sysfs root: a tty of the mainboard would otherwise walk out of it.
+  for (int depth = 0; depth < 8 && p.has_relative_path() && p != top; ++depth) {
     std::error_code ec;
     if (place.interface.empty() && fs::is_regular_file(p / "bInterfaceNumber", ec)) place.interface = p;
     if (IsUsbDevice(p)) {
@@ -125,7 +135,7 @@ class TSysfsBridges : public TBridgeLibrary {
         if (DriverName(tty.device) == "cp210x") ports.push_back(tty.device);
     }
     for (const fs::path& port : ports) {
-      auto place = FindUsbDevice(port);
+      auto place = FindUsbDevice(port, FRoot);
       if (place && std::find(FDevices.begin(), FDevices.end(), place->device) == FDevices.end())
         FDevices.push_back(place->device);
     }
@@ -245,7 +255,7 @@ std::string PortDeviceName(int nPort) {
 
 int GetRegPortNumber(const std::string& sPath, const std::string& sysRoot) {
   for (const TtyEntry& tty : TtyClass(sysRoot)) {
-    auto place = FindUsbDevice(tty.device);
+    auto place = FindUsbDevice(tty.device, sysRoot);
     if (!place) continue;
     auto vid = ReadHex16(place->device / "idVendor");
     auto pid = ReadHex16(place->device / "idProduct");
