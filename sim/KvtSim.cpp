@@ -109,9 +109,11 @@ void KvtSim::start() {
   const int fl = ::fcntl(master_, F_GETFL);
   ::fcntl(master_, F_SETFL, fl | O_NONBLOCK);
   if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) fail("pipe");
-  // A host that takes the terminal exclusively (TIOCEXCL) and closes it leaves the flag set
-  // while our descriptor keeps the terminal alive, and its next open would fail with EBUSY.
-  // Watching the device node for closes lets us clear the flag once the host has let go.
+  // A host that takes the terminal exclusively (TIOCEXCL) and closes it leaves the flag set,
+  // because a pseudo-terminal lives on while its master is open, and its next open fails
+  // with EBUSY unless it runs as root. So the flag is cleared whenever the host closes the
+  // device (watched here) and whenever it sends bytes, which also covers a close followed
+  // at once by an open.
   notify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (notify_ >= 0 && ::inotify_add_watch(notify_, name, IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
     ::close(notify_);
@@ -304,6 +306,7 @@ void KvtSim::run() {
       if (n > 0) {
         in_.insert(in_.end(), buf, buf + n);
         lastByte_ = t;
+        ::ioctl(slave_, TIOCNXCL);
       }
     } else if (rc > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
       // Should not happen while we hold the slave open; never spin on it.

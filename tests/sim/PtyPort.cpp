@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,7 +30,7 @@ bool crcValid(const Bytes& f) {
   return f[f.size() - 2] == (crc >> 8) && f[f.size() - 1] == (crc & 0xFF);
 }
 
-PtyPort::PtyPort(const std::string& path) {
+PtyPort::PtyPort(const std::string& path, bool exclusive) {
   fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) throw std::runtime_error("cannot open " + path);
   termios t{};
@@ -39,6 +40,7 @@ PtyPort::PtyPort(const std::string& path) {
   ::cfsetospeed(&t, B115200);
   ::tcsetattr(fd_, TCSANOW, &t);
   ::tcflush(fd_, TCIFLUSH);
+  if (exclusive) ::ioctl(fd_, TIOCEXCL);
 }
 
 PtyPort::~PtyPort() {

@@ -13,7 +13,8 @@ bool crcValid(const Bytes& frame);  // CRC (high byte first) over every byte bef
 
 class PtyPort {
  public:
-  explicit PtyPort(const std::string& path);
+  // exclusive: take the terminal with TIOCEXCL, as the tool's serial port does.
+  explicit PtyPort(const std::string& path, bool exclusive = false);
   ~PtyPort();
   PtyPort(const PtyPort&) = delete;
   PtyPort& operator=(const PtyPort&) = delete;
