@@ -16,8 +16,6 @@
 #include <cstring>
 #include <stdexcept>
 
-using Clock = std::chrono::steady_clock;
-
 namespace {
 
 constexpr uint32_t kMaxLife = 63072000;
@@ -339,12 +337,8 @@ int KvtSim::expectedLength() const {
 // unfinished frame left idle for idleGapMs is dropped (or, when it is a command frame the
 // host sent after giving up on a payload, taken as that command).
 void KvtSim::processInput(Clock::time_point now) {
+  frameTime_ = now;
   while (!in_.empty() && !stopFlag_) {
-    if (state_ == State::Off || state_ == State::Hibernating) {
-      logFrame(true, in_, state_ == State::Off ? "ignored (off)" : "ignored (hibernating)");
-      in_.clear();
-      return;
-    }
     const size_t need = static_cast<size_t>(expectedLength());
     if (in_.size() < need) {
       if (now - lastByte_ >= std::chrono::milliseconds(opts_.idleGapMs)) {
@@ -388,7 +382,11 @@ void KvtSim::processInput(Clock::time_point now) {
 
 void KvtSim::handleFrame(const std::vector<uint8_t>& frame, Expect kind) {
   if (kind == Expect::Command) {
-    logFrame(true, frame, hexByte(frame[0]));
+    std::string label = hexByte(frame[0]);
+    if (state_ == State::Off) label += " (off)";
+    else if (state_ == State::Hibernating) label += " (hibernating)";
+    else if (state_ == State::Silent && frame[0] != 0xB2) label += " (not connected)";
+    logFrame(true, frame, label);
     handleCommand(frame[0]);
     return;
   }
@@ -414,6 +412,17 @@ void KvtSim::handleCommand(uint8_t cmd) {
   const auto now = Clock::now();
   const bool burst = cmd == 0xB2 && in_.size() >= 3 &&
                      std::equal(kConnectFrame.begin(), kConnectFrame.end(), in_.begin());
+  // Connect frames the host sent before it saw our acknowledgement (it repeats them about
+  // every millisecond) are not answered again: a second acknowledgement would arrive in
+  // the middle of its first exchange. It stops repeating on the acknowledgement and waits
+  // 2 ms before its next frame, so anything within kConnectSettle of it is such a frame.
+  constexpr auto kConnectSettle = std::chrono::microseconds(1500);
+  const bool stale = cmd == 0xB2 && frameTime_ - lastConnectAck_ < kConnectSettle;
+  if (state_ == State::Off || state_ == State::Hibernating) {
+    // The adapter echoes even when the unit does not listen.
+    if (cmd == 0xB2 && opts_.echoHandshake) queueRaw(kConnectFrame, "echo");
+    return;
+  }
   if (state_ == State::Silent) {
     if (cmd != 0xB2) return;  // a detector not connected stays silent
     ++connectsSeen_;
@@ -421,9 +430,10 @@ void KvtSim::handleCommand(uint8_t cmd) {
     if (connectsSeen_ <= opts_.ignoreConnects) return;
     // Connect frames that queued up while we were busy get one answer, to the last of
     // them, so no stray acknowledgements trail into the first exchange.
-    if (burst) return;
+    if (burst || stale) return;
     if (applyFault(0xB2)) return;
     ack();
+    out_.back().whole = out_.back().connectAck = true;
     state_ = State::Connected;
     source_ = Source::None;
     windowSet_ = sensorSelected_ = upgrading_ = false;
@@ -432,7 +442,7 @@ void KvtSim::handleCommand(uint8_t cmd) {
 
   // Connected.
   if (cmd == 0xB2 && opts_.echoCheck) queueRaw(kConnectFrame, "echo");
-  if (cmd == 0xB2 && burst) return;
+  if (cmd == 0xB2 && (burst || stale)) return;
   if (applyFault(cmd)) return;
   if (cmd != 0x91 && cmd != 0x81) windowSet_ = false;
 
@@ -454,6 +464,7 @@ void KvtSim::handleCommand(uint8_t cmd) {
   switch (cmd) {
     case 0xB2:
       ack();
+      out_.back().connectAck = true;
       break;
     case 0xB3:
       ack();
@@ -801,7 +812,9 @@ void KvtSim::replyStatus(uint8_t status) {
   reply({status}, what);
 }
 
-void KvtSim::queueRaw(std::vector<uint8_t> bytes, const char* what) { out_.push_back({std::move(bytes), what}); }
+void KvtSim::queueRaw(std::vector<uint8_t> bytes, const char* what) {
+  out_.push_back({std::move(bytes), what, true, false});
+}
 
 bool KvtSim::sleepUntil(std::unique_lock<std::mutex>& lock, Clock::time_point t) {
   return !cv_.wait_until(lock, t, [this] { return stopFlag_; });
@@ -815,7 +828,10 @@ void KvtSim::flushOutput(std::unique_lock<std::mutex>& lock) {
         !sleepUntil(lock, Clock::now() + std::chrono::milliseconds(opts_.replyDelayMs)))
       return;
     logFrame(false, p.bytes, p.what);
-    const size_t piece = opts_.splitBytes > 0 ? static_cast<size_t>(opts_.splitBytes) : p.bytes.size();
+    // The handshake takes an acknowledgement only when it arrives whole within one read, so
+    // splitting it would make every connection fail rather than test reply assembly.
+    const size_t piece =
+        opts_.splitBytes > 0 && !p.whole ? static_cast<size_t>(opts_.splitBytes) : p.bytes.size();
     auto next = Clock::now();
     for (size_t off = 0; off < p.bytes.size(); off += piece) {
       const size_t len = std::min(piece, p.bytes.size() - off);
@@ -835,6 +851,7 @@ void KvtSim::flushOutput(std::unique_lock<std::mutex>& lock) {
         [[maybe_unused]] auto n = ::write(master_, &p.bytes[off], len);
       }
     }
+    if (p.connectAck) lastConnectAck_ = Clock::now();
   }
 }
 

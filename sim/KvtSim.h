@@ -23,6 +23,8 @@
 #include <vector>
 
 class KvtSim {
+  using Clock = std::chrono::steady_clock;
+
  public:
   // Fault targets beyond the command bytes 0x00..0xFF: the frames without a command byte.
   static constexpr int kTargetHeader = 0x100;  // window header after 0x70
@@ -235,10 +237,14 @@ class KvtSim {
   std::vector<int> faultUsed_;
   int unitCorruptLeft_ = 0, sensorCorruptLeft_ = 0;
   long repliesSent_ = 0;
+  Clock::time_point frameTime_;       // when the frame being handled was read
+  Clock::time_point lastConnectAck_;  // when the last connect acknowledgement left
 
   struct Pending {
     std::vector<uint8_t> bytes;
     std::string what;
+    bool whole = false;       // never split: echoes and the handshake acknowledgement
+    bool connectAck = false;  // acknowledges a connect frame
   };
   std::vector<Pending> out_;
   std::deque<Frame> rxLog_, txLog_;

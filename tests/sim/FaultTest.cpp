@@ -84,9 +84,10 @@ TEST(SimFaults, EveryNthReplyHasABadCRC) {
 
 TEST(SimFaults, RepliesInPieces) {
   KvtSim::Options o;
-  o.splitBytes = 4;
-  o.splitGapUs = 3000;
+  o.splitBytes = 1;
+  o.splitGapUs = 1000;
   SimRig r(o);
+  // The handshake acknowledgement stays whole: the host takes it only from a single read.
   ASSERT_TRUE(r.connect());
   r.port->flushInput();
   r.port->send({0xA0});
@@ -95,7 +96,19 @@ TEST(SimFaults, RepliesInPieces) {
   ASSERT_EQ(rep.size(), 20u);
   EXPECT_TRUE(crcValid(rep));
   EXPECT_GE(chunks.size(), 2u);
-  EXPECT_LE(chunks.front(), 4u);
+  EXPECT_LE(chunks.front(), 2u);
+}
+
+TEST(SimFaults, AdapterEchoesEvenWhileTheUnitIsOff) {
+  KvtSim::Options o;
+  o.echoHandshake = true;
+  SimRig r(o);
+  ASSERT_TRUE(r.connect());
+  ASSERT_EQ(r.x({0x14}, 3, 500), kAck);
+  r.port->writeRaw({0xB2, 0x75, 0x80});
+  EXPECT_EQ(r.port->read(3), (Bytes{0xB2, 0x75, 0x80}));
+  EXPECT_TRUE(r.port->quiet(30));
+  EXPECT_EQ(r.sim->received().back().what, "B2 (off)");
 }
 
 // Lower bounds only: the emulated line can be slower than asked, never faster.
