@@ -61,7 +61,27 @@ void KvtSim::fillCRCs(RKVTCFG& cfg) {
   cfg.mSensor.mCRC = GetCRC16(reinterpret_cast<const uint8_t*>(&cfg.mSensor), 62);
 }
 
+// Options built in code skip the command line's range checks; sizes out of range would
+// make the frame parser or the image buffers meaningless, so they are brought into range.
+void KvtSim::clampOptions(Options& o) {
+  auto clamp = [](int& v, int lo, int hi) { v = std::max(lo, std::min(hi, v)); };
+  clamp(o.blockPacketSize, 1, 1000);
+  clamp(o.logPacketSize, 1, 1000);
+  clamp(o.fwPacketSize, 1, 1020);
+  clamp(o.fwPacketCount, 1, 65536);
+  clamp(o.eepromSize, 0, 65536);
+  clamp(o.gasDecimals, 0, 3);
+  clamp(o.idleGapMs, 1, 60000);
+  clamp(o.splitBytes, 0, 1 << 20);
+  clamp(o.splitGapUs, 0, 1000000);
+  clamp(o.replyDelayMs, 0, 60000);
+  clamp(o.calTimeMs, 0, 3600000);
+  clamp(o.wakeAfterMs, 0, 86400000);
+  if (o.frameLogLimit < 1) o.frameLogLimit = 1;
+}
+
 KvtSim::KvtSim(Options opts) : opts_(std::move(opts)) {
+  clampOptions(opts_);
   cfg_ = opts_.config;
   fillCRCs(cfg_);
   factoryCfg_ = cfg_;
@@ -257,6 +277,7 @@ void KvtSim::modifyOptions(const std::function<void(Options&)>& change) {
   const int unitBefore = opts_.corruptUnitCrc, sensorBefore = opts_.corruptSensorCrc;
   const std::vector<Fault> faultsBefore = opts_.faults;
   change(opts_);
+  clampOptions(opts_);
   // A changed fault list starts counting afresh.
   bool same = faultsBefore.size() == opts_.faults.size();
   for (size_t i = 0; same && i < faultsBefore.size(); ++i)

@@ -149,6 +149,7 @@ class KvtSim {
   uint8_t lastOutput() const;       // last output test command (0x30..0x34), 0 none
 
   // Changes options while running (faults, readings, timings); applied from the next frame.
+  // The configuration is the unit's own by then: change it with setConfig, not here.
   void modifyOptions(const std::function<void(Options&)>& change);
 
   // Command line: parses args (without the program name) into opts. False with error set
@@ -166,6 +167,7 @@ class KvtSim {
   enum class Expect { Command, Header, WindowData, LifeValue, FwPacket };
   enum class Source { None, Unit, Sensor, Log, Eeprom };
 
+  static void clampOptions(Options& o);
   void run();
   void processInput(std::chrono::steady_clock::time_point now);
   void handleFrame(const std::vector<uint8_t>& frame, Expect kind);

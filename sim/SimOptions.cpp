@@ -178,7 +178,14 @@ Readings (0x20 gas, 0x21 temperature, 0x22 battery):
   --temperature V[,DEC[,ADC]]  (default 245,1,1750)
   --battery V[,DEC[,ADC]]      (default 395,2,2048)
 
-Calibration (0x50 then 0x40..0x46):
+Upgrade: 0x10 starts it; each 0x91 announces the next packet, 0x93 the same packet again;
+0x11 is answered NAK unless every packet arrived and the image's own CRC (bytes 0-1, low byte
+first, the CRC of bytes 2 to the end) matches. A good image then runs: the firmware version
+(mFWVersion, identity mSW) becomes its byte 3.
+
+Factory reset (0x12) restores the configuration the unit was started with.
+
+Calibration (0x50 then 0x40..0x46; an action without 0x50 before it is refused with NAK):
   --cal-time-ms N          bit 7 stays set this long after 0x41/0x42 (default 3000)
   --cal-fail               the calibration ends with bit 3 set
 

@@ -226,3 +226,22 @@ TEST(SimConfigFile, LoadsImagesAndCfgFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SimOptionsInCode, SizesOutOfRangeAreBroughtIntoRange) {
+  KvtSim::Options o;
+  o.blockPacketSize = 0;
+  o.fwPacketCount = -5;
+  o.fwPacketSize = 100000;
+  SimRig r(o);
+  ASSERT_TRUE(r.connect());
+  ASSERT_EQ(r.x({0x5F}, 3), kAck);
+  const Bytes one = r.x({0x81}, 3);
+  EXPECT_EQ(one.size(), 3u);  // one data byte a packet
+  EXPECT_TRUE(crcValid(one));
+  EXPECT_EQ(r.x({0x10}, 3), kAck);
+  EXPECT_EQ(r.sim->firmwareImage().size(), 1020u);  // one packet of the largest size
+}
+
+}  // namespace
