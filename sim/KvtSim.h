@@ -156,6 +156,9 @@ class KvtSim {
   // on a bad option; "--help" sets help.
   static bool parseArgs(const std::vector<std::string>& args, Options& opts, std::string& error,
                         bool* help = nullptr);
+  // The same from a main()-style argv; argv[0] is the program name and skipped.
+  static bool parseArgs(int argc, const char* const* argv, Options& opts, std::string& error,
+                        bool* help = nullptr);
   static std::string helpText();
   // Loads a configuration from a .bin (128-byte image) or a .cfg file (versions 1 to 8).
   static bool loadConfigFile(const std::string& path, RKVTCFG& cfg, std::string& error);

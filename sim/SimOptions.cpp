@@ -487,3 +487,9 @@ bool KvtSim::parseArgs(const std::vector<std::string>& args, Options& o, std::st
   fillCRCs(o.config);
   return true;
 }
+
+bool KvtSim::parseArgs(int argc, const char* const* argv, Options& opts, std::string& error, bool* help) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return parseArgs(args, opts, error, help);
+}

@@ -8,11 +8,10 @@
 #include <pthread.h>
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
   KvtSim::Options opts;
   std::string error;
   bool help = false;
-  if (!KvtSim::parseArgs(args, opts, error, &help)) {
+  if (!KvtSim::parseArgs(argc, argv, opts, error, &help)) {
     std::fprintf(stderr, "kvt-sim: %s\nTry kvt-sim --help\n", error.c_str());
     return 2;
   }

@@ -228,6 +228,16 @@ TEST(SimOptions, CommandLineBuildsOptions) {
   EXPECT_TRUE(BlockCRCValid(reinterpret_cast<const uint8_t*>(&o.config.mUnit)));
 }
 
+TEST(SimOptions, MainStyleArgvSkipsTheProgramName) {
+  const char* argv[] = {"kvt-sim", "--log-packet", "16", "--help"};
+  KvtSim::Options o;
+  std::string err;
+  bool help = false;
+  ASSERT_TRUE(KvtSim::parseArgs(4, argv, o, err, &help)) << err;
+  EXPECT_EQ(o.logPacketSize, 16);
+  EXPECT_TRUE(help);
+}
+
 TEST(SimOptions, BadValuesAreRefusedWithAReason) {
   for (const std::vector<std::string>& bad :
        std::vector<std::vector<std::string>>{{"--block-packet", "0"},
