@@ -34,16 +34,6 @@ std::string hexByte(int b) {
   return t;
 }
 
-const char* expectName(int kind) {
-  switch (kind) {
-    case 1: return "header";
-    case 2: return "data";
-    case 3: return "time";
-    case 4: return "packet";
-    default: return "command";
-  }
-}
-
 }  // namespace
 
 KvtSim::Options::Options() {
@@ -341,6 +331,17 @@ void KvtSim::run() {
   }
 }
 
+const char* KvtSim::kindName(Expect kind) {
+  switch (kind) {
+    case Expect::Header: return "header";
+    case Expect::WindowData: return "data";
+    case Expect::LifeValue: return "time";
+    case Expect::FwPacket: return "packet";
+    case Expect::Command: break;
+  }
+  return "command";
+}
+
 int KvtSim::expectedLength() const {
   switch (expect_) {
     case Expect::Header: return 6;
@@ -394,7 +395,7 @@ void KvtSim::processInput(Clock::time_point now) {
     // A payload damaged on the way: refuse it so that the host sends it again.
     std::vector<uint8_t> frame(in_.begin(), in_.begin() + static_cast<long>(need));
     in_.erase(in_.begin(), in_.begin() + static_cast<long>(need));
-    logFrame(true, frame, std::string("bad ") + expectName(static_cast<int>(expect_)));
+    logFrame(true, frame, std::string("bad ") + kindName(expect_));
     expect_ = Expect::Command;
     windowSet_ = false;
     nak();
@@ -411,7 +412,7 @@ void KvtSim::handleFrame(const std::vector<uint8_t>& frame, Expect kind) {
     handleCommand(frame[0]);
     return;
   }
-  logFrame(true, frame, expectName(static_cast<int>(kind)));
+  logFrame(true, frame, kindName(kind));
   expect_ = Expect::Command;
   handlePayload(std::vector<uint8_t>(frame.begin(), frame.end() - 2), kind);
 }

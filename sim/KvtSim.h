@@ -192,6 +192,7 @@ class KvtSim {
   std::vector<uint8_t> readingRecord(int mode, std::chrono::steady_clock::time_point now);
   bool sleepUntil(std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point t);
   int expectedLength() const;
+  static const char* kindName(Expect kind);
   RKVTIdenty makeIdentity() const;
 
   mutable std::mutex mu_;
