@@ -150,6 +150,7 @@ class KvtSim {
 
   // Changes options while running (faults, readings, timings); applied from the next frame.
   // The configuration is the unit's own by then: change it with setConfig, not here.
+  // The change runs under the simulator's lock and must not call back into it.
   void modifyOptions(const std::function<void(Options&)>& change);
 
   // Command line: parses args (without the program name) into opts. False with error set

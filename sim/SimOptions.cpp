@@ -129,6 +129,14 @@ idle for --idle-gap-ms is dropped. A damaged payload frame is answered with NAK.
 
 Numbers are decimal or 0x hexadecimal.
 
+Choices of this unit: packets read past the end of a block, the log or the EEPROM are 0xFF;
+a window write that would reach past the 128-byte image is refused (NAK to 0x91), so is a
+header of size 0 or with a second byte other than 0, and a life value above 63072000 (NAK);
+every stored block gets its own CRC recomputed. 0x44 clears the peak, 0x45/0x46 set/clear
+history bit 4 (bump failed). An unknown command, 0x81 without a select and 0x91 without a
+window or upgrade get NAK. The connect frames the host repeats before it has seen the
+acknowledgement are answered once only.
+
 Identity and configuration:
   --config FILE            load the configuration: a 128-byte image (.bin) or a .cfg file of
                            version 1 to 8; the own CRCs are always filled in
@@ -194,8 +202,8 @@ the unit then ignores everything until woken by SIGUSR1, or:
   --wake-after-ms N        wake by itself after N ms (default 0: never)
 
 Fault injection:
-  --echo                   echo every connect frame received while not connected, as an
-                           echoing adapter does (B2 75 80 before B5 B7 C1)
+  --echo                   echo every connect frame received while not connected (also
+                           while off), as an echoing adapter does: B2 75 80 before B5 B7 C1
   --echo-check             also echo connect frames received while connected
   --ignore-connects N      ignore the first N connect frames of each handshake
   --nak CMD[:COUNT]        answer CMD with NAK (COUNT times, default always)
@@ -204,7 +212,8 @@ Fault injection:
                            CMD is a command byte (0x5F) or header, data, time, packet
   --error-status N         status byte of error replies (default 0xBF)
   --corrupt-crc-every N    every Nth reply goes out with a wrong CRC
-  --split N                send replies in pieces of N bytes
+  --split N                send replies in pieces of N bytes (not the handshake's
+                           acknowledgement, which the host takes only whole)
   --split-gap-us N         gap between pieces (default 500)
   --wire-time              pace sent bytes at 115200 baud 8N1 (86.8 us a byte; sleeps)
   --reply-delay-ms N       wait N ms before every reply
