@@ -551,7 +551,7 @@ void KvtSim::handleCommand(uint8_t cmd) {
         }
         ack();
         expect_ = Expect::WindowData;
-      } else if (upgrading_ && fwNext_ < opts_.fwPacketCount) {
+      } else if (upgrading_ && static_cast<size_t>(fwNext_) < fwGot_.size()) {
         ack();
         fwSlot_ = fwNext_;
         expect_ = Expect::FwPacket;
@@ -708,12 +708,14 @@ void KvtSim::handlePayload(const std::vector<uint8_t>& p, Expect kind) {
     }
     case Expect::FwPacket:
       if (applyFault(kTargetPacket)) return;
-      if (!upgrading_ || fwSlot_ < 0 || fwSlot_ >= opts_.fwPacketCount) {
+      // The image was sized when the upgrade started; packet sizes changed since do not fit.
+      if (!upgrading_ || fwSlot_ < 0 || static_cast<size_t>(fwSlot_) >= fwGot_.size() ||
+          (static_cast<size_t>(fwSlot_) + 1) * p.size() > fwImage_.size() ||
+          fwImage_.size() != p.size() * fwGot_.size()) {
         nak();
         return;
       }
-      std::memcpy(fwImage_.data() + static_cast<size_t>(fwSlot_) * static_cast<size_t>(opts_.fwPacketSize),
-                  p.data(), p.size());
+      std::memcpy(fwImage_.data() + static_cast<size_t>(fwSlot_) * p.size(), p.data(), p.size());
       fwGot_[static_cast<size_t>(fwSlot_)] = true;
       fwNext_ = fwSlot_ + 1;
       ack();
