@@ -3,6 +3,7 @@
 #pragma once
 
 #include "link/ByteStream.h"
+#include "link/LinkLimits.h"
 #include "model/Records.h"
 
 #include <chrono>
@@ -51,9 +52,14 @@ class TComKVT {
   void ComClose();
 
   uint8_t OpenUSB(float rTimeOut);
+  // The closing "[CHECK TIME] s.mmm (n)" line takes its decimal separator from the C
+  // locale (localeconv()->decimal_point), so the program must have called
+  // setlocale(LC_ALL, "") for the user's separator to show (QApplication does it).
   uint8_t ConnectKVT(float rTimeOut);
   uint8_t ConnectKVTCheck();
   uint8_t KillKVT();
+  // Sends KillKVT (once more if it fails) after 0x00, 0x92, 0xB0, 0xB1, 0xB2, 0xC0 and
+  // LINK_LIMIT, the codes that follow an answer from the detector; then closes the port.
   void CloseUSB(uint8_t nStatus);
 
   uint8_t ReadUnitCFGData(RKVTUnitCFG& mData, uint16_t nPacket, uint16_t nSize);
@@ -81,6 +87,9 @@ class TComKVT {
   // Called during long waits (the handshake) so a window can repaint.
   std::function<void()> IdleHook;
 
+  // Why the last LINK_LIMIT was returned (empty until the first refusal).
+  const std::string& LastRefusal() const { return FRefusal; }
+
   TOnKVTEvent FOnKVTEvent;
   int FDefPort = 0;
   RComKVTReadBuf FReadBuf{};
@@ -98,5 +107,13 @@ class TComKVT {
   void Delay(float rMSec);
 
  private:
+  uint8_t Refuse(const std::string& why);
+  void RaiseTrace(TDateTime rNow, const std::string& sLog);
+  void RaiseLogReads(const RKVTLogRead* logs, int count, bool withSendLines);
+  void CallIdleHook();
+  template <typename TBlock>
+  uint8_t ReadCFGBlock(uint8_t nSelect, TBlock& mData, uint16_t nPacket, uint16_t nSize, const char* name);
+
   std::unique_ptr<TByteStream> RSCom;
+  std::string FRefusal;
 };
