@@ -436,15 +436,14 @@ uint8_t TComKVT::ConnectKVT(float rTimeOut) {
       }
     }
   }
-  const auto elapsed = steady_clock::now() - start;
   try {
     RSCom->PurgeIn();
   } catch (...) {
     if (state == 0 || state == LINK_NOCONNECT) state = LINK_PORTERROR;
   }
   try {
-    RaiseTrace(std::chrono::system_clock::now(),
-               "[CHECK TIME] " + FormatSeconds3(elapsed) + " (" + std::to_string(sent) + ")");
+    RaiseTrace(std::chrono::system_clock::now(), "[CHECK TIME] " + FormatSeconds3(steady_clock::now() - start) + " (" +
+                                                     std::to_string(sent) + ")");
   } catch (...) {
   }
   Delay(1);

@@ -89,6 +89,18 @@ TEST(KVTExchange, ReturnsWhenTheLastByteArrivesNotAtTheTimeOut) {
   EXPECT_GT(t.port->WaitTimeouts[0], 4'000'000);  // waited with the time-out it was given
 }
 
+TEST(KVTExchange, ALongWaitLetsTheWindowRepaint) {
+  LinkOnScript t;
+  int calls = 0;
+  t->IdleHook = [&] { ++calls; };
+  t.port->After(1, kAck, 20ms);
+  EXPECT_EQ(t->SendCommand(0, 0x13, 3, 0.5f), LINK_OK);
+  EXPECT_EQ(calls, 0);  // a prompt answer is not interrupted
+  EXPECT_EQ(t->SendCommand(0, 0x13, 3, 0.2f), LINK_NORESPONSE);
+  EXPECT_GE(calls, 1);
+  EXPECT_LE(calls, 4);
+}
+
 TEST(KVTExchange, ExtraBytesStayInTheBufferAndTraceButNotInTheCheck) {
   LinkOnScript t;
   Bytes reply = kAck;
