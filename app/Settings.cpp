@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <charconv>
 #include <cstdio>
 #include <stdexcept>
 
@@ -43,12 +44,12 @@ long integerOf(const std::string& text) {
   }
 }
 
+// from_chars: '.' is the separator whatever the locale says.
 float decimalOf(const std::string& text) {
-  try {
-    return std::stof(NormalizeNumText(NumMode::Decimal, text));
-  } catch (const std::exception&) {
-    return 0.0f;
-  }
+  const std::string t = NormalizeNumText(NumMode::Decimal, text);
+  float v = 0.0f;
+  if (std::from_chars(t.data(), t.data() + t.size(), v).ec != std::errc()) return 0.0f;
+  return v;
 }
 
 std::string dropLeadingBlanks(const std::string& s) {

@@ -1,0 +1,85 @@
+#include "cli/Cli.h"
+
+#include <map>
+
+namespace {
+std::map<std::string, CommandFn>& registry() {
+  static std::map<std::string, CommandFn> commands;
+  return commands;
+}
+}  // namespace
+
+CommandRegistrar::CommandRegistrar(const char* name, CommandFn run) { registry()[name] = run; }
+
+CommandFn FindCommand(const std::string& name) {
+  auto it = registry().find(name);
+  return it == registry().end() ? nullptr : it->second;
+}
+
+const std::vector<DocumentedCommand>& DocumentedCommands() {
+  static const std::vector<DocumentedCommand> commands = {
+      {"identify", "  identify                         the six lines of the Identify box, one per line\n"},
+      {"read",
+       "  read [--json] [-o FILE.cfg]      read the detector; print it (--json: machine-readable); -o: save it as a "
+       ".cfg\n"},
+      {"write", "  write FILE.cfg                   Read Device, then Read File FILE.cfg, then Write Device\n"},
+      {"hibernate", "  hibernate                        the Hibernate button (asks; --yes answers Yes)\n"},
+      {"log",
+       "  log export [-o FILE.csv]         Save Event Log\n"
+       "  log reset                        Log Reset\n"},
+      {"firmware", "  firmware FILE.img                load and check the image, then Upgrade Firmware\n"},
+      {"calibrate",
+       "  calibrate [--span VALUE]         the Sensor Calibration dialog's run (VALUE in the sensor's unit)\n"},
+      {"readings",
+       "  readings [--interval S] [--count N] [--csv FILE]\n"
+       "                                   the logging dialog's loop; one line per reading\n"},
+      {"eeprom",
+       "  eeprom [-o FILE.csv]             EEPROM Read, then Save File\n"
+       "  eeprom --log                     Read/Save Log\n"},
+      {"test", "  test beep|rled|lled|vibrator     the output tests\n"},
+      {"clear-peak", "  clear-peak                       Clear Peak\n"},
+      {"bump", "  bump pass|fail                   Send Bump Pass / Send Bump Fail\n"},
+      {"zero-span", "  zero-span                        the factory Calibration button\n"},
+      {"power-off", "  power-off                        Turn Off\n"},
+      {"factory-reset", "  factory-reset                    Factory Reset\n"},
+  };
+  return commands;
+}
+
+std::string HelpText() {
+  std::string text =
+      "Usage: beamdock-cli [--dir FOLDER] [--port DEVICE] [--trace] [--yes] COMMAND [ARGS]\n"
+      "\n"
+      "The operations of the BeamDock window from a terminal. Status lines and messages go to\n"
+      "stderr, results to stdout.\n"
+      "\n"
+      "Options:\n"
+      "  --dir FOLDER     the start folder: BEAMDOCK.INI, Configure/, EVENT/ and the other\n"
+      "                   folders live there, as for the window (default: the current folder)\n"
+      "  --port DEVICE    use this serial device instead of adapter discovery (the same as\n"
+      "                   setting BEAMDOCK_PORT)\n"
+      "  --trace          print every trace line (time-stamped exchanges) to stderr\n"
+      "  --yes            answer Yes to every question; without it a question is asked on the\n"
+      "                   terminal when stdin is one, and answered No otherwise\n"
+      "  --help           this text\n"
+      "\n"
+      "Commands:\n";
+  for (const DocumentedCommand& c : DocumentedCommands()) {
+    text += c.usage;
+    if (!FindCommand(c.name)) text += "                                   (not available in this build)\n";
+  }
+  text +=
+      "\n"
+      "The settings file decides the view rules as for the window (ModeEntry selects the factory\n"
+      "rules). Where the window shows a save dialog, -o names the file; without -o the file goes\n"
+      "where the dialog would have proposed it.\n"
+      "\n"
+      "Exit status: the operation's result code (0 on success, for example 162 for 0xA2 \"no\n"
+      "response\"); 64 for a command line that is not accepted.\n";
+  return text;
+}
+
+int UsageError(const CliContext& ctx, const std::string& text) {
+  std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", ctx.program.c_str(), text.c_str(), ctx.program.c_str());
+  return kExitUsage;
+}
