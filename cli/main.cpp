@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <climits>
+#include <clocale>
 #include <cstdlib>
 #include <exception>
 
@@ -32,6 +33,8 @@ bool optionValue(const std::vector<std::string>& args, size_t& i, const std::str
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The user's decimal separator in the trace's check-time line, as in the window.
+  std::setlocale(LC_ALL, "");
   CliContext ctx;
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string dir;

@@ -13,7 +13,11 @@
 
 namespace {
 
-using Kind = ScriptedOperator::Kind;
+ROperationOptions within(float seconds) {
+  ROperationOptions o;
+  o.connectSeconds = seconds;
+  return o;
+}
 
 // Command bytes the simulated detector received, in order.
 std::vector<uint8_t> commandsSeen(const KvtSim& sim) {
@@ -38,7 +42,7 @@ TEST(RunOperation, FramesTheCommandsWithStatusAndClose) {
     ++ran;
     EXPECT_TRUE(link.Enabled());
     return link.SensorCalibration(0x44);
-  }, {.connectSeconds = 3.0f});
+  }, within(3.0f));
   EXPECT_EQ(code, LINK_OK);
   EXPECT_EQ(ran, 1);
   ASSERT_EQ(op.statuses().size(), 2u);
@@ -65,7 +69,7 @@ TEST(RunOperation, ARefusedCommandEndsRedAndStillClosesTheConnection) {
     if (c != LINK_OK) return c;
     second = true;
     return link.SensorCalibration(0x44);
-  }, {.connectSeconds = 3.0f});
+  }, within(3.0f));
   EXPECT_EQ(code, LINK_NAK);
   EXPECT_FALSE(second);
   EXPECT_EQ(op.lastStatus().colour, StatusColour::Failure);
@@ -106,7 +110,7 @@ TEST(RunOperation, ASilentDetectorIsAConnectError) {
   uint8_t code = RunOperation(op, link, "Power Down", [&] {
     ran = true;
     return LINK_OK;
-  }, {.connectSeconds = 0.2f});
+  }, within(0.2f));
   EXPECT_EQ(code, LINK_NOCONNECT);
   EXPECT_FALSE(ran);
   EXPECT_EQ(op.lastStatus().text, "Power Down... KVT Connect ERROR");
