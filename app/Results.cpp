@@ -57,6 +57,8 @@ RResultText ResultText(uint8_t code) {
       return {"... FAIL", "Zero calibration failed"};
     case APP_HIBERNATE:
       return {"... FAIL", "Hibernation is not allowed"};
+    case LINK_LIMIT:
+      return {"... FAIL", kLinkLimitMessage};
     case APP_NOTFOUND:
       return {"... BEAMDOCK isnot found", "BEAMDOCK isnot found\rBEAMDOCK Re-Install driver"};
     case LINK_OSNOTSUPPORTED:

@@ -60,6 +60,9 @@ TEST(ResultTable, ApplicationAndLinkRows) {
   EXPECT_EQ(text(0xC1), "Must calibration before POWER OFF");
   EXPECT_EQ(text(0xC2), "Zero calibration failed");
   EXPECT_EQ(text(0xC3), "Hibernation is not allowed");
+  // A transfer the link refuses before sending it (a settings fault, not the detector's).
+  EXPECT_EQ(suffix(LINK_LIMIT), "... FAIL");
+  EXPECT_EQ(text(LINK_LIMIT), "Transfer size outside the link limits\rCheck the packet and size settings or the device");
   EXPECT_EQ(suffix(0xFC), "... BEAMDOCK isnot found");
   EXPECT_EQ(text(0xFC), "BEAMDOCK isnot found\rBEAMDOCK Re-Install driver");
   EXPECT_EQ(suffix(LINK_OSNOTSUPPORTED), "... O/S is not support");
