@@ -1,5 +1,6 @@
 // The link end to end: discovery through BEAMDOCK_PORT, the real serial port, a
 // pseudo-terminal and the simulated detector, one family of commands per test.
+#include "link/CommInt.h"
 #include "link/KVTComms.h"
 #include "link/USBtoUART.h"
 #include "model/Checksum.h"
@@ -94,6 +95,19 @@ TEST(KVTOnSim, AdapterEchoOfTheCheckIsNoAnswer) {
   EXPECT_EQ(r.link.ConnectKVTCheck(), LINK_NORESPONSE);
   EXPECT_EQ(r.lines.back().rfind("[READ] NORESPONSE:B2 75 80 ", 0), 0u) << r.lines.back();
   r.link.CloseUSB(LINK_NORESPONSE);
+}
+
+TEST(KVTOnSim, OpenErrorsOfTheRealPortReachTheCallerOfOpenUSB) {
+  ::setenv("BEAMDOCK_PORT", "/dev/beamdock-no-such-port", 1);
+  TComKVT link;
+  try {
+    link.OpenUSB(0.1f);
+    ADD_FAILURE() << "no error raised";
+  } catch (const ECommError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Error accessing specified device (Error: ", 0), 0u) << e.what();
+  }
+  EXPECT_FALSE(link.Enabled());
+  ::unsetenv("BEAMDOCK_PORT");
 }
 
 TEST(KVTOnSim, SilentDetectorGivesNoConnectAndNoEndFrame) {

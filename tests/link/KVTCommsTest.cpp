@@ -303,4 +303,17 @@ TEST(KVTPort, ComOpenOpensOnceAndItsErrorsReachTheCaller) {
   EXPECT_FALSE(link.Enabled());
 }
 
+TEST(KVTPort, AFailingCloseNeverEscapesTheLink) {
+  {
+    LinkOnScript t;
+    t.port->FailFrom(ScriptedStream::Op::Close, 1, PortError("Close error"));
+    t.port->After(1, kAck);
+    EXPECT_NO_THROW(t->CloseUSB(0));
+    EXPECT_EQ(t.port->Frames.size(), 1u);
+  }
+  LinkOnScript t;
+  t.port->FailFrom(ScriptedStream::Op::Close, 1, PortError("Close error"));
+  // The destructor closes the port too; reaching the end of the test is the check.
+}
+
 }  // namespace

@@ -51,6 +51,7 @@ void ScriptedStream::OpenDevice(const std::string& device) {
 void ScriptedStream::Close() {
   ++Closes;
   FOpen = false;
+  MaybeFail(Op::Close);
 }
 
 int ScriptedStream::Write(const void* buf, int count) {

@@ -33,7 +33,7 @@ class ScriptedStream : public TByteStream {
   using Bytes = std::vector<uint8_t>;
   using Clock = std::chrono::steady_clock;
 
-  enum class Op { Open, Write, Read, Purge, Wait };
+  enum class Op { Open, Close, Write, Read, Purge, Wait };
 
   // The port starts open (as after ComOpen) unless told otherwise.
   explicit ScriptedStream(bool open = true) : FOpen(open) {}
