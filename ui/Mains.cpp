@@ -1,0 +1,246 @@
+// The main window's life: creation, first activation, close, the status bar and the clock,
+// and the Operator side (message boxes, questions, file dialogs, trace memo).
+#include "ui/Mains.h"
+
+#include "link/KVTComms.h"
+#include "model/Checksum.h"
+#include "model/SensorTypes.h"
+#include "model/TextHelpers.h"
+#include "ui/Label3dB.h"
+#include "ui/Logo.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QTabWidget>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// "\r" is the line break of the message texts.
+QString MessageText(const std::string& s) {
+  QString t = Q(s);
+  t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return t;
+}
+
+// "description|pattern|..." as a Qt name filter list; each pattern in both letter cases,
+// since file names here are case-sensitive.
+QString NameFilters(const std::string& filter) {
+  const QStringList parts = Q(filter).split(QLatin1Char('|'));
+  QStringList filters;
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    QStringList patterns;
+    for (const QString& p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+      patterns << p.trimmed();
+      if (p.trimmed().toUpper() != p.trimmed()) patterns << p.trimmed().toUpper();
+    }
+    filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(QLatin1Char(' ')));
+  }
+  return filters.join(QStringLiteral(";;"));
+}
+
+QMessageBox::Icon BoxIcon(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::Information: return QMessageBox::Information;
+    case MessageIcon::Warning: return QMessageBox::Warning;
+    case MessageIcon::Error: return QMessageBox::Critical;
+    case MessageIcon::Question: return QMessageBox::Question;
+  }
+  return QMessageBox::NoIcon;
+}
+
+std::optional<std::string> RunFileDialog(QWidget* parent, const FileRequest& request, bool save) {
+  QFileDialog dialog(parent, Q(request.title), Q(request.folder), NameFilters(request.filter));
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  if (!request.defaultExt.empty()) dialog.setDefaultSuffix(Q(request.defaultExt));
+  if (!request.fileName.empty()) dialog.selectFile(Q(request.fileName));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().first().toStdString();
+}
+
+}  // namespace
+
+TKVTIRMainForm::TKVTIRMainForm(const std::string& startFolder, QWidget* parent)
+    : QMainWindow(parent), FStartFolder(startFolder) {
+  BuildWindow();
+  ConnectHandlers();
+  connect(CustomerImage, &TLogoImage::clicked, this, &TKVTIRMainForm::CustomerImageClick);
+  connect(CustomerImage, &TLogoImage::mouseEntered, this, &TKVTIRMainForm::CustomerImageMouseEnter);
+  connect(CustomerImage, &TLogoImage::mouseLeft, this, &TKVTIRMainForm::CustomerImageMouseLeave);
+  connect(CustomerUrlLabel, &TLabel3DBorder::clicked, this, &TKVTIRMainForm::CustomerUrlLabelClick);
+  connect(TimeTimer, &QTimer::timeout, this, &TKVTIRMainForm::TimeTimerTimer);
+  FormCreate();
+}
+
+TKVTIRMainForm::~TKVTIRMainForm() = default;
+
+void TKVTIRMainForm::FormCreate() {
+  FFirst = true;
+  SetDefaultCFG(FKVTCFG);
+  FUpgradeFile.clear();
+  FUpgrade = false;
+  FHibernateBtn = false;
+  FReadSW = 0;
+
+  setWindowTitle(QStringLiteral("QRB BEAMDOCK - Vaporlet [ver 1.3.1.1]"));
+  if (FStartFolder.empty()) FStartFolder = GetStartDir();
+  if (FStartFolder.back() != '/') FStartFolder += '/';
+
+  OpenDialog = {"Open Configuration File", "configuration file|*.cfg", "cfg", FStartFolder, {}};
+  SaveDialog = {"Save Configuration File", "configuration file|*.cfg", "cfg", FStartFolder, {}};
+  OpenFMDialog = {"Select Firmware Upgrade File", "Image File|*.img", "cfg", FStartFolder, {}};
+  SaveCSVDialog = {"Save Configuration File", "Data file|*.csv", "csv", FStartFolder, {}};
+
+  LoadSettings();
+
+  ComKVT = std::make_unique<TComKVT>();
+  ComKVT->IdleHook = [] { QCoreApplication::processEvents(); };
+}
+
+void TKVTIRMainForm::LoadSettings() {
+  if (SensorTypes.empty()) SetBuiltInSensorTypes();
+  FillSensorTypeCombos();
+  PrepareEEPROMGrid(1024 / 16);
+  ShowCFG();
+}
+
+void TKVTIRMainForm::RestoreView() {
+  if (FactoryMode) {
+    UserScrollBox->hide();
+    DevScrollBox->show();
+    PageControl->setCurrentIndex(0);
+  } else {
+    DevScrollBox->hide();
+    UserScrollBox->show();
+  }
+  ApplyWindowGeometry(500, 750, 0, 0);
+}
+
+void TKVTIRMainForm::ApplyWindowGeometry(int width, int height, int left, int top) {
+  // The settings hold the outer size; the frame is whatever the window system adds.
+  const QSize frame = frameGeometry().size() - geometry().size();
+  resize(std::max(width - frame.width(), kMinWidth), std::max(height - frame.height(), kMinHeight));
+  QPoint topLeft(left, top);
+  // A position saved on a screen that is no longer there would hide the window.
+  if (QGuiApplication::screenAt(topLeft + QPoint(40, 20)) == nullptr) {
+    if (const QScreen* s = QGuiApplication::primaryScreen()) topLeft = s->availableGeometry().topLeft();
+  }
+  move(topLeft);
+}
+
+void TKVTIRMainForm::FormActivate() {
+  if (!FFirst) return;
+  RestoreView();
+  TimeTimerTimer();
+  TimeTimer->start();
+  FFirst = false;
+}
+
+void TKVTIRMainForm::FormCloseQuery(bool& CanClose) {
+  if (FUpgrade) {
+    CanClose = false;
+    return;
+  }
+  CanClose = true;
+}
+
+void TKVTIRMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  FormActivate();
+}
+
+void TKVTIRMainForm::closeEvent(QCloseEvent* event) {
+  bool canClose = true;
+  FormCloseQuery(canClose);
+  if (canClose) event->accept();
+  else event->ignore();
+}
+
+void TKVTIRMainForm::TraceEvent(TComKVT*, std::chrono::system_clock::time_point, const std::string& sLog) {
+  memoLine(sLog);
+}
+
+void TKVTIRMainForm::TimeTimerTimer() {
+  StatusTimeLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("yy-MM-dd HH:mm:ss")));
+}
+
+void TKVTIRMainForm::MarkSimulated(const std::string& device) {
+  setWindowTitle(windowTitle() + QStringLiteral(" - SIMULATED DETECTOR"));
+  SimulatedLabel->setText(QStringLiteral("SIMULATED DETECTOR"));
+  SimulatedLabel->setToolTip(QStringLiteral("kvt-sim on %1").arg(Q(device)));
+  SimulatedLabel->show();
+}
+
+// ---- contact panel
+
+namespace {
+const char* const kMakerWebAddress = "https://www.qrb-sensing.example/";
+const char* const kMakerMailAddress = "mailto:service@qrb-sensing.example";
+}  // namespace
+
+void TKVTIRMainForm::CustomerImageClick() { QDesktopServices::openUrl(QUrl(QLatin1String(kMakerWebAddress))); }
+
+void TKVTIRMainForm::CustomerImageMouseEnter() { CustomerImage->setCursor(Qt::PointingHandCursor); }
+
+void TKVTIRMainForm::CustomerImageMouseLeave() { CustomerImage->unsetCursor(); }
+
+void TKVTIRMainForm::CustomerUrlLabelClick() { QDesktopServices::openUrl(QUrl(QLatin1String(kMakerMailAddress))); }
+
+// ---- Operator
+
+void TKVTIRMainForm::showStatus(StatusColour colour, const std::string& text) {
+  switch (colour) {
+    case StatusColour::Running:
+      StatusLabel->SetColor(QColor(255, 255, 255));
+      StatusLabel->SetFontColor(Qt::black);
+      break;
+    case StatusColour::Success:
+      StatusLabel->SetColor(QColor(0, 255, 0));
+      StatusLabel->SetFontColor(Qt::black);
+      break;
+    case StatusColour::Failure:
+      StatusLabel->SetColor(QColor(255, 0, 0));
+      StatusLabel->SetFontColor(Qt::white);
+      break;
+  }
+  StatusLabel->setText(Q(text));
+  // The work that follows blocks the window: paint the new text first.
+  StatusLabel->repaint();
+  QCoreApplication::processEvents();
+}
+
+void TKVTIRMainForm::message(MessageIcon icon, const std::string& caption, const std::string& text) {
+  QMessageBox box(BoxIcon(icon), Q(caption), MessageText(text), QMessageBox::Ok, this);
+  box.exec();
+}
+
+bool TKVTIRMainForm::ask(const std::string& caption, const std::string& text) {
+  QMessageBox box(QMessageBox::Question, Q(caption), MessageText(text), QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<std::string> TKVTIRMainForm::chooseOpenFile(const FileRequest& request) {
+  return RunFileDialog(this, request, false);
+}
+
+std::optional<std::string> TKVTIRMainForm::chooseSaveFile(const FileRequest& request) {
+  return RunFileDialog(this, request, true);
+}
+
+void TKVTIRMainForm::memoLine(const std::string& line) { Memo->appendPlainText(Q(line)); }
+
+void TKVTIRMainForm::pump() { QCoreApplication::processEvents(); }

@@ -1,0 +1,314 @@
+// TKVTIRMainForm: the main window. It shows one of two views for the whole run (the user
+// view or the three-page factory view), puts the working configuration into the controls
+// and collects it back, and is the Operator of every operation started from it.
+#pragma once
+
+#include "app/Operator.h"
+#include "model/Records.h"
+
+#include <QMainWindow>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QFrame;
+class QGroupBox;
+class QLineEdit;
+class QPainter;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class QSpinBox;
+class QStyleOptionViewItem;
+class QTabWidget;
+class QTableWidget;
+class QTimer;
+class QToolButton;
+class QWidget;
+class TComKVT;
+class TLabel3DBorder;
+class TLogoImage;
+
+class TKVTIRMainForm : public QMainWindow, public Operator {
+  Q_OBJECT
+
+ public:
+  static constexpr int kMinWidth = 500;
+  static constexpr int kMinHeight = 580;
+
+  // startFolder: the folder the settings file, Comm.TXT and the default subfolders live in;
+  // empty takes the current folder (GetStartDir). It ends with '/' once taken.
+  explicit TKVTIRMainForm(const std::string& startFolder = {}, QWidget* parent = nullptr);
+  ~TKVTIRMainForm() override;
+
+  // Messages, questions and file choices of every operation go through Op(); tests put a
+  // scripted answerer here so that no modal box blocks them. nullptr restores the window.
+  void SetOperator(Operator* op) { FOperator = op; }
+  Operator& Op() { return FOperator ? *FOperator : *this; }
+
+  // Operator, with the status bar, message boxes, file dialogs and the trace memo.
+  void showStatus(StatusColour colour, const std::string& text) override;
+  void message(MessageIcon icon, const std::string& caption, const std::string& text) override;
+  bool ask(const std::string& caption, const std::string& text) override;
+  std::optional<std::string> chooseOpenFile(const FileRequest& request) override;
+  std::optional<std::string> chooseSaveFile(const FileRequest& request) override;
+  void memoLine(const std::string& line) override;
+  void pump() override;
+
+  // Configuration <-> controls.
+  void ShowCFG();
+  // Reads the active view. Throws ENumberTooLong when the hardware version text holds a
+  // digit run too long for 32 bits; TryCollectCFG reports that in an error box instead.
+  RKVTCFG CollectCFG(bool forDevice);
+  std::optional<RKVTCFG> TryCollectCFG(bool forDevice);
+  // Runs a handler body; an exception it lets out is shown in one error box, never a crash.
+  template <class F>
+  bool Guarded(F&& body);
+
+  // Start-up and close.
+  void FormCreate();
+  void FormActivate();
+  void FormCloseQuery(bool& CanClose);
+  void LoadSettings();
+  void RestoreView();
+  // Loads the firmware image file named in the settings; quiet: no status text, no box.
+  void LoadUpgradeFile(bool quiet);
+  void TraceEvent(TComKVT* Sender, std::chrono::system_clock::time_point rNow, const std::string& sLog);
+
+  // Marks the window as connected to the simulated detector (caption and status bar).
+  void MarkSimulated(const std::string& device);
+
+  const std::string& StartFolder() const { return FStartFolder; }
+
+  // State owned by the window.
+  bool FFirst = true;
+  RKVTCFG FKVTCFG{};
+  std::vector<std::vector<uint8_t>> FUpgradeFile;
+  bool FUpgrade = false;
+  bool FHibernateBtn = false;
+  uint8_t FReadSW = 0;
+  std::unique_ptr<TComKVT> ComKVT;
+
+  // The four file dialogs (title, filter, default extension, start folder).
+  FileRequest OpenDialog;
+  FileRequest SaveDialog;
+  FileRequest OpenFMDialog;
+  FileRequest SaveCSVDialog;
+
+  // Window regions.
+  QWidget* StatusPanel = nullptr;
+  TLabel3DBorder* StatusLabel = nullptr;
+  TLabel3DBorder* StatusTimeLabel = nullptr;
+  TLabel3DBorder* SimulatedLabel = nullptr;
+  QWidget* CustomerPanel = nullptr;
+  TLogoImage* CustomerImage = nullptr;
+  TLabel3DBorder* CustomerLabel = nullptr;
+  TLabel3DBorder* CustomerUrlLabel = nullptr;
+  QPlainTextEdit* Memo = nullptr;
+  QScrollArea* UserScrollBox = nullptr;
+  QScrollArea* DevScrollBox = nullptr;
+  QTimer* TimeTimer = nullptr;
+
+  // User view.
+  TLabel3DBorder* UserHWVersionLabel = nullptr;
+  TLabel3DBorder* UserSWVersionLabel = nullptr;
+  TLabel3DBorder* UserSerialLabel = nullptr;
+  TLabel3DBorder* UserMonthLifeLabel = nullptr;
+  TLabel3DBorder* UserDayLifeLabel = nullptr;
+  QComboBox* UserSensorTypeCombo = nullptr;
+  QDoubleSpinBox* UserHighAlarmSpin = nullptr;
+  QDoubleSpinBox* UserLowAlarmSpin = nullptr;
+  QSpinBox* UserCalIntervalSpin = nullptr;
+  QSpinBox* UserBumpIntervalSpin = nullptr;
+  QLineEdit* UserIDEdit = nullptr;
+  QSpinBox* UserTestIntervalSpin = nullptr;
+  QComboBox* UserDispCombo = nullptr;
+  QCheckBox* UserHideBumpLEDCheck = nullptr;
+  QPushButton* UserReadFileBtn = nullptr;
+  QPushButton* UserReadDeviceBtn = nullptr;
+  QPushButton* UserWriteFileBtn = nullptr;
+  QPushButton* UserWriteDeviceBtn = nullptr;
+  QPushButton* UserHibernateBtn = nullptr;
+  QGroupBox* UserLogPanel = nullptr;
+  QPushButton* UserLogSaveBtn = nullptr;
+  QGroupBox* UserCalPanel = nullptr;
+  QPushButton* UserCalBtn = nullptr;
+  QGroupBox* UserFMPanel = nullptr;
+  TLabel3DBorder* UserFMFileLabel = nullptr;
+  QToolButton* UserFMOpenBtn = nullptr;
+  TLabel3DBorder* UserFMDescLabel = nullptr;
+  QPushButton* UserFMUpgradeBtn = nullptr;
+  QPushButton* UserFMCancelBtn = nullptr;
+  QProgressBar* UserFMProgressBar = nullptr;
+
+  // Factory view.
+  QTabWidget* PageControl = nullptr;
+  QWidget* UserTS = nullptr;
+  QWidget* FactoryTS = nullptr;
+  QWidget* ETCTS = nullptr;
+
+  // Page "User Options".
+  QLineEdit* UserOptHWVersionEdit = nullptr;
+  TLabel3DBorder* UserOptIDLabel = nullptr;
+  TLabel3DBorder* UserOptSWVersionLabel = nullptr;
+  QLineEdit* UserOptSerialEdit = nullptr;
+  QSpinBox* UserOptMonthLifeSpin = nullptr;
+  QSpinBox* UserOptDayLifeSpin = nullptr;
+  QComboBox* UserOptSensorTypeCombo = nullptr;
+  QDoubleSpinBox* UserOptHighAlarmSpin = nullptr;
+  QDoubleSpinBox* UserOptLowAlarmSpin = nullptr;
+  QSpinBox* UserOptCalIntervalSpin = nullptr;
+  QSpinBox* UserOptBumpIntervalSpin = nullptr;
+  QLineEdit* UserOptIDEdit = nullptr;
+  QSpinBox* UserOptTestIntervalSpin = nullptr;
+  QComboBox* UserOptDispCombo = nullptr;
+  QCheckBox* UserOptHideBumpLEDCheck = nullptr;
+  QPushButton* UserOptReadFileBtn = nullptr;
+  QPushButton* UserOptReadDeviceBtn = nullptr;
+  QPushButton* UserOptWriteFileBtn = nullptr;
+  QPushButton* UserOptWriteDeviceBtn = nullptr;
+  QPushButton* UserOptHibernateBtn = nullptr;
+  QGroupBox* UserOptLogPanel = nullptr;
+  QPushButton* UserOptLogSaveBtn = nullptr;
+  QGroupBox* UserOptFMPanel = nullptr;
+  TLabel3DBorder* UserOptFMFileLabel = nullptr;
+  QToolButton* UserOptFMOpenBtn = nullptr;
+  TLabel3DBorder* UserOptFMDescLabel = nullptr;
+  QPushButton* UserOptFMUpgradeBtn = nullptr;
+  QPushButton* UserOptFMCancelBtn = nullptr;
+  QProgressBar* UserOptFMProgressBar = nullptr;
+
+  // Page "Factory Options".
+  QSpinBox* FatoryOptBatteryLimitSpin = nullptr;
+  QSpinBox* FatoryOptBatteryLimitStartupSpin = nullptr;
+  QSpinBox* FatoryOptBatteryLimit1Spin = nullptr;
+  QSpinBox* FatoryOptBatteryLimit2Spin = nullptr;
+  TLabel3DBorder* FatoryOptAlarmTimeLabel = nullptr;
+  TLabel3DBorder* FatoryOptAlarmCountLabel = nullptr;
+  TLabel3DBorder* FatoryOptTestTimeLabel = nullptr;
+  TLabel3DBorder* FatoryOptTestCountLabel = nullptr;
+  QComboBox* FactoryOptHibernateCombo = nullptr;
+  QDoubleSpinBox* FatoryOptSpanGasSpin = nullptr;
+  QDoubleSpinBox* FatoryOptSensorMaxSpin = nullptr;
+  QDoubleSpinBox* FatoryOptSensorBaseSpin = nullptr;
+  QDoubleSpinBox* FatoryOptDeadZoneSpin = nullptr;
+  QSpinBox* FatoryOptTempComp1Spin = nullptr;
+  QSpinBox* FatoryOptTempComp2Spin = nullptr;
+  QSpinBox* FatoryOptTempComp3Spin = nullptr;
+  TLabel3DBorder* FatoryOptZeroLabel = nullptr;
+  TLabel3DBorder* FatoryOptSpanLabel = nullptr;
+  TLabel3DBorder* FatoryOptMinSpanLabel = nullptr;
+  TLabel3DBorder* FatoryOptTauLabel = nullptr;
+  TLabel3DBorder* FatoryOptLastCalLabel = nullptr;
+  TLabel3DBorder* FatoryOptPeakTimerLabel = nullptr;
+  TLabel3DBorder* FatoryOptLastBumpTimerLabel = nullptr;
+  QPushButton* FatoryOptCalBtn = nullptr;
+  QPushButton* FatoryOptTurnOffBtn = nullptr;
+  QPushButton* FatoryOptLogResetBtn = nullptr;
+  QPushButton* FatoryOptLogSensorBtn = nullptr;
+
+  // Page "TEST".
+  QPushButton* EtcFactoryResetBtn = nullptr;
+  QPushButton* EtcIdentifyBtn = nullptr;
+  QPushButton* EtcBeepONBtn = nullptr;
+  QPushButton* EtcRLEDONBtn = nullptr;
+  QPushButton* EtcLLEDONBtn = nullptr;
+  QPushButton* EtcVibratorBtn = nullptr;
+  QPushButton* EtcClearPeakBtn = nullptr;
+  QPushButton* EtcBumpFailBtn = nullptr;
+  QPushButton* EtcBumpPassBtn = nullptr;
+  QGroupBox* EtcEEPROMGB = nullptr;
+  QPushButton* EtcEEPROMReadBtn = nullptr;
+  QPushButton* EtcEEPROMSaveBtn = nullptr;
+  QPushButton* EtcEEPROMSaveLogBtn = nullptr;
+  QTableWidget* EtcEEPROMGrid = nullptr;
+
+  // The number boxes of both views (they turn green while they hold the focus) and the
+  // eight whose range follows the sensor type.
+  std::vector<QWidget*> NumberBoxes() const;
+  std::vector<QDoubleSpinBox*> SensorRangeBoxes() const;
+
+ public slots:
+  void UserReadFileBtnClick();
+  void UserWriteFileBtnClick();
+  void UserReadDeviceBtnClick();
+  void UserWriteDeviceBtnClick();
+  void UserOptHibernateBtnClick();
+  void UserLogSaveBtnClick();
+  void UserLogResetBtnClick();
+  void UserFMOpenBtnClick();
+  void UserFMUpgradeBtnClick();
+  void UserFMCancelBtnClick();
+  void UserCalBtnClick();
+  void FatoryOptLogSensorBtnClick();
+  void FatoryOptCalBtnClick();
+  void FatoryOptTurnOffBtnClick();
+  void EtcBeepONBtnClick(QObject* Sender);     // tag 1..4: beeper, right LED, left LED, vibrator
+  void EtcClearPeakBtnClick(QObject* Sender);  // tag 1..3: clear peak, bump fail, bump pass
+  void EtcFactoryResetBtnClick();
+  void EtcIdentifyBtnClick();
+  void EtcEEPROMReadBtnClick();
+  void EtcEEPROMSaveBtnClick();
+  void EtcEEPROMSaveLogBtnClick();
+  void UserOptSensorTypeComboChange(int position);
+  void TimeTimerTimer();
+  void CustomerImageClick();
+  void CustomerImageMouseEnter();
+  void CustomerImageMouseLeave();
+  void CustomerUrlLabelClick();
+
+ public:
+  // Cell drawing of the EEPROM grid; false leaves the cell to the grid's own painting.
+  bool EtcEEPROMGridDrawCell(QPainter* painter, const QStyleOptionViewItem& option, int ACol, int ARow);
+  // Key handling of the text edits (from the event filter); true drops the key.
+  bool UserIDEditKeyPress(QLineEdit* edit, QChar key);
+  void UserOptSerialEditKeyUp();
+  void UserHighAlarmSpinEnter(QWidget* box);
+  void UserHighAlarmSpinExit(QWidget* box);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildWindow();
+  QWidget* BuildUserView();
+  QWidget* BuildUserOptPage();
+  QWidget* BuildFactoryPage();
+  QWidget* BuildTestPage();
+  QWidget* BuildStatusPanel();
+  QWidget* BuildCustomerPanel();
+  QGroupBox* BuildFirmwareBox(const QString& prefix, TLabel3DBorder*& fileLabel, QToolButton*& openBtn,
+                              TLabel3DBorder*& descLabel, QPushButton*& upgradeBtn, QPushButton*& cancelBtn,
+                              QProgressBar*& progressBar);
+  void ConnectHandlers();
+  void PrepareEEPROMGrid(int rows);
+  void FillSensorTypeCombos();
+  void SetSensorRanges(float min, float max);
+  void ApplyWindowGeometry(int width, int height, int left, int top);
+
+  std::string FStartFolder;
+  Operator* FOperator = nullptr;
+};
+
+#include <exception>
+
+template <class F>
+bool TKVTIRMainForm::Guarded(F&& body) {
+  try {
+    body();
+    return true;
+  } catch (const std::exception& e) {
+    Op().message(MessageIcon::Error, "KVT BeamDock", e.what());
+  }
+  return false;
+}

@@ -1,0 +1,693 @@
+// The main window's regions and the controls of both views, in the order the operator reads
+// them. Positions come from layouts; only the widths that keep the rows aligned are fixed.
+#include "ui/Label3dB.h"
+#include "ui/Logo.h"
+#include "ui/Mains.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <climits>
+
+namespace {
+
+constexpr int kCaptionWidth = 150;
+constexpr int kRowHeight = 24;
+constexpr int kBoxWidth = 90;      // number boxes and short displays
+constexpr int kTextWidth = 160;    // text edits, lists and long displays
+const QColor kCaptionColour(222, 230, 240);
+
+template <class W>
+W* Named(W* w, const char* name) {
+  w->setObjectName(QLatin1String(name));
+  return w;
+}
+
+TLabel3DBorder* Caption(const QString& text, int width = kCaptionWidth) {
+  auto* l = new TLabel3DBorder(text);
+  l->SetBorderStyle(TLabel3DBorder::bsRaisedFrame);
+  l->SetVerticalAlign(TLabel3DBorder::vaCenter);
+  l->SetColor(kCaptionColour);
+  l->SetShowAccelChar(false);
+  l->setFixedSize(width, kRowHeight);
+  return l;
+}
+
+// Framed read-only text.
+TLabel3DBorder* DisplayBox(const char* name, int width = kBoxWidth) {
+  auto* l = Named(new TLabel3DBorder, name);
+  l->SetBorderStyle(TLabel3DBorder::bsLight);
+  l->SetVerticalAlign(TLabel3DBorder::vaCenter);
+  l->setAlignment(Qt::AlignHCenter);
+  l->SetColor(Qt::white);
+  l->SetShowAccelChar(false);
+  l->setFixedSize(width, kRowHeight);
+  return l;
+}
+
+// A unit or heading next to a control.
+TLabel3DBorder* Unit(const QString& text, int width = 52, Qt::Alignment align = Qt::AlignLeft) {
+  auto* l = new TLabel3DBorder(text);
+  l->SetTransparent(true);
+  l->SetVerticalAlign(TLabel3DBorder::vaCenter);
+  l->setAlignment(align);
+  l->SetShowAccelChar(false);
+  l->setFixedSize(width, kRowHeight);
+  return l;
+}
+
+QSpinBox* IntSpin(const char* name, int min, int max, int value = 0, int width = kBoxWidth) {
+  auto* s = Named(new QSpinBox, name);
+  s->setRange(min, max);
+  s->setValue(value);
+  s->setSingleStep(1);
+  s->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+  s->setFixedSize(width, kRowHeight);
+  return s;
+}
+
+QDoubleSpinBox* DecSpin(const char* name, double min, double max, int width = kBoxWidth) {
+  auto* s = Named(new QDoubleSpinBox, name);
+  s->setDecimals(1);
+  s->setRange(min, max);
+  s->setSingleStep(1.0);
+  s->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+  s->setFixedSize(width, kRowHeight);
+  return s;
+}
+
+QComboBox* Combo(const char* name, const QStringList& items, int width = kTextWidth) {
+  auto* c = Named(new QComboBox, name);
+  c->addItems(items);
+  c->setEditable(false);
+  c->setFixedSize(width, kRowHeight);
+  return c;
+}
+
+QLineEdit* Edit(const char* name, int maxLength, int width = kTextWidth) {
+  auto* e = Named(new QLineEdit, name);
+  e->setMaxLength(maxLength);
+  e->setFixedSize(width, kRowHeight);
+  return e;
+}
+
+QPushButton* Button(const char* name, const QString& caption) {
+  auto* b = Named(new QPushButton(caption), name);
+  b->setMinimumHeight(28);
+  b->setAutoDefault(false);
+  return b;
+}
+
+// One row of a view: its caption, then the controls left-aligned.
+void AddRow(QGridLayout* grid, const QString& caption, std::initializer_list<QWidget*> controls) {
+  const int row = grid->rowCount();
+  if (!caption.isNull()) grid->addWidget(Caption(caption), row, 0);
+  auto* h = new QHBoxLayout;
+  h->setSpacing(4);
+  for (QWidget* w : controls) h->addWidget(w);
+  h->addStretch(1);
+  grid->addLayout(h, row, 1);
+}
+
+QGridLayout* NewRows() {
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(6);
+  grid->setVerticalSpacing(3);
+  grid->setColumnMinimumWidth(0, kCaptionWidth);
+  grid->setColumnStretch(1, 1);
+  return grid;
+}
+
+QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons) {
+  auto* h = new QHBoxLayout;
+  h->setSpacing(4);
+  for (QPushButton* b : buttons) h->addWidget(b);
+  return h;
+}
+
+QGroupBox* Panel(const char* name, QWidget* content) {
+  auto* g = Named(new QGroupBox, name);
+  auto* v = new QVBoxLayout(g);
+  v->setContentsMargins(8, 8, 8, 8);
+  v->addWidget(content);
+  return g;
+}
+
+QScrollArea* ScrollBox(const char* name, QWidget* content) {
+  auto* s = Named(new QScrollArea, name);
+  s->setWidget(content);
+  s->setWidgetResizable(true);
+  s->setFrameShape(QFrame::NoFrame);
+  s->viewport()->setAutoFillBackground(false);
+  content->setAutoFillBackground(false);
+  return s;
+}
+
+QWidget* Page(QLayout* layout) {
+  auto* w = new QWidget;
+  w->setLayout(layout);
+  return w;
+}
+
+const QStringList kDispItems = {QStringLiteral("Sensor/Life Remaining"), QStringLiteral("Sensor Reading"),
+                                QStringLiteral("Life Remaining")};
+
+// The EEPROM grid's cells go through the window's drawing handler first.
+class EEPROMCellDelegate : public QStyledItemDelegate {
+ public:
+  EEPROMCellDelegate(TKVTIRMainForm* form, QObject* parent) : QStyledItemDelegate(parent), FForm(form) {}
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    if (!FForm->EtcEEPROMGridDrawCell(painter, option, index.column(), index.row()))
+      QStyledItemDelegate::paint(painter, option, index);
+  }
+
+ private:
+  TKVTIRMainForm* FForm;
+};
+
+}  // namespace
+
+QGroupBox* TKVTIRMainForm::BuildFirmwareBox(const QString& prefix, TLabel3DBorder*& fileLabel,
+                                            QToolButton*& openBtn, TLabel3DBorder*& descLabel,
+                                            QPushButton*& upgradeBtn, QPushButton*& cancelBtn,
+                                            QProgressBar*& progressBar) {
+  const auto name = [&](const char* suffix) { return (prefix + QLatin1String(suffix)).toLatin1(); };
+  fileLabel = DisplayBox(name("FMFileLabel").constData());
+  fileLabel->setAlignment(Qt::AlignLeft);
+  fileLabel->setMinimumWidth(120);
+  fileLabel->setMaximumWidth(QWIDGETSIZE_MAX);
+  openBtn = Named(new QToolButton, name("FMOpenBtn").constData());
+  openBtn->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  openBtn->setFixedSize(kRowHeight + 4, kRowHeight + 2);
+  descLabel = Named(new TLabel3DBorder(QStringLiteral("KVT Firmware Upgrade ... Select File")),
+                    name("FMDescLabel").constData());
+  descLabel->SetTransparent(true);
+  descLabel->SetVerticalAlign(TLabel3DBorder::vaCenter);
+  descLabel->SetShowAccelChar(false);
+  descLabel->setFixedHeight(kRowHeight);
+  descLabel->setMinimumWidth(120);
+  upgradeBtn = Button(name("FMUpgradeBtn").constData(), QStringLiteral("Upgrade Firmware"));
+  cancelBtn = Button(name("FMCancelBtn").constData(), QStringLiteral("Cancel"));
+  upgradeBtn->setEnabled(false);
+  cancelBtn->setEnabled(false);
+  progressBar = Named(new QProgressBar, name("FMProgressBar").constData());
+  progressBar->setRange(0, 100);
+  progressBar->setValue(0);
+  progressBar->setTextVisible(false);
+  progressBar->setFixedHeight(16);
+
+  auto* box = Named(new QGroupBox, name("FMPanel").constData());
+  auto* v = new QVBoxLayout(box);
+  v->setContentsMargins(8, 8, 8, 8);
+  v->setSpacing(4);
+  auto* fileRow = new QHBoxLayout;
+  fileRow->addWidget(fileLabel, 1);
+  fileRow->addWidget(openBtn);
+  v->addLayout(fileRow);
+  v->addWidget(descLabel);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(upgradeBtn);
+  buttons->addWidget(cancelBtn);
+  v->addLayout(buttons);
+  v->addWidget(progressBar);
+  return box;
+}
+
+QWidget* TKVTIRMainForm::BuildUserView() {
+  UserHWVersionLabel = DisplayBox("UserHWVersionLabel");
+  UserSWVersionLabel = DisplayBox("UserSWVersionLabel");
+  UserSerialLabel = DisplayBox("UserSerialLabel", kTextWidth);
+  UserMonthLifeLabel = DisplayBox("UserMonthLifeLabel", 50);
+  UserDayLifeLabel = DisplayBox("UserDayLifeLabel", 50);
+  UserSensorTypeCombo = Combo("UserSensorTypeCombo", {}, kBoxWidth);
+  UserSensorTypeCombo->setEnabled(false);
+  UserHighAlarmSpin = DecSpin("UserHighAlarmSpin", 0.0, 100.0);
+  UserLowAlarmSpin = DecSpin("UserLowAlarmSpin", 0.0, 100.0);
+  UserCalIntervalSpin = IntSpin("UserCalIntervalSpin", 0, 365);
+  UserBumpIntervalSpin = IntSpin("UserBumpIntervalSpin", 0, 365);
+  UserIDEdit = Edit("UserIDEdit", 6, kBoxWidth);
+  UserTestIntervalSpin = IntSpin("UserTestIntervalSpin", 6, 24, 20);
+  UserDispCombo = Combo("UserDispCombo", kDispItems);
+  UserHideBumpLEDCheck = Named(new QCheckBox(QStringLiteral("Hide bump due LED flashing")), "UserHideBumpLEDCheck");
+
+  auto* rows = NewRows();
+  AddRow(rows, QStringLiteral("  Hardware Version"), {UserHWVersionLabel});
+  AddRow(rows, QStringLiteral("  Firmware Version"), {UserSWVersionLabel});
+  AddRow(rows, QStringLiteral("  Serial Number"), {UserSerialLabel});
+  AddRow(rows, QStringLiteral("  Life Remaining"),
+         {UserMonthLifeLabel, Unit(QStringLiteral("Months")), UserDayLifeLabel, Unit(QStringLiteral("Days"))});
+  AddRow(rows, QStringLiteral("  Sensor Type"), {UserSensorTypeCombo});
+  AddRow(rows, QStringLiteral("  High Alarm"), {UserHighAlarmSpin});
+  AddRow(rows, QStringLiteral("  Low Alarm"), {UserLowAlarmSpin});
+  AddRow(rows, QStringLiteral("  Calibration Interval"), {UserCalIntervalSpin, Unit(QStringLiteral("Days"))});
+  AddRow(rows, QStringLiteral("  Bump Interval"), {UserBumpIntervalSpin, Unit(QStringLiteral("Days"))});
+  AddRow(rows, QStringLiteral("  User ID"), {UserIDEdit});
+  AddRow(rows, QStringLiteral("  Self Test Interval"), {UserTestIntervalSpin, Unit(QStringLiteral("hours"))});
+  AddRow(rows, QStringLiteral("  Display"), {UserDispCombo});
+  AddRow(rows, QString(), {UserHideBumpLEDCheck});
+
+  UserReadFileBtn = Button("UserReadFileBtn", QStringLiteral("Read File"));
+  UserReadDeviceBtn = Button("UserReadDeviceBtn", QStringLiteral("Read Device"));
+  UserWriteFileBtn = Button("UserWriteFileBtn", QStringLiteral("Write File"));
+  UserWriteDeviceBtn = Button("UserWriteDeviceBtn", QStringLiteral("Write Device"));
+  UserHibernateBtn = Button("UserHibernateBtn", QStringLiteral("Hibernate"));
+  UserLogSaveBtn = Button("UserLogSaveBtn", QStringLiteral("Save Event Log"));
+  UserCalBtn = Button("UserCalBtn", QStringLiteral("Sensor Calibration"));
+  UserLogPanel = Panel("UserLogPanel", UserLogSaveBtn);
+  UserCalPanel = Panel("UserCalPanel", UserCalBtn);
+  UserFMPanel = BuildFirmwareBox(QStringLiteral("User"), UserFMFileLabel, UserFMOpenBtn, UserFMDescLabel,
+                                 UserFMUpgradeBtn, UserFMCancelBtn, UserFMProgressBar);
+
+  auto* v = new QVBoxLayout;
+  v->setContentsMargins(10, 10, 10, 10);
+  v->setSpacing(8);
+  v->addLayout(rows);
+  v->addLayout(ButtonRow({UserReadFileBtn, UserReadDeviceBtn, UserWriteFileBtn, UserWriteDeviceBtn, UserHibernateBtn}));
+  auto* boxes = new QHBoxLayout;
+  boxes->addWidget(UserLogPanel);
+  boxes->addWidget(UserCalPanel);
+  v->addLayout(boxes);
+  v->addWidget(UserFMPanel);
+  v->addStretch(1);
+  return Page(v);
+}
+
+QWidget* TKVTIRMainForm::BuildUserOptPage() {
+  UserOptHWVersionEdit = Edit("UserOptHWVersionEdit", 32767, kBoxWidth);
+  UserOptIDLabel = DisplayBox("UserOptIDLabel", 110);
+  UserOptSWVersionLabel = DisplayBox("UserOptSWVersionLabel");
+  UserOptSerialEdit = Edit("UserOptSerialEdit", 10);
+  UserOptMonthLifeSpin = IntSpin("UserOptMonthLifeSpin", 0, 24, 0, 60);
+  UserOptDayLifeSpin = IntSpin("UserOptDayLifeSpin", 0, 31, 0, 60);
+  UserOptSensorTypeCombo = Combo("UserOptSensorTypeCombo", {}, kBoxWidth);
+  UserOptHighAlarmSpin = DecSpin("UserOptHighAlarmSpin", 0.0, 100.0);
+  UserOptLowAlarmSpin = DecSpin("UserOptLowAlarmSpin", 0.0, 100.0);
+  UserOptCalIntervalSpin = IntSpin("UserOptCalIntervalSpin", 0, 365);
+  UserOptBumpIntervalSpin = IntSpin("UserOptBumpIntervalSpin", 0, 365);
+  UserOptIDEdit = Edit("UserOptIDEdit", 6, kBoxWidth);
+  UserOptTestIntervalSpin = IntSpin("UserOptTestIntervalSpin", 6, 24, 20);
+  UserOptDispCombo = Combo("UserOptDispCombo", kDispItems);
+  UserOptHideBumpLEDCheck =
+      Named(new QCheckBox(QStringLiteral("Hide bump due LED flashing")), "UserOptHideBumpLEDCheck");
+
+  auto* rows = NewRows();
+  AddRow(rows, QStringLiteral("  Hardware Version"), {UserOptHWVersionEdit, UserOptIDLabel});
+  AddRow(rows, QStringLiteral("  Firmware Version"), {UserOptSWVersionLabel});
+  AddRow(rows, QStringLiteral("  Serial Number"), {UserOptSerialEdit});
+  AddRow(rows, QStringLiteral("  Life Remaining"),
+         {UserOptMonthLifeSpin, Unit(QStringLiteral("Months")), UserOptDayLifeSpin, Unit(QStringLiteral("Days"))});
+  AddRow(rows, QStringLiteral("  Sensor Type"), {UserOptSensorTypeCombo});
+  AddRow(rows, QStringLiteral("  High Alarm"), {UserOptHighAlarmSpin});
+  AddRow(rows, QStringLiteral("  Low Alarm"), {UserOptLowAlarmSpin});
+  AddRow(rows, QStringLiteral("  Calibration Interval"), {UserOptCalIntervalSpin, Unit(QStringLiteral("Days"))});
+  AddRow(rows, QStringLiteral("  Bump Interval"), {UserOptBumpIntervalSpin, Unit(QStringLiteral("Days"))});
+  AddRow(rows, QStringLiteral("  User ID"), {UserOptIDEdit});
+  AddRow(rows, QStringLiteral("  Self Test Interval"), {UserOptTestIntervalSpin, Unit(QStringLiteral("hours"))});
+  AddRow(rows, QStringLiteral("  Display"), {UserOptDispCombo});
+  AddRow(rows, QString(), {UserOptHideBumpLEDCheck});
+
+  UserOptReadFileBtn = Button("UserOptReadFileBtn", QStringLiteral("Read File"));
+  UserOptReadDeviceBtn = Button("UserOptReadDeviceBtn", QStringLiteral("Read Device"));
+  UserOptWriteFileBtn = Button("UserOptWriteFileBtn", QStringLiteral("Write File"));
+  UserOptWriteDeviceBtn = Button("UserOptWriteDeviceBtn", QStringLiteral("Write Device"));
+  UserOptHibernateBtn = Button("UserOptHibernateBtn", QStringLiteral("Hibernate"));
+  UserOptLogSaveBtn = Button("UserOptLogSaveBtn", QStringLiteral("Save Event Log"));
+  UserOptLogPanel = Panel("UserOptLogPanel", UserOptLogSaveBtn);
+  UserOptFMPanel = BuildFirmwareBox(QStringLiteral("UserOpt"), UserOptFMFileLabel, UserOptFMOpenBtn,
+                                    UserOptFMDescLabel, UserOptFMUpgradeBtn, UserOptFMCancelBtn,
+                                    UserOptFMProgressBar);
+
+  auto* v = new QVBoxLayout;
+  v->setContentsMargins(8, 8, 8, 8);
+  v->setSpacing(6);
+  v->addLayout(rows);
+  v->addLayout(ButtonRow({UserOptReadFileBtn, UserOptReadDeviceBtn, UserOptWriteFileBtn, UserOptWriteDeviceBtn,
+                          UserOptHibernateBtn}));
+  auto* boxes = new QHBoxLayout;
+  boxes->addWidget(UserOptLogPanel);
+  boxes->addStretch(1);
+  v->addLayout(boxes);
+  v->addWidget(UserOptFMPanel);
+  v->addStretch(1);
+  return Page(v);
+}
+
+QWidget* TKVTIRMainForm::BuildFactoryPage() {
+  constexpr int kColWidth = 72;
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(4);
+  grid->setVerticalSpacing(3);
+  grid->setColumnMinimumWidth(0, kCaptionWidth);
+  grid->setColumnStretch(5, 1);
+  int row = 0;
+  const auto headings = [&](std::initializer_list<const char*> texts) {
+    int col = 1;
+    for (const char* t : texts)
+      grid->addWidget(Unit(QString::fromUtf8(t), kColWidth, Qt::AlignHCenter), row, col++);
+    ++row;
+  };
+  const auto line = [&](const QString& caption, std::initializer_list<QWidget*> controls) {
+    grid->addWidget(Caption(caption), row, 0);
+    int col = 1;
+    for (QWidget* w : controls) grid->addWidget(w, row, col++);
+    ++row;
+  };
+  const auto wideLine = [&](const QString& caption, QWidget* control) {
+    grid->addWidget(Caption(caption), row, 0);
+    grid->addWidget(control, row, 1, 1, 2);
+    ++row;
+  };
+
+  FatoryOptBatteryLimitSpin = IntSpin("FatoryOptBatteryLimitSpin", 0, 1024, 0, kColWidth);
+  FatoryOptBatteryLimitStartupSpin = IntSpin("FatoryOptBatteryLimitStartupSpin", 0, 1024, 0, kColWidth);
+  FatoryOptBatteryLimit1Spin = IntSpin("FatoryOptBatteryLimit1Spin", 0, 1024, 0, kColWidth);
+  FatoryOptBatteryLimit2Spin = IntSpin("FatoryOptBatteryLimit2Spin", 0, 1024, 0, kColWidth);
+  headings({"Critical", "Startup", "~-10℃", "- 10℃~ "});
+  line(QStringLiteral("  Battery Limits"), {FatoryOptBatteryLimitSpin, FatoryOptBatteryLimitStartupSpin,
+                                            FatoryOptBatteryLimit1Spin, FatoryOptBatteryLimit2Spin});
+
+  constexpr int kWide = 2 * kColWidth + 4;
+  FatoryOptAlarmTimeLabel = DisplayBox("FatoryOptAlarmTimeLabel", kWide);
+  FatoryOptAlarmCountLabel = DisplayBox("FatoryOptAlarmCountLabel", kWide);
+  FatoryOptTestTimeLabel = DisplayBox("FatoryOptTestTimeLabel", kWide);
+  FatoryOptTestCountLabel = DisplayBox("FatoryOptTestCountLabel", kWide);
+  wideLine(QStringLiteral("  Alarm Time (sec)"), FatoryOptAlarmTimeLabel);
+  wideLine(QStringLiteral("  Alarm Count"), FatoryOptAlarmCountLabel);
+  wideLine(QStringLiteral("  Test Time (sec)"), FatoryOptTestTimeLabel);
+  wideLine(QStringLiteral("  Test Count"), FatoryOptTestCountLabel);
+  FactoryOptHibernateCombo =
+      Combo("FactoryOptHibernateCombo", {QString(), QStringLiteral("Allow suspend")}, kWide);
+  wideLine(QStringLiteral("  Hibernate"), FactoryOptHibernateCombo);
+
+  FatoryOptSpanGasSpin = DecSpin("FatoryOptSpanGasSpin", 0.0, 100.0, kColWidth);
+  FatoryOptSensorMaxSpin = DecSpin("FatoryOptSensorMaxSpin", 0.0, 100.0, kColWidth);
+  FatoryOptSensorBaseSpin = DecSpin("FatoryOptSensorBaseSpin", 0.0, 100.0, kColWidth);
+  FatoryOptDeadZoneSpin = DecSpin("FatoryOptDeadZoneSpin", 0.0, 100.0, kColWidth);
+  headings({"Span Gas", "Max", "Base", "Dead Zone"});
+  line(QStringLiteral("  Sensor"),
+       {FatoryOptSpanGasSpin, FatoryOptSensorMaxSpin, FatoryOptSensorBaseSpin, FatoryOptDeadZoneSpin});
+
+  // Three signed 32-bit numbers need more room than the four columns above give.
+  constexpr int kCompWidth = (4 * kColWidth + 3 * 4 - 2 * 4) / 3;
+  FatoryOptTempComp1Spin = IntSpin("FatoryOptTempComp1Spin", INT_MIN, INT_MAX, 0, kCompWidth);
+  FatoryOptTempComp2Spin = IntSpin("FatoryOptTempComp2Spin", INT_MIN, INT_MAX, 0, kCompWidth);
+  FatoryOptTempComp3Spin = IntSpin("FatoryOptTempComp3Spin", INT_MIN, INT_MAX, 0, kCompWidth);
+  {
+    auto* heads = new QHBoxLayout;
+    auto* boxes = new QHBoxLayout;
+    heads->setSpacing(4);
+    boxes->setSpacing(4);
+    for (const char* t : {"#1", "#2", "#3"}) heads->addWidget(Unit(QString::fromLatin1(t), kCompWidth, Qt::AlignHCenter));
+    for (QSpinBox* b : {FatoryOptTempComp1Spin, FatoryOptTempComp2Spin, FatoryOptTempComp3Spin}) boxes->addWidget(b);
+    heads->addStretch(1);
+    boxes->addStretch(1);
+    grid->addLayout(heads, row++, 1, 1, 4);
+    grid->addWidget(Caption(QStringLiteral("  Temp. Comp.")), row, 0);
+    grid->addLayout(boxes, row++, 1, 1, 4);
+  }
+
+  FatoryOptZeroLabel = DisplayBox("FatoryOptZeroLabel", kWide);
+  FatoryOptSpanLabel = DisplayBox("FatoryOptSpanLabel", kWide);
+  FatoryOptMinSpanLabel = DisplayBox("FatoryOptMinSpanLabel", kWide);
+  FatoryOptTauLabel = DisplayBox("FatoryOptTauLabel", kWide);
+  FatoryOptLastCalLabel = DisplayBox("FatoryOptLastCalLabel", kWide);
+  FatoryOptPeakTimerLabel = DisplayBox("FatoryOptPeakTimerLabel", kWide);
+  FatoryOptLastBumpTimerLabel = DisplayBox("FatoryOptLastBumpTimerLabel", kWide);
+  wideLine(QStringLiteral("  Zero"), FatoryOptZeroLabel);
+  wideLine(QStringLiteral("  Span"), FatoryOptSpanLabel);
+  wideLine(QStringLiteral("  Minimum Span"), FatoryOptMinSpanLabel);
+  wideLine(QStringLiteral("  Tau"), FatoryOptTauLabel);
+  wideLine(QStringLiteral("  Last Calibration (sec)"), FatoryOptLastCalLabel);
+  wideLine(QStringLiteral("  Peak Timer (sec)"), FatoryOptPeakTimerLabel);
+  wideLine(QStringLiteral("  Last Bump Timer (sec)"), FatoryOptLastBumpTimerLabel);
+
+  FatoryOptCalBtn = Button("FatoryOptCalBtn", QStringLiteral("Calibration"));
+  FatoryOptTurnOffBtn = Button("FatoryOptTurnOffBtn", QStringLiteral("Turn Off"));
+  FatoryOptLogResetBtn = Button("FatoryOptLogResetBtn", QStringLiteral("Log Reset"));
+  FatoryOptLogSensorBtn = Button("FatoryOptLogSensorBtn", QStringLiteral("Log Readings"));
+
+  auto* v = new QVBoxLayout;
+  v->setContentsMargins(8, 8, 8, 8);
+  v->setSpacing(8);
+  v->addLayout(grid);
+  v->addLayout(ButtonRow({FatoryOptCalBtn, FatoryOptTurnOffBtn, FatoryOptLogResetBtn, FatoryOptLogSensorBtn}));
+  v->addStretch(1);
+  return Page(v);
+}
+
+QWidget* TKVTIRMainForm::BuildTestPage() {
+  EtcFactoryResetBtn = Button("EtcFactoryResetBtn", QStringLiteral("Factory Reset"));
+  EtcIdentifyBtn = Button("EtcIdentifyBtn", QStringLiteral("Identify"));
+  EtcBeepONBtn = Button("EtcBeepONBtn", QStringLiteral("Beep ON"));
+  EtcRLEDONBtn = Button("EtcRLEDONBtn", QStringLiteral("R LED ON"));
+  EtcLLEDONBtn = Button("EtcLLEDONBtn", QStringLiteral("L LED ON"));
+  EtcVibratorBtn = Button("EtcVibratorBtn", QStringLiteral("Vibrator"));
+  EtcClearPeakBtn = Button("EtcClearPeakBtn", QStringLiteral("Clear Peak"));
+  EtcBumpFailBtn = Button("EtcBumpFailBtn", QStringLiteral("Bump Fail"));
+  EtcBumpPassBtn = Button("EtcBumpPassBtn", QStringLiteral("Bump Pass"));
+  int tag = 1;
+  for (QPushButton* b : {EtcBeepONBtn, EtcRLEDONBtn, EtcLLEDONBtn, EtcVibratorBtn}) b->setProperty("tag", tag++);
+  tag = 1;
+  for (QPushButton* b : {EtcClearPeakBtn, EtcBumpFailBtn, EtcBumpPassBtn}) b->setProperty("tag", tag++);
+
+  EtcEEPROMReadBtn = Button("EtcEEPROMReadBtn", QStringLiteral("Read"));
+  EtcEEPROMSaveBtn = Button("EtcEEPROMSaveBtn", QStringLiteral("Save File"));
+  EtcEEPROMSaveLogBtn = Button("EtcEEPROMSaveLogBtn", QStringLiteral("Read/Save Log"));
+
+  EtcEEPROMGrid = Named(new QTableWidget(0, 17), "EtcEEPROMGrid");
+  EtcEEPROMGrid->horizontalHeader()->hide();
+  EtcEEPROMGrid->verticalHeader()->hide();
+  EtcEEPROMGrid->horizontalHeader()->setMinimumSectionSize(10);
+  EtcEEPROMGrid->setColumnWidth(0, 44);
+  for (int c = 1; c <= 16; ++c) EtcEEPROMGrid->setColumnWidth(c, 22);
+  EtcEEPROMGrid->verticalHeader()->setDefaultSectionSize(20);
+  EtcEEPROMGrid->setTextElideMode(Qt::ElideNone);
+  EtcEEPROMGrid->setWordWrap(false);
+  EtcEEPROMGrid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                                 QAbstractItemView::AnyKeyPressed);
+  EtcEEPROMGrid->setItemDelegate(new EEPROMCellDelegate(this, EtcEEPROMGrid));
+  QFont gridFont = font();
+  gridFont.setPixelSize(11);
+  EtcEEPROMGrid->setFont(gridFont);
+  EtcEEPROMGrid->setMinimumWidth(44 + 16 * 22 + EtcEEPROMGrid->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
+  EtcEEPROMGrid->setMinimumHeight(200);
+
+  EtcEEPROMGB = Named(new QGroupBox(QStringLiteral("EEPROM")), "EtcEEPROMGB");
+  auto* g = new QVBoxLayout(EtcEEPROMGB);
+  g->setContentsMargins(8, 8, 8, 8);
+  g->addLayout(ButtonRow({EtcEEPROMReadBtn, EtcEEPROMSaveBtn, EtcEEPROMSaveLogBtn}));
+  g->addWidget(EtcEEPROMGrid, 1);
+
+  auto* v = new QVBoxLayout;
+  v->setContentsMargins(8, 8, 8, 8);
+  v->setSpacing(6);
+  auto* row1 = ButtonRow({EtcFactoryResetBtn, EtcIdentifyBtn});
+  row1->addStretch(1);
+  v->addLayout(row1);
+  v->addLayout(ButtonRow({EtcBeepONBtn, EtcRLEDONBtn, EtcLLEDONBtn, EtcVibratorBtn}));
+  auto* row3 = ButtonRow({EtcClearPeakBtn, EtcBumpFailBtn, EtcBumpPassBtn});
+  v->addLayout(row3);
+  v->addWidget(EtcEEPROMGB, 1);
+  return Page(v);
+}
+
+QWidget* TKVTIRMainForm::BuildStatusPanel() {
+  StatusPanel = Named(new QWidget, "StatusPanel");
+  StatusPanel->setFixedHeight(28);
+  auto* h = new QHBoxLayout(StatusPanel);
+  h->setContentsMargins(0, 0, 0, 0);
+  h->setSpacing(0);
+  const auto part = [](const char* name) {
+    auto* l = Named(new TLabel3DBorder, name);
+    l->SetBorderStyle(TLabel3DBorder::bsRaisedFrame);
+    l->SetVerticalAlign(TLabel3DBorder::vaCenter);
+    l->setAlignment(Qt::AlignHCenter);
+    l->SetColor(Qt::white);
+    l->SetShowAccelChar(false);
+    l->setMinimumWidth(0);
+    l->setFixedHeight(28);
+    return l;
+  };
+  StatusLabel = part("StatusLabel");
+  StatusTimeLabel = part("StatusTimeLabel");
+  StatusTimeLabel->setFixedWidth(120);
+  SimulatedLabel = part("SimulatedLabel");
+  SimulatedLabel->SetColor(QColor(255, 170, 0));
+  QFont bold = SimulatedLabel->font();
+  bold.setBold(true);
+  SimulatedLabel->setFont(bold);
+  SimulatedLabel->setFixedWidth(150);
+  SimulatedLabel->hide();
+  h->addWidget(StatusLabel, 1);
+  h->addWidget(SimulatedLabel);
+  h->addWidget(StatusTimeLabel);
+  return StatusPanel;
+}
+
+QWidget* TKVTIRMainForm::BuildCustomerPanel() {
+  CustomerPanel = Named(new QWidget, "CustomerPanel");
+  CustomerPanel->setFixedHeight(88);
+  CustomerPanel->setAutoFillBackground(true);
+  QPalette white = CustomerPanel->palette();
+  white.setColor(QPalette::Window, Qt::white);
+  CustomerPanel->setPalette(white);
+
+  CustomerImage = Named(new TLogoImage, "CustomerImage");
+  CustomerLabel = Named(new TLabel3DBorder(QStringLiteral("QRB Sensing Ltd.\n"
+                                                          "4 Lantern Yard, Westbrook Park\n"
+                                                          "Harwick HW3 9QZ\n"
+                                                          "Tel +00 555 0142 70   Fax +00 555 0142 71")),
+                        "CustomerLabel");
+  CustomerLabel->SetTransparent(true);
+  CustomerLabel->SetShowAccelChar(false);
+  QFont small = font();
+  small.setPixelSize(11);
+  CustomerLabel->setFont(small);
+  CustomerLabel->setFixedHeight(CustomerLabel->MeasureCaption().height() + 2 * TLabel3DBorder::kTextInset);
+  CustomerLabel->setMinimumWidth(200);
+  CustomerLabel->setMaximumWidth(QWIDGETSIZE_MAX);
+
+  CustomerUrlLabel = Named(new TLabel3DBorder(QStringLiteral("service@qrb-sensing.example")), "CustomerUrlLabel");
+  CustomerUrlLabel->SetTransparent(true);
+  CustomerUrlLabel->SetShowAccelChar(false);
+  QFont link = small;
+  link.setUnderline(true);
+  CustomerUrlLabel->setFont(link);
+  CustomerUrlLabel->SetFontColor(Qt::blue);
+  CustomerUrlLabel->setCursor(Qt::PointingHandCursor);
+  CustomerUrlLabel->setFixedHeight(CustomerUrlLabel->MeasureCaption().height() + 2 * TLabel3DBorder::kTextInset);
+  CustomerUrlLabel->setMinimumWidth(200);
+  CustomerUrlLabel->setMaximumWidth(QWIDGETSIZE_MAX);
+
+  auto* h = new QHBoxLayout(CustomerPanel);
+  h->setContentsMargins(8, 4, 8, 4);
+  h->setSpacing(10);
+  h->addWidget(CustomerImage, 0, Qt::AlignVCenter);
+  auto* text = new QVBoxLayout;
+  text->setSpacing(0);
+  text->addStretch(1);
+  text->addWidget(CustomerLabel);
+  text->addWidget(CustomerUrlLabel);
+  text->addStretch(1);
+  h->addLayout(text, 1);
+  return CustomerPanel;
+}
+
+void TKVTIRMainForm::BuildWindow() {
+  QFont arial(QStringLiteral("Arial"));
+  arial.setPixelSize(13);
+  setFont(arial);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, QColor(244, 244, 244));
+  setPalette(pal);
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setMinimumSize(kMinWidth, kMinHeight);
+  resize(500, 750);
+
+  UserScrollBox = ScrollBox("UserScrollBox", BuildUserView());
+
+  PageControl = Named(new QTabWidget, "PageControl");
+  // Only the tabs take a style sheet, so the pages keep the window's font and style.
+  PageControl->tabBar()->setStyleSheet(QStringLiteral("QTabBar::tab { width: 140px; height: 24px; }"));
+  UserTS = Named(BuildUserOptPage(), "UserTS");
+  FactoryTS = Named(BuildFactoryPage(), "FactoryTS");
+  ETCTS = Named(BuildTestPage(), "ETCTS");
+  PageControl->addTab(UserTS, QStringLiteral("User Options"));
+  PageControl->addTab(FactoryTS, QStringLiteral("Factory Options"));
+  PageControl->addTab(ETCTS, QStringLiteral("TEST"));
+  auto* devContent = new QWidget;
+  auto* dv = new QVBoxLayout(devContent);
+  dv->setContentsMargins(4, 4, 4, 4);
+  dv->addWidget(PageControl);
+  DevScrollBox = ScrollBox("DevScrollBox", devContent);
+
+  Memo = Named(new QPlainTextEdit, "Memo");
+  Memo->setReadOnly(true);
+  Memo->setFixedWidth(280);
+  Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  QFont memoFont(QStringLiteral("Arial"));
+  memoFont.setPixelSize(11);
+  Memo->setFont(memoFont);
+  Memo->hide();
+
+  auto* central = new QWidget;
+  auto* v = new QVBoxLayout(central);
+  v->setContentsMargins(0, 0, 0, 0);
+  v->setSpacing(0);
+  auto* work = new QHBoxLayout;
+  work->setContentsMargins(0, 0, 0, 0);
+  work->setSpacing(0);
+  work->addWidget(UserScrollBox, 1);
+  work->addWidget(DevScrollBox, 1);
+  work->addWidget(Memo);
+  v->addLayout(work, 1);
+  v->addWidget(BuildCustomerPanel());
+  v->addWidget(BuildStatusPanel());
+  setCentralWidget(central);
+
+  // Until the first activation picks the view, the user view is what a start shows.
+  DevScrollBox->hide();
+
+  TimeTimer = new QTimer(this);
+  TimeTimer->setObjectName(QStringLiteral("TimeTimer"));
+  TimeTimer->setInterval(1000);
+}
+
+std::vector<QWidget*> TKVTIRMainForm::NumberBoxes() const {
+  return {UserHighAlarmSpin,          UserLowAlarmSpin,
+          UserCalIntervalSpin,        UserBumpIntervalSpin,
+          UserTestIntervalSpin,       UserOptMonthLifeSpin,
+          UserOptDayLifeSpin,         UserOptHighAlarmSpin,
+          UserOptLowAlarmSpin,        UserOptCalIntervalSpin,
+          UserOptBumpIntervalSpin,    UserOptTestIntervalSpin,
+          FatoryOptBatteryLimitSpin,  FatoryOptBatteryLimitStartupSpin,
+          FatoryOptBatteryLimit1Spin, FatoryOptBatteryLimit2Spin,
+          FatoryOptSpanGasSpin,       FatoryOptSensorMaxSpin,
+          FatoryOptSensorBaseSpin,    FatoryOptDeadZoneSpin,
+          FatoryOptTempComp1Spin,     FatoryOptTempComp2Spin,
+          FatoryOptTempComp3Spin};
+}
+
+std::vector<QDoubleSpinBox*> TKVTIRMainForm::SensorRangeBoxes() const {
+  return {UserHighAlarmSpin,    UserLowAlarmSpin,       UserOptHighAlarmSpin,    UserOptLowAlarmSpin,
+          FatoryOptSpanGasSpin, FatoryOptSensorMaxSpin, FatoryOptSensorBaseSpin, FatoryOptDeadZoneSpin};
+}
+
+void TKVTIRMainForm::PrepareEEPROMGrid(int rows) {
+  EtcEEPROMGrid->clearContents();
+  EtcEEPROMGrid->setRowCount(rows);
+  const QColor fixed = palette().color(QPalette::Button);
+  for (int r = 0; r < rows; ++r) {
+    auto* address = new QTableWidgetItem(QStringLiteral("%1").arg(r * 16, 4, 16, QLatin1Char('0')).toUpper());
+    address->setFlags(Qt::ItemIsEnabled);
+    address->setBackground(fixed);
+    EtcEEPROMGrid->setItem(r, 0, address);
+    for (int c = 1; c <= 16; ++c) {
+      auto* cell = new QTableWidgetItem(QStringLiteral("FF"));
+      cell->setTextAlignment(Qt::AlignCenter);
+      EtcEEPROMGrid->setItem(r, c, cell);
+    }
+  }
+}
