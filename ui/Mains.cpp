@@ -2,6 +2,9 @@
 // and the Operator side (message boxes, questions, file dialogs, trace memo).
 #include "ui/Mains.h"
 
+#include "app/Results.h"
+#include "app/Settings.h"
+#include "app/Trace.h"
 #include "link/KVTComms.h"
 #include "model/Checksum.h"
 #include "model/SensorTypes.h"
@@ -22,6 +25,8 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
+
+#include <filesystem>
 
 namespace {
 
@@ -108,13 +113,19 @@ void TKVTIRMainForm::FormCreate() {
 
   ComKVT = std::make_unique<TComKVT>();
   ComKVT->IdleHook = [] { QCoreApplication::processEvents(); };
+  // The trace goes to this window's memo even while a test answers the boxes.
+  if (DeviceCFG.mLogEnable)
+    ComKVT->FOnKVTEvent = [this](TComKVT* sender, TDateTime now, const std::string& log) {
+      TraceEvent(sender, now, log);
+    };
 }
 
 void TKVTIRMainForm::LoadSettings() {
-  if (SensorTypes.empty()) SetBuiltInSensorTypes();
+  ::LoadSettings(FStartFolder);
   FillSensorTypeCombos();
-  PrepareEEPROMGrid(1024 / 16);
+  PrepareEEPROMGrid(EEPROMGridRowCount(DeviceCFG.mEEPROMMaxAddress));
   ShowCFG();
+  Memo->setVisible(DeviceCFG.mLogEnable);
 }
 
 void TKVTIRMainForm::RestoreView() {
@@ -126,7 +137,8 @@ void TKVTIRMainForm::RestoreView() {
     DevScrollBox->hide();
     UserScrollBox->show();
   }
-  ApplyWindowGeometry(500, 750, 0, 0);
+  const RWindowGeometry g = ReadWindowGeometry(AppDir);
+  ApplyWindowGeometry(g.mWidth, g.mHeight, g.mLeft, g.mTop);
 }
 
 void TKVTIRMainForm::ApplyWindowGeometry(int width, int height, int left, int top) {
@@ -144,6 +156,9 @@ void TKVTIRMainForm::ApplyWindowGeometry(int width, int height, int left, int to
 void TKVTIRMainForm::FormActivate() {
   if (!FFirst) return;
   RestoreView();
+  std::error_code ec;
+  if (!DeviceCFG.mFLASHFile.empty() && std::filesystem::is_regular_file(DeviceCFG.mFLASHFile, ec))
+    LoadUpgradeFile(true);
   TimeTimerTimer();
   TimeTimer->start();
   FFirst = false;
@@ -154,6 +169,14 @@ void TKVTIRMainForm::FormCloseQuery(bool& CanClose) {
     CanClose = false;
     return;
   }
+  if (DeviceCFG.mLogEnable) {
+    std::string error;
+    // The trace is a diagnosis aid: a failed save is reported, and the window still closes.
+    if (!SaveTraceLines(TraceFileName(AppDir), FMemoLines, &error))
+      Op().message(MessageIcon::Error, "Comm.TXT", error);
+  }
+  const QRect outer = frameGeometry();
+  WriteWindowGeometry(AppDir, {outer.width(), outer.height(), outer.x(), outer.y()});
   CanClose = true;
 }
 
@@ -169,12 +192,12 @@ void TKVTIRMainForm::closeEvent(QCloseEvent* event) {
   else event->ignore();
 }
 
-void TKVTIRMainForm::TraceEvent(TComKVT*, std::chrono::system_clock::time_point, const std::string& sLog) {
-  memoLine(sLog);
+void TKVTIRMainForm::TraceEvent(TComKVT*, std::chrono::system_clock::time_point rNow, const std::string& sLog) {
+  memoLine(TraceLine(rNow, sLog));
 }
 
 void TKVTIRMainForm::TimeTimerTimer() {
-  StatusTimeLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("yy-MM-dd HH:mm:ss")));
+  StatusTimeLabel->setText(Q(ClockText(std::chrono::system_clock::now())));
 }
 
 void TKVTIRMainForm::MarkSimulated(const std::string& device) {
@@ -202,20 +225,9 @@ void TKVTIRMainForm::CustomerUrlLabelClick() { QDesktopServices::openUrl(QUrl(QL
 // ---- Operator
 
 void TKVTIRMainForm::showStatus(StatusColour colour, const std::string& text) {
-  switch (colour) {
-    case StatusColour::Running:
-      StatusLabel->SetColor(QColor(255, 255, 255));
-      StatusLabel->SetFontColor(Qt::black);
-      break;
-    case StatusColour::Success:
-      StatusLabel->SetColor(QColor(0, 255, 0));
-      StatusLabel->SetFontColor(Qt::black);
-      break;
-    case StatusColour::Failure:
-      StatusLabel->SetColor(QColor(255, 0, 0));
-      StatusLabel->SetFontColor(Qt::white);
-      break;
-  }
+  const RStatusStyle style = StatusStyle(colour);
+  StatusLabel->SetColor(QColor(style.mBackground[0], style.mBackground[1], style.mBackground[2]));
+  StatusLabel->SetFontColor(QColor(style.mText[0], style.mText[1], style.mText[2]));
   StatusLabel->setText(Q(text));
   // The work that follows blocks the window: paint the new text first.
   StatusLabel->repaint();
@@ -241,6 +253,9 @@ std::optional<std::string> TKVTIRMainForm::chooseSaveFile(const FileRequest& req
   return RunFileDialog(this, request, true);
 }
 
-void TKVTIRMainForm::memoLine(const std::string& line) { Memo->appendPlainText(Q(line)); }
+void TKVTIRMainForm::memoLine(const std::string& line) {
+  FMemoLines.push_back(line);
+  Memo->appendPlainText(Q(line));
+}
 
 void TKVTIRMainForm::pump() { QCoreApplication::processEvents(); }

@@ -87,6 +87,7 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   void MarkSimulated(const std::string& device);
 
   const std::string& StartFolder() const { return FStartFolder; }
+  const std::vector<std::string>& MemoLines() const { return FMemoLines; }
 
   // State owned by the window.
   bool FFirst = true;
@@ -298,6 +299,7 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
 
   std::string FStartFolder;
   Operator* FOperator = nullptr;
+  std::vector<std::string> FMemoLines;  // the memo's lines as added, saved to Comm.TXT
 };
 
 #include <exception>

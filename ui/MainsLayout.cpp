@@ -1,5 +1,6 @@
 // The main window's regions and the controls of both views, in the order the operator reads
 // them. Positions come from layouts; only the widths that keep the rows aligned are fixed.
+#include "app/Settings.h"
 #include "ui/Label3dB.h"
 #include "ui/Logo.h"
 #include "ui/Mains.h"
@@ -680,7 +681,7 @@ void TKVTIRMainForm::PrepareEEPROMGrid(int rows) {
   EtcEEPROMGrid->setRowCount(rows);
   const QColor fixed = palette().color(QPalette::Button);
   for (int r = 0; r < rows; ++r) {
-    auto* address = new QTableWidgetItem(QStringLiteral("%1").arg(r * 16, 4, 16, QLatin1Char('0')).toUpper());
+    auto* address = new QTableWidgetItem(QString::fromStdString(EEPROMGridAddressText(r)));
     address->setFlags(Qt::ItemIsEnabled);
     address->setBackground(fixed);
     EtcEEPROMGrid->setItem(r, 0, address);
