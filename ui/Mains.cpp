@@ -203,7 +203,7 @@ void TKVTIRMainForm::TimeTimerTimer() {
 void TKVTIRMainForm::MarkSimulated(const std::string& device) {
   setWindowTitle(windowTitle() + QStringLiteral(" - SIMULATED DETECTOR"));
   SimulatedLabel->setText(QStringLiteral("SIMULATED DETECTOR"));
-  SimulatedLabel->setToolTip(QStringLiteral("kvt-sim on %1").arg(Q(device)));
+  SimulatedLabel->setToolTip(QStringLiteral("kvt-sim on %1, not a real detector").arg(Q(device)));
   SimulatedLabel->show();
 }
 

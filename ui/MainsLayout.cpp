@@ -249,7 +249,7 @@ QWidget* TKVTIRMainForm::BuildUserView() {
   UserBumpIntervalSpin = IntSpin("UserBumpIntervalSpin", 0, 365);
   UserIDEdit = Edit("UserIDEdit", 6, kBoxWidth);
   UserTestIntervalSpin = IntSpin("UserTestIntervalSpin", 6, 24, 20);
-  UserDispCombo = Combo("UserDispCombo", kDispItems);
+  UserDispCombo = Combo("UserDispCombo", kDispItems, 185);
   UserHideBumpLEDCheck = Named(new QCheckBox(QStringLiteral("Hide bump due LED flashing")), "UserHideBumpLEDCheck");
 
   auto* rows = NewRows();
@@ -308,7 +308,7 @@ QWidget* TKVTIRMainForm::BuildUserOptPage() {
   UserOptBumpIntervalSpin = IntSpin("UserOptBumpIntervalSpin", 0, 365);
   UserOptIDEdit = Edit("UserOptIDEdit", 6, kBoxWidth);
   UserOptTestIntervalSpin = IntSpin("UserOptTestIntervalSpin", 6, 24, 20);
-  UserOptDispCombo = Combo("UserOptDispCombo", kDispItems);
+  UserOptDispCombo = Combo("UserOptDispCombo", kDispItems, 185);
   UserOptHideBumpLEDCheck =
       Named(new QCheckBox(QStringLiteral("Hide bump due LED flashing")), "UserOptHideBumpLEDCheck");
 
@@ -533,15 +533,7 @@ QWidget* TKVTIRMainForm::BuildStatusPanel() {
   StatusLabel = part("StatusLabel");
   StatusTimeLabel = part("StatusTimeLabel");
   StatusTimeLabel->setFixedWidth(120);
-  SimulatedLabel = part("SimulatedLabel");
-  SimulatedLabel->SetColor(QColor(255, 170, 0));
-  QFont bold = SimulatedLabel->font();
-  bold.setBold(true);
-  SimulatedLabel->setFont(bold);
-  SimulatedLabel->setFixedWidth(150);
-  SimulatedLabel->hide();
   h->addWidget(StatusLabel, 1);
-  h->addWidget(SimulatedLabel);
   h->addWidget(StatusTimeLabel);
   return StatusPanel;
 }
@@ -633,10 +625,27 @@ void TKVTIRMainForm::BuildWindow() {
   Memo->setFont(memoFont);
   Memo->hide();
 
+  // A strip across the top, shown only against the simulated detector, so that nobody takes
+  // it for a real one; it keeps the status line its full width for the result texts.
+  SimulatedLabel = Named(new TLabel3DBorder, "SimulatedLabel");
+  SimulatedLabel->SetBorderStyle(TLabel3DBorder::bsRaisedFrame);
+  SimulatedLabel->SetVerticalAlign(TLabel3DBorder::vaCenter);
+  SimulatedLabel->setAlignment(Qt::AlignHCenter);
+  SimulatedLabel->SetColor(QColor(255, 170, 0));
+  SimulatedLabel->SetShowAccelChar(false);
+  QFont bold = font();
+  bold.setBold(true);
+  SimulatedLabel->setFont(bold);
+  SimulatedLabel->setFixedHeight(22);
+  SimulatedLabel->setMinimumWidth(0);
+  SimulatedLabel->setMaximumWidth(QWIDGETSIZE_MAX);
+  SimulatedLabel->hide();
+
   auto* central = new QWidget;
   auto* v = new QVBoxLayout(central);
   v->setContentsMargins(0, 0, 0, 0);
   v->setSpacing(0);
+  v->addWidget(SimulatedLabel);
   auto* work = new QHBoxLayout;
   work->setContentsMargins(0, 0, 0, 0);
   work->setSpacing(0);
