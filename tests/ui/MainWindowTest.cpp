@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -103,6 +104,15 @@ QStringList Captions(QWidget* view) {
   return captions;
 }
 
+// Takes the addresses the window hands to the desktop instead of starting a browser.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public:
+  QList<QUrl> urls;
+ public slots:
+  void open(const QUrl& url) { urls << url; }
+};
+
 class MainWindowTest : public QObject {
   Q_OBJECT
 
@@ -161,6 +171,21 @@ class MainWindowTest : public QObject {
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(logo, &leave);
     QCOMPARE(logo->cursor().shape(), Qt::ArrowCursor);
+  }
+
+  void logoAndAddressOpenTheDesktopsHandler() {
+    TestWindow w;
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("mailto"), &catcher, "open");
+    QTest::mouseClick(w.Find<TLogoImage>("CustomerImage"), Qt::LeftButton, {}, QPoint(20, 20));
+    QTest::mouseClick(w.Find<TLabel3DBorder>("CustomerUrlLabel"), Qt::LeftButton, {}, QPoint(5, 5));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
+    QCOMPARE(catcher.urls.size(), 2);
+    QCOMPARE(catcher.urls[0].scheme(), QStringLiteral("https"));
+    QCOMPARE(catcher.urls[1].scheme(), QStringLiteral("mailto"));
+    QCOMPARE(catcher.urls[1].path(), w.Find<TLabel3DBorder>("CustomerUrlLabel")->text());
   }
 
   void everyControlWithItsCaption() {
@@ -362,6 +387,17 @@ class MainWindowTest : public QObject {
       w.form->close();
       QCOMPARE(w.dir.read("Comm.TXT"), line + "\r\n");
     }
+  }
+
+  void failedTraceSaveIsReportedAndTheWindowStillCloses() {
+    TestWindow w("[ETC]\r\nLogEnable=1\r\n");
+    std::filesystem::create_directory(w.dir.path() + "Comm.TXT");  // cannot be replaced by a file
+    w.form->memoLine("line");
+    QVERIFY(w.form->close());
+    QCOMPARE(w.op.messages().size(), size_t{1});
+    QCOMPARE(w.op.messages()[0].icon, MessageIcon::Error);
+    QVERIFY(!w.op.messages()[0].text.empty());
+    QVERIFY(w.dir.read("BEAMDOCK.INI").find("[WINDOW]") != std::string::npos);  // geometry still saved
   }
 
   void closeIsRefusedDuringAFirmwareDownload() {
