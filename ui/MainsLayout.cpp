@@ -286,8 +286,8 @@ QWidget* TKVTIRMainForm::BuildUserView() {
   v->addLayout(rows);
   v->addLayout(ButtonRow({UserReadFileBtn, UserReadDeviceBtn, UserWriteFileBtn, UserWriteDeviceBtn, UserHibernateBtn}));
   auto* boxes = new QHBoxLayout;
-  boxes->addWidget(UserLogPanel);
-  boxes->addWidget(UserCalPanel);
+  boxes->addWidget(UserLogPanel, 1);
+  boxes->addWidget(UserCalPanel, 1);
   v->addLayout(boxes);
   v->addWidget(UserFMPanel);
   v->addStretch(1);
@@ -346,7 +346,7 @@ QWidget* TKVTIRMainForm::BuildUserOptPage() {
   v->addLayout(ButtonRow({UserOptReadFileBtn, UserOptReadDeviceBtn, UserOptWriteFileBtn, UserOptWriteDeviceBtn,
                           UserOptHibernateBtn}));
   auto* boxes = new QHBoxLayout;
-  boxes->addWidget(UserOptLogPanel);
+  boxes->addWidget(UserOptLogPanel, 1);  // as wide as the user view's left box
   boxes->addStretch(1);
   v->addLayout(boxes);
   v->addWidget(UserOptFMPanel);
