@@ -1,0 +1,67 @@
+// read and write: Read Device, Read File and Write Device of the main window, on the same
+// session code the window runs.
+#include "app/CfgView.h"
+#include "app/DeviceSession.h"
+#include "cli/Cli.h"
+#include "cli/ConfigOutput.h"
+#include "link/KVTComms.h"
+
+#include <cstdio>
+
+namespace {
+
+int Read(CliContext& ctx, const std::vector<std::string>& args) {
+  bool json = false;
+  std::string output;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--json") {
+      json = true;
+    } else if (args[i] == "-o" || args[i] == "--output") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) return UsageError(ctx, "read: -o needs a file name");
+      output = args[++i];
+    } else {
+      return UsageError(ctx, "read: unexpected argument " + args[i]);
+    }
+  }
+  CliSession cli(ctx);
+  TDeviceSession session;
+  session.ShowCFG();  // the start-up view
+  const RSessionResult read = session.ReadDevice(cli.op(), cli.link());
+  if (!read.ok()) return SessionExitStatus(read);
+
+  const std::string text = json ? ConfigJson(session.FIdentity, session.FKVTCFG) + "\n"
+                                : ConfigListing(session.FIdentity, session.FKVTCFG, session.FProductName);
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+  if (output.empty()) return 0;
+
+  // As Write File after the read: the collect of the view, then the file.
+  ctx.op->setFile(output);
+  FileRequest dialog = CFGSaveDialog();
+  return SessionExitStatus(session.WriteFile(cli.op(), dialog, session.CollectShown(false)));
+}
+
+int Write(CliContext& ctx, const std::vector<std::string>& args) {
+  if (args.size() != 1 || args[0].empty()) return UsageError(ctx, "write needs one FILE.cfg");
+  CliSession cli(ctx);
+  TDeviceSession session;
+  session.ShowCFG();
+  RSessionResult r = session.ReadDevice(cli.op(), cli.link());
+  if (!r.ok()) return SessionExitStatus(r);
+
+  ctx.op->setFile(args[0]);
+  FileRequest dialog = CFGOpenDialog();
+  r = session.ReadFile(cli.op(), dialog);
+  if (!r.ok()) return SessionExitStatus(r);
+
+  // Write Device collects what the controls show; a life beyond 24 months is limited and said.
+  bool lifeLimited = false;
+  const RKVTCFG collected = session.CollectShown(true, &lifeLimited);
+  if (lifeLimited) cli.op().message(MessageIcon::Information, kLifeOverCaption, kLifeOverText);
+  return SessionExitStatus(session.WriteDevice(cli.op(), cli.link(), collected));
+}
+
+const CommandRegistrar readRegistrar("read", &Read);
+const CommandRegistrar writeRegistrar("write", &Write);
+
+}  // namespace
