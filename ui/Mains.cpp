@@ -87,6 +87,8 @@ TKVTIRMainForm::TKVTIRMainForm(const std::string& startFolder, QWidget* parent)
   connect(CustomerImage, &TLogoImage::mouseLeft, this, &TKVTIRMainForm::CustomerImageMouseLeave);
   connect(CustomerUrlLabel, &TLabel3DBorder::clicked, this, &TKVTIRMainForm::CustomerUrlLabelClick);
   connect(TimeTimer, &QTimer::timeout, this, &TKVTIRMainForm::TimeTimerTimer);
+  Session.OnShowCFG = [this] { ShowCFG(); };
+  Session.OnProductName = [this](const std::string& name) { UserOptIDLabel->setText(Q(name)); };
   FormCreate();
 }
 

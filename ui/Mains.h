@@ -3,6 +3,7 @@
 // and collects it back, and is the Operator of every operation started from it.
 #pragma once
 
+#include "app/DeviceSession.h"
 #include "app/Operator.h"
 #include "model/Records.h"
 
@@ -89,13 +90,15 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   const std::string& StartFolder() const { return FStartFolder; }
   const std::vector<std::string>& MemoLines() const { return FMemoLines; }
 
-  // State owned by the window.
+  // State owned by the window. The working configuration and what goes with it live in the
+  // session, which runs the read and write sequences for the window and the terminal tool.
   bool FFirst = true;
-  RKVTCFG FKVTCFG{};
+  TDeviceSession Session;
+  RKVTCFG& FKVTCFG = Session.FKVTCFG;
+  bool& FHibernateBtn = Session.FHibernateBtn;
+  uint8_t& FReadSW = Session.FReadSW;
   std::vector<std::vector<uint8_t>> FUpgradeFile;
   bool FUpgrade = false;
-  bool FHibernateBtn = false;
-  uint8_t FReadSW = 0;
   std::unique_ptr<TComKVT> ComKVT;
 
   // The four file dialogs (title, filter, default extension, start folder).

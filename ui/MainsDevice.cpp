@@ -1,9 +1,45 @@
-// Reading and writing the detector and configuration files, and hibernation.
+// Reading and writing the detector and configuration files, and hibernation. The sequences
+// are the session's (app/DeviceSession); the handlers collect, guard and show.
+#include "app/CfgView.h"
+#include "app/Operation.h"
 #include "ui/Mains.h"
 
-// Built with the detector read/write flows; the buttons are already wired to them.
-void TKVTIRMainForm::UserReadFileBtnClick() {}
-void TKVTIRMainForm::UserWriteFileBtnClick() {}
-void TKVTIRMainForm::UserReadDeviceBtnClick() {}
-void TKVTIRMainForm::UserWriteDeviceBtnClick() {}
-void TKVTIRMainForm::UserOptHibernateBtnClick() {}
+#include <QLineEdit>
+
+// A click that arrives while an operation paints its status is ignored: the guard is taken.
+
+void TKVTIRMainForm::UserReadFileBtnClick() {
+  TOperationGuard guard;
+  if (guard) Guarded([&] { Session.ReadFile(Op(), OpenDialog); });
+}
+
+void TKVTIRMainForm::UserWriteFileBtnClick() {
+  TOperationGuard guard;
+  if (!guard) return;
+  Session.BeginAction();
+  if (const std::optional<RKVTCFG> cfg = TryCollectCFG(false)) Guarded([&] { Session.WriteFile(Op(), SaveDialog, *cfg); });
+}
+
+void TKVTIRMainForm::UserReadDeviceBtnClick() {
+  TOperationGuard guard;
+  if (guard) Guarded([&] { Session.ReadDevice(Op(), *ComKVT); });
+}
+
+void TKVTIRMainForm::UserWriteDeviceBtnClick() {
+  TOperationGuard guard;
+  if (!guard) return;
+  Session.BeginAction();
+  const std::optional<RKVTCFG> cfg = TryCollectCFG(true);
+  if (!cfg) return;
+  Guarded([&] {
+    if (!Session.WriteDevice(Op(), *ComKVT, *cfg).ok() || !FactoryMode) return;
+    // The serial as the detector now holds it, ready for the next unit's number.
+    UserOptSerialEdit->setText(QString::fromStdString(SerialText(FKVTCFG.mUnit.mSerial)));
+    UserOptSerialEdit->setFocus(Qt::OtherFocusReason);
+  });
+}
+
+void TKVTIRMainForm::UserOptHibernateBtnClick() {
+  TOperationGuard guard;
+  if (guard) Guarded([&] { Session.Hibernate(Op(), *ComKVT); });
+}
