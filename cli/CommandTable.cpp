@@ -75,7 +75,10 @@ std::string HelpText() {
       "where the dialog would have proposed it.\n"
       "\n"
       "Exit status: the operation's result code (0 on success, for example 162 for 0xA2 \"no\n"
-      "response\"); 64 for a command line that is not accepted.\n";
+      "response\"); 64 for a command line that is not accepted; 65 when a check stopped the\n"
+      "command before the detector was changed (a refused .cfg file, no sensor type, a detector\n"
+      "that may not hibernate); 66 when a question was answered No; 70 when a file could not\n"
+      "be written.\n";
   return text;
 }
 
