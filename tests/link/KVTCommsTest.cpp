@@ -93,7 +93,7 @@ TEST(KVTExchange, ALongWaitLetsTheWindowRepaint) {
   LinkOnScript t;
   int calls = 0;
   t->IdleHook = [&] { ++calls; };
-  t.port->After(1, kAck, 20ms);
+  t.port->After(1, kAck, 5ms);
   EXPECT_EQ(t->SendCommand(0, 0x13, 3, 0.5f), LINK_OK);
   EXPECT_EQ(calls, 0);  // a prompt answer is not interrupted
   EXPECT_EQ(t->SendCommand(0, 0x13, 3, 0.2f), LINK_NORESPONSE);

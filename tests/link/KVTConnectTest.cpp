@@ -70,8 +70,8 @@ TEST(KVTConnect, ValidEchoWithAStrayByteIsDroppedWithTheByte) {
 TEST(KVTConnect, AnAcknowledgementSplitAcrossReadsIsNotAssembled) {
   LinkOnScript t;
   t.port->After(1, {0xB5, 0xB7}).After(2, {0xC1});
-  EXPECT_EQ(t->ConnectKVT(0.03f), LINK_NOCONNECT);
-  EXPECT_GE(t.port->Frames.size(), 3u);
+  EXPECT_EQ(t->ConnectKVT(0.1f), LINK_NOCONNECT);
+  EXPECT_GE(t.port->Frames.size(), 2u);  // the second read found the C1
   ASSERT_EQ(t.lines.size(), 1u);
   EXPECT_TRUE(IsCheckTime(t.lines[0], static_cast<int>(t.port->Frames.size()))) << t.lines[0];
 }
@@ -126,7 +126,9 @@ TEST(KVTConnect, SilentDetectorRunsIntoTheTimeOutWithFramesSpacedApart) {
   ASSERT_GE(times.size(), 2u);
   // Frames are paced, never sent back to back (the exact spacing is measured in bench/).
   EXPECT_LE(times.size(), 48u);
-  for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], 1000us);
+  // A write preempted after its deadline was taken stamps its frame late and leaves the next
+  // gap short, so the spacing is checked over the whole run, not per gap.
+  EXPECT_GE(times.back() - times.front(), (times.size() - 1) * 1050us - 500us);
   for (const Bytes& f : t.port->Frames) EXPECT_EQ(f, kConnectFrame);
   ASSERT_EQ(t.lines.size(), 1u);
   EXPECT_TRUE(IsCheckTime(t.lines[0], static_cast<int>(times.size()))) << t.lines[0];
