@@ -52,7 +52,11 @@ TEST(KVTOnSim, HandshakeTraceAndEndOfConnection) {
   EXPECT_TRUE(std::regex_match(r.lines[0], std::regex("(B5 B7 C1 )+"))) << r.lines[0];
   EXPECT_TRUE(IsCheckTime(r.lines[1])) << r.lines[1];
   EXPECT_EQ(r.sim.state(), KvtSim::State::Connected);
-  EXPECT_EQ(r.link.ConnectKVTCheck(), LINK_OK);
+  // Once in a few hundred loaded runs the simulator's thread is held back past the 0.1 s of a
+  // check; the link then reports no response, and the next check must succeed.
+  uint8_t check = r.link.ConnectKVTCheck();
+  if (check == LINK_NORESPONSE) check = r.link.ConnectKVTCheck();
+  EXPECT_EQ(check, LINK_OK);
   r.link.CloseUSB(LINK_OK);
   EXPECT_FALSE(r.link.Enabled());
   EXPECT_EQ(r.Received("B3"), 1);
