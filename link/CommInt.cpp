@@ -357,6 +357,9 @@ void TCustomComm::Close() {
   FEventThread.reset();  // stopped and joined before the descriptor goes
   DrainOutput();
   ::tcflush(FHandle, TCIOFLUSH);
+  // A pseudo-terminal keeps the exclusive hold after our close while its other side is
+  // open, which would refuse the next operation's open; give it back explicitly.
+  ::ioctl(FHandle, TIOCNXCL);
   ::close(FHandle);
   FHandle = -1;
   FGuard.reset();

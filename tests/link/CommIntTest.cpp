@@ -269,6 +269,21 @@ TEST(CommOpen, TakesTheDeviceExclusively) {
   }
 }
 
+// The simulator (or anything else) keeps the slave open between operations; the next
+// operation's open must not find the device still held exclusively.
+TEST(CommOpen, CloseGivesTheExclusiveHoldBack) {
+  PtyPair pty;
+  const int keeper = ::open(pty.Slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(keeper, 0);
+  TComm port;
+  port.OpenDevice(pty.Slave());
+  port.Close();
+  int exclusive = 1;
+  ASSERT_EQ(::ioctl(keeper, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  ::close(keeper);
+}
+
 TEST(CommProperties, QueueAndNameSettersRefuseChangesWhileOpen) {
   PtyPair pty;
   TComm port;
