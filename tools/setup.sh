@@ -2,7 +2,7 @@
 # Sourced, not run: it sets BUILD_DIR for the caller.
 
 BEAMDOCK_PACKAGES=(cmake ninja-build g++ ccache pkg-config
-  qt6-base-dev qt6-charts-dev libgl-dev
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation)
 
