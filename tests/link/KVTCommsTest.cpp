@@ -119,6 +119,26 @@ TEST(KVTExchange, StatusBytesOfDataRepliesAreNotInterpreted) {
   EXPECT_EQ(t.lines[1], "[READ] " + Hex(reply));
 }
 
+// The damaged-ACK leniency is for 3-byte status replies only: a data reply that happens to
+// begin like an ACK and fails its CRC is damaged data, never a success.
+TEST(KVTExchange, ADataReplyThatLooksLikeAnAckButFailsItsCrcIsACrcError) {
+  LinkOnScript t;
+  Bytes reply = WithCRC({0xB5, 0xB7, 0xC1, 4, 5, 6});
+  reply.back() ^= 0x01;
+  t.port->After(1, reply);
+  EXPECT_EQ(t->SendCommand(0, 0x20, 8, 0.1f), LINK_CRCERROR);
+  EXPECT_EQ(t.lines[1], "[READ] CRCERROR:" + Hex(reply));
+}
+
+TEST(KVTExchange, ConsecutiveRequestsAreAtLeastOneMillisecondApart) {
+  LinkOnScript t;
+  for (int n = 1; n <= 5; ++n) t.port->After(n, kAck);
+  for (int n = 0; n < 5; ++n) EXPECT_EQ(t->SendCommand(0, 0x5F, 3, 0.1f), LINK_OK);
+  ASSERT_EQ(t.port->WriteTimes.size(), 5u);
+  for (size_t i = 1; i < t.port->WriteTimes.size(); ++i)
+    EXPECT_GE(t.port->WriteTimes[i] - t.port->WriteTimes[i - 1], 1ms) << "between requests " << i << " and " << i + 1;
+}
+
 TEST(KVTExchange, NakWhenDataIsExpectedRunsIntoTheTimeOut) {
   LinkOnScript t;
   t.port->After(1, kNak);
