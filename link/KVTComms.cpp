@@ -615,15 +615,20 @@ uint8_t TComKVT::SensorCalibration(uint8_t nCom) {
 }
 
 uint8_t TComKVT::ReadEEPROMData(RComKVTReadBuf& mBuf, uint16_t nPacket, uint16_t nStart, uint16_t nMax) {
-  mBuf.mData = 0;
+  return ReadEEPROMData(mBuf.mBuf, kBufSize, mBuf.mData, nPacket, nStart, nMax);
+}
+
+uint8_t TComKVT::ReadEEPROMData(uint8_t* aBuf, int nCapacity, int32_t& nData, uint16_t nPacket, uint16_t nStart,
+                                uint16_t nMax) {
+  nData = 0;
   if (nPacket < link_limits::kMinPacket || nPacket > link_limits::kMaxHeaderPacket)
     return Refuse("EEPROM packet size " + std::to_string(nPacket) + " is outside 2..255");
   // The loop reads until (nMax - nPacket) <= bytes read, at least one packet.
   const int limit = int{nMax} - int{nPacket};
   const int packets = limit <= 0 ? 1 : (limit + nPacket - 1) / nPacket;
-  if (packets * nPacket + nPacket > kBufSize)
+  if (packets * nPacket + nPacket > nCapacity)
     return Refuse("EEPROM read up to " + std::to_string(nMax) + " in packets of " + std::to_string(nPacket) +
-                  " does not fit the 1024-byte buffer");
+                  " does not fit the " + std::to_string(nCapacity) + "-byte buffer");
   uint8_t result = SendCommand(0, 0x70, 3, kCmdTimeOut);
   if (result != 0) return result;
   const uint8_t header[4] = {static_cast<uint8_t>(nPacket & 0xFF), 0x00, static_cast<uint8_t>(nStart >> 8),
@@ -633,10 +638,10 @@ uint8_t TComKVT::ReadEEPROMData(RComKVTReadBuf& mBuf, uint16_t nPacket, uint16_t
   do {
     result = SendCommand(0, 0x81, nPacket + 2, kCmdTimeOut);
     if (result != 0) return result;
-    std::memcpy(mBuf.mBuf + mBuf.mData, FReadBuf.mBuf, nPacket);
-    mBuf.mData += nPacket;
-  } while (limit > mBuf.mData);
-  std::memset(mBuf.mBuf + mBuf.mData, 0xFF, nPacket);
+    std::memcpy(aBuf + nData, FReadBuf.mBuf, nPacket);
+    nData += nPacket;
+  } while (limit > nData);
+  std::memset(aBuf + nData, 0xFF, nPacket);
   return LINK_OK;
 }
 

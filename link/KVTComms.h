@@ -79,6 +79,10 @@ class TComKVT {
   uint8_t FactoryReset();
   uint8_t SensorCalibration(uint8_t nCom);
   uint8_t ReadEEPROMData(RComKVTReadBuf& mBuf, uint16_t nPacket, uint16_t nStart, uint16_t nMax);
+  // The same into a caller's buffer of nCapacity bytes, the count in nData: the EEPROM dump
+  // reads the whole 1024 bytes it shows, one packet more than an RComKVTReadBuf holds.
+  uint8_t ReadEEPROMData(uint8_t* aBuf, int nCapacity, int32_t& nData, uint16_t nPacket, uint16_t nStart,
+                         uint16_t nMax);
   uint8_t AVOn(uint8_t nCom);
 
   bool Enabled() const;

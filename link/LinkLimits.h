@@ -23,6 +23,7 @@
 // | SensorCalibration                | nCom outside 0x40..0x46                                         |
 // | ReadEEPROMData                   | nPacket < 2 or > 255 (the header carries its low byte only);    |
 // |                                  | the data the loop reads plus the packet of 0xFF > 1024 bytes    |
+// |                                  | (or > the capacity of a buffer the caller passes)               |
 // | AVOn                             | nCom not 0x30, 0x31, 0x32 or 0x34                               |
 //
 // Packets of 0x81 reads are at least 2 bytes: a 1-byte packet makes a 3-byte reply, which the

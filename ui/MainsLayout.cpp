@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegularExpressionValidator>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
@@ -181,6 +182,18 @@ class EEPROMCellDelegate : public QStyledItemDelegate {
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     if (!FForm->EtcEEPROMGridDrawCell(painter, option, index.column(), index.row()))
       QStyledItemDelegate::paint(painter, option, index);
+  }
+  // A byte cell takes one or two hexadecimal digits, so Save File always writes bytes.
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const override {
+    auto* edit = new QLineEdit(parent);
+    edit->setMaxLength(2);
+    edit->setAlignment(Qt::AlignCenter);
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9A-Fa-f]{1,2}")), edit));
+    return edit;
+  }
+  void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override {
+    const QString text = static_cast<QLineEdit*>(editor)->text().toUpper();
+    if (!text.isEmpty()) model->setData(index, text.rightJustified(2, QLatin1Char('0')));
   }
 
  private:
@@ -482,7 +495,8 @@ QWidget* TKVTIRMainForm::BuildTestPage() {
   EtcEEPROMGrid->horizontalHeader()->setMinimumSectionSize(10);
   EtcEEPROMGrid->setColumnWidth(0, 44);
   for (int c = 1; c <= 16; ++c) EtcEEPROMGrid->setColumnWidth(c, 22);
-  EtcEEPROMGrid->verticalHeader()->setDefaultSectionSize(20);
+  EtcEEPROMGrid->verticalHeader()->setMinimumSectionSize(10);
+  EtcEEPROMGrid->verticalHeader()->setDefaultSectionSize(17);
   EtcEEPROMGrid->setTextElideMode(Qt::ElideNone);
   EtcEEPROMGrid->setWordWrap(false);
   EtcEEPROMGrid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |

@@ -9,15 +9,4 @@ void TKVTIRMainForm::UserFMUpgradeBtnClick() {}
 void TKVTIRMainForm::UserFMCancelBtnClick() {}
 void TKVTIRMainForm::UserCalBtnClick() {}
 void TKVTIRMainForm::FatoryOptLogSensorBtnClick() {}
-void TKVTIRMainForm::FatoryOptCalBtnClick() {}
-void TKVTIRMainForm::FatoryOptTurnOffBtnClick() {}
-void TKVTIRMainForm::EtcBeepONBtnClick(QObject*) {}
-void TKVTIRMainForm::EtcClearPeakBtnClick(QObject*) {}
-void TKVTIRMainForm::EtcFactoryResetBtnClick() {}
-void TKVTIRMainForm::EtcIdentifyBtnClick() {}
-void TKVTIRMainForm::EtcEEPROMReadBtnClick() {}
-void TKVTIRMainForm::EtcEEPROMSaveBtnClick() {}
-void TKVTIRMainForm::EtcEEPROMSaveLogBtnClick() {}
 void TKVTIRMainForm::LoadUpgradeFile(bool) {}
-
-bool TKVTIRMainForm::EtcEEPROMGridDrawCell(QPainter*, const QStyleOptionViewItem&, int, int) { return false; }

@@ -1,0 +1,159 @@
+#include "app/Service.h"
+
+#include "app/Identify.h"
+#include "app/Operation.h"
+#include "app/Results.h"
+#include "link/CommInt.h"
+#include "link/KVTComms.h"
+#include "model/DeviceUtils.h"
+#include "model/SensorTypes.h"
+
+#include <thread>
+
+namespace {
+
+struct RServiceRow {
+  const char* mName;
+  bool mProductCheck;  // RequireIdenty and CheckProduct before the command
+  uint8_t mRefusal;    // what a refusal (0xB1) becomes; 0 keeps it
+};
+
+RServiceRow Row(TServiceCommand command) {
+  switch (command) {
+    case TServiceCommand::Calibration: return {"Calibration", true, APP_ZEROCAL};
+    case TServiceCommand::TurnOff: return {"Power Down", true, APP_POWEROFF};
+    case TServiceCommand::FactoryReset: return {"Fatory Reset", false, 0};
+    case TServiceCommand::ClearPeak: return {"Clear Peak", false, 0};
+    case TServiceCommand::BumpFail: return {"Send Bump Fail", false, 0};
+    case TServiceCommand::BumpPass: return {"Send Bump Pass", false, 0};
+  }
+  return {"", false, 0};
+}
+
+uint8_t Send(TComKVT& link, TServiceCommand command) {
+  switch (command) {
+    case TServiceCommand::Calibration: return link.SensorCalibration(0x42);
+    case TServiceCommand::TurnOff: return link.ResetUnit();
+    case TServiceCommand::FactoryReset: return link.FactoryReset();
+    case TServiceCommand::ClearPeak: return link.SensorCalibration(0x44);
+    case TServiceCommand::BumpFail: return link.SensorCalibration(0x45);
+    case TServiceCommand::BumpPass: return link.SensorCalibration(0x46);
+  }
+  return LINK_LIMIT;
+}
+
+template <class F>
+uint8_t CatchPortErrors(Operator& op, const std::string& name, F&& body) {
+  try {
+    return body();
+  } catch (const ECommError& e) {
+    ReportPortOpenError(op, name, e);
+    return LINK_PORTERROR;
+  }
+}
+
+const char* OutputName(uint8_t command) {
+  switch (command) {
+    case 0x30: return "Beep ON";
+    case 0x31: return "R LED ON";
+    case 0x32: return "L LED ON";
+    case 0x34: return "Vibrator";
+  }
+  return "Output Test";
+}
+
+}  // namespace
+
+std::string ServiceName(TServiceCommand command) { return Row(command).mName; }
+
+uint8_t RunServiceCommand(Operator& op, TComKVT& link, TServiceCommand command) {
+  const RServiceRow row = Row(command);
+  ROperationOptions options;
+  if (command == TServiceCommand::TurnOff) {
+    // The detector has switched itself off: the closing exchange would only wake it.
+    options.close = [](TComKVT& l, uint8_t code) {
+      if (code == LINK_OK)
+        l.ComClose();
+      else
+        l.CloseUSB(code);
+    };
+  }
+  if (row.mRefusal != 0) {
+    const uint8_t refusal = row.mRefusal;
+    options.mapResult = [refusal](uint8_t code) { return code == LINK_ERROR ? refusal : code; };
+  }
+  return CatchPortErrors(op, row.mName, [&] {
+    return RunOperation(
+        op, link, row.mName,
+        [&] {
+          if (row.mProductCheck) {
+            RKVTIdenty ident{};
+            uint8_t code = link.RequireIdenty(ident);
+            if (code == LINK_OK) code = CheckProduct(ident.mPID, 0);
+            if (code != LINK_OK) return code;
+          }
+          return Send(link, command);
+        },
+        options);
+  });
+}
+
+uint8_t RunIdentifyButton(Operator& op, TComKVT& link) {
+  return CatchPortErrors(op, kIdentifyName, [&] { return RunIdentify(op, link); });
+}
+
+uint8_t OutputCommand(int tag) {
+  switch (tag) {
+    case 1: return 0x30;
+    case 2: return 0x31;
+    case 3: return 0x32;
+    case 4: return 0x34;  // 0x33 is no output
+  }
+  return 0;
+}
+
+TOutputTest::TOutputTest(TComKVT& link, uint8_t command, uint16_t holdMs, TClock clock)
+    : FLink(link), FCommand(command), FHold(holdMs), FClock(std::move(clock)) {
+  if (!FClock) FClock = [] { return std::chrono::steady_clock::now(); };
+}
+
+bool TOutputTest::Step() {
+  switch (FState) {
+    case TState::Start:
+      try {
+        FResult = FLink.OpenUSB(static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f);
+      } catch (...) {
+        FLink.ComClose();
+        FState = TState::Done;
+        throw;
+      }
+      if (FResult == LINK_OK) FResult = FLink.AVOn(FCommand);
+      if (FResult == LINK_OK) {
+        FUntil = FClock() + FHold;
+        FState = TState::Holding;
+        return true;
+      }
+      FLink.CloseUSB(FResult);
+      FState = TState::Done;
+      return false;
+    case TState::Holding:
+      if (FClock() < FUntil) return true;
+      FLink.CloseUSB(LINK_OK);
+      FState = TState::Done;
+      return false;
+    case TState::Done:
+      break;
+  }
+  return false;
+}
+
+uint8_t RunOutputTest(Operator& op, TComKVT& link, uint8_t command, uint16_t holdMs, TOutputTest::TClock clock) {
+  return CatchPortErrors(op, OutputName(command), [&] {
+    TOutputTest test(link, command, holdMs, std::move(clock));
+    while (test.Step()) {
+      op.pump();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return test.Result();
+  });
+}

@@ -1,0 +1,78 @@
+// The EEPROM group of the TEST page. The grid's texts go to app/EepromDump and back, so an
+// edited cell is read, saved and redrawn like any other.
+#include "app/EepromDump.h"
+#include "app/Operation.h"
+#include "ui/Mains.h"
+
+#include <QPainter>
+#include <QStyleOptionViewItem>
+#include <QTableWidget>
+
+namespace {
+
+TEEPROMGrid GridTexts(const QTableWidget* grid) {
+  TEEPROMGrid texts(static_cast<size_t>(grid->rowCount()));
+  for (int r = 0; r < grid->rowCount(); ++r)
+    for (int c = 0; c <= 16; ++c)
+      if (const QTableWidgetItem* item = grid->item(r, c)) texts[r][c] = item->text().toStdString();
+  return texts;
+}
+
+void ShowGridTexts(QTableWidget* grid, const TEEPROMGrid& texts) {
+  for (int r = 0; r < grid->rowCount() && r < static_cast<int>(texts.size()); ++r)
+    for (int c = 1; c <= 16; ++c) {
+      QTableWidgetItem* item = grid->item(r, c);
+      const QString text = QString::fromStdString(texts[r][c]);
+      if (item && item->text() != text) item->setText(text);
+    }
+}
+
+}  // namespace
+
+void TKVTIRMainForm::EtcEEPROMReadBtnClick() {
+  TOperationGuard guard;
+  if (!guard) return;
+  TEEPROMGrid texts = GridTexts(EtcEEPROMGrid);
+  Guarded([&] { EEPROMRead(Op(), *ComKVT, texts); });
+  ShowGridTexts(EtcEEPROMGrid, texts);
+}
+
+void TKVTIRMainForm::EtcEEPROMSaveBtnClick() {
+  TOperationGuard guard;
+  if (guard) Guarded([&] { EEPROMSaveFile(Op(), SaveCSVDialog, GridTexts(EtcEEPROMGrid)); });
+}
+
+void TKVTIRMainForm::EtcEEPROMSaveLogBtnClick() {
+  TOperationGuard guard;
+  if (!guard) return;
+  TEEPROMGrid texts = GridTexts(EtcEEPROMGrid);
+  Guarded([&] { EEPROMReadSaveLog(Op(), *ComKVT, texts); });
+  ShowGridTexts(EtcEEPROMGrid, texts);
+}
+
+bool TKVTIRMainForm::EtcEEPROMGridDrawCell(QPainter* painter, const QStyleOptionViewItem& option, int ACol, int ARow) {
+  QColor background = Qt::white;
+  QColor text = Qt::black;
+  if (ACol == 0) {
+    background = palette().color(QPalette::Button);
+  } else if (option.state & QStyle::State_Selected) {
+    background = Qt::blue;
+    text = Qt::white;
+  }
+  const QRect rect = option.rect;
+  painter->save();
+  painter->fillRect(rect, background);
+  painter->setPen(background);
+  painter->drawRect(rect.adjusted(0, 0, -1, -1));
+  const QTableWidgetItem* item = EtcEEPROMGrid->item(ARow, ACol);
+  const QString label = item ? item->text() : QString();
+  painter->setFont(option.font);
+  painter->setPen(text);
+  const QFontMetrics metrics(option.font);
+  // Centred as whole pixels, the halves rounded toward zero.
+  const int left = (2 * rect.x() + rect.width() - metrics.horizontalAdvance(label)) / 2;
+  const int top = (2 * rect.y() + rect.height() - metrics.height()) / 2;
+  painter->drawText(QPoint(left, top + metrics.ascent()), label);
+  painter->restore();
+  return true;
+}
