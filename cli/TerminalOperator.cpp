@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 
+#include <filesystem>
 #include <unistd.h>
 
 #include <cctype>
@@ -64,7 +65,9 @@ bool TerminalOperator::ask(const std::string& caption, const std::string& text) 
 
 std::optional<std::string> TerminalOperator::chooseOpenFile(const FileRequest& request) {
   if (FFile) {
-    std::optional<std::string> file = FFile;
+    // A dialog hands back a full path; so does the terminal, so that the folder remembered in
+    // the settings file still names the same place when the tool runs from elsewhere.
+    std::string file = std::filesystem::absolute(*FFile).lexically_normal().string();
     FFile.reset();
     return file;
   }
@@ -74,7 +77,9 @@ std::optional<std::string> TerminalOperator::chooseOpenFile(const FileRequest& r
 
 std::optional<std::string> TerminalOperator::chooseSaveFile(const FileRequest& request) {
   if (FFile) {
-    std::optional<std::string> file = FFile;
+    // A dialog hands back a full path; so does the terminal, so that the folder remembered in
+    // the settings file still names the same place when the tool runs from elsewhere.
+    std::string file = std::filesystem::absolute(*FFile).lexically_normal().string();
     FFile.reset();
     return file;
   }

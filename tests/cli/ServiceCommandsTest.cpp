@@ -33,7 +33,12 @@ TEST(CliService, CommandsRunTheButtonsAndExitWithTheirResults) {
     EXPECT_EQ(last, c.last) << c.args[0];
   }
 
-  ASSERT_EQ(cli({"eeprom", "-o", dir.path() + "dump.csv"}).exitCode, 0);
+  // A relative -o is taken from the current folder and remembered as a full path.
+  ASSERT_EQ(RunProcess({"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", dir.path(), BinPath("beamdock-cli"), "--port",
+                        port.device(), "eeprom", "-o", "dump.csv"})
+                .exitCode,
+            0);
+  EXPECT_NE(dir.read("BEAMDOCK.INI").find("[EEPROM]\r\nSaveDirectory=" + dir.path() + "\r\n"), std::string::npos);
   const std::string dump = dir.read("dump.csv");
   EXPECT_EQ(dump.size(), 64 * 57u);
   EXPECT_EQ(dump.substr(63 * 57, 7), "0x03F0,");
