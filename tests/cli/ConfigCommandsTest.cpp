@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -237,6 +239,28 @@ TEST(CliRead, ListingAndSavedFile) {
   EXPECT_EQ(uint16_t{file.cfg.mSensor.mAlarmLow}, 75);
   EXPECT_EQ(file.cfg.mUnit.mFWVersion, 14);
   EXPECT_EQ(std::string(file.cfg.mUnit.mSerial, 10), "SH10000000");
+}
+
+// Files the user made read-only stay as they are: the .cfg save fails with its box and exit
+// 70, the trace file's failure is said with the system's text, the settings file is untouched.
+TEST(CliRead, ReadOnlyFilesAreNotReplaced) {
+  TempDir dir;
+  SimProgram sim(dir, {});
+  ASSERT_FALSE(sim.device().empty());
+  const std::string ini = "[ETC]\r\nLogEnable=1\r\n";
+  for (const auto& [name, text] : {std::pair{"keep.cfg", "old cfg"}, {"Comm.TXT", "old trace"}, {"BEAMDOCK.INI", ini.c_str()}}) {
+    dir.write(name, text);
+    ASSERT_EQ(chmod((dir.path() + name).c_str(), 0444), 0);
+  }
+  const ProcessResult r = RunProcess(Cli(dir, sim.device(), {"read", "-o", dir.path() + "keep.cfg"}));
+  EXPECT_EQ(r.exitCode, 70) << r.err;
+  EXPECT_NE(r.err.find("Error (Write Configuration file):\nConfiguration File did not save\nRetry WRITE FILE\n"),
+            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Error (Comm.TXT):\nCannot write " + dir.path() + "Comm.TXT: Permission denied\n"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(dir.read("keep.cfg"), "old cfg");
+  EXPECT_EQ(dir.read("Comm.TXT"), "old trace");
+  EXPECT_EQ(dir.read("BEAMDOCK.INI"), ini);  // no DownloadRetry or SaveDirectory written
 }
 
 TEST(CliRead, UsageAndFailures) {
