@@ -228,6 +228,7 @@ TEST(CliRead, ListingAndSavedFile) {
   EXPECT_NE(r.out.find("Low Alarm               7.5 ppm\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Firmware Version        1.4\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Product                 KVT (type 0)\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Sensor present          0x01\n"), std::string::npos) << r.out;  // as identify says it
 
   // Saved as Write File does in the user view: the shown settings on the default
   // configuration, with the firmware byte of the detector read.
@@ -327,9 +328,11 @@ TEST(CliWrite, ARefusedFileStopsBeforeTheWrite) {
   EXPECT_EQ(r.err.find("Write KVT Information"), std::string::npos) << r.err;
   EXPECT_EQ(sim.count("70"), 0u);
 
+  // Both refusals come before the detector is touched.
   r = RunProcess(Cli(dir, sim.device(), {"write", dir.path() + "none.cfg"}));
   EXPECT_EQ(r.exitCode, 65);
-  EXPECT_NE(r.err.find("Configuration File did not open\nRetry READ FILE\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err, "beamdock-cli: write: cannot read " + dir.path() + "none.cfg: No such file or directory\n");
+  EXPECT_TRUE(sim.received().empty());
   EXPECT_EQ(RunProcess(Cli(dir, sim.device(), {"write"})).exitCode, 64);
 }
 
