@@ -432,6 +432,21 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.form->size(), QSize(620, 700));
   }
 
+  // On a desktop the frame is known only once the window is on screen, after the restore ran;
+  // start and close must still give back what they read, time after time.
+  void startAndCloseKeepTheGeometry() {
+    TestWindow w("[WINDOW]\r\nWIDTH=560\r\nHEIGHT=700\r\nLEFT=30\r\nTOP=40\r\n", false);
+    for (int start = 0; start < 2; ++start) {
+      if (start > 0) w.Restart(false);
+      w.form->FormActivate();  // before the window has a frame
+      w.form->show();
+      QCoreApplication::processEvents();
+      QVERIFY(w.form->close());
+      const auto saved = TIniFile(w.dir.path() + "BEAMDOCK.INI").ReadSectionValues("WINDOW");
+      QCOMPARE(saved, (decltype(saved){{"WIDTH", "560"}, {"HEIGHT", "700"}, {"LEFT", "30"}, {"TOP", "40"}}));
+    }
+  }
+
   void unusableGeometryGivesAVisibleWindow() {
     TestWindow w("[WINDOW]\r\nWIDTH=wide\r\nHEIGHT=100\r\nLEFT=-50000\r\nTOP=-50000\r\n");
     QCOMPARE(w.form->width(), 500);   // not an integer: the default
