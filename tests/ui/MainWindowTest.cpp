@@ -4,6 +4,7 @@
 #include "link/KVTComms.h"
 #include "model/SensorTypes.h"
 #include "tests/ui/UiSupport.h"
+#include "ui/Application.h"
 #include "ui/Label3dB.h"
 #include "ui/Logo.h"
 
@@ -118,6 +119,12 @@ class MainWindowTest : public QObject {
 
  private slots:
   void windowFrame() {
+    // A display name of its own would be appended to every caption and box title by the desktop.
+    SetApplicationTitle();
+    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("KVT BeamDock"));
+    QCoreApplication::setApplicationName(QStringLiteral("probe"));
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("probe"));
+    SetApplicationTitle();
     TestWindow w;
     QCOMPARE(w.form->windowTitle(), QStringLiteral("QRB BEAMDOCK - Vaporlet [ver 1.3.1.1]"));
     QCOMPARE(w.form->minimumSize(), QSize(500, 580));
