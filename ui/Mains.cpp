@@ -128,6 +128,8 @@ void TKVTIRMainForm::LoadSettings() {
   PrepareEEPROMGrid(EEPROMGridRowCount(DeviceCFG.mEEPROMMaxAddress));
   ShowCFG();
   Memo->setVisible(DeviceCFG.mLogEnable);
+  // The trace takes its width from the window, so the view keeps all of its own.
+  setMinimumWidth(kMinWidth + (DeviceCFG.mLogEnable ? Memo->minimumWidth() : 0));
 }
 
 void TKVTIRMainForm::RestoreView() {
@@ -155,8 +157,8 @@ void TKVTIRMainForm::ApplyWindowGeometry(int width, int height, int left, int to
   // measures with the same one, so that a start and a close give back the numbers read.
   FRestoredFrame = FrameMargins();
   const QMargins& f = FRestoredFrame;
-  const QSize inside(std::max(width - f.left() - f.right(), kMinWidth),
-                     std::max(height - f.top() - f.bottom(), kMinHeight));
+  const QSize inside(std::max(width - f.left() - f.right(), minimumWidth()),
+                     std::max(height - f.top() - f.bottom(), minimumHeight()));
   QPoint topLeft(left, top);
   // A position saved on a screen that is no longer there would hide the window.
   if (QGuiApplication::screenAt(topLeft + QPoint(40, 20)) == nullptr) {

@@ -6,6 +6,8 @@
 #include "ui/Label3dB.h"
 #include "ui/Mains.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -46,6 +48,12 @@ void TKVTIRMainForm::FillSensorTypeCombos() {
   }
   UserOptSensorTypeCombo->setCurrentIndex(-1);
   UserSensorTypeCombo->setCurrentIndex(-1);
+  // Names come from the settings file at any length: both lists take the width of the
+  // longest, within what a row of the narrowest window leaves.
+  for (QComboBox* combo : {UserOptSensorTypeCombo, UserSensorTypeCombo}) {
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    combo->setFixedWidth(std::clamp(combo->sizeHint().width(), 90, 300));
+  }
 }
 
 void TKVTIRMainForm::SetSensorRanges(float min, float max) {

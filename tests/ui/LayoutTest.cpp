@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTabWidget>
 
 #include <cstdlib>
@@ -68,6 +69,19 @@ class LayoutTest : public QObject {
       QVERIFY2(b->fontMetrics().horizontalAdvance(b->text()) + 8 <= b->width(),
                qPrintable(QStringLiteral("%1: button \"%2\" too narrow").arg(what, b->text())));
     }
+    // A number box shows its smallest and its largest value whole, without group separators.
+    for (QAbstractSpinBox* b : view->findChildren<QAbstractSpinBox*>()) {
+      if (!b->isVisible()) continue;
+      auto* edit = b->findChild<QLineEdit*>();
+      for (bool top : {false, true}) {
+        if (auto* i = qobject_cast<QSpinBox*>(b)) i->setValue(top ? i->maximum() : i->minimum());
+        if (auto* d = qobject_cast<QDoubleSpinBox*>(b)) d->setValue(top ? d->maximum() : d->minimum());
+        const QString shown = b->text();
+        QVERIFY2(!shown.contains(b->locale().groupSeparator()), qPrintable(b->objectName() + QLatin1Char(' ') + shown));
+        QVERIFY2(edit->fontMetrics().horizontalAdvance(shown) + 4 <= edit->contentsRect().width(),
+                 qPrintable(QStringLiteral("%1: %2 cut off").arg(b->objectName(), shown)));
+      }
+    }
     for (QComboBox* c : view->findChildren<QComboBox*>()) {
       if (!c->isVisible()) continue;
       for (int i = 0; i < c->count(); ++i)
@@ -94,6 +108,24 @@ class LayoutTest : public QObject {
       QCoreApplication::processEvents();
       CheckView(box, pages->widget(i), names[i]);
       Save(w.form.get(), names[i]);
+    }
+  }
+
+  // The trace at the right takes its width from the window, not from the view; sensor names
+  // come from the settings file at whatever length.
+  void traceAndLongSensorNames() {
+    const std::string more = "[ETC]\r\nLogEnable=1\r\n[SENSOR]\r\nCarbon Monoxide=2,ppm,C,120,0,500\r\n";
+    for (bool factory : {false, true}) {
+      TestWindow w((factory ? kFactoryIni : "") + more);
+      QVERIFY(w.Find<QWidget>("Memo")->isVisible());
+      auto* box = w.Find<QScrollArea>(factory ? "DevScrollBox" : "UserScrollBox");
+      auto* pages = w.Find<QTabWidget>("PageControl");
+      for (int i = 0; i < (factory ? pages->count() : 1); ++i) {
+        pages->setCurrentIndex(i);
+        QCoreApplication::processEvents();
+        CheckView(box, factory ? pages->widget(i) : box->widget(), factory ? "factory page with the trace" : "user view with the trace");
+        Save(w.form.get(), (factory ? "factory-trace-" + std::to_string(i) : std::string("user-trace")).c_str());
+      }
     }
   }
 
