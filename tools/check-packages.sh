@@ -41,7 +41,8 @@ xargs -r -d '\n' realpath -m -- <"$work/paths" | paste "$work/paths" - >"$work/u
 # Owners of those files, read straight from dpkg's file lists: one pass, not one query each.
 # A folder has many owners (every package with a file in it); any one of them will do.
 find /var/lib/dpkg/info -name '*.list' -print0 | xargs -0 awk '
-  FILENAME == ARGV[1] { want[$1] = 1; want[$2] = 1; next }
+  function unmerged(path) { return substr(path, 5) }  # /usr/lib/x -> /lib/x, as dpkg may list it
+  FILENAME == ARGV[1] { want[$1] = 1; want[$2] = 1; want[unmerged($1)] = 1; want[unmerged($2)] = 1; next }
   FNR == 1 { pkg = FILENAME; sub(/.*\//, "", pkg); sub(/\.list$/, "", pkg); sub(/:.*/, "", pkg) }
   $0 in want { print $0 "\t" pkg }
 ' "$work/used" >"$work/owners"
@@ -80,7 +81,7 @@ awk -F'\t' '
     }
     bad = 0
     for (f in used) {
-      owners = owned[f] owned[used[f]]
+      owners = owned[f] owned[used[f]] owned[substr(f, 5)] owned[substr(used[f], 5)]
       if (owners == "") {
         printf "check-packages: %s comes from no package (installed by hand?); a fresh machine will not have it\n", f
         bad = 1
