@@ -5,10 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <regex>
-#include <set>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -92,11 +89,9 @@ TEST(CliIdentify, NoAdapterExitsWithItsCode) {
   EXPECT_EQ(r.exitCode, 255);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("Load Identify... BEAMDOCK isnot found(A)\n"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("BEAMDOCK isnot found\nBEAMDOCK Re-Install driver(A)\n"
-                       "beamdock-cli: no adapter found. To use another serial device, name it: --port DEVICE "
-                       "(or BEAMDOCK_PORT=DEVICE)"),
-            std::string::npos)
-      << r.err;
+  EXPECT_NE(r.err.find("BEAMDOCK isnot found\nBEAMDOCK Re-Install driver(A)\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(A)\nbeamdock-cli: no adapter found. To use another serial device, name it: --port DEVICE"),
+            std::string::npos) << r.err;
 }
 
 TEST(CliIdentify, AMissingDeviceIsAPortErrorWithTheSystemsText) {
@@ -129,16 +124,9 @@ TEST(CliUsage, HelpListsTheOptionsAndEveryCommand) {
                            "bump pass|fail", "zero-span", "power-off", "factory-reset"})
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
 
-  // A command not in this build is marked on each of its own lines, never on a line after it.
-  std::istringstream lines(r.out.substr(r.out.find("Commands:\n")));
-  std::map<std::string, std::set<bool>> marked;
-  for (std::string line; std::getline(lines, line) && !line.empty();) {
-    const bool mark = line.find("(not available in this build)") != std::string::npos;
-    if (line.rfind("   ", 0) == 0) EXPECT_FALSE(mark) << line;
-    else if (line.rfind("  ", 0) == 0) marked[line.substr(2, line.find(' ', 2) - 2)].insert(mark);
-  }
-  EXPECT_EQ(marked["identify"], std::set<bool>{false});
-  for (const auto& [command, marks] : marked) EXPECT_EQ(marks.size(), 1u) << command;
+  // A command not in this build carries the mark on its own lines, never on a line after them.
+  EXPECT_FALSE(std::regex_search(r.out, std::regex("\n {4,}\\S[^\n]*\\(not available in this build\\)"))) << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("\n  identify [^(\n]*\n"))) << r.out;
 }
 
 TEST(CliUsage, UsageErrorsExitWith64) {
