@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 
 #include <cstring>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -247,7 +246,7 @@ TEST(CliRead, ListingAndSavedFile) {
 TEST(CliRead, ReadOnlyFilesAreNotReplaced) {
   TempDir dir;
   SimProgram sim(dir, {});
-  const std::map<std::string, std::string> files{
+  const std::pair<std::string, std::string> files[] = {
       {"keep.cfg", "cfg"}, {"Comm.TXT", "trace"}, {"BEAMDOCK.INI", "[ETC]\r\nLogEnable=1\r\n"}};
   for (const auto& [name, text] : files) {
     dir.write(name, text);

@@ -31,10 +31,6 @@ QList<QWidget*> Controls(QWidget* view) {
   return out;
 }
 
-// Each view is checked also with the trace on (it takes its width from the window, not from
-// the view) and a long sensor name from the settings file.
-const std::string kTrace = "[ETC]\r\nLogEnable=1\r\n[SENSOR]\r\nCarbon Monoxide=2,ppm,C,120,0,500\r\n";
-
 class LayoutTest : public QObject {
   Q_OBJECT
 
@@ -115,9 +111,10 @@ class LayoutTest : public QObject {
     }
   }
 
-  void viewsWithTheTrace() {
+  // The trace takes its width from the window, not from the view; sensor names come from the file.
+  void viewsWithTheTraceAndALongSensorName() {
     for (const std::string ini : {"", kFactoryIni}) {
-      TestWindow w(ini + kTrace);
+      TestWindow w(ini + "[ETC]\r\nLogEnable=1\r\n[SENSOR]\r\nCarbon Monoxide=2,ppm,C,120,0,500\r\n");
       auto* box = w.Find<QScrollArea>(ini.empty() ? "UserScrollBox" : "DevScrollBox");
       auto* pages = w.Find<QTabWidget>("PageControl");
       for (int i = 0; i < (ini.empty() ? 1 : pages->count()); ++i) {
