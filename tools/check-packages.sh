@@ -47,11 +47,15 @@ find /var/lib/dpkg/info -name '*.list' -print0 | xargs -0 awk '
   $0 in want { print $0 "\t" pkg }
 ' "$work/used" >"$work/owners"
 
-# Installed packages: name, what they provide, what they need.
-dpkg-query -W -f='${db:Status-Abbrev}\t${Package}\t${Provides}\t${Depends}, ${Pre-Depends}\n' |
+# Installed packages: name, what they provide, what they need, and whether every Debian system
+# has them anyway (essential or required, as the smallest installation holds them).
+dpkg-query -W -f='${db:Status-Abbrev}\t${Package}\t${Provides}\t${Depends}, ${Pre-Depends}\t${Essential}${Priority}\n' |
   awk -F'\t' '$1 ~ /^ii/' >"$work/installed"
 
-printf '%s\n' "${packages[@]}" >"$work/list"
+{
+  printf '%s\n' "${packages[@]}"
+  awk -F'\t' '$5 ~ /^(yes|required|yesrequired)/ { print $2 }' "$work/installed"
+} >"$work/list"
 awk -F'\t' '
   FILENAME == ARGV[1] {
     installed[$2] = 1
