@@ -6,8 +6,6 @@
 #include "ui/Label3dB.h"
 #include "ui/Mains.h"
 
-#include <algorithm>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,6 +16,8 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace {
 
