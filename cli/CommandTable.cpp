@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 
 #include <map>
+#include <sstream>
 
 namespace {
 std::map<std::string, CommandFn>& registry() {
@@ -65,8 +66,16 @@ std::string HelpText() {
       "\n"
       "Commands:\n";
   for (const DocumentedCommand& c : DocumentedCommands()) {
-    text += c.usage;
-    if (!FindCommand(c.name)) text += "                                   (not available in this build)\n";
+    if (FindCommand(c.name)) {
+      text += c.usage;
+      continue;
+    }
+    // Each command line of the entry is marked, so no line of it reads as available.
+    std::istringstream lines(c.usage);
+    for (std::string line; std::getline(lines, line);) {
+      const bool commandLine = line.size() > 2 && line[2] != ' ';
+      text += line + (commandLine ? "  (not available in this build)\n" : "\n");
+    }
   }
   text +=
       "\n"

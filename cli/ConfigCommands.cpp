@@ -6,7 +6,16 @@
 #include "cli/ConfigOutput.h"
 #include "link/KVTComms.h"
 
+#include "model/CfgFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
 
 namespace {
 
@@ -41,9 +50,30 @@ int Read(CliContext& ctx, const std::vector<std::string>& args) {
   return SessionExitStatus(session.WriteFile(cli.op(), dialog, session.CollectShown(false)));
 }
 
+// The file is checked before the detector is: a wrong name should not cost a connection.
+// Returns the exit status when the file is refused.
+std::optional<int> RefuseCFGFile(CliContext& ctx, const std::string& path) {
+  const CFGFileContent file = ReadCFGFile(path);
+  if (file.ok()) return std::nullopt;
+  if (file.refusal != CFGRefusal::NotOpened) {
+    ctx.op->message(MessageIcon::Error, kCFGReadCaption, CFGRefusalText(file.refusal));
+    return kExitRefused;
+  }
+  std::error_code ec;
+  int err = std::filesystem::is_directory(path, ec) ? EISDIR : 0;
+  if (err == 0) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    err = fd < 0 ? errno : EIO;
+    if (fd >= 0) ::close(fd);
+  }
+  std::fprintf(stderr, "%s: write: cannot read %s: %s\n", ctx.program.c_str(), path.c_str(), std::strerror(err));
+  return kExitRefused;
+}
+
 int Write(CliContext& ctx, const std::vector<std::string>& args) {
   if (args.size() != 1 || args[0].empty()) return UsageError(ctx, "write needs one FILE.cfg");
   CliSession cli(ctx);
+  if (const std::optional<int> refused = RefuseCFGFile(ctx, args[0])) return *refused;
   TDeviceSession session;
   session.ShowCFG();
   RSessionResult r = session.ReadDevice(cli.op(), cli.link());

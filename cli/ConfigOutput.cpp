@@ -175,7 +175,9 @@ std::string ConfigListing(const RKVTIdenty& id, const RKVTCFG& cfg, const std::s
     t += buf + value + "\n";
   };
   row("Product", productName + " (type " + std::to_string(id.mPID) + ")");
-  row("Sensor present", std::to_string(idSensor));
+  char sensorPresent[8];
+  std::snprintf(sensorPresent, sizeof sensorPresent, "0x%02X", idSensor);  // as the Identify box shows it
+  row("Sensor present", sensorPresent);
   row("Hardware Version", user.mHWText);
   row("Firmware Version", user.mFWText);
   row("Serial Number", user.mSerialText);

@@ -1,5 +1,6 @@
 // beamdock-cli [--dir FOLDER] [--port DEVICE] [--trace] [--yes] COMMAND [ARGS]
 #include "cli/Cli.h"
+#include "link/KVTComms.h"
 #include "model/TextHelpers.h"
 
 #include <sys/stat.h>
@@ -92,7 +93,14 @@ int main(int argc, char** argv) {
   TerminalOperator op(ctx.trace, ctx.yes);
   ctx.op = &op;
   try {
-    return run(ctx, rest);
+    const int status = run(ctx, rest);
+    // Discovery knows only the adapter's USB ids; any other serial device must be named.
+    if (status == LINK_NOADAPTER)
+      std::fprintf(stderr,
+                   "%s: no adapter found. To use another serial device, name it: --port DEVICE "
+                   "(or BEAMDOCK_PORT=DEVICE), for example --port /dev/ttyUSB0.\n",
+                   ctx.program.c_str());
+    return status;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", ctx.program.c_str(), e.what());
     return kExitSoftware;

@@ -62,6 +62,15 @@ bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::str
   }
   const std::string target = resolveTarget(path);
 
+  // The rename below needs only the folder's write permission, so it would replace a file the
+  // user made read-only. A file with no write bit is read-only for everyone here, root too.
+  struct stat current {};
+  if (stat(target.c_str(), &current) == 0 && S_ISREG(current.st_mode) &&
+      ((current.st_mode & 0222) == 0 || faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) {
+    setError(error, describe("Cannot write", target, EACCES));
+    return false;
+  }
+
   // A fresh name next to the target; O_EXCL keeps us off anybody else's file, and mode 0666
   // lets the umask decide the permissions as for any file the program creates.
   static std::atomic<unsigned> counter{0};
@@ -78,8 +87,7 @@ bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::str
   }
 
   // Keep the permissions of the file being replaced.
-  struct stat old {};
-  if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) (void)fchmod(fd, old.st_mode & 07777);
+  if (S_ISREG(current.st_mode)) (void)fchmod(fd, current.st_mode & 07777);
 
   auto fail = [&](const std::string& step, const std::string& name, int err) {
     if (fd >= 0) ::close(fd);

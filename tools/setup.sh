@@ -19,11 +19,16 @@ install_missing_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# configure_and_build DIR [cmake options...]
-configure_and_build() {
+# configure_tree DIR [cmake options...]: a tree that exists keeps its settings.
+configure_tree() {
   local dir="$1"; shift
   if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
   fi
-  cmake --build "$dir" -j"$(nproc)"
+}
+
+# configure_and_build DIR [cmake options...]
+configure_and_build() {
+  configure_tree "$@"
+  cmake --build "$1" -j"$(nproc)"
 }

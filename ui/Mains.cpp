@@ -128,6 +128,8 @@ void TKVTIRMainForm::LoadSettings() {
   PrepareEEPROMGrid(EEPROMGridRowCount(DeviceCFG.mEEPROMMaxAddress));
   ShowCFG();
   Memo->setVisible(DeviceCFG.mLogEnable);
+  // The trace takes its width from the window, so the view keeps all of its own.
+  setMinimumWidth(kMinWidth + (DeviceCFG.mLogEnable ? Memo->minimumWidth() : 0));
 }
 
 void TKVTIRMainForm::RestoreView() {
@@ -143,16 +145,26 @@ void TKVTIRMainForm::RestoreView() {
   ApplyWindowGeometry(g.mWidth, g.mHeight, g.mLeft, g.mTop);
 }
 
+QMargins TKVTIRMainForm::FrameMargins() const {
+  const QRect outer = frameGeometry(), inner = geometry();
+  return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+          outer.bottom() - inner.bottom()};
+}
+
 void TKVTIRMainForm::ApplyWindowGeometry(int width, int height, int left, int top) {
-  // The settings hold the outer size; the frame is whatever the window system adds.
-  const QSize frame = frameGeometry().size() - geometry().size();
-  resize(std::max(width - frame.width(), kMinWidth), std::max(height - frame.height(), kMinHeight));
+  // The settings hold the outer size and position. A desktop may tell the frame only once the
+  // window is on screen, after this has run; the frame known now is kept, and the close
+  // measures with the same one, so that a start and a close give back the numbers read.
+  FRestoredFrame = FrameMargins();
+  const QMargins& f = FRestoredFrame;
+  const QSize inside(std::max(width - f.left() - f.right(), minimumWidth()),
+                     std::max(height - f.top() - f.bottom(), minimumHeight()));
   QPoint topLeft(left, top);
   // A position saved on a screen that is no longer there would hide the window.
   if (QGuiApplication::screenAt(topLeft + QPoint(40, 20)) == nullptr) {
     if (const QScreen* s = QGuiApplication::primaryScreen()) topLeft = s->availableGeometry().topLeft();
   }
-  move(topLeft);
+  setGeometry(QRect(topLeft + QPoint(f.left(), f.top()), inside));
 }
 
 void TKVTIRMainForm::FormActivate() {
@@ -177,7 +189,7 @@ void TKVTIRMainForm::FormCloseQuery(bool& CanClose) {
     if (!SaveTraceLines(TraceFileName(AppDir), FMemoLines, &error))
       Op().message(MessageIcon::Error, "Comm.TXT", error);
   }
-  const QRect outer = frameGeometry();
+  const QRect outer = geometry().marginsAdded(FFirst ? FrameMargins() : FRestoredFrame);
   WriteWindowGeometry(AppDir, {outer.width(), outer.height(), outer.x(), outer.y()});
   CanClose = true;
 }

@@ -8,6 +8,7 @@
 #include "model/Records.h"
 
 #include <QMainWindow>
+#include <QMargins>
 
 #include <chrono>
 #include <cstdint>
@@ -299,10 +300,12 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   void FillSensorTypeCombos();
   void SetSensorRanges(float min, float max);
   void ApplyWindowGeometry(int width, int height, int left, int top);
+  QMargins FrameMargins() const;
 
   std::string FStartFolder;
   Operator* FOperator = nullptr;
   std::vector<std::string> FMemoLines;  // the memo's lines as added, saved to Comm.TXT
+  QMargins FRestoredFrame;              // the frame as known when the geometry was restored
 };
 
 #include <exception>

@@ -17,6 +17,8 @@
 #include <QSpinBox>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -46,6 +48,12 @@ void TKVTIRMainForm::FillSensorTypeCombos() {
   }
   UserOptSensorTypeCombo->setCurrentIndex(-1);
   UserSensorTypeCombo->setCurrentIndex(-1);
+  // Names come from the settings file at any length: both lists take the width of the
+  // longest, within what a row of the narrowest window leaves.
+  for (QComboBox* combo : {UserOptSensorTypeCombo, UserSensorTypeCombo}) {
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    combo->setFixedWidth(std::clamp(combo->sizeHint().width(), 90, 300));
+  }
 }
 
 void TKVTIRMainForm::SetSensorRanges(float min, float max) {

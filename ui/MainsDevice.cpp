@@ -33,9 +33,11 @@ void TKVTIRMainForm::UserWriteDeviceBtnClick() {
   if (!cfg) return;
   Guarded([&] {
     if (!Session.WriteDevice(Op(), *ComKVT, *cfg).ok() || !FactoryMode) return;
-    // The serial as the detector now holds it, ready for the next unit's number.
+    // The serial as the detector now holds it, selected so that the next unit's number is
+    // typed over it (a full field would refuse the first digit).
     UserOptSerialEdit->setText(QString::fromStdString(SerialText(FKVTCFG.mUnit.mSerial)));
     UserOptSerialEdit->setFocus(Qt::OtherFocusReason);
+    UserOptSerialEdit->selectAll();
   });
 }
 

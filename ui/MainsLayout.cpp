@@ -15,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegularExpressionValidator>
@@ -30,6 +31,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -79,12 +81,21 @@ TLabel3DBorder* Unit(const QString& text, int width = 52, Qt::Alignment align = 
   return l;
 }
 
+// The user's locale without group separators: a box shows 2147483648, never 2,147,483,648
+// (Qt leaves them in the smallest int even when told not to show them).
+QLocale PlainNumbers() {
+  QLocale plain;
+  plain.setNumberOptions(plain.numberOptions() | QLocale::OmitGroupSeparator);
+  return plain;
+}
+
 QSpinBox* IntSpin(const char* name, int min, int max, int value = 0, int width = kBoxWidth) {
   auto* s = Named(new QSpinBox, name);
   s->setRange(min, max);
   s->setValue(value);
   s->setSingleStep(1);
   s->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+  s->setLocale(PlainNumbers());
   s->setFixedSize(width, kRowHeight);
   return s;
 }
@@ -95,6 +106,7 @@ QDoubleSpinBox* DecSpin(const char* name, double min, double max, int width = kB
   s->setRange(min, max);
   s->setSingleStep(1.0);
   s->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+  s->setLocale(PlainNumbers());
   s->setFixedSize(width, kRowHeight);
   return s;
 }
@@ -422,11 +434,16 @@ QWidget* TKVTIRMainForm::BuildFactoryPage() {
   line(QStringLiteral("  Sensor"),
        {FatoryOptSpanGasSpin, FatoryOptSensorMaxSpin, FatoryOptSensorBaseSpin, FatoryOptDeadZoneSpin});
 
-  // Three signed 32-bit numbers need more room than the four columns above give.
-  constexpr int kCompWidth = (4 * kColWidth + 3 * 4 - 2 * 4) / 3;
-  FatoryOptTempComp1Spin = IntSpin("FatoryOptTempComp1Spin", INT_MIN, INT_MAX, 0, kCompWidth);
-  FatoryOptTempComp2Spin = IntSpin("FatoryOptTempComp2Spin", INT_MIN, INT_MAX, 0, kCompWidth);
-  FatoryOptTempComp3Spin = IntSpin("FatoryOptTempComp3Spin", INT_MIN, INT_MAX, 0, kCompWidth);
+  // Three signed 32-bit numbers need more room than the four columns above give: as much as
+  // the longest of them, -2147483648, takes.
+  FatoryOptTempComp1Spin = IntSpin("FatoryOptTempComp1Spin", INT_MIN, INT_MAX);
+  FatoryOptTempComp2Spin = IntSpin("FatoryOptTempComp2Spin", INT_MIN, INT_MAX);
+  FatoryOptTempComp3Spin = IntSpin("FatoryOptTempComp3Spin", INT_MIN, INT_MAX);
+  // Measured in the window's font (the boxes get it only once placed); the box's frame and
+  // buttons take about 20 pixels besides the text.
+  const int kCompWidth =
+      std::max((4 * kColWidth + 3 * 4 - 2 * 4) / 3, QFontMetrics(font()).horizontalAdvance(QStringLiteral("-2147483648")) + 24);
+  for (QSpinBox* b : {FatoryOptTempComp1Spin, FatoryOptTempComp2Spin, FatoryOptTempComp3Spin}) b->setFixedWidth(kCompWidth);
   {
     auto* heads = new QHBoxLayout;
     auto* boxes = new QHBoxLayout;

@@ -3,6 +3,7 @@
 //   beamdock --simulate   against a simulated detector started inside this process
 #include "app/SingleInstance.h"
 #include "sim/KvtSim.h"
+#include "ui/Application.h"
 #include "ui/Mains.h"
 
 #include <QApplication>
@@ -27,8 +28,7 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("KVT BeamDock"));
-  QApplication::setApplicationDisplayName(QStringLiteral("KVT BeamDock"));
+  SetApplicationTitle();
 
   TSingleInstance instance;
   if (instance.Acquire() == TSingleInstance::Result::AlreadyRunning) {

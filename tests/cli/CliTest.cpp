@@ -90,6 +90,8 @@ TEST(CliIdentify, NoAdapterExitsWithItsCode) {
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("Load Identify... BEAMDOCK isnot found(A)\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("BEAMDOCK isnot found\nBEAMDOCK Re-Install driver(A)\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(A)\nbeamdock-cli: no adapter found. To use another serial device, name it: --port DEVICE"),
+            std::string::npos) << r.err;
 }
 
 TEST(CliIdentify, AMissingDeviceIsAPortErrorWithTheSystemsText) {
@@ -121,6 +123,10 @@ TEST(CliUsage, HelpListsTheOptionsAndEveryCommand) {
                            "eeprom [-o FILE.csv]", "eeprom --log", "test beep|rled|lled|vibrator", "clear-peak",
                            "bump pass|fail", "zero-span", "power-off", "factory-reset"})
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
+
+  // A command not in this build carries the mark on its own lines, never on a line after them.
+  EXPECT_FALSE(std::regex_search(r.out, std::regex("\n {4,}\\S[^\n]*\\(not available in this build\\)"))) << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("\n  identify [^(\n]*\n"))) << r.out;
 }
 
 TEST(CliUsage, UsageErrorsExitWith64) {

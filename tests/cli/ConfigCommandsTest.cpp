@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -226,6 +228,7 @@ TEST(CliRead, ListingAndSavedFile) {
   EXPECT_NE(r.out.find("Low Alarm               7.5 ppm\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Firmware Version        1.4\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Product                 KVT (type 0)\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Sensor present          0x01\n"), std::string::npos) << r.out;  // as identify says it
 
   // Saved as Write File does in the user view: the shown settings on the default
   // configuration, with the firmware byte of the detector read.
@@ -237,6 +240,23 @@ TEST(CliRead, ListingAndSavedFile) {
   EXPECT_EQ(uint16_t{file.cfg.mSensor.mAlarmLow}, 75);
   EXPECT_EQ(file.cfg.mUnit.mFWVersion, 14);
   EXPECT_EQ(std::string(file.cfg.mUnit.mSerial, 10), "SH10000000");
+}
+
+// Files made read-only stay as they are, each failure said as for its file.
+TEST(CliRead, ReadOnlyFilesAreNotReplaced) {
+  TempDir dir;
+  SimProgram sim(dir, {});
+  const std::pair<std::string, std::string> files[] = {
+      {"keep.cfg", "cfg"}, {"Comm.TXT", "trace"}, {"BEAMDOCK.INI", "[ETC]\r\nLogEnable=1\r\n"}};
+  for (const auto& [name, text] : files) {
+    dir.write(name, text);
+    chmod((dir.path() + name).c_str(), 0444);
+  }
+  const ProcessResult r = RunProcess(Cli(dir, sim.device(), {"read", "-o", dir.path() + "keep.cfg"}));
+  EXPECT_EQ(r.exitCode, 70) << r.err;
+  EXPECT_NE(r.err.find("Configuration File did not save\nRetry WRITE FILE\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(Comm.TXT):\nCannot write " + dir.path() + "Comm.TXT: Permission denied"), std::string::npos);
+  for (const auto& [name, text] : files) EXPECT_EQ(dir.read(name), text) << name;
 }
 
 TEST(CliRead, UsageAndFailures) {
@@ -303,9 +323,11 @@ TEST(CliWrite, ARefusedFileStopsBeforeTheWrite) {
   EXPECT_EQ(r.err.find("Write KVT Information"), std::string::npos) << r.err;
   EXPECT_EQ(sim.count("70"), 0u);
 
+  // Both refusals come before the detector is touched.
   r = RunProcess(Cli(dir, sim.device(), {"write", dir.path() + "none.cfg"}));
   EXPECT_EQ(r.exitCode, 65);
-  EXPECT_NE(r.err.find("Configuration File did not open\nRetry READ FILE\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err, "beamdock-cli: write: cannot read " + dir.path() + "none.cfg: No such file or directory\n");
+  EXPECT_TRUE(sim.received().empty());
   EXPECT_EQ(RunProcess(Cli(dir, sim.device(), {"write"})).exitCode, 64);
 }
 

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTabWidget>
 
 #include <cstdlib>
@@ -68,6 +69,19 @@ class LayoutTest : public QObject {
       QVERIFY2(b->fontMetrics().horizontalAdvance(b->text()) + 8 <= b->width(),
                qPrintable(QStringLiteral("%1: button \"%2\" too narrow").arg(what, b->text())));
     }
+    // A number box shows its smallest and its largest value whole, without group separators.
+    for (QAbstractSpinBox* b : view->findChildren<QAbstractSpinBox*>()) {
+      if (!b->isVisible()) continue;
+      auto* edit = b->findChild<QLineEdit*>();
+      for (bool top : {false, true}) {
+        if (auto* i = qobject_cast<QSpinBox*>(b)) i->setValue(top ? i->maximum() : i->minimum());
+        if (auto* d = qobject_cast<QDoubleSpinBox*>(b)) d->setValue(top ? d->maximum() : d->minimum());
+        const QString shown = b->text();
+        QVERIFY2(!shown.contains(b->locale().groupSeparator()) &&
+                     edit->fontMetrics().horizontalAdvance(shown) + 4 <= edit->contentsRect().width(),
+                 qPrintable(QStringLiteral("%1: %2 not shown whole").arg(b->objectName(), shown)));
+      }
+    }
     for (QComboBox* c : view->findChildren<QComboBox*>()) {
       if (!c->isVisible()) continue;
       for (int i = 0; i < c->count(); ++i)
@@ -94,6 +108,21 @@ class LayoutTest : public QObject {
       QCoreApplication::processEvents();
       CheckView(box, pages->widget(i), names[i]);
       Save(w.form.get(), names[i]);
+    }
+  }
+
+  // The trace takes its width from the window, not from the view; sensor names come from the file.
+  void viewsWithTheTraceAndALongSensorName() {
+    for (const std::string ini : {"", kFactoryIni}) {
+      TestWindow w(ini + "[ETC]\r\nLogEnable=1\r\n[SENSOR]\r\nCarbon Monoxide=2,ppm,C,120,0,500\r\n");
+      auto* box = w.Find<QScrollArea>(ini.empty() ? "UserScrollBox" : "DevScrollBox");
+      auto* pages = w.Find<QTabWidget>("PageControl");
+      for (int i = 0; i < (ini.empty() ? 1 : pages->count()); ++i) {
+        pages->setCurrentIndex(i);
+        QCoreApplication::processEvents();
+        CheckView(box, ini.empty() ? box->widget() : pages->widget(i), "with the trace");
+        Save(w.form.get(), ini.empty() ? "user-view-trace" : "factory-page-trace");
+      }
     }
   }
 

@@ -225,6 +225,10 @@ class MainsDeviceTest : public QObject {
     // The collected serial (lower-case letters became blanks) is shown and has the focus.
     QCOMPARE(Edit(w, "UserOptSerialEdit"), QStringLiteral("  99000000"));
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.Find<QLineEdit>("UserOptSerialEdit")));
+    // The next unit's number is typed straight over it; its tenth digit passes on to Write Device.
+    QTest::keyClicks(w.Find<QLineEdit>("UserOptSerialEdit"), QStringLiteral("SH20000001"));
+    QCOMPARE(Edit(w, "UserOptSerialEdit"), QStringLiteral("SH20000001"));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.Find<QPushButton>("UserOptWriteDeviceBtn")));
   }
 
   void noSensorInformationInBothViews() {
