@@ -54,7 +54,12 @@ std::string CurrentPortDevice() {
 void ReportPortOpenError(Operator& op, const std::string& name, const std::exception& error) {
   ShowStatus(op, StatusColour::Failure, name + ResultText(LINK_PORTERROR).mSuffix);
   const char* named = std::getenv("BEAMDOCK_PORT");
-  op.detailedMessage(MessageIcon::Error, name, PortOpenErrorText(error.what(), CurrentPortDevice()),
-                     DoctorDetails(CurrentDoctorEnv(), named ? named : ""));
+  std::string details;
+  try {
+    details = DoctorDetails(CurrentDoctorEnv(), named ? named : "");
+  } catch (...) {
+    // Only an explanation; the error itself must still be shown.
+  }
+  op.detailedMessage(MessageIcon::Error, name, PortOpenErrorText(error.what(), CurrentPortDevice()), details);
 }
 

@@ -10,7 +10,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -139,7 +142,7 @@ RHolders Holders(const RDoctorEnv& env, const std::string& node) {
       continue;
     }
     bool holds = false, farEnd = false;
-    for (; it != end; it.increment(ec)) {
+    for (; !ec && it != end; it.increment(ec)) {
       std::error_code e2;
       const std::string target = fs::read_symlink(it->path(), e2).string();
       if (target == node) holds = true;
@@ -197,7 +200,7 @@ std::optional<gid_t> PrimaryGroup(const RDoctorEnv& env) {
     std::vector<std::string> f;
     std::stringstream ss(line);
     for (std::string part; std::getline(ss, part, ':');) f.push_back(part);
-    if (f.size() > 3 && f[0] == env.user) return static_cast<gid_t>(std::stoul(f[3]));
+    if (f.size() > 3 && f[0] == env.user) return static_cast<gid_t>(std::strtoul(f[3].c_str(), nullptr, 10));
   }
   return std::nullopt;
 }
@@ -388,7 +391,7 @@ std::vector<RDoctorCheck> RunDoctor(const RDoctorEnv& env, const std::string& na
   for (const RRule& r : rules)
     if (r.name.find("brltty") != std::string::npos) brlttyRule = r.name;
   const bool brlttyRunning = Running(env, "brltty");
-  if (brlttyInstalled && (!brlttyRule.empty() || brlttyRunning)) {
+  if ((brlttyInstalled && !brlttyRule.empty()) || brlttyRunning) {
     std::string fix = "brltty (braille displays) is installed";
     fix += brlttyRule.empty() ? " and running" : " and its udev rule " + brlttyRule + " is active";
     fix += "; it claims CP210x adapters and their device node vanishes: mask it, no need to uninstall: ";
