@@ -218,11 +218,13 @@ bool MayUse(const RDoctorEnv& env, const std::string& node, const struct stat& s
 // Why this user may not use node, with the fix; nullopt when the user may.
 std::optional<std::string> AccessProblem(const RDoctorEnv& env, const std::string& node, const struct stat& st) {
   if (MayUse(env, node, st)) return std::nullopt;
+  // Joining root's group to reach one device would give away far more than the device.
+  const char* kRuleFix = "install the beamdock package, whose udev rule gives the adapter to the user at the seat, and replug";
+  if (st.st_gid == 0) return std::string("no permission: it belongs to the group root, which is not for users: ") + kRuleFix;
   if ((st.st_mode & 0060) != 0060) {
     char mode[8];
     std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
-    return std::string("no permission: its group may not use it either (mode ") + mode +
-           "): install the beamdock package, whose udev rule gives the adapter to the user at the seat, and replug";
+    return std::string("no permission: only its owner may use it (mode ") + mode + "): " + kRuleFix;
   }
   const auto group = FindGroup(env, st.st_gid);
   const std::string name = group ? group->name : std::to_string(st.st_gid);
@@ -351,7 +353,8 @@ std::vector<RDoctorCheck> RunDoctor(const RDoctorEnv& env, const std::string& na
       for (const fs::path& a : adapters) where.push_back(Describe(a));
       add(kBus, TCheckState::Fail,
           std::to_string(adapters.size()) + " adapters found (" + Join(where, ", ") +
-              "): the tool uses one; unplug the others, or " + kUseNamedPort);
+              "): the tool uses one; unplug the others, or " + kUseNamedPort +
+              "; a /dev/serial/by-path name stays with its USB socket even when serials are alike");
     } else {
       add(kBus, TCheckState::Ok, "10c4:ea60 at " + Describe(adapters[0]));
     }
