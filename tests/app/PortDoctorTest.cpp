@@ -50,7 +50,7 @@ class Machine {
     ::chmod((root_ / "dev" / tty).c_str(), 0660);
     if (::geteuid() == 0 && ::chown((root_ / "dev" / tty).c_str(), -1, 20) != 0) ADD_FAILURE() << "chown";
     // udev gives identical serials one by-id name: the adapter plugged in last has it.
-    Link(root_ / "dev/serial/by-id" / ("usb-Silicon_Labs_CP2102_" + serial + "-if00-port0"), root_ / "dev" / tty, true);
+    Link(root_ / "dev/serial/by-id" / ("usb-BeamDock_IR_Adapter_" + serial + "-if00-port0"), root_ / "dev" / tty, true);
     Link(root_ / "dev/serial/by-path" / ("pci-0000:00:14.0-usb-0:" + usbPort.substr(2) + ":1.0-port0"),
          root_ / "dev" / tty);
   }
@@ -192,7 +192,7 @@ TEST(PortDoctor, PortsListsEveryAdapterWithItsNames) {
   for (const RPortEntry& p : ListPorts(m.root())) lines += PortLine(p) + "\n";
   EXPECT_EQ(lines,
             "/dev/ttyUSB0  10c4:ea60  0001  -  /dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n"
-            "/dev/ttyUSB1  10c4:ea60  0001  /dev/serial/by-id/usb-Silicon_Labs_CP2102_0001-if00-port0  "
+            "/dev/ttyUSB1  10c4:ea60  0001  /dev/serial/by-id/usb-BeamDock_IR_Adapter_0001-if00-port0  "
             "/dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0-port0\n");
 }
 
