@@ -1,5 +1,6 @@
 #include "app/Operation.h"
 
+#include "app/PortDoctor.h"
 #include "app/Results.h"
 #include "link/KVTComms.h"
 #include "link/USBtoUART.h"
@@ -52,6 +53,13 @@ std::string CurrentPortDevice() {
 
 void ReportPortOpenError(Operator& op, const std::string& name, const std::exception& error) {
   ShowStatus(op, StatusColour::Failure, name + ResultText(LINK_PORTERROR).mSuffix);
-  op.message(MessageIcon::Error, name, PortOpenErrorText(error.what(), CurrentPortDevice()));
+  const char* named = std::getenv("BEAMDOCK_PORT");
+  std::string details;
+  try {
+    details = DoctorDetails(CurrentDoctorEnv(), named ? named : "");
+  } catch (...) {
+    // Only an explanation; the error itself must still be shown.
+  }
+  op.detailedMessage(MessageIcon::Error, name, PortOpenErrorText(error.what(), CurrentPortDevice()), details);
 }
 

@@ -29,12 +29,12 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
                      const ROperationOptions& options = {});
 
 // One error box for an error raised by opening the port, titled with the operation name,
-// and the red status of a port error (the suffix of 0xA1). When access to the device was
-// denied the box says how to get access.
+// and the red status of a port error (the suffix of 0xA1). The box names the device and what
+// is wrong with it; its details hold the device checks of `doctor`.
 void ReportPortOpenError(Operator& op, const std::string& name, const std::exception& error);
 
-// The box text: the error's own text, and for "permission denied" on device a line naming
-// the group that owns it. device may be empty when unknown.
+// The box text: the error's own text, then the device and what is wrong, in words (for no
+// permission, the group to join). device may be empty when unknown.
 std::string PortOpenErrorText(const std::string& errorText, const std::string& device);
 
 // The device the link would open: BEAMDOCK_PORT when set, else the one discovery finds;

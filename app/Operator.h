@@ -23,6 +23,12 @@ class Operator {
   virtual void showStatus(StatusColour colour, const std::string& text) = 0;
   // text uses '\r' as a line break, as the message table does.
   virtual void message(MessageIcon icon, const std::string& caption, const std::string& text) = 0;
+  // A message with a longer explanation that the window keeps behind its "Details" button;
+  // elsewhere the message alone is shown.
+  virtual void detailedMessage(MessageIcon icon, const std::string& caption, const std::string& text,
+                               const std::string& /*details*/) {
+    message(icon, caption, text);
+  }
   virtual bool ask(const std::string& caption, const std::string& text) = 0;  // Yes / No
   virtual std::optional<std::string> chooseOpenFile(const FileRequest& request) = 0;
   virtual std::optional<std::string> chooseSaveFile(const FileRequest& request) = 0;

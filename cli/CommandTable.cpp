@@ -43,6 +43,9 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
       {"zero-span", "  zero-span                        the factory Calibration button\n"},
       {"power-off", "  power-off                        Turn Off\n"},
       {"factory-reset", "  factory-reset                    Factory Reset\n"},
+      {"ports", "  ports                            every adapter found: device, USB ids, serial, by-path and by-id names\n"},
+      {"doctor",
+       "  doctor                           check, step by step, what stands between this machine and the detector\n"},
   };
   return commands;
 }

@@ -301,3 +301,20 @@ uint8_t FindComPort(int nDefPort, int& nPort, const std::string& sysRoot) {
   return RunDiscovery(*first, *second, nDefPort, nPort,
                       [&sysRoot](const std::string& path) { return GetRegPortNumber(path, sysRoot); });
 }
+
+std::vector<RBridgePort> ListBridgePorts(const std::string& sysRoot) {
+  std::vector<RBridgePort> ports;
+  for (const TtyEntry& tty : TtyClass(sysRoot)) {
+    if (DriverName(tty.device) != "cp210x") continue;
+    auto place = FindUsbDevice(tty.device, sysRoot);
+    if (!place) continue;
+    RBridgePort port;
+    port.tty = tty.name;
+    port.vid = ReadHex16(place->device / "idVendor").value_or(0);
+    port.pid = ReadHex16(place->device / "idProduct").value_or(0);
+    port.serial = ReadAttr(place->device / "serial").value_or("");
+    port.usbDevice = place->device.string();
+    ports.push_back(std::move(port));
+  }
+  return ports;
+}

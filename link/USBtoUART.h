@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Result 0 and nPort set, or a discovery code (0x01-0x09 passed through, 0xFD, 0xFE, 0xFF).
 // BEAMDOCK_PORT, when set, names the device and discovery reports exactly that device.
@@ -56,3 +57,14 @@ std::unique_ptr<TBridgeLibrary> MakeSysfsBridges(const std::string& sysRoot, TBr
 // The two passes over any pair of enumerations; regPort plays GetRegPortNumber.
 uint8_t RunDiscovery(TBridgeLibrary& first, TBridgeLibrary& second, int nDefPort, int& nPort,
                      const std::function<int(const std::string&)>& regPort);
+
+// One port of a CP210x bridge as the tty side of sysfs shows it, for listing and checking
+// without opening anything.
+struct RBridgePort {
+  std::string tty;        // ttyUSB0; its node is /dev/<tty>
+  uint16_t vid = 0, pid = 0;
+  std::string serial;     // "" when the bridge has none
+  std::string usbDevice;  // the USB device's sysfs folder, under sysRoot
+};
+// Every tty of the cp210x driver (the bridges discovery counts), sorted by tty name.
+std::vector<RBridgePort> ListBridgePorts(const std::string& sysRoot = "/sys");

@@ -4,7 +4,7 @@
 BEAMDOCK_PACKAGES=(cmake ninja-build g++ ccache pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-liberation)
+  fonts-liberation dpkg-dev file)
 
 install_missing_packages() {
   local missing=() p

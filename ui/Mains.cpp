@@ -253,6 +253,13 @@ void TKVTIRMainForm::message(MessageIcon icon, const std::string& caption, const
   box.exec();
 }
 
+void TKVTIRMainForm::detailedMessage(MessageIcon icon, const std::string& caption, const std::string& text,
+                                     const std::string& details) {
+  QMessageBox box(BoxIcon(icon), Q(caption), MessageText(text), QMessageBox::Ok, this);
+  box.setDetailedText(MessageText(details));
+  box.exec();
+}
+
 bool TKVTIRMainForm::ask(const std::string& caption, const std::string& text) {
   QMessageBox box(QMessageBox::Question, Q(caption), MessageText(text), QMessageBox::Yes | QMessageBox::No, this);
   box.setDefaultButton(QMessageBox::No);

@@ -59,6 +59,8 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   // Operator, with the status bar, message boxes, file dialogs and the trace memo.
   void showStatus(StatusColour colour, const std::string& text) override;
   void message(MessageIcon icon, const std::string& caption, const std::string& text) override;
+  void detailedMessage(MessageIcon icon, const std::string& caption, const std::string& text,
+                       const std::string& details) override;
   bool ask(const std::string& caption, const std::string& text) override;
   std::optional<std::string> chooseOpenFile(const FileRequest& request) override;
   std::optional<std::string> chooseSaveFile(const FileRequest& request) override;

@@ -139,7 +139,15 @@ TEST(RunOperation, NoAdapterEndsWithItsCode) {
 TEST(RunOperation, APortThatCannotBeOpenedReachesTheHandlerWithItsText) {
   ScopedEnv missing("BEAMDOCK_PORT", "/dev/beamdock-missing-device");
   TComKVT link;
-  ScriptedOperator op;
+  // The window shows the device checks behind the box's Details.
+  struct : ScriptedOperator {
+    std::string details;
+    void detailedMessage(MessageIcon icon, const std::string& caption, const std::string& text,
+                         const std::string& more) override {
+      details = more;
+      message(icon, caption, text);
+    }
+  } op;
   bool ran = false;
   try {
     RunOperation(op, link, "Read KVT Information", [&] {
@@ -155,6 +163,10 @@ TEST(RunOperation, APortThatCannotBeOpenedReachesTheHandlerWithItsText) {
   ASSERT_EQ(op.messages().size(), 1u);
   EXPECT_EQ(op.messages()[0].caption, "Read KVT Information");
   EXPECT_EQ(op.messages()[0].text.rfind("Error accessing specified device (Error: ", 0), 0u);
+  EXPECT_NE(op.messages()[0].text.find("\r/dev/beamdock-missing-device: no such device"), std::string::npos);
+  EXPECT_NE(op.details.find("FAIL  access to the device node: /dev/beamdock-missing-device: no such device"),
+            std::string::npos)
+      << op.details;
   EXPECT_EQ(op.lastStatus().colour, StatusColour::Failure);
   EXPECT_EQ(op.lastStatus().text, "Read KVT Information... BEAMDOCK Connect ERROR");
 }

@@ -128,18 +128,22 @@ TEST(OperationGuard, ASecondOperationIsRefusedWhileOneRuns) {
   EXPECT_TRUE(again);
 }
 
-TEST(PortOpenError, PermissionDeniedSaysHowToGetAccess) {
-  const std::string denied = "Error accessing specified device (Error: 13) ";
-  const std::string t = PortOpenErrorText(denied, "/dev/null");
-  EXPECT_EQ(t.rfind(denied, 0), 0u);  // the error's own text first
-  EXPECT_NE(t.find("\rNo access to /dev/null"), std::string::npos);
-  EXPECT_NE(t.find("group"), std::string::npos);
-  EXPECT_NE(PortOpenErrorText(denied, "").find("group"), std::string::npos);
-  // Other errors are shown as they are.
-  const std::string busy = "Port already assigned (open) (Error: 16) ";
-  EXPECT_EQ(PortOpenErrorText(busy, "/dev/null"), busy);
-  EXPECT_EQ(PortOpenErrorText("Invalid device handle, access denied (Error: 25) ", ""),
-            "Invalid device handle, access denied (Error: 25) ");
+// The system's text first, then the device and what is wrong with it in words.
+TEST(PortOpenError, NamesTheDeviceAndWhatIsWrong) {
+  const struct {
+    std::string error, device, words;
+  } cases[] = {
+      {"Error accessing specified device (Error: 2) ", "/dev/beamdock-none", "/dev/beamdock-none: no such device"},
+      {"Error accessing specified device (Error: 13) ", "/dev/null", "/dev/null: no permission"},
+      {"Error accessing specified device (Error: 16) ", "/dev/null", "/dev/null: in use by another program"},
+      {"Invalid device handle, access denied (Error: -1) ", "/dev/null", "/dev/null: not a serial device"},
+      {"Error accessing specified device (Error: 2) ", "", "no adapter found: plug the BeamDock adapter in"},
+  };
+  for (const auto& c : cases) {
+    const std::string t = PortOpenErrorText(c.error, c.device);
+    EXPECT_EQ(t.rfind(c.error + "\r", 0), 0u) << t;
+    EXPECT_NE(t.find(c.words), std::string::npos) << t;
+  }
 }
 
 }  // namespace

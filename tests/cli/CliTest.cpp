@@ -94,13 +94,37 @@ TEST(CliIdentify, NoAdapterExitsWithItsCode) {
             std::string::npos) << r.err;
 }
 
-TEST(CliIdentify, AMissingDeviceIsAPortErrorWithTheSystemsText) {
+// The system's text, then the device and what is wrong in words; status and exit code as before.
+TEST(CliIdentify, APortThatCannotBeOpenedIsNamedWithWhatIsWrong) {
   TempDir dir;
-  ProcessResult r = RunProcess(cli({"--dir", dir.path(), "--port", dir.path() + "ttyUSB9", "identify"}));
-  EXPECT_EQ(r.exitCode, 0xA1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("Load Identify... BEAMDOCK Connect ERROR\n"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("Error accessing specified device (Error: 2)"), std::string::npos) << r.err;
+  dir.write("plain-file", "");
+  const struct {
+    std::string device, system, words;
+  } cases[] = {
+      {dir.path() + "ttyUSB9", "(Error: 2)", dir.path() + "ttyUSB9: no such device"},
+      {dir.path() + "plain-file", "Invalid device handle, access denied", dir.path() + "plain-file: not a serial device"},
+  };
+  for (const auto& c : cases) {
+    ProcessResult r = RunProcess(cli({"--dir", dir.path(), "--port", c.device, "identify"}));
+    EXPECT_EQ(r.exitCode, 0xA1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Load Identify... BEAMDOCK Connect ERROR\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.system), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.words), std::string::npos) << r.err;
+  }
+}
+
+// doctor on a named kvt-sim terminal: every step up to the handshake, the simulator not
+// taken for a rival; ports opens nothing and always succeeds.
+TEST(CliDoctor, ChecksANamedPortUpToTheHandshake) {
+  SimProgram sim;
+  ASSERT_FALSE(sim.device().empty());
+  ProcessResult r = RunProcess(cli({"--port", sim.device(), "doctor"}));
+  EXPECT_NE(r.out.find("ok    no other program holds it: none\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("ok    port opens at 115200 8N1: " + sim.device() + "\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("ok    a detector answers the handshake: a detector answered\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.exitCode, r.out.find("FAIL") == std::string::npos ? 0 : 1) << r.out;
+  EXPECT_EQ(RunProcess(cli({"ports"})).exitCode, 0);
 }
 
 TEST(CliIdentify, ADetectorThatDoesNotAnswerExitsWithTheCode) {
@@ -121,7 +145,7 @@ TEST(CliUsage, HelpListsTheOptionsAndEveryCommand) {
                            "write FILE.cfg", "hibernate", "log export [-o FILE.csv]", "log reset", "firmware FILE.img",
                            "calibrate [--span VALUE]", "readings [--interval S] [--count N] [--csv FILE]",
                            "eeprom [-o FILE.csv]", "eeprom --log", "test beep|rled|lled|vibrator", "clear-peak",
-                           "bump pass|fail", "zero-span", "power-off", "factory-reset"})
+                           "bump pass|fail", "zero-span", "power-off", "factory-reset", "ports", "doctor"})
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
 
   // A command not in this build carries the mark on its own lines, never on a line after them.
