@@ -37,6 +37,7 @@ class KvtSim {
     int target = 0;           // command byte or kTarget*
     FaultKind kind = FaultKind::Nak;
     int count = 0;            // how many times it applies; 0 = every time
+    int packet = -1;          // kTargetPacket: only this firmware packet (-1 every packet)
   };
 
   struct Event {              // one event-log entry as the tool reads it
@@ -177,7 +178,7 @@ class KvtSim {
   void handleFrame(const std::vector<uint8_t>& frame, Expect kind);
   void handleCommand(uint8_t cmd);
   void handlePayload(const std::vector<uint8_t>& payload, Expect kind);
-  bool applyFault(int target);
+  bool applyFault(int target, int packet = -1);
   void reply(std::vector<uint8_t> data, const char* what);   // appends the CRC
   void replyStatus(uint8_t status);
   void ack() { replyStatus(0xB5); }

@@ -209,7 +209,8 @@ Fault injection:
   --nak CMD[:COUNT]        answer CMD with NAK (COUNT times, default always)
   --error CMD[:COUNT]      answer CMD with the error status
   --silent CMD[:COUNT]     do not answer CMD
-                           CMD is a command byte (0x5F) or header, data, time, packet
+                           CMD is a command byte (0x5F) or header, data, time, packet,
+                           or packet@N for firmware packet N only (packet@40:1 fails it once)
   --error-status N         status byte of error replies (default 0xBF)
   --corrupt-crc-every N    every Nth reply goes out with a wrong CRC
   --split N                send replies in pieces of N bytes (not the handshake's
@@ -306,6 +307,10 @@ bool KvtSim::parseArgs(const std::vector<std::string>& args, Options& o, std::st
       else if (target == "data") f.target = kTargetData;
       else if (target == "time") f.target = kTargetTime;
       else if (target == "packet") f.target = kTargetPacket;
+      else if (target.rfind("packet@", 0) == 0 && parseInt(target.substr(7), 0, 65535, t)) {
+        f.target = kTargetPacket;
+        f.packet = static_cast<int>(t);
+      }
       else if (parseInt(target, 0, 255, t)) f.target = static_cast<int>(t);
       else {
         error = name + ": '" + target + "' is neither a command byte nor header, data, time, packet";

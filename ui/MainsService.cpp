@@ -2,11 +2,6 @@
 #include "ui/Mains.h"
 
 // Each arrives with its own operation; the controls are already wired to these.
-void TKVTIRMainForm::UserLogSaveBtnClick() {}
-void TKVTIRMainForm::UserLogResetBtnClick() {}
-void TKVTIRMainForm::UserFMOpenBtnClick() {}
-void TKVTIRMainForm::UserFMUpgradeBtnClick() {}
-void TKVTIRMainForm::UserFMCancelBtnClick() {}
 void TKVTIRMainForm::UserCalBtnClick() {}
 void TKVTIRMainForm::FatoryOptLogSensorBtnClick() {}
 void TKVTIRMainForm::FatoryOptCalBtnClick() {}
@@ -18,6 +13,5 @@ void TKVTIRMainForm::EtcIdentifyBtnClick() {}
 void TKVTIRMainForm::EtcEEPROMReadBtnClick() {}
 void TKVTIRMainForm::EtcEEPROMSaveBtnClick() {}
 void TKVTIRMainForm::EtcEEPROMSaveLogBtnClick() {}
-void TKVTIRMainForm::LoadUpgradeFile(bool) {}
 
 bool TKVTIRMainForm::EtcEEPROMGridDrawCell(QPainter*, const QStyleOptionViewItem&, int, int) { return false; }
