@@ -1,0 +1,79 @@
+// The firmware boxes and the event-log buttons of the window against the simulated detector:
+// an image chosen in one view shows in both, and during a download the other operations are
+// locked, the window will not close and Cancel stops it at the next packet.
+#include "model/Checksum.h"
+#include "sim/KvtSim.h"
+#include "tests/support/SimPort.h"
+#include "tests/ui/UiSupport.h"
+#include "ui/Label3dB.h"
+
+#include <QProgressBar>
+#include <QPushButton>
+#include <QToolButton>
+
+#include <vector>
+
+namespace {
+
+std::string Image() {
+  std::string b(16384, '\0');
+  for (size_t i = 7; i < b.size(); ++i) b[i] = static_cast<char>(i * 13);
+  b[3] = 13, b[4] = 1;
+  uint16_t crc = 0;
+  for (size_t i = 2; i < b.size(); ++i) crc = UpdateCRC16(crc, static_cast<uint8_t>(b[i]));
+  b[0] = static_cast<char>(crc & 0xFF), b[1] = static_cast<char>(crc >> 8);
+  return b;
+}
+
+const char* const kLocked[] = {
+    "UserReadFileBtn",   "UserReadDeviceBtn",    "UserWriteFileBtn",    "UserWriteDeviceBtn",    "UserHibernateBtn",
+    "UserLogSaveBtn",    "UserCalBtn",           "UserFMOpenBtn",       "UserFMUpgradeBtn",      "UserOptReadFileBtn",
+    "UserOptReadDeviceBtn", "UserOptWriteFileBtn", "UserOptWriteDeviceBtn", "UserOptLogSaveBtn", "UserOptFMOpenBtn",
+    "UserOptFMUpgradeBtn", "UserOptHibernateBtn", "FatoryOptLogResetBtn", "FatoryOptCalBtn",      "FatoryOptTurnOffBtn",
+    "FatoryOptLogSensorBtn", "EtcIdentifyBtn",    "EtcBeepONBtn",        "EtcEEPROMReadBtn",      "EtcEEPROMSaveLogBtn"};
+
+class MainsFirmwareTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void downloadLocksTheWindowAndCancelStopsItAtTheNextPacket() {
+    KvtSim::Options o;
+    o.config.mUnit.mFWVersion = 12, o.config.mUnit.mHWVersion = 1;
+    KvtSim::fillCRCs(o.config);
+    SimPort port(o);
+    TestWindow w(kFactoryIni);
+    w.dir.write("fw.img", Image());
+    w.op.openFile(w.dir.path() + "fw.img");
+    w.Find<QToolButton>("UserOptFMOpenBtn")->click();
+    QCOMPARE(w.Find<TLabel3DBorder>("UserFMFileLabel")->text(), QString::fromStdString(w.dir.path() + "fw.img"));
+    QCOMPARE(w.Find<TLabel3DBorder>("UserFMDescLabel")->text(), QStringLiteral("KVT Firmware Upgrade ... Firmware Version 1.3"));
+    QVERIFY(w.Find<QPushButton>("UserFMUpgradeBtn")->isEnabled());
+
+    auto* bar = w.Find<QProgressBar>("UserFMProgressBar");
+    bool checked = false;
+    w.op.onPump = [&] {
+      if (bar->value() != 41 || checked) return;
+      checked = true;
+      for (const char* name : kLocked) QVERIFY2(!w.Find<QWidget>(name)->isEnabled(), name);
+      QVERIFY(w.Find<QPushButton>("UserFMCancelBtn")->isEnabled());
+      QVERIFY(!w.form->close());
+      w.Find<QPushButton>("UserOptFMCancelBtn")->click();
+    };
+    w.Find<QPushButton>("UserOptFMUpgradeBtn")->click();
+    QVERIFY(checked);
+    QCOMPARE(w.op.lastStatus().text, std::string("Download Image... USER STOP"));
+    for (const char* name : {"UserFMProgressBar", "UserOptFMProgressBar"}) {
+      QCOMPARE(w.Find<QProgressBar>(name)->value(), 42);
+      QCOMPARE(w.Find<QProgressBar>(name)->maximum(), 128);
+    }
+    for (const char* name : kLocked) QVERIFY2(w.Find<QWidget>(name)->isEnabled(), name);
+    QVERIFY(!w.Find<QPushButton>("UserOptFMCancelBtn")->isEnabled());
+    QCOMPARE(port.sim().firmwareRuns(), 0);
+    QVERIFY(w.form->close());
+  }
+};
+
+}  // namespace
+
+QTEST_MAIN(MainsFirmwareTest)
+#include "MainsFirmwareTest.moc"
