@@ -106,6 +106,7 @@ class KvtSim {
     std::string logFile;         // every frame received and sent, one line each
     size_t frameLogLimit = 100000;
     std::string linkPath;        // also make a symbolic link to the terminal here
+    std::string makeImage;       // kvt-sim only: write a firmware image for this unit here and end
 
     Options();
     static std::vector<Event> defaultEvents();
@@ -167,6 +168,9 @@ class KvtSim {
   // Loads event-log entries from a binary file of 9-byte entries (stops at FF FF FF FF).
   static bool loadEventFile(const std::string& path, std::vector<Event>& events, std::string& error);
   static void fillCRCs(RKVTCFG& cfg);
+  // A firmware image this unit accepts: fwPacketCount x fwPacketSize bytes, product pid,
+  // version one above the configured firmware, made for its hardware, own checksum in front.
+  static std::vector<uint8_t> makeFirmwareImage(const Options& opts);
 
  private:
   enum class Expect { Command, Header, WindowData, LifeValue, FwPacket };

@@ -1,6 +1,6 @@
-// The firmware boxes and the event-log buttons of the window against the simulated detector:
-// an image chosen in one view shows in both, and during a download the other operations are
-// locked, the window will not close and Cancel stops it at the next packet.
+// The event-log and firmware buttons of the window against the simulated detector: the log
+// is saved, an image chosen in one view shows in both, and during a download the other
+// operations are locked, the window will not close and Cancel stops it at the next packet.
 #include "model/Checksum.h"
 #include "sim/KvtSim.h"
 #include "tests/support/SimPort.h"
@@ -36,12 +36,15 @@ class MainsFirmwareTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void downloadLocksTheWindowAndCancelStopsItAtTheNextPacket() {
+  void saveLogThenDownloadLocksTheWindowAndCancelStopsIt() {
     KvtSim::Options o;
     o.config.mUnit.mFWVersion = 12, o.config.mUnit.mHWVersion = 1;
     KvtSim::fillCRCs(o.config);
     SimPort port(o);
     TestWindow w(kFactoryIni);
+    w.op.saveFile(w.dir.path() + "log.csv");
+    w.Find<QPushButton>("UserOptLogSaveBtn")->click();
+    QVERIFY(w.dir.read("log.csv").find("HIGH Alarm ") != std::string::npos);
     w.dir.write("fw.img", Image());
     w.op.openFile(w.dir.path() + "fw.img");
     w.Find<QToolButton>("UserOptFMOpenBtn")->click();
