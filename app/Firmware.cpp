@@ -168,6 +168,7 @@ void TFirmwareDownload::SendPacket() {
   ++FPacket;
   FView.ShowProgress(FPacket, static_cast<int>(FImage.size()), FAttempt, DeviceCFG.mFLASHDownloadRetry);
   FOp.pump();  // where a Cancel click arrives
+  if (FCancel) FUpgrade = false;
   if (FCode != LINK_OK || FPacket >= static_cast<int>(FImage.size())) FState = TState::EndAttempt;
 }
 

@@ -56,8 +56,10 @@ class TFirmwareView {
 // Upgrade Firmware after the buttons are disabled: Check Program, then up to
 // mFLASHDownloadRetry attempts of the whole image, then Download Image's end. Step() does one
 // pass (the check, the start of an attempt, one packet, or the end of an attempt) and returns
-// false once the upgrade has ended. Cancel() is the Cancel button: the attempt ends with 0x86
-// after the next packet, unless the last packet has already been sent.
+// false once the upgrade has ended. Cancel() is the Cancel button: wherever the press is
+// handled during a packet (the link lets the window take clicks during long waits), it counts
+// from that packet's end, so the next packet still goes and the attempt then ends with 0x86;
+// after the last packet it no longer stops the upgrade.
 class TFirmwareDownload {
  public:
   using TClock = std::function<std::chrono::system_clock::time_point()>;
@@ -66,7 +68,7 @@ class TFirmwareDownload {
                     TClock clock = [] { return std::chrono::system_clock::now(); });
 
   bool Step();
-  void Cancel() { FUpgrade = false; }
+  void Cancel() { FCancel = true; }
   bool Running() const { return FState != TState::Done; }
   uint8_t Result() const { return FCode; }  // meaningful once Running() is false
   // True when the check passed and downloading began (the Cancel buttons are then enabled).
@@ -88,7 +90,8 @@ class TFirmwareDownload {
   TFirmwareView& FView;
   TClock FClock;
   TState FState = TState::Check;
-  bool FUpgrade = true;  // false once Cancel was pressed
+  bool FCancel = false;   // Cancel pressed; taken over at the packet's end
+  bool FUpgrade = true;   // false from the end of the packet during which Cancel was pressed
   uint8_t FCode = 0;
   int FAttempt = 0;
   int FPacket = 0;

@@ -20,7 +20,11 @@ class TTerminalProgress : public TFirmwareView {
   ~TTerminalProgress() override {
     if (FBar && FOpenLine) std::fputc('\n', stderr);
   }
+  // Ctrl-C pressed during a packet counts from that packet's end, as a Cancel click does.
+  TFirmwareDownload* FRun = nullptr;
+
   void ShowProgress(int packets, int total, int attempt, int attempts) override {
+    if (gCancel && FRun) FRun->Cancel();
     if (FBar) {
       const int width = 30;
       const int filled = total > 0 ? packets * width / total : width;
@@ -64,9 +68,8 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
   {
     TTerminalProgress progress(ctx.op->stderrIsTerminal());
     TFirmwareDownload run(cli.op(), cli.link(), image, progress);
-    while (run.Step())
-      if (gCancel) run.Cancel();
-    code = run.Result();
+    progress.FRun = &run;
+    code = run.Run();
   }
   sigaction(SIGINT, &previous, nullptr);
   return code;
