@@ -33,21 +33,16 @@ Bytes Image(size_t size, uint8_t product = 0, uint8_t fw = 13, uint8_t hw = 1, u
 
 class FirmwareTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    FSaved = DeviceCFG, FSavedDir = AppDir, FSavedMode = FactoryMode;
-    DeviceCFG = RDeviceCFG{};
-    AppDir = FDir.path();
-    FactoryMode = false;
-  }
+  void SetUp() override { DeviceCFG = RDeviceCFG{}, AppDir = FDir.path(), FactoryMode = false; }
   void TearDown() override { DeviceCFG = FSaved, AppDir = FSavedDir, FactoryMode = FSavedMode; }
   std::string File(const std::string& name, const Bytes& bytes) {
     FDir.write(name, std::string(bytes.begin(), bytes.end()));
     return FDir.path() + name;
   }
   TempDir FDir;
-  RDeviceCFG FSaved;
-  std::string FSavedDir;
-  bool FSavedMode = false;
+  RDeviceCFG FSaved = DeviceCFG;
+  std::string FSavedDir = AppDir;
+  bool FSavedMode = FactoryMode;
 };
 
 TEST_F(FirmwareTest, ImagesAreCheckedAndOnlyAGoodOneIsRemembered) {
@@ -72,20 +67,15 @@ TEST_F(FirmwareTest, ImagesAreCheckedAndOnlyAGoodOneIsRemembered) {
     FactoryMode = c.factory;
     DeviceCFG.mFLASHMaxAddress = c.rows, DeviceCFG.mFALSHPacketSize = c.cols;
     const std::string before = ReadSetting("FLASH", "ImageFile", "");
-    ScriptedOperator op;
+    ScriptedOperator op, quiet;
     TUpgradeImage image;
-    RFirmwareBox box;
-    box.mUpgradeEnabled = true;
+    RFirmwareBox box{"old", "old", true};
     EXPECT_EQ(LoadUpgradeFile(op, c.file, false, image, box), c.code) << c.file;
     EXPECT_EQ(box.mUpgradeEnabled, c.code == 0) << c.file;
     EXPECT_EQ(ReadSetting("FLASH", "ImageFile", ""), c.code == 0 ? c.file : before) << c.file;
     EXPECT_EQ(op.lastStatus().text, std::string(kLoadingUpgradeName) + ResultText(c.code).mSuffix);
-    if (c.code == 0) {
-      EXPECT_EQ(box.mDescLabel, c.factory ? "KVT Firmware Upgrade ... Firmware Version 1.3"
-                                          : "KVT Firmware Upgrade ... Firmware Version 1.2");
-      EXPECT_EQ(image.size(), c.rows);
-    }
-    ScriptedOperator quiet;
+    EXPECT_EQ(box.mDescLabel, c.code ? kSelectFileDesc : c.factory ? kFirmwareDescPrefix + std::string("1.3")
+                                                                    : kFirmwareDescPrefix + std::string("1.2"));
     LoadUpgradeFile(quiet, c.file, true, image, box);
     EXPECT_TRUE(quiet.events().empty());
   }
@@ -116,7 +106,6 @@ TEST_F(FirmwareTest, UpgradeRunsRetriesCancelsAndRefuses) {
                         {"cancel at the last", {}, Image(16384), {}, 127, 0, 128, 1, 0, 128, 1},
                         {"execute refused", {refused}, Image(16384), {}, -1, APP_VALIDATION, 128, 3, 0, 384, 0},
                         {"older, No", {}, Image(16384, 0, 11), false, -1, APP_NOTOLDVERSION, 0, 0, 0, 0, 0},
-                        {"older, Yes", {}, Image(16384, 0, 11), true, -1, 0, 128, 1, 0, 128, 1},
                         {"needs newer", {}, Image(16384, 0, 13, 1, 13), {}, -1, APP_NOTUSEFUL, 0, 0, 0, 0, 0}};
   for (const Case& c : cases) {
     KvtSim::Options o;
@@ -154,13 +143,8 @@ TEST_F(FirmwareTest, UpgradeRunsRetriesCancelsAndRefuses) {
       ASSERT_LT(retry + 1, memo.end());
       EXPECT_EQ((retry + 1)->substr(12), " [SEND] OK 40");
     }
-    if (c.attempts > 0) {
-      const auto statuses = op.statuses();
-      EXPECT_EQ(statuses.back().text, std::string(kDownloadImageName) + ResultText(c.code).mSuffix) << c.name;
-      const long fails = std::count_if(statuses.begin(), statuses.end(),
-                                       [](const auto& s) { return s.text == "Download Image...Fail"; });
-      EXPECT_EQ(fails, c.code == 0 || c.code == APP_USERSTOP ? 0 : c.attempts) << c.name;
-    }
+    if (c.attempts > 0)
+      EXPECT_EQ(op.lastStatus().text, std::string(kDownloadImageName) + ResultText(c.code).mSuffix) << c.name;
   }
 }
 

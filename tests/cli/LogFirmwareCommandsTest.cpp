@@ -1,5 +1,4 @@
 // log export, log reset and firmware from the terminal against the simulated detector.
-#include "model/Checksum.h"
 #include "tests/support/Process.h"
 #include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
@@ -30,13 +29,11 @@ TEST(CliLogAndFirmware, ExportResetAndUpgradeEndWithTheirCodes) {
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("No logging event data..."), std::string::npos) << r.err;
 
-  std::string image(16384, '\x11');
-  image[3] = 13, image[4] = 1, image[5] = image[6] = 0, image[2] = 0;
-  uint16_t crc = 0;
-  for (size_t i = 2; i < image.size(); ++i) crc = UpdateCRC16(crc, static_cast<uint8_t>(image[i]));
-  dir.write("bad.img", image);  // checksum bytes not set
-  image[0] = static_cast<char>(crc & 0xFF), image[1] = static_cast<char>(crc >> 8);
+  const std::vector<uint8_t> bytes = KvtSim::makeFirmwareImage(o);
+  std::string image(bytes.begin(), bytes.end());
   dir.write("good.img", image);
+  image[100] ^= 1;
+  dir.write("bad.img", image);
   port.sim().clearFrames();
   EXPECT_EQ(Cli(port, dir, {"firmware", dir.path() + "bad.img"}).exitCode, 0x82);
   EXPECT_TRUE(port.sim().received().empty());

@@ -1,7 +1,6 @@
 // The event-log and firmware buttons of the window against the simulated detector: the log
 // is saved, an image chosen in one view shows in both, and during a download the other
 // operations are locked, the window will not close and Cancel stops it at the next packet.
-#include "model/Checksum.h"
 #include "sim/KvtSim.h"
 #include "tests/support/SimPort.h"
 #include "tests/ui/UiSupport.h"
@@ -14,16 +13,6 @@
 #include <vector>
 
 namespace {
-
-std::string Image() {
-  std::string b(16384, '\0');
-  for (size_t i = 7; i < b.size(); ++i) b[i] = static_cast<char>(i * 13);
-  b[3] = 13, b[4] = 1;
-  uint16_t crc = 0;
-  for (size_t i = 2; i < b.size(); ++i) crc = UpdateCRC16(crc, static_cast<uint8_t>(b[i]));
-  b[0] = static_cast<char>(crc & 0xFF), b[1] = static_cast<char>(crc >> 8);
-  return b;
-}
 
 const char* const kLocked[] = {
     "UserReadFileBtn",   "UserReadDeviceBtn",    "UserWriteFileBtn",    "UserWriteDeviceBtn",    "UserHibernateBtn",
@@ -45,7 +34,8 @@ class MainsFirmwareTest : public QObject {
     w.op.saveFile(w.dir.path() + "log.csv");
     w.Find<QPushButton>("UserOptLogSaveBtn")->click();
     QVERIFY(w.dir.read("log.csv").find("HIGH Alarm ") != std::string::npos);
-    w.dir.write("fw.img", Image());
+    const std::vector<uint8_t> image = KvtSim::makeFirmwareImage(o);
+    w.dir.write("fw.img", std::string(image.begin(), image.end()));
     w.op.openFile(w.dir.path() + "fw.img");
     w.Find<QToolButton>("UserOptFMOpenBtn")->click();
     QCOMPARE(w.Find<TLabel3DBorder>("UserFMFileLabel")->text(), QString::fromStdString(w.dir.path() + "fw.img"));
