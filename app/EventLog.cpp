@@ -48,7 +48,9 @@ bool WriteLines(const std::string& path, const std::vector<std::string>& lines) 
 
 }  // namespace
 
-FileRequest EventLogSaveDialog() { return {"Save Logging Data...", "Data file|*.csv", "csv", DeviceCFG.mEVENTSaveDir, {}}; }
+FileRequest EventLogSaveDialog() {
+  return {"Save Logging Data...", "Data file|*.csv", "csv", DeviceCFG.mEVENTSaveDir, {}};
+}
 
 REventLogResult SaveEventLog(Operator& op, TComKVT& link, TDeviceSession& session, FileRequest& dialog) {
   session.BeginAction();

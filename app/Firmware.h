@@ -72,7 +72,7 @@ class TFirmwareDownload {
   bool Running() const { return FState != TState::Done; }
   uint8_t Result() const { return FCode; }  // meaningful once Running() is false
   // True when the check passed and downloading began (the Cancel buttons are then enabled).
-  bool Downloading() const { return FState == TState::StartAttempt || FState == TState::Packet || FState == TState::EndAttempt; }
+  bool Downloading() const { return FState != TState::Check && FState != TState::Done; }
 
   // Runs every step.
   uint8_t Run();

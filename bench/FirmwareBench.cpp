@@ -31,7 +31,9 @@ constexpr double kByteSeconds = 10.0 / 115200.0;
 
 struct QuietOperator : Operator {
   void showStatus(StatusColour, const std::string&) override {}
-  void message(MessageIcon, const std::string&, const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  void message(MessageIcon, const std::string&, const std::string& text) override {
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
   bool ask(const std::string&, const std::string&) override { return true; }
   std::optional<std::string> chooseOpenFile(const FileRequest&) override { return std::nullopt; }
   std::optional<std::string> chooseSaveFile(const FileRequest&) override { return std::nullopt; }
@@ -135,8 +137,7 @@ int main(int argc, char** argv) {
     QCoreApplication::quit();
   });
   app.exec();
-  std::printf("window download: %.3f s, status \"%s\", %d timer events, worst event delay %.1f ms\n", wall,
-              form.StatusLabel ? "see window" : "", ticks, worst);
+  std::printf("window download: %.3f s, %d timer events, worst event delay %.1f ms\n", wall, ticks, worst);
   sim.stop();
   std::system((std::string("rm -rf ") + folder).c_str());
   return 0;

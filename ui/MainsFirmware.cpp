@@ -32,8 +32,10 @@ class TProgressBars : public TFirmwareView {
 void TKVTIRMainForm::LoadUpgradeFile(const std::string& fileName, bool quiet) {
   RFirmwareBox box;
   ::LoadUpgradeFile(Op(), fileName, quiet, FUpgradeFile, box);
-  for (TLabel3DBorder* label : {UserFMFileLabel, UserOptFMFileLabel}) label->setText(QString::fromStdString(box.mFileLabel));
-  for (TLabel3DBorder* label : {UserFMDescLabel, UserOptFMDescLabel}) label->setText(QString::fromStdString(box.mDescLabel));
+  for (TLabel3DBorder* label : {UserFMFileLabel, UserOptFMFileLabel})
+    label->setText(QString::fromStdString(box.mFileLabel));
+  for (TLabel3DBorder* label : {UserFMDescLabel, UserOptFMDescLabel})
+    label->setText(QString::fromStdString(box.mDescLabel));
   UserFMUpgradeBtn->setEnabled(box.mUpgradeEnabled);
   UserOptFMUpgradeBtn->setEnabled(box.mUpgradeEnabled);
 }
@@ -42,7 +44,8 @@ void TKVTIRMainForm::UserFMOpenBtnClick() {
   TOperationGuard guard;
   if (!guard) return;
   const FileRequest dialog = FirmwareOpenDialog();
-  if (const std::optional<std::string> file = Op().chooseOpenFile(dialog)) Guarded([&] { LoadUpgradeFile(*file, false); });
+  if (const std::optional<std::string> file = Op().chooseOpenFile(dialog))
+    Guarded([&] { LoadUpgradeFile(*file, false); });
 }
 
 void TKVTIRMainForm::UserFMUpgradeBtnClick() {
@@ -58,12 +61,9 @@ void TKVTIRMainForm::UserFMUpgradeBtnClick() {
   // The TEST page and the EEPROM buttons would start a second link operation: they get their
   // own state back afterwards.
   std::vector<std::pair<QWidget*, bool>> testPage;
-  for (QWidget* b : {static_cast<QWidget*>(EtcFactoryResetBtn), static_cast<QWidget*>(EtcIdentifyBtn),
-                     static_cast<QWidget*>(EtcBeepONBtn), static_cast<QWidget*>(EtcRLEDONBtn),
-                     static_cast<QWidget*>(EtcLLEDONBtn), static_cast<QWidget*>(EtcVibratorBtn),
-                     static_cast<QWidget*>(EtcClearPeakBtn), static_cast<QWidget*>(EtcBumpFailBtn),
-                     static_cast<QWidget*>(EtcBumpPassBtn), static_cast<QWidget*>(EtcEEPROMReadBtn),
-                     static_cast<QWidget*>(EtcEEPROMSaveBtn), static_cast<QWidget*>(EtcEEPROMSaveLogBtn)})
+  for (QWidget* b : std::initializer_list<QWidget*>{
+           EtcFactoryResetBtn, EtcIdentifyBtn, EtcBeepONBtn, EtcRLEDONBtn, EtcLLEDONBtn, EtcVibratorBtn,
+           EtcClearPeakBtn, EtcBumpFailBtn, EtcBumpPassBtn, EtcEEPROMReadBtn, EtcEEPROMSaveBtn, EtcEEPROMSaveLogBtn})
     testPage.emplace_back(b, b->isEnabled());
   for (QWidget* b : listed) b->setEnabled(false);
   for (auto& [b, enabled] : testPage) b->setEnabled(false);

@@ -138,7 +138,8 @@ TEST_F(FirmwareTest, UpgradeRunsRetriesCancelsAndRefuses) {
     EXPECT_GE(lines(" [SEND] Retry "), c.retryLines) << c.name;
     if (c.attempts == 3 && c.okLines == 0) EXPECT_EQ(lines(" [SEND] Retry "), c.retryLines) << c.name;
     EXPECT_EQ(lines(" [SEND] OK "), c.okLines) << c.name;
-    const auto retry = std::find_if(memo.begin(), memo.end(), [](const std::string& l) { return l.ends_with("Retry 40"); });
+    const auto retry =
+        std::find_if(memo.begin(), memo.end(), [](const std::string& l) { return l.ends_with("Retry 40"); });
     if (c.retryLines == 1) {
       ASSERT_LT(retry + 1, memo.end());
       EXPECT_EQ((retry + 1)->substr(12), " [SEND] OK 40");

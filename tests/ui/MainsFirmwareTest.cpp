@@ -39,7 +39,8 @@ class MainsFirmwareTest : public QObject {
     w.op.openFile(w.dir.path() + "fw.img");
     w.Find<QToolButton>("UserOptFMOpenBtn")->click();
     QCOMPARE(w.Find<TLabel3DBorder>("UserFMFileLabel")->text(), QString::fromStdString(w.dir.path() + "fw.img"));
-    QCOMPARE(w.Find<TLabel3DBorder>("UserFMDescLabel")->text(), QStringLiteral("KVT Firmware Upgrade ... Firmware Version 1.3"));
+    QCOMPARE(w.Find<TLabel3DBorder>("UserFMDescLabel")->text(),
+             QStringLiteral("KVT Firmware Upgrade ... Firmware Version 1.3"));
     QVERIFY(w.Find<QPushButton>("UserFMUpgradeBtn")->isEnabled());
 
     auto* bar = w.Find<QProgressBar>("UserFMProgressBar");
