@@ -6,6 +6,7 @@
 #include "link/KVTComms.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -20,7 +21,9 @@ int Export(CliContext& ctx, const std::vector<std::string>& args) {
   CliSession cli(ctx);
   TDeviceSession session;
   session.ShowCFG();
-  if (!output.empty()) ctx.op->setFile(output);
+  // The folder is remembered in the settings, so by its full path.
+  std::error_code ec;
+  if (!output.empty()) ctx.op->setFile(std::filesystem::absolute(output, ec).lexically_normal().string());
   FileRequest dialog = EventLogSaveDialog();
   const REventLogResult r = SaveEventLog(cli.op(), cli.link(), session, dialog);
   if (r.mCode != LINK_OK) return r.mCode;
