@@ -99,10 +99,12 @@ TEST_F(FirmwareTest, UpgradeRunsRetriesCancelsAndRefuses) {
   const KvtSim::Fault once{KvtSim::kTargetPacket, KvtSim::FaultKind::Nak, 1, 40};
   const KvtSim::Fault always{KvtSim::kTargetPacket, KvtSim::FaultKind::Nak, 0, -1};
   const KvtSim::Fault refused{0x11, KvtSim::FaultKind::Nak, 0, -1};
+  const KvtSim::Fault unanswered{KvtSim::kTargetPacket, KvtSim::FaultKind::Silent, 1, 40};
   const Case cases[] = {{"clean", {}, Image(16384), {}, -1, 0, 128, 1, 0, 128, 1},
                         {"fails once", {once}, Image(16384), {}, -1, 0, 128, 1, 1, 128, 1},
                         {"always fails", {always}, Image(16384), {}, -1, LINK_NAK, 1, 3, 9, 0, 0},
                         {"cancel at 40", {}, Image(16384), {}, 40, APP_USERSTOP, 42, 1, 0, 42, 0},
+                        {"cancel in a wait", {unanswered}, Image(16384), {}, -1, APP_USERSTOP, 42, 1, 1, 42, 0},
                         {"cancel at the last", {}, Image(16384), {}, 127, 0, 128, 1, 0, 128, 1},
                         {"execute refused", {refused}, Image(16384), {}, -1, APP_VALIDATION, 128, 3, 0, 384, 0},
                         {"older, No", {}, Image(16384, 0, 11), false, -1, APP_NOTOLDVERSION, 0, 0, 0, 0, 0},
@@ -124,6 +126,8 @@ TEST_F(FirmwareTest, UpgradeRunsRetriesCancelsAndRefuses) {
     op.onPump = [&] {
       if (c.cancelAt >= 0 && view.packets == c.cancelAt + 1) run.Cancel();
     };
+    // A click the window takes while the link waits for packet 40's lost answer.
+    if (c.name == std::string("cancel in a wait")) link.IdleHook = [&] { run.Cancel(); };
     EXPECT_EQ(run.Run(), c.code) << c.name;
     EXPECT_EQ(view.packets, c.packets) << c.name;
     EXPECT_EQ(view.lastAttempt, c.attempts) << c.name;
