@@ -277,9 +277,13 @@ uint8_t TComKVT::SendReceive(uint8_t nLog, int nRevSize, float rTimeOut) {
     const int want = std::min(nRevSize + 10, kChunk);
     uint8_t chunk[kChunk];
     bool wokeEmpty = false;
+    bool lookAgain = false;
     while (state == LINK_NORESPONSE) {
       auto now = steady_clock::now();
-      if (now >= deadline) break;
+      // What arrived while the window painted counts even when the repaint ran past the
+      // deadline: one more read after the hook.
+      if (now >= deadline && !lookAgain) break;
+      lookAgain = false;
       // Room left in FReadBuf: a detector that keeps talking can never push us past it.
       const int ask = std::min(want, kBufSize - FReadBuf.mData);
       int got = ask > 0 ? RSCom->Read(chunk, ask) : 0;
@@ -294,8 +298,8 @@ uint8_t TComKVT::SendReceive(uint8_t nLog, int nRevSize, float rTimeOut) {
       if (IdleHook && now >= nextIdle) {
         CallIdleHook();
         nextIdle = steady_clock::now() + kIdleEvery;
-        now = steady_clock::now();
-        if (now >= deadline) break;
+        lookAgain = true;
+        continue;
       }
       auto until = deadline;
       if (IdleHook) until = std::min(until, nextIdle);
@@ -388,6 +392,34 @@ uint8_t TComKVT::ConnectKVT(float rTimeOut) {
   const auto start = steady_clock::now();
   const auto limit = Seconds(rTimeOut);
   auto nextIdle = start + kIdleEvery;
+  // Takes what has arrived and looks for the acknowledgement in it. Triples are only taken
+  // from this one read: an acknowledgement split across reads is not assembled.
+  const auto takeReply = [&]() -> bool {
+    count = 0;
+    try {
+      const int got = RSCom->Read(rev, 10);
+      count = std::clamp(got, 0, 10);
+    } catch (...) {
+      state = LINK_PORTERROR;
+      return false;
+    }
+    if (count >= 3) state = 0;
+    while (state == 0) {
+      if (rev[1] * 256 + rev[2] == GetCRC16(rev, 1)) {
+        try {
+          RaiseTrace(std::chrono::system_clock::now(), HexBytes(rev, count));
+        } catch (...) {
+        }
+        if (rev[0] == kACK) return true;
+        std::memmove(rev, rev + 3, static_cast<size_t>(count - 3));
+        count -= 3;
+        if (count < 3) state = LINK_NOCONNECT;
+      } else {
+        state = LINK_NOCONNECT;
+      }
+    }
+    return false;
+  };
   {
     TFineTimerSlack slack;
     while (state != 0 && state != LINK_PORTERROR && steady_clock::now() - start < limit) {
@@ -400,40 +432,13 @@ uint8_t TComKVT::ConnectKVT(float rTimeOut) {
         state = LINK_PORTERROR;
       }
       WaitUntil(deadline);
-      if (state == LINK_NOCONNECT) {
-        count = 0;
-        try {
-          const int got = RSCom->Read(rev, 10);
-          count = std::clamp(got, 0, 10);
-        } catch (...) {
-          state = LINK_PORTERROR;
-        }
-        if (count >= 3) state = 0;
-      }
-      bool connected = false;
-      // Triples are only taken from this one read: an acknowledgement split across reads
-      // is not assembled.
-      while (state == 0) {
-        if (rev[1] * 256 + rev[2] == GetCRC16(rev, 1)) {
-          try {
-            RaiseTrace(std::chrono::system_clock::now(), HexBytes(rev, count));
-          } catch (...) {
-          }
-          if (rev[0] == kACK) {
-            connected = true;
-            break;
-          }
-          std::memmove(rev, rev + 3, static_cast<size_t>(count - 3));
-          count -= 3;
-          if (count < 3) state = LINK_NOCONNECT;
-        } else {
-          state = LINK_NOCONNECT;
-        }
-      }
-      if (connected) break;
+      if (state == LINK_NOCONNECT && takeReply()) break;
       if (IdleHook && steady_clock::now() >= nextIdle) {
         CallIdleHook();
         nextIdle = steady_clock::now() + kIdleEvery;
+        // An acknowledgement that came while the window painted counts even when the repaint
+        // ran past the time allowed.
+        if (state == LINK_NOCONNECT && steady_clock::now() - start >= limit && takeReply()) break;
       }
     }
   }
@@ -569,7 +574,8 @@ uint8_t TComKVT::LoadLog(RComKVTReadBuf& mBuf, int nReadPacket) {
   int32_t size = 0;
   std::memcpy(&size, FReadBuf.mBuf, sizeof size);
   const long long rounded = (static_cast<long long>(size) + nReadPacket - 1) / nReadPacket * nReadPacket;
-  if (size < 0 || rounded > kBufSize)
+  // A negative size reads nothing and is kept as the count; the caller decides what it means.
+  if (rounded > kBufSize)
     return Refuse("event log of " + std::to_string(size) + " bytes does not fit the 1024-byte buffer in packets of " +
                   std::to_string(nReadPacket));
   while (mBuf.mData < size) {

@@ -17,8 +17,8 @@
 // |                                  | a start setting of 0 gives nAddress 0xFFFF and is refused too)  |
 // | RequireSensor                    | nMode > 2 (only 0x20..0x22 exist)                               |
 // | LoadLog                          | nReadPacket < 2 or nReadPacket + 2 > 1024; a log size from the  |
-// |                                  | detector that is negative, or that rounded up to whole packets  |
-// |                                  | exceeds 1024 bytes (checked before the first 0x81)              |
+// |                                  | detector that rounded up to whole packets exceeds 1024 bytes    |
+// |                                  | (checked before the first 0x81); a negative one reads nothing   |
 // | UpgradeData                      | nPointer not 1 or 3; packet size (mBuf.mData) < 1 or > 1022     |
 // | SensorCalibration                | nCom outside 0x40..0x46                                         |
 // | ReadEEPROMData                   | nPacket < 2 or > 255 (the header carries its low byte only);    |

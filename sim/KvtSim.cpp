@@ -417,10 +417,10 @@ void KvtSim::handleFrame(const std::vector<uint8_t>& frame, Expect kind) {
   handlePayload(std::vector<uint8_t>(frame.begin(), frame.end() - 2), kind);
 }
 
-bool KvtSim::applyFault(int target) {
+bool KvtSim::applyFault(int target, int packet) {
   for (size_t i = 0; i < opts_.faults.size(); ++i) {
     const Fault& f = opts_.faults[i];
-    if (f.target != target) continue;
+    if (f.target != target || (f.packet >= 0 && f.packet != packet)) continue;
     if (f.count > 0 && faultUsed_[i] >= f.count) continue;
     ++faultUsed_[i];
     if (f.kind == FaultKind::Nak) nak();
@@ -707,7 +707,7 @@ void KvtSim::handlePayload(const std::vector<uint8_t>& p, Expect kind) {
       return;
     }
     case Expect::FwPacket:
-      if (applyFault(kTargetPacket)) return;
+      if (applyFault(kTargetPacket, fwSlot_)) return;
       // The image was sized when the upgrade started; packet sizes changed since do not fit.
       if (!upgrading_ || fwSlot_ < 0 || static_cast<size_t>(fwSlot_) >= fwGot_.size() ||
           (static_cast<size_t>(fwSlot_) + 1) * p.size() > fwImage_.size() ||

@@ -37,6 +37,7 @@ class KvtSim {
     int target = 0;           // command byte or kTarget*
     FaultKind kind = FaultKind::Nak;
     int count = 0;            // how many times it applies; 0 = every time
+    int packet = -1;          // kTargetPacket: only this firmware packet (-1 every packet)
   };
 
   struct Event {              // one event-log entry as the tool reads it
@@ -105,6 +106,7 @@ class KvtSim {
     std::string logFile;         // every frame received and sent, one line each
     size_t frameLogLimit = 100000;
     std::string linkPath;        // also make a symbolic link to the terminal here
+    std::string makeImage;       // kvt-sim only: write a firmware image for this unit here and end
 
     Options();
     static std::vector<Event> defaultEvents();
@@ -166,6 +168,9 @@ class KvtSim {
   // Loads event-log entries from a binary file of 9-byte entries (stops at FF FF FF FF).
   static bool loadEventFile(const std::string& path, std::vector<Event>& events, std::string& error);
   static void fillCRCs(RKVTCFG& cfg);
+  // A firmware image this unit accepts: fwPacketCount x fwPacketSize bytes, product pid,
+  // version one above the configured firmware, made for its hardware, own checksum in front.
+  static std::vector<uint8_t> makeFirmwareImage(const Options& opts);
 
  private:
   enum class Expect { Command, Header, WindowData, LifeValue, FwPacket };
@@ -177,7 +182,7 @@ class KvtSim {
   void handleFrame(const std::vector<uint8_t>& frame, Expect kind);
   void handleCommand(uint8_t cmd);
   void handlePayload(const std::vector<uint8_t>& payload, Expect kind);
-  bool applyFault(int target);
+  bool applyFault(int target, int packet = -1);
   void reply(std::vector<uint8_t> data, const char* what);   // appends the CRC
   void replyStatus(uint8_t status);
   void ack() { replyStatus(0xB5); }

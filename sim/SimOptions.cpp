@@ -191,6 +191,9 @@ Upgrade: 0x10 starts it; each 0x91 announces the next packet, 0x93 the same pack
 first, the CRC of bytes 2 to the end) matches. A good image then runs: the firmware version
 (mFWVersion, identity mSW) becomes its byte 3.
 
+  --make-image FILE         write an image this unit accepts (its firmware version + 0.1)
+                           to FILE and end, instead of serving
+
 Factory reset (0x12) restores the configuration the unit was started with.
 
 Calibration (0x50 then 0x40..0x46; an action without 0x50 before it is refused with NAK):
@@ -209,7 +212,8 @@ Fault injection:
   --nak CMD[:COUNT]        answer CMD with NAK (COUNT times, default always)
   --error CMD[:COUNT]      answer CMD with the error status
   --silent CMD[:COUNT]     do not answer CMD
-                           CMD is a command byte (0x5F) or header, data, time, packet
+                           CMD is a command byte (0x5F) or header, data, time, packet,
+                           or packet@N for firmware packet N only (packet@40:1 fails it once)
   --error-status N         status byte of error replies (default 0xBF)
   --corrupt-crc-every N    every Nth reply goes out with a wrong CRC
   --split N                send replies in pieces of N bytes (not the handshake's
@@ -306,6 +310,10 @@ bool KvtSim::parseArgs(const std::vector<std::string>& args, Options& o, std::st
       else if (target == "data") f.target = kTargetData;
       else if (target == "time") f.target = kTargetTime;
       else if (target == "packet") f.target = kTargetPacket;
+      else if (target.rfind("packet@", 0) == 0 && parseInt(target.substr(7), 0, 65535, t)) {
+        f.target = kTargetPacket;
+        f.packet = static_cast<int>(t);
+      }
       else if (parseInt(target, 0, 255, t)) f.target = static_cast<int>(t);
       else {
         error = name + ": '" + target + "' is neither a command byte nor header, data, time, packet";
@@ -421,6 +429,8 @@ bool KvtSim::parseArgs(const std::vector<std::string>& args, Options& o, std::st
       std::string path;
       ok = need(path) && loadEventFile(path, o.events, error);
       eventsGiven = true;
+    } else if (name == "--make-image") {
+      ok = need(o.makeImage);
     } else if (name == "--log-size") {
       ok = intOpt(o.logSizeOverride, 0, 0x7FFFFFFF);
     } else if (name == "--eeprom-file") {
@@ -501,4 +511,20 @@ bool KvtSim::parseArgs(int argc, const char* const* argv, Options& opts, std::st
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   return parseArgs(args, opts, error, help);
+}
+
+std::vector<uint8_t> KvtSim::makeFirmwareImage(const Options& o) {
+  std::vector<uint8_t> b(static_cast<size_t>(o.fwPacketSize) * static_cast<size_t>(o.fwPacketCount), 0xFF);
+  for (size_t i = 7; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i * 151 + 17);
+  if (b.size() < 7) return b;
+  b[2] = o.pid;
+  b[3] = static_cast<uint8_t>(o.config.mUnit.mFWVersion + 1);
+  b[4] = o.config.mUnit.mHWVersion;
+  b[5] = 0;
+  b[6] = 0;
+  uint16_t crc = 0;
+  for (size_t i = 2; i < b.size(); ++i) crc = UpdateCRC16(crc, b[i]);
+  b[0] = static_cast<uint8_t>(crc);
+  b[1] = static_cast<uint8_t>(crc >> 8);
+  return b;
 }

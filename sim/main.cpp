@@ -20,6 +20,17 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (!opts.makeImage.empty()) {
+    const std::vector<uint8_t> image = KvtSim::makeFirmwareImage(opts);
+    std::FILE* f = std::fopen(opts.makeImage.c_str(), "wb");
+    const bool ok = f && std::fwrite(image.data(), 1, image.size(), f) == image.size();
+    if (!f || std::fclose(f) != 0 || !ok) {
+      std::fprintf(stderr, "kvt-sim: cannot write %s\n", opts.makeImage.c_str());
+      return 1;
+    }
+    return 0;
+  }
+
   // Blocked before the serving thread starts, so only sigwait below sees them.
   sigset_t set;
   sigemptyset(&set);

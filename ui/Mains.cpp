@@ -172,7 +172,7 @@ void TKVTIRMainForm::FormActivate() {
   RestoreView();
   std::error_code ec;
   if (!DeviceCFG.mFLASHFile.empty() && std::filesystem::is_regular_file(DeviceCFG.mFLASHFile, ec))
-    LoadUpgradeFile(true);
+    LoadUpgradeFile(DeviceCFG.mFLASHFile, true);
   TimeTimerTimer();
   TimeTimer->start();
   FFirst = false;

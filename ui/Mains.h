@@ -36,6 +36,7 @@ class QTimer;
 class QToolButton;
 class QWidget;
 class TComKVT;
+class TFirmwareDownload;
 class TLabel3DBorder;
 class TLogoImage;
 
@@ -83,8 +84,9 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   void FormCloseQuery(bool& CanClose);
   void LoadSettings();
   void RestoreView();
-  // Loads the firmware image file named in the settings; quiet: no status text, no box.
-  void LoadUpgradeFile(bool quiet);
+  // Loads and checks a firmware image and shows it in both firmware boxes; quiet: no status
+  // text, no box (start-up).
+  void LoadUpgradeFile(const std::string& fileName, bool quiet);
   void TraceEvent(TComKVT* Sender, std::chrono::system_clock::time_point rNow, const std::string& sLog);
 
   // Marks the window as connected to the simulated detector (caption and status bar).
@@ -101,7 +103,8 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   bool& FHibernateBtn = Session.FHibernateBtn;
   uint8_t& FReadSW = Session.FReadSW;
   std::vector<std::vector<uint8_t>> FUpgradeFile;
-  bool FUpgrade = false;
+  bool FUpgrade = false;               // a firmware download runs: close refused
+  TFirmwareDownload* FDownload = nullptr;  // the running download, for Cancel
   std::unique_ptr<TComKVT> ComKVT;
 
   // The four file dialogs (title, filter, default extension, start folder).

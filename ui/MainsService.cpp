@@ -1,12 +1,6 @@
-// Event log, firmware upgrade, service commands, EEPROM dump and the sensor dialogs.
+// The sensor dialogs' buttons.
 #include "ui/Mains.h"
 
 // Each arrives with its own operation; the controls are already wired to these.
-void TKVTIRMainForm::UserLogSaveBtnClick() {}
-void TKVTIRMainForm::UserLogResetBtnClick() {}
-void TKVTIRMainForm::UserFMOpenBtnClick() {}
-void TKVTIRMainForm::UserFMUpgradeBtnClick() {}
-void TKVTIRMainForm::UserFMCancelBtnClick() {}
 void TKVTIRMainForm::UserCalBtnClick() {}
 void TKVTIRMainForm::FatoryOptLogSensorBtnClick() {}
-void TKVTIRMainForm::LoadUpgradeFile(bool) {}

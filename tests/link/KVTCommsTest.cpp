@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numeric>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -99,6 +101,22 @@ TEST(KVTExchange, ALongWaitLetsTheWindowRepaint) {
   EXPECT_EQ(t->SendCommand(0, 0x13, 3, 0.2f), LINK_NORESPONSE);
   EXPECT_GE(calls, 1);
   EXPECT_LE(calls, 4);
+}
+
+// A repaint that outlasts the time-out must not throw away the answer that came meanwhile.
+TEST(KVTExchange, AnAnswerThatCameDuringASlowRepaintCounts) {
+  const std::function<uint8_t(TComKVT&)> waits[] = {
+      [](TComKVT& l) { return l.SendCommand(0, 0x13, 3, 0.1f); },
+      [](TComKVT& l) { return l.ConnectKVT(0.1f); },
+  };
+  for (const auto& wait : waits) {
+    LinkOnScript t;
+    t->IdleHook = [&] {
+      if (t.port->PendingPieces() == 0) t.port->Arrive(kAck);
+      std::this_thread::sleep_for(150ms);
+    };
+    EXPECT_EQ(wait(*t.link), LINK_OK);
+  }
 }
 
 TEST(KVTExchange, ExtraBytesStayInTheBufferAndTraceButNotInTheCheck) {

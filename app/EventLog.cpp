@@ -1,0 +1,114 @@
+#include "app/EventLog.h"
+
+#include "app/Operation.h"
+#include "app/Results.h"
+#include "app/Settings.h"
+#include "link/CommInt.h"
+#include "link/KVTComms.h"
+#include "model/DeviceUtils.h"
+#include "model/EventLog.h"
+#include "model/SensorTypes.h"
+
+#include <clocale>
+#include <cstdio>
+
+namespace {
+
+// The user's decimal separator (the program sets the C locale from the environment).
+char DecimalSeparator() {
+  const lconv* lc = std::localeconv();
+  return lc && lc->decimal_point && lc->decimal_point[0] ? lc->decimal_point[0] : '.';
+}
+
+template <class F>
+uint8_t CatchingPortErrors(Operator& op, const std::string& name, F&& body) {
+  try {
+    return body();
+  } catch (const ECommError& e) {
+    ReportPortOpenError(op, name, e);
+    return LINK_PORTERROR;
+  }
+}
+
+// Creates (replaces) the file and writes the lines with CR LF; what was written before a
+// failure stays.
+bool WriteLines(const std::string& path, const std::vector<std::string>& lines) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = true;
+  for (const std::string& line : lines) {
+    const std::string text = line + "\r\n";
+    if (std::fwrite(text.data(), 1, text.size(), f) != text.size()) {
+      ok = false;
+      break;
+    }
+  }
+  return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
+FileRequest EventLogSaveDialog() {
+  return {"Save Logging Data...", "Data file|*.csv", "csv", DeviceCFG.mEVENTSaveDir, {}};
+}
+
+REventLogResult SaveEventLog(Operator& op, TComKVT& link, TDeviceSession& session, FileRequest& dialog) {
+  session.BeginAction();
+  RKVTIdenty identity{};
+  RComKVTReadBuf buffer{};
+  const uint8_t code = CatchingPortErrors(op, kLoadEventLogName, [&] {
+    return RunOperation(op, link, kLoadEventLogName, [&] {
+      uint8_t c = session.ReadDeviceInfo(link);
+      if (c == LINK_OK) c = link.RequireIdenty(identity);
+      if (c == LINK_OK) c = CheckProduct(identity.mPID, 0);
+      if (c == LINK_OK) c = link.LoadLog(buffer, DeviceCFG.mEVENTReadPacketSize);
+      return c;
+    });
+  });
+  if (code != LINK_OK) return {code, TEventLogEnd::Saved, {}};
+  // The life counter at the moment of the download dates the events.
+  session.FKVTCFG.mUnit.mLifeRemaining = identity.mLife;
+  return SaveEventLogCSV(op, session.FKVTCFG.mUnit, buffer, dialog, std::chrono::system_clock::now());
+}
+
+REventLogResult SaveEventLogCSV(Operator& op, const RKVTUnitCFG& unit, const RComKVTReadBuf& buffer,
+                                FileRequest& dialog, std::chrono::system_clock::time_point now) {
+  std::vector<RKVTEvent> events = EventsFromBuffer(buffer, DeviceCFG.mEVENTPacketSize);
+  if (events.empty()) {
+    op.message(MessageIcon::Information, kLogEventCaption, kNoEventsText);
+    return {0, TEventLogEnd::NoEvents, {}};
+  }
+  SortEvents(events);
+
+  const std::time_t t = std::chrono::system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&t, &local);
+  dialog.folder = DeviceCFG.mEVENTSaveDir;
+  dialog.fileName = EventLogFileName(FieldText(unit.mSerial, sizeof unit.mSerial), local);
+  const std::optional<std::string> file = op.chooseSaveFile(dialog);
+  if (!file) return {0, TEventLogEnd::Cancelled, {}};
+
+  std::vector<std::string> lines = EventLogHeader(unit);
+  const char decimal = DecimalSeparator();
+  for (const RKVTEvent& e : events) lines.push_back(EventLine(e, unit.mLifeRemaining, now, decimal));
+  const bool written = WriteLines(*file, lines);
+  if (!written) op.message(MessageIcon::Error, kSaveEventLogCaption, kEventNotSavedText);
+
+  // The folder is remembered whether or not the file could be written.
+  DeviceCFG.mEVENTSaveDir = FolderOfFile(*file);
+  WriteSetting("EVENT", "SaveDirectory", DeviceCFG.mEVENTSaveDir);
+  return {0, written ? TEventLogEnd::Saved : TEventLogEnd::NotSaved, *file};
+}
+
+uint8_t LogReset(Operator& op, TComKVT& link, TDeviceSession& session) {
+  session.BeginAction();
+  return CatchingPortErrors(op, kLogResetName, [&] {
+    return RunOperation(op, link, kLogResetName, [&] {
+      RKVTIdenty identity{};
+      uint8_t c = link.RequireIdenty(identity);
+      if (c == LINK_OK) c = CheckProduct(identity.mPID, 0);
+      if (c == LINK_OK) c = link.LogReset();
+      return c;
+    });
+  });
+}

@@ -1,0 +1,48 @@
+// log export / log reset: Save Event Log and Log Reset of the window. The CSV file is the
+// window's, byte for byte; its path is printed on stdout.
+#include "app/DeviceSession.h"
+#include "app/EventLog.h"
+#include "cli/Cli.h"
+#include "link/KVTComms.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+int Export(CliContext& ctx, const std::vector<std::string>& args) {
+  std::string output;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if ((args[i] == "-o" || args[i] == "--output") && i + 1 < args.size() && !args[i + 1].empty())
+      output = args[++i];
+    else
+      return UsageError(ctx, "log export: unexpected argument " + args[i]);
+  }
+  CliSession cli(ctx);
+  TDeviceSession session;
+  session.ShowCFG();
+  // The folder is remembered in the settings, so by its full path.
+  std::error_code ec;
+  if (!output.empty()) ctx.op->setFile(std::filesystem::absolute(output, ec).lexically_normal().string());
+  FileRequest dialog = EventLogSaveDialog();
+  const REventLogResult r = SaveEventLog(cli.op(), cli.link(), session, dialog);
+  if (r.mCode != LINK_OK) return r.mCode;
+  if (r.mEnd == TEventLogEnd::NotSaved) return kExitSoftware;
+  if (r.mEnd == TEventLogEnd::Saved) std::printf("%s\n", r.mFile.c_str());
+  return 0;
+}
+
+int Run(CliContext& ctx, const std::vector<std::string>& args) {
+  if (args.empty()) return UsageError(ctx, "log needs export or reset");
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (args[0] == "export") return Export(ctx, rest);
+  if (args[0] != "reset") return UsageError(ctx, "log: unknown action " + args[0]);
+  if (!rest.empty()) return UsageError(ctx, "log reset takes no arguments");
+  CliSession cli(ctx);
+  TDeviceSession session;
+  return LogReset(cli.op(), cli.link(), session);
+}
+
+const CommandRegistrar registrar("log", &Run);
+
+}  // namespace

@@ -1,0 +1,109 @@
+#include "model/EventLog.h"
+
+#include "model/SensorTypes.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+constexpr uint32_t kEmptyStart = 0xFFFFFFFFu;
+constexpr int16_t kOverRange = 0x7FFF;
+
+std::string Two(int v) {
+  char b[8];
+  std::snprintf(b, sizeof b, "%02d", v % 100);
+  return b;
+}
+}  // namespace
+
+std::string FormatDuration(int32_t seconds) {
+  if (seconds <= 0) return "0:00:00";
+  char b[32];
+  std::snprintf(b, sizeof b, "%d:%02d:%02d", seconds / 3600, seconds / 60 % 60, seconds % 60);
+  return b;
+}
+
+std::vector<RKVTEvent> EventsFromBuffer(const RComKVTReadBuf& buf, int stride) {
+  std::vector<RKVTEvent> events;
+  if (stride < 1 || buf.mData <= 0) return events;
+  const int n = buf.mData / stride;
+  for (int i = 0; i < n; ++i) {
+    const long offset = static_cast<long>(i) * stride;
+    if (offset + static_cast<long>(sizeof(RKVTEvent)) > kReadBufSize) break;
+    RKVTEvent e;
+    std::memcpy(&e, buf.mBuf + offset, sizeof e);
+    if (e.mStartEvent == kEmptyStart) break;
+    events.push_back(e);
+  }
+  return events;
+}
+
+void SortEvents(std::vector<RKVTEvent>& events) {
+  for (size_t i = 0; i + 1 < events.size(); ++i)
+    for (size_t j = i + 1; j < events.size(); ++j)
+      if (events[i].mStartEvent < events[j].mStartEvent) std::swap(events[i], events[j]);
+}
+
+std::string FieldText(const char* field, size_t size) {
+  return std::string(field, strnlen(field, size));
+}
+
+std::string SerialFileText(const std::string& serial) {
+  std::string safe;
+  for (char c : serial)
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') safe += c;
+  return safe;
+}
+
+std::string EventLogFileName(const std::string& serial, const std::tm& now) {
+  std::string safe = SerialFileText(serial);
+  if (safe.empty()) safe = "KVT";
+  return safe + "_LOG_" + Two(now.tm_year) + Two(now.tm_mon + 1) + Two(now.tm_mday) + Two(now.tm_hour) +
+         Two(now.tm_min) + Two(now.tm_sec) + ".CSV";
+}
+
+std::vector<std::string> EventLogHeader(const RKVTUnitCFG& unit) {
+  const MonthDay life = LifeToMonthDay(unit.mLifeRemaining);
+  const std::string lifeText = life.months > 0 ? std::to_string(life.months) + "months " +
+                                                     std::to_string(life.days) + " days"
+                                               : std::to_string(life.days) + " days";
+  return {"Product Name,QRB Vaporlet",
+          "Log Type,Event Log",
+          "Serial Number," + SerialFileText(FieldText(unit.mSerial, sizeof unit.mSerial)),
+          "Firmware Version," + FWVersionText(unit.mFWVersion),
+          "ID," + FieldText(unit.mUserID, sizeof unit.mUserID),
+          "Life Remaining," + lifeText,
+          "Total Number of Events," + std::to_string(unit.mAlarmCount),
+          "Duration of events," + FormatDuration(static_cast<int32_t>(unit.mAlarmTime)),
+          "Number of self-tests," + std::to_string(unit.mTestCount),
+          "",
+          "Event Date,Event Time,BumpTest,Duration(seconds),Sensor Reading,Alarm"};
+}
+
+std::string EventLine(const RKVTEvent& event, uint32_t life, std::chrono::system_clock::time_point now,
+                      char decimal) {
+  const uint32_t age = event.mStartEvent - life;  // modulo 2^32
+  const std::time_t when = std::chrono::system_clock::to_time_t(now) - static_cast<std::time_t>(age);
+  std::tm t{};
+  localtime_r(&when, &t);
+  char date[64];
+  std::snprintf(date, sizeof date, "%04d-%02d-%02d,%02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                t.tm_hour, t.tm_min, t.tm_sec);
+  std::string line = date;
+  line += (event.mDurationEvent & 0x8000) ? ",YES," : ",NO,";
+  line += FormatDuration(event.mDurationEvent & 0x7FFF) + ",";
+  const int16_t reading = event.mSensorReading;
+  if (reading == kOverRange) {
+    line += "O.L.,";
+  } else {
+    const int v = reading;
+    const int a = v < 0 ? -v : v;
+    std::string number = (v < 0 ? "-" : "") + std::to_string(a / 10) + decimal + std::to_string(a % 10);
+    if (decimal == ',') number = "\"" + number + "\"";
+    line += number + ",";
+  }
+  if (event.mAlarmStatusFlag & 0x04) line += "LOW Alarm ";
+  if (event.mAlarmStatusFlag & 0x08) line += "HIGH Alarm ";
+  return line;
+}

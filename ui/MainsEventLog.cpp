@@ -1,0 +1,16 @@
+// Save Event Log and Log Reset; the sequences are app/EventLog's.
+#include "app/EventLog.h"
+#include "app/Operation.h"
+#include "ui/Mains.h"
+
+void TKVTIRMainForm::UserLogSaveBtnClick() {
+  TOperationGuard guard;
+  if (!guard) return;
+  FileRequest dialog = EventLogSaveDialog();
+  Guarded([&] { SaveEventLog(Op(), *ComKVT, Session, dialog); });
+}
+
+void TKVTIRMainForm::UserLogResetBtnClick() {
+  TOperationGuard guard;
+  if (guard) Guarded([&] { LogReset(Op(), *ComKVT, Session); });
+}
