@@ -7,8 +7,6 @@ void TKVTIRMainForm::UserLogResetBtnClick() {}
 void TKVTIRMainForm::UserFMOpenBtnClick() {}
 void TKVTIRMainForm::UserFMUpgradeBtnClick() {}
 void TKVTIRMainForm::UserFMCancelBtnClick() {}
-void TKVTIRMainForm::UserCalBtnClick() {}
-void TKVTIRMainForm::FatoryOptLogSensorBtnClick() {}
 void TKVTIRMainForm::FatoryOptCalBtnClick() {}
 void TKVTIRMainForm::FatoryOptTurnOffBtnClick() {}
 void TKVTIRMainForm::EtcBeepONBtnClick(QObject*) {}
