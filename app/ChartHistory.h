@@ -11,6 +11,12 @@ struct RChartPoint {
   float mValue;   // the sensor value, already divided by its divisor
 };
 
+// At most the lowest and the highest point of each of columns equal slices of min..max, in time
+// order, with the first and the last point always kept: the same line on a chart that many
+// pixels wide, at a fraction of the points the chart must lay out for every reading.
+std::vector<RChartPoint> ThinChartPoints(const std::vector<RChartPoint>& points, double min, double max,
+                                         int columns);
+
 class TChartHistory {
  public:
   static constexpr std::size_t kPoints = 10000;

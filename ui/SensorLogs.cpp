@@ -260,24 +260,44 @@ void TSensorLogDlg::ChartReset(double min, double max, double increment) {
   SensorAxisY->setRange(0, 1);
 }
 
+int TSensorLogDlg::ChartColumns() const {
+  const int width = static_cast<int>(SensorChart->chart()->plotArea().width());
+  return width > 0 ? width : 600;
+}
+
 void TSensorLogDlg::ChartAdd(const RChartPoint& point) {
   SensorSeries->append(point.mTime, point.mValue);
   FitValueAxis(point.mValue, point.mValue);
+  // The chart lays out every point it holds for each reading: past a few per pixel, the
+  // points it holds are thinned to the same line.
+  if (SensorSeries->count() > 4 * ChartColumns()) {
+    std::vector<RChartPoint> points;
+    points.reserve(static_cast<size_t>(SensorSeries->count()));
+    for (const QPointF& p : SensorSeries->points()) points.push_back({p.x(), static_cast<float>(p.y())});
+    ShowPoints(ThinChartPoints(points, SensorAxisX->min(), SensorAxisX->max(), ChartColumns()));
+  }
+}
+
+void TSensorLogDlg::ShowPoints(const std::vector<RChartPoint>& points) {
+  QList<QPointF> list;
+  list.reserve(static_cast<qsizetype>(points.size()));
+  for (const RChartPoint& p : points) list.append(QPointF(p.mTime, p.mValue));
+  SensorSeries->replace(list);
 }
 
 void TSensorLogDlg::ChartScroll(double min, double max, const std::vector<RChartPoint>& points) {
-  QList<QPointF> list;
-  list.reserve(static_cast<qsizetype>(points.size()));
-  FAny = false;
-  double low = 0, high = 0;
-  for (const RChartPoint& p : points) {
-    list.append(QPointF(p.mTime, p.mValue));
-    low = list.size() == 1 ? p.mValue : std::min<double>(low, p.mValue);
-    high = list.size() == 1 ? p.mValue : std::max<double>(high, p.mValue);
-  }
   SensorAxisX->setRange(min, max);
-  SensorSeries->replace(list);
-  if (!list.isEmpty()) FitValueAxis(low, high);
+  FAny = false;
+  if (points.empty()) {
+    SensorSeries->clear();
+    return;
+  }
+  const auto [low, high] = std::minmax_element(points.begin(), points.end(), [](const RChartPoint& a,
+                                                                                const RChartPoint& b) {
+    return a.mValue < b.mValue;
+  });
+  ShowPoints(ThinChartPoints(points, min, max, ChartColumns()));
+  FitValueAxis(low->mValue, high->mValue);
 }
 
 void TSensorLogDlg::ShowCalLabel(const std::string& text, TLabelColour colour) {

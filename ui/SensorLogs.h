@@ -86,6 +86,8 @@ class TSensorLogDlg : public QDialog, public TLoggingView {
 
  private:
   void FitValueAxis(double low, double high);
+  int ChartColumns() const;  // pixels across the plot
+  void ShowPoints(const std::vector<RChartPoint>& points);
 
   Operator& FOp;
   TWindowRunClock FClock;

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -82,6 +83,18 @@ TEST(DataLogTest, ChartScrollsByATenthOfItsWidthAndKeepsTheNewest10000) {
   for (int t = 0; t < 10005; ++t) h.Add(t, 0);
   EXPECT_TRUE(h.Add(60001, 0));  // scrolls to 6000..66000; the table holds 6..10004 and the new point
   EXPECT_EQ(h.Visible().size(), (10004u - 6000u + 1u) + 1u);
+
+  // Thinned for a chart 100 pixels wide: the extremes, the first and the newest stay.
+  std::vector<RChartPoint> many;
+  for (int t = 0; t < 10000; ++t) many.push_back({double(t), float(t == 5000 ? 99 : t == 7000 ? -99 : t % 7)});
+  const std::vector<RChartPoint> thin = ThinChartPoints(many, 0, 10000, 100);
+  EXPECT_LE(thin.size(), 202u);
+  EXPECT_EQ(thin.front().mTime, 0);
+  EXPECT_EQ(thin.back().mTime, 9999);
+  EXPECT_TRUE(std::is_sorted(thin.begin(), thin.end(), [](auto& a, auto& b) { return a.mTime < b.mTime; }));
+  int extremes = 0;
+  for (const RChartPoint& p : thin) extremes += p.mValue == 99 || p.mValue == -99;
+  EXPECT_EQ(extremes, 2);
 }
 
 // Records what the dialog would show.
