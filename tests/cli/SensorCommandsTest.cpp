@@ -46,7 +46,8 @@ TEST(SensorCommandsTest, ReadingsPrintsRowsAndWritesTheDataLog) {
 
 TEST(SensorCommandsTest, CalibrateExitsWithHowTheCalibrationEnded) {
   TempDir dir;
-  dir.write("BEAMDOCK.INI", "[Calibration]\r\nCalibrationCheckTime=1\r\n");
+  // The factory view reads the poll spacing (the user view polls every 5 s).
+  dir.write("BEAMDOCK.INI", "[Environment]\r\nModeEntry=MRW_TQP__\r\n[Calibration]\r\nCalibrationCheckTime=1\r\n");
   struct Case {
     std::vector<std::string> sim;
     int exit;
