@@ -1,5 +1,6 @@
 #include "ui/WindowClock.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -12,12 +13,13 @@ TRunClock::TimePoint TWindowRunClock::Now() {
 }
 
 void TWindowRunClock::WaitUntil(TimePoint deadline) {
-  if (FWoken) {
+  const double seconds = SecondsBetween(Now(), deadline) / FSpeed;
+  if (FWoken || seconds <= 0) {
+    // Even a run that is behind lets the window take its clicks once per pass.
     FWoken = false;
+    QCoreApplication::processEvents();
     return;
   }
-  const double seconds = SecondsBetween(Now(), deadline) / FSpeed;
-  if (seconds <= 0) return;
   QEventLoop loop;
   QTimer timer;
   timer.setSingleShot(true);
