@@ -87,7 +87,7 @@ uint8_t TLoggingRun::StartLogging() {
         FFileErrorTold = true;
       }
     }
-    code = RunLogging(fileName);
+    code = Loop(fileName);
   }
 
   FLogStart = false;
@@ -98,11 +98,15 @@ uint8_t TLoggingRun::StartLogging() {
 }
 
 uint8_t TLoggingRun::RunLogging(const std::string& fileName) {
+  FLogStart = true;
+  return Loop(fileName);
+}
+
+uint8_t TLoggingRun::Loop(const std::string& fileName) {
   if (FFile.FileName() != fileName) {
     FFile = TDataLogFile(fileName);
     FFileErrorTold = false;
   }
-  FLogStart = true;
   FBtnSel = 0;
   FHistory.Reset(DeviceCFG.mLogDisplayTime);
   FView.ChartReset(FHistory.AxisMin(), FHistory.AxisMax(), FHistory.Increment());
@@ -141,11 +145,15 @@ bool TLoggingRun::Pass() {
   const bool pollDue = now >= FNextPoll;
   if (pollDue || now >= FNextCheck) {
     uint8_t code;
+    bool shown = false;
     if (FConnected && pollDue) {
       code = FLink.RequireSensor(FSet.mSensor, 0);
       if (code == LINK_OK && FView.BatteryTicked()) code = FLink.RequireSensor(FSet.mBattery, 2);
       if (code == LINK_OK && FView.TemperatureTicked()) code = FLink.RequireSensor(FSet.mTemperature, 1);
-      if (code == LINK_OK) ShowReading(FSet, SecondsBetween(FStart, FClock.Now()));
+      if (code == LINK_OK) {
+        ShowReading(FSet, SecondsBetween(FStart, FClock.Now()));
+        shown = true;
+      }
       FNextPoll = AfterSeconds(FClock.Now(), FPollInterval);
     } else if (FConnected) {
       code = FLink.ConnectKVTCheck();
@@ -155,7 +163,7 @@ bool TLoggingRun::Pass() {
     FConnected = code == LINK_OK;
     FStatus = code;
     FNextCheck = FClock.Now() + std::chrono::milliseconds(DeviceCFG.mLogConnectTime);
-    if (code == LINK_OK && pollDue && OnReading) OnReading(FSet);
+    if (shown && OnReading) OnReading(FSet);
   }
   FOp.pump();
   return true;

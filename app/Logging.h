@@ -74,6 +74,8 @@ class TLoggingRun {
   double PollInterval() const { return FPollInterval; }
 
  private:
+  // A Stop pressed while the start was checking the detector is kept: no loop then.
+  uint8_t Loop(const std::string& fileName);
   bool Pass();  // one pass; false when the loop ends
   void SendCalCommand(uint8_t code);
   void MonitorStep();
