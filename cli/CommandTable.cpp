@@ -90,7 +90,8 @@ std::string HelpText() {
       "response\"); 64 for a command line that is not accepted; 65 when a check stopped the\n"
       "command before the detector was changed (a refused .cfg file, no sensor type, a detector\n"
       "that may not hibernate); 66 when a question was answered No; 70 when a file could not\n"
-      "be written.\n";
+      "be written. calibrate: 67 when the calibration failed, 68 on its time limit, 69 when\n"
+      "stopped by Ctrl-C.\n";
   return text;
 }
 

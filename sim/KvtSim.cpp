@@ -643,7 +643,7 @@ void KvtSim::handleCommand(uint8_t cmd) {
         calRunning_ = false;
         calFailedBit_ = false;
       } else if (cmd == 0x41 || cmd == 0x42) {
-        calRunning_ = true;
+        calRunning_ = !opts_.calNeverStart;
         calFailedBit_ = false;
         calEnd_ = now + std::chrono::milliseconds(opts_.calTimeMs);
       } else if (cmd == 0x43) {
@@ -768,7 +768,7 @@ std::vector<uint8_t> KvtSim::buildEeprom() const {
 }
 
 void KvtSim::finishCalibration(Clock::time_point now) {
-  if (!calRunning_ || now < calEnd_) return;
+  if (!calRunning_ || now < calEnd_ || opts_.calNeverEnd) return;
   calRunning_ = false;
   calFailedBit_ = opts_.calFail;
   if (!opts_.calFail) {

@@ -85,6 +85,8 @@ class KvtSim {
     // Calibration: after an acknowledged 0x41/0x42 bit 7 stays set this long.
     int calTimeMs = 3000;
     bool calFail = false;        // the calibration ends with bit 3 set
+    bool calNeverStart = false;  // 0x41/0x42 acknowledged, but bit 7 is never set
+    bool calNeverEnd = false;    // bit 7 stays set until 0x40/0x43
 
     // Power down / hibernate: wake by wake(), SIGUSR1 to kvt-sim, or after this time (0 never).
     int wakeAfterMs = 0;

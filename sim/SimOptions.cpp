@@ -199,6 +199,8 @@ Factory reset (0x12) restores the configuration the unit was started with.
 Calibration (0x50 then 0x40..0x46; an action without 0x50 before it is refused with NAK):
   --cal-time-ms N          bit 7 stays set this long after 0x41/0x42 (default 3000)
   --cal-fail               the calibration ends with bit 3 set
+  --cal-never-start        0x41/0x42 acknowledged, bit 7 never set
+  --cal-never-end          bit 7 stays set until 0x40 or 0x43
 
 Power down (0x14) and hibernation (0x17, only with mAllowSuspend 0x80; it clears the log):
 the unit then ignores everything until woken by SIGUSR1, or:
@@ -461,6 +463,10 @@ bool KvtSim::parseArgs(const std::vector<std::string>& args, Options& o, std::st
       ok = intOpt(o.calTimeMs, 0, 3600000);
     } else if (name == "--cal-fail") {
       o.calFail = true;
+    } else if (name == "--cal-never-start") {
+      o.calNeverStart = true;
+    } else if (name == "--cal-never-end") {
+      o.calNeverEnd = true;
     } else if (name == "--wake-after-ms") {
       ok = intOpt(o.wakeAfterMs, 0, 86400000);
     } else if (name == "--echo") {

@@ -1,0 +1,222 @@
+#include "app/Calibration.h"
+
+#include "app/DataLog.h"
+#include "app/DeviceSession.h"
+#include "app/IniFile.h"
+#include "app/Operation.h"
+#include "app/Results.h"
+#include "app/Settings.h"
+#include "link/CommInt.h"
+#include "link/KVTComms.h"
+#include "model/Checksum.h"
+#include "model/DeviceUtils.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr const char* kSection = "SENSORCAL";
+constexpr const char* kWrongSensorCaption = "Wrong Sensor";
+constexpr const char* kWrongSensorText = "Sensor type is wrong\rDid not sensor calibration";
+constexpr const char* kReadCaption = "Read KVT Information";
+constexpr uint8_t kSensorO2 = 4;
+constexpr uint16_t kSpanGasAddress = 88;  // mSpanGas in the 128-byte configuration image
+constexpr uint8_t kZeroSpan = 0x42;
+constexpr uint8_t kAbort = 0x43;
+
+float ConnectSeconds() { return static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f; }
+
+uint8_t OpenUSBCaught(TComKVT& link) {
+  try {
+    return link.OpenUSB(ConnectSeconds());
+  } catch (const ECommError&) {
+    link.ComClose();
+    return LINK_PORTERROR;
+  }
+}
+
+// "#0.#" of a value in tenths.
+std::string SpanText(uint16_t tenths) {
+  return tenths % 10 == 0 ? std::to_string(tenths / 10) : FormatDecimals(tenths, 1);
+}
+
+TIniFile Settings() { return TIniFile(SettingsFileName(AppDir)); }
+
+}  // namespace
+
+double ApplyO2Rule(uint8_t sensorType, double spinValue) {
+  const long tenths = std::lround(spinValue * 10);
+  return sensorType == kSensorO2 && tenths > 190 && tenths < 235 ? 18.0 : spinValue;
+}
+
+bool CheckSensorCalibration(Operator& op, TComKVT& link, TDeviceSession& session, uint8_t& code) {
+  session.BeginAction();
+  try {
+    code = link.OpenUSB(ConnectSeconds());
+  } catch (const ECommError& e) {
+    link.ComClose();
+    ReportPortOpenError(op, kReadSensorName, e);
+    code = LINK_PORTERROR;
+    return false;
+  }
+  if (code == LINK_OK) code = session.ReadDeviceInfo(link);
+  link.CloseUSB(code);
+  if (code != LINK_OK) {
+    EndOperation(op, code, kReadSensorName);
+    return false;
+  }
+  if (FindSensorType(session.FKVTCFG.mSensor.mSensorType) < 0) {
+    op.message(MessageIcon::Error, kWrongSensorCaption, kWrongSensorText);
+    code = APP_SENSORTYPE;
+    return false;
+  }
+  return true;
+}
+
+bool TSensorCal::ShowDlg(Operator& op, const RKVTCFG& cfg) {
+  FCalib = 0;
+  FSensorType = cfg.mSensor.mSensorType;
+  FPSensor = FindSensorType(FSensorType);
+  if (FPSensor < 0) {
+    op.message(MessageIcon::Error, kWrongSensorCaption, kWrongSensorText);
+    return false;
+  }
+  FDefSpan = cfg.mSensor.mSpanGas;
+  TIniFile ini = Settings();
+  const std::string& name = Sensor().mName;
+  if (!ini.ValueExists(kSection, name)) ini.WriteInteger(kSection, name, FDefSpan);
+  FDefSpan = static_cast<uint16_t>(ini.ReadInteger(kSection, name, FDefSpan));
+  return true;
+}
+
+double TSensorCal::SpinValue() const {
+  const double lo = Sensor().mMin, hi = Sensor().mMax;
+  return std::clamp(FDefSpan / 10.0, lo, std::max(lo, hi));
+}
+
+bool TSensorCal::PrepareCalibration(Operator& op, TComKVT& link, RKVTCFG& cfg, double& spinValue, uint8_t& code) {
+  spinValue = ApplyO2Rule(FSensorType, spinValue);
+  const auto span = static_cast<uint16_t>(std::lround(spinValue * 10));
+  if (span != FDefSpan) {
+    FDefSpan = span;
+    Settings().WriteInteger(kSection, Sensor().mName, FDefSpan);
+  }
+
+  RKVTIdenty identity{};
+  code = OpenUSBCaught(link);
+  if (code == LINK_OK) code = link.RequireIdenty(identity);
+  if (code == LINK_OK) code = CheckProduct(identity.mPID, 0);
+  if (code == LINK_OK) code = link.ReadUnitCFGData(cfg.mUnit, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitDataSize);
+  if (code == LINK_OK)
+    code = link.ReadSensorCFGData(cfg.mSensor, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitSensorDataSize);
+  if (code == LINK_OK && cfg.mSensor.mSpanGas != FDefSpan) {
+    // Only the two bytes of the span value: the rest of the detector stays as it is.
+    cfg.mSensor.mSpanGas = FDefSpan;
+    RComKVTReadBuf image{};
+    CFGToSendBuf(cfg, image);
+    code = link.WriteCFGData(image, kSpanGasAddress, 2);
+    if (code == LINK_OK)
+      code = link.ReadSensorCFGData(cfg.mSensor, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitSensorDataSize);
+  }
+  link.CloseUSB(code);
+
+  if (code == APP_NOTKVT) {
+    op.message(MessageIcon::Error, kReadCaption, "This is not KVT module");
+  } else if (code != LINK_OK) {
+    op.message(MessageIcon::Error, kReadCaption, "KVT comunication error\rCheck BEAMDOCK and KVT connection");
+  } else if (cfg.mSensor.mSensorType != FSensorType) {
+    op.message(MessageIcon::Error, kReadCaption, "Different sensor type");
+    code = APP_NOTKVT;
+  }
+  return code == LINK_OK;
+}
+
+RCalResult TSensorCal::CalBtnClick(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock, RKVTCFG& cfg,
+                                   double& spinValue) {
+  uint8_t code = 0;
+  if (!PrepareCalibration(op, link, cfg, spinValue, code)) return {TCalOutcome::NotStarted, code};
+  return RunCalibration(op, link, view, clock, cfg);
+}
+
+RCalResult TSensorCal::RunCalibration(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock,
+                                      const RKVTCFG& cfg) {
+  const RSensorType& sensor = Sensor();
+  FCalib = 1;
+  view.CalRunning(true);
+  for (int i = 0; i < 3; ++i) view.CalText(i, "", TCalColour::Blue);
+  view.CalProgress(0, sensor.mCalTime);
+  const TRunClock::TimePoint start = clock.Now();
+
+  RCalResult result{TCalOutcome::LinkFailure, 0};
+  uint8_t code = OpenUSBCaught(link);
+  if (code != LINK_OK) {
+    link.CloseUSB(code);
+    op.message(MessageIcon::Error, "Sensor Connection Fail", "Sensor connection failed\rCheck KVT unit and BEAMDOCK");
+    result.mCode = code;
+  } else {
+    code = link.SensorCalibration(kZeroSpan);
+    link.CloseUSB(code);
+    result.mCode = code;
+    if (code == LINK_OK) {
+      view.CalText(0, "Zero Calibration... OK", TCalColour::Blue);
+      view.CalText(1,
+                   "Apply SPAN Gas (" + sensor.mName + ")... " + SpanText(cfg.mSensor.mSpanGas) + " " + sensor.mUnit,
+                   TCalColour::Blue);
+      view.CalText(2, "SPAN Calibration...", TCalColour::Blue);
+    } else if (code == LINK_ERROR) {
+      view.CalText(0, "Zero Calibration... FAIL", TCalColour::Red);
+      result.mOutcome = TCalOutcome::Failed;
+    } else {
+      op.message(MessageIcon::Error, "Sensor Calibration Fail", "Sensor calibration failed ... Communication error");
+    }
+  }
+
+  if (code == LINK_OK) {
+    TRunClock::TimePoint nextPoll = AfterSeconds(start, DeviceCFG.mCalCheckTime);
+    const TRunClock::TimePoint limit = AfterSeconds(start, sensor.mCalTime) + std::chrono::milliseconds(1);
+    for (bool ended = false; !ended;) {
+      const TRunClock::TimePoint now = clock.Now();
+      const double elapsed = SecondsBetween(start, now);
+      if (elapsed > sensor.mCalTime) FCalib = 3;
+      if (FCalib == 1 && now >= nextPoll) {
+        RKVTSensor reading{};
+        uint8_t poll = OpenUSBCaught(link);
+        if (poll == LINK_OK) poll = link.RequireSensor(reading, 0);
+        if (poll == LINK_OK && !(reading.mHistory & 0x80)) {
+          if (reading.mHistory & 0x08) {
+            view.CalText(2, "Calibration ... FAIL", TCalColour::Red);
+            result = {TCalOutcome::Failed, 0};
+          } else {
+            view.CalText(2, "Calibration ... OK", TCalColour::Blue);
+            view.CalProgress(sensor.mCalTime, sensor.mCalTime);
+            result = {TCalOutcome::Ok, 0};
+          }
+          ended = true;
+        }
+        link.CloseUSB(poll);
+        nextPoll = AfterSeconds(clock.Now(), poll == LINK_OK ? DeviceCFG.mCalCheckTime : 1.0);
+      } else if (FCalib != 1) {
+        const bool stopped = FCalib == 2;
+        view.CalText(2, stopped ? "Calibration... User Stop" : "Calibration... Time-out", TCalColour::Red);
+        result = {stopped ? TCalOutcome::UserStop : TCalOutcome::TimeOut, 0};
+        // The abort's own result is not reported: the run has ended either way.
+        const uint8_t abort = OpenUSBCaught(link);
+        link.CloseUSB(abort == LINK_OK ? link.SensorCalibration(kAbort) : abort);
+        ended = true;
+      }
+      if (!ended || result.mOutcome != TCalOutcome::Ok)
+        view.CalProgress(static_cast<int>(std::lround(elapsed)), sensor.mCalTime);
+      op.pump();
+      if (!ended) {
+        // Wake for the next poll, the limit, or the next whole second of the progress bar.
+        const TRunClock::TimePoint tick = AfterSeconds(start, std::floor(elapsed + 0.5) + 0.5);
+        clock.WaitUntil(std::min({nextPoll, limit, tick}));
+      }
+    }
+  }
+
+  view.CalRunning(false);
+  FCalib = 0;
+  return result;
+}

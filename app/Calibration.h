@@ -1,0 +1,85 @@
+// The sensor calibration dialog's work: the checks before it opens, the span gas value kept
+// per sensor type in the settings file, the preparation that stores the value in the detector,
+// and the run that starts the detector's zero/span calibration and follows it by polling.
+// The run is stepped on a clock it is given; the dialog and the terminal tool show it
+// through TCalView.
+#pragma once
+
+#include "app/Operator.h"
+#include "app/RunClock.h"
+#include "model/Records.h"
+#include "model/SensorTypes.h"
+
+#include <cstdint>
+#include <string>
+
+class TComKVT;
+class TDeviceSession;
+
+enum class TCalColour { Blue, Red };
+
+class TCalView {
+ public:
+  virtual ~TCalView() = default;
+  // which: 0 CalLabel (zero step), 1 CalLabel1 (span gas prompt), 2 CalLabel2 (span step, result)
+  virtual void CalText(int which, const std::string& text, TCalColour colour) = 0;
+  virtual void CalProgress(int position, int maximum) = 0;
+  virtual void CalRunning(bool running) = 0;  // Calibration and Close off, Cancel on
+};
+
+// How a run ended.
+enum class TCalOutcome {
+  Ok,           // "Calibration ... OK"
+  Failed,       // "Zero Calibration... FAIL" or "Calibration ... FAIL"
+  TimeOut,      // "Calibration... Time-out"
+  UserStop,     // "Calibration... User Stop"
+  LinkFailure,  // the start could not be sent or was not understood; the code says why
+  NotStarted,   // the preparation stopped (its box was shown)
+};
+
+struct RCalResult {
+  TCalOutcome mOutcome = TCalOutcome::NotStarted;
+  uint8_t mCode = 0;  // the failing exchange's result code (LinkFailure, NotStarted)
+};
+
+inline constexpr const char* kReadSensorName = "Read sensor information";
+
+// "Sensor Calibration" before the dialog: read the detector (the session's working
+// configuration takes it) and check its sensor type. False when the dialog must not open;
+// the failure was shown (EndOperation, or the "Wrong Sensor" box). code gets the read's
+// result, or APP_SENSORTYPE for an unknown type.
+bool CheckSensorCalibration(Operator& op, TComKVT& link, TDeviceSession& session, uint8_t& code);
+
+class TSensorCal {
+ public:
+  uint8_t FCalib = 0;  // 0 idle, 1 running, 2 stop asked, 3 time limit exceeded
+  uint8_t FSensorType = 0;
+  int FPSensor = -1;   // index into SensorTypes
+  uint16_t FDefSpan = 0;
+
+  // The dialog's opening: the sensor type, and the span gas value of section SENSORCAL
+  // (written there first when the type has none). False, with the "Wrong Sensor" box, for a
+  // type the table does not know.
+  bool ShowDlg(Operator& op, const RKVTCFG& cfg);
+  const RSensorType& Sensor() const { return SensorTypes[static_cast<size_t>(FPSensor)]; }
+  // The span box's first value: FDefSpan in the sensor's unit, within the sensor's range.
+  double SpinValue() const;
+
+  // Stores the span value (settings file, detector) and reads the detector back into cfg.
+  // spinValue may change (the O2 rule). False, with the box shown, when no run may start.
+  bool PrepareCalibration(Operator& op, TComKVT& link, RKVTCFG& cfg, double& spinValue, uint8_t& code);
+  // "Calibration": PrepareCalibration, then the run.
+  RCalResult CalBtnClick(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock, RKVTCFG& cfg,
+                         double& spinValue);
+  // The run alone, for a configuration just prepared.
+  RCalResult RunCalibration(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock, const RKVTCFG& cfg);
+
+  void CalAbortBtnClick() {
+    if (FCalib == 1) FCalib = 2;
+  }
+  bool CanClose() const { return FCalib == 0; }
+};
+
+// The O2 rule: a span value between 19.0 and 23.5 (exclusive) for sensor type code 4 is air,
+// not span gas; 18.0 is used instead.
+double ApplyO2Rule(uint8_t sensorType, double spinValue);

@@ -1,0 +1,259 @@
+#include "app/Logging.h"
+
+#include "app/Settings.h"
+#include "app/IniFile.h"
+#include "link/CommInt.h"
+#include "link/KVTComms.h"
+#include "model/DeviceUtils.h"
+#include "model/SensorTypes.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr const char* kUnitErrorCaption = "KVT Unit Information Error";
+constexpr const char* kUnitErrorText = "Do not read KVT unit configuration data\rCheck KVT and BEAMDOCK connection";
+constexpr const char* kFatalCaption = "BEAMDOCK Error";
+constexpr const char* kFatalText = "BEAMDOCK Error\rCheck BEAMDOCK connection\rData logging stopped";
+
+// A detector that never reports its calibration running is given up after this long.
+constexpr double kCalStartLimit = 10.0;
+
+struct RCalButton {
+  uint8_t code;
+  const char* name;
+};
+// Indexed by FBtnSel - 1.
+constexpr RCalButton kCalButtons[] = {{0x42, "Zero/Span CAL."}, {0x40, "Zero CAL."},     {0x41, "Span CAL."},
+                                      {0x43, "Clear CAL."},     {0x44, "Clear Peak"},    {0x46, "Send Bump Pass"},
+                                      {0x45, "Send Bump Fail"}};
+
+const char* CalName(uint8_t code) {
+  for (const RCalButton& b : kCalButtons)
+    if (b.code == code) return b.name;
+  return "";
+}
+
+float ConnectSeconds() { return static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f; }
+
+// Opening may raise (no access, device gone); for a run that is a port error like any other.
+uint8_t OpenUSBCaught(TComKVT& link) {
+  try {
+    return link.OpenUSB(ConnectSeconds());
+  } catch (const ECommError&) {
+    link.ComClose();
+    return LINK_PORTERROR;
+  }
+}
+
+}  // namespace
+
+bool IsFatalLoggingStatus(uint8_t code) {
+  return (code >= 1 && code <= 6) || code == 8 || code == 9 || code == LINK_PORTERROR || code >= 0xFC;
+}
+
+TLoggingRun::TLoggingRun(TComKVT& link, Operator& op, TLoggingView& view, TRunClock& clock)
+    : FLink(link), FOp(op), FView(view), FClock(clock) {
+  FHistory.Reset(DeviceCFG.mLogDisplayTime);
+}
+
+uint8_t TLoggingRun::StartLogging() {
+  FLogStart = true;
+  FView.LoggingButtons(true);
+  FView.CalProgress(0, DeviceCFG.mCalTime);
+  FView.ShowCalLabel("", TLabelColour::Blue);
+
+  uint8_t code = OpenUSBCaught(FLink);
+  if (code == LINK_OK) code = FLink.RequireIdenty(FIdentity);
+  if (code == LINK_OK) code = CheckProduct(FIdentity.mPID, 0);
+  if (code == LINK_OK) code = FLink.ReadUnitCFGData(FUnit, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitDataSize);
+  FLink.CloseUSB(code);
+
+  if (code != LINK_OK) {
+    FOp.message(MessageIcon::Error, kUnitErrorCaption, kUnitErrorText);
+  } else {
+    FileRequest dialog{"Save Data Logging Data...", "Data file|*.csv", "csv", DeviceCFG.mLogSaveDir,
+                       DataLogFileName(FIdentity.mSerial, std::chrono::system_clock::now())};
+    std::string fileName;
+    if (const std::optional<std::string> file = FOp.chooseSaveFile(dialog)) {
+      fileName = *file;
+      DeviceCFG.mLogSaveDir = FolderOfFile(fileName);
+      TIniFile(SettingsFileName(AppDir)).WriteString("Logging", "SaveDirectory", DeviceCFG.mLogSaveDir);
+      FFile = TDataLogFile(fileName);
+      FFileErrorTold = false;
+      if (!FFile.WriteHeader(FUnit)) {
+        FView.DataLogError(FFile.Error());
+        FFileErrorTold = true;
+      }
+    }
+    code = Loop(fileName);
+  }
+
+  FLogStart = false;
+  FView.LoggingButtons(false);
+  FView.CalProgress(0, DeviceCFG.mCalTime);
+  FView.ShowCalLabel("", TLabelColour::Blue);
+  return code;
+}
+
+uint8_t TLoggingRun::RunLogging(const std::string& fileName) {
+  FLogStart = true;
+  return Loop(fileName);
+}
+
+uint8_t TLoggingRun::Loop(const std::string& fileName) {
+  if (FFile.FileName() != fileName) {
+    FFile = TDataLogFile(fileName);
+    FFileErrorTold = false;
+  }
+  FBtnSel = 0;
+  FHistory.Reset(DeviceCFG.mLogDisplayTime);
+  FView.ChartReset(FHistory.AxisMin(), FHistory.AxisMax(), FHistory.Increment());
+  FStart = FClock.Now();
+  FNextPoll = FNextCheck = FStart;
+  FMonitor = 0;
+  FPollInterval = DeviceCFG.mLogInterval;
+
+  FStatus = OpenUSBCaught(FLink);
+  FConnected = FStatus == LINK_OK;
+  while (FLogStart && Pass()) FClock.WaitUntil(NextDue());
+  FLink.CloseUSB(FStatus);
+  FLogStart = false;
+  return IsFatalLoggingStatus(FStatus) ? FStatus : LINK_OK;
+}
+
+TRunClock::TimePoint TLoggingRun::NextDue() const {
+  // A pending button or a calibration about to set up polling is served at once.
+  if (FBtnSel != 0 || FMonitor == 1) return FClock.Now();
+  return std::min(FNextPoll, FNextCheck);
+}
+
+bool TLoggingRun::Pass() {
+  if (IsFatalLoggingStatus(FStatus)) {
+    FLogStart = false;
+    FOp.message(MessageIcon::Error, kFatalCaption, kFatalText);
+    return false;
+  }
+  if (FBtnSel != 0) {
+    SendCalCommand(kCalButtons[std::min<uint8_t>(FBtnSel, 7) - 1].code);
+    FBtnSel = 0;
+  }
+  MonitorStep();
+
+  const TRunClock::TimePoint now = FClock.Now();
+  const bool pollDue = now >= FNextPoll;
+  if (pollDue || now >= FNextCheck) {
+    uint8_t code;
+    bool shown = false;
+    if (FConnected && pollDue) {
+      code = FLink.RequireSensor(FSet.mSensor, 0);
+      if (code == LINK_OK && FView.BatteryTicked()) code = FLink.RequireSensor(FSet.mBattery, 2);
+      if (code == LINK_OK && FView.TemperatureTicked()) code = FLink.RequireSensor(FSet.mTemperature, 1);
+      if (code == LINK_OK) {
+        ShowReading(FSet, SecondsBetween(FStart, FClock.Now()));
+        shown = true;
+      }
+      FNextPoll = AfterSeconds(FClock.Now(), FPollInterval);
+    } else if (FConnected) {
+      code = FLink.ConnectKVTCheck();
+    } else {
+      code = FLink.ConnectKVT(ConnectSeconds());
+    }
+    FConnected = code == LINK_OK;
+    FStatus = code;
+    FNextCheck = FClock.Now() + std::chrono::milliseconds(DeviceCFG.mLogConnectTime);
+    if (shown && OnReading) OnReading(FSet);
+  }
+  FOp.pump();
+  return true;
+}
+
+void TLoggingRun::ShowReading(const RReadingSet& set, double seconds) {
+  FSet = set;
+  FShownHistory = set.mSensor.mHistory;
+  FView.ShowReading(ReadingTexts(set));
+  if (FHistory.Add(seconds, ChartValue(set.mSensor)))
+    FView.ChartScroll(FHistory.AxisMin(), FHistory.AxisMax(), FHistory.Visible());
+  else
+    FView.ChartAdd({seconds, ChartValue(set.mSensor)});
+  if (FFile.Enabled() && !FFile.AppendLine(DataLogRow(set, std::chrono::system_clock::now())) && !FFileErrorTold) {
+    FView.DataLogError(FFile.Error());
+    FFileErrorTold = true;
+  }
+}
+
+void TLoggingRun::SendCalCommand(uint8_t code) {
+  const std::string name = CalName(code);
+  FView.ShowCalLabel("", TLabelColour::Blue);
+  uint8_t result = FLink.ConnectKVTCheck();
+  if (result != LINK_OK) result = FLink.ConnectKVT(ConnectSeconds());
+  if (result == LINK_OK) result = FLink.SensorCalibration(code);
+
+  if (result == LINK_OK) {
+    if (code == 0x41 || code == 0x42) {
+      FView.CalButtons(false);
+      FView.CalProgress(0, DeviceCFG.mCalTime);
+      FView.ShowCalLabel(name + " ... START", TLabelColour::Blue);
+      FMonitor = 1;
+      FCalStart = FClock.Now();
+    } else {
+      if ((code == 0x40 || code == 0x43) && FMonitor != 0) FMonitor = 4;
+      FView.ShowCalLabel(name + " ... OK", TLabelColour::Blue);
+    }
+    return;
+  }
+  std::string text;
+  if (result == LINK_NAK)
+    text = name + " ... Negative";
+  else if (result == LINK_ERROR)
+    text = name + (code == 0x42 ? " ... Zero Cal. FAIL" : " ... FAIL");
+  else
+    text = name + " ... Communication Error";
+  FView.ShowCalLabel(text, TLabelColour::Red);
+}
+
+void TLoggingRun::MonitorStep() {
+  const bool inProgress = FShownHistory & 0x80;
+  const bool failed = FShownHistory & 0x08;
+  switch (FMonitor) {
+    case 1:
+      FPollInterval = 1;
+      FNextPoll = FClock.Now();
+      FMonitor = 2;
+      break;
+    case 2:
+      if (inProgress) {
+        FView.ShowCalLabel("Span Calibration....", TLabelColour::Blue);
+        FCalStart = FClock.Now();
+        FMonitor = 3;
+      } else if (SecondsBetween(FCalStart, FClock.Now()) > kCalStartLimit) {
+        SendCalCommand(0x43);
+        FView.ShowCalLabel("Calibration Abort ... Timeout", TLabelColour::Red);
+        FMonitor = 4;
+      }
+      break;
+    case 3: {
+      const double elapsed = SecondsBetween(FCalStart, FClock.Now());
+      FView.CalProgress(static_cast<int>(std::lround(elapsed)), DeviceCFG.mCalTime);
+      if (inProgress && elapsed > DeviceCFG.mCalTime) {
+        SendCalCommand(0x43);
+        FView.ShowCalLabel("Calibration FAIL ... Timeout", TLabelColour::Red);
+        FMonitor = 4;
+      } else if (!inProgress) {
+        if (failed)
+          FView.ShowCalLabel("Calibration ... FAIL", TLabelColour::Red);
+        else
+          FView.ShowCalLabel("Calibration ... OK", TLabelColour::Blue);
+        FMonitor = 4;
+      }
+      break;
+    }
+    case 4:
+      FPollInterval = DeviceCFG.mLogInterval;
+      FView.CalButtons(true);
+      break;
+    default:
+      break;
+  }
+}

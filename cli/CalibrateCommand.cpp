@@ -1,0 +1,112 @@
+// calibrate: the Sensor Calibration button and one run of its dialog. The labels go to stderr
+// as they change, with the seconds of the run; Ctrl-C is Cancel (the abort code is sent).
+#include "app/Calibration.h"
+#include "app/DeviceSession.h"
+#include "app/Results.h"
+#include "cli/Cli.h"
+#include "cli/StopSignal.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kExitCheck = 65;
+constexpr int kExitCalFailed = 67;
+constexpr int kExitTimeOut = 68;
+constexpr int kExitUserStop = 69;
+
+class TTerminalCalView : public TCalView {
+ public:
+  void CalText(int, const std::string& text, TCalColour) override {
+    if (text.empty()) return;
+    EndProgress();
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
+  void CalProgress(int position, int maximum) override {
+    if (position == FShown) return;
+    FShown = position;
+    // On a terminal one line that counts up; otherwise a line for each second.
+    if (FTerminal) {
+      std::fprintf(stderr, "\r%d of %d s", position, maximum);
+      FOpen = true;
+    } else {
+      std::fprintf(stderr, "%d of %d s\n", position, maximum);
+    }
+    std::fflush(stderr);
+  }
+  void CalRunning(bool running) override {
+    if (!running) EndProgress();
+  }
+
+ private:
+  void EndProgress() {
+    if (FOpen) std::fprintf(stderr, "\n");
+    FOpen = false;
+  }
+  bool FTerminal = ::isatty(2) == 1;
+  bool FOpen = false;
+  int FShown = -1;
+};
+
+int ExitStatus(const RCalResult& r) {
+  switch (r.mOutcome) {
+    case TCalOutcome::Ok:
+      return 0;
+    case TCalOutcome::Failed:
+      return kExitCalFailed;
+    case TCalOutcome::TimeOut:
+      return kExitTimeOut;
+    case TCalOutcome::UserStop:
+      return kExitUserStop;
+    default:
+      return r.mCode;
+  }
+}
+
+int Run(CliContext& ctx, const std::vector<std::string>& args) {
+  std::optional<double> span;
+  if (args.size() == 2 && args[0] == "--span") {
+    char* end = nullptr;
+    const double v = std::strtod(args[1].c_str(), &end);
+    if (args[1].empty() || *end != '\0' || !std::isfinite(v)) return UsageError(ctx, "--span needs a number");
+    span = v;
+  } else if (!args.empty()) {
+    return UsageError(ctx, "calibrate takes [--span VALUE]");
+  }
+  CliSession cli(ctx);
+  TDeviceSession session;
+  TSensorCal cal;
+  int status = -1;  // set by every end the run reaches
+  const uint8_t raised = cli.run(kReadSensorName, [&]() -> uint8_t {
+    uint8_t code = 0;
+    if (!CheckSensorCalibration(cli.op(), cli.link(), session, code)) {
+      status = code == APP_SENSORTYPE ? kExitCheck : code;
+      return code;
+    }
+    if (!cal.ShowDlg(cli.op(), session.FKVTCFG)) {
+      status = kExitCheck;
+      return APP_SENSORTYPE;
+    }
+    // The span box's limits and its one decimal.
+    double value = cal.SpinValue();
+    if (span) {
+      const double lo = cal.Sensor().mMin, hi = cal.Sensor().mMax;
+      value = std::round(std::min(std::max(*span, lo), std::max(lo, hi)) * 10) / 10;
+    }
+    TTerminalCalView view;
+    TCliRunClock clock([&] { cal.CalAbortBtnClick(); });
+    CatchCtrlC();
+    status = ExitStatus(cal.CalBtnClick(cli.op(), cli.link(), view, clock, session.FKVTCFG, value));
+    return 0;
+  });
+  return status >= 0 ? status : raised;
+}
+
+const CommandRegistrar registrar("calibrate", &Run);
+
+}  // namespace

@@ -1,0 +1,23 @@
+#include "cli/StopSignal.h"
+
+#include <csignal>
+
+namespace {
+volatile std::sig_atomic_t gStop = 0;
+extern "C" void OnSigInt(int) { gStop = 1; }
+}  // namespace
+
+void CatchCtrlC() {
+  gStop = 0;
+  struct sigaction sa {};
+  sa.sa_handler = OnSigInt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+}
+
+TCliRunClock::TCliRunClock(std::function<void()> onStop) : TSteadyRunClock(&gStop), FOnStop(std::move(onStop)) {}
+
+void TCliRunClock::WaitUntil(TimePoint deadline) {
+  TSteadyRunClock::WaitUntil(deadline);
+  if (gStop && FOnStop) FOnStop();
+}

@@ -1,0 +1,142 @@
+// The logging and calibration dialogs against the simulated detector, through their buttons,
+// and the main window's buttons that open them. The dialogs' clocks run fast.
+#include "app/Settings.h"
+#include "link/KVTComms.h"
+#include "model/DeviceUtils.h"
+#include "model/SensorTypes.h"
+#include "sim/KvtSim.h"
+#include "tests/support/SimPort.h"
+#include "tests/ui/UiSupport.h"
+#include "ui/Label3dB.h"
+#include "ui/SensorCals.h"
+#include "ui/SensorLogs.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QLineSeries>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+void Shot(QWidget& w, const char* name) {
+  // For a person checking the look: BEAMDOCK_SHOTS=folder keeps a picture of the dialog.
+  if (qEnvironmentVariableIsSet("BEAMDOCK_SHOTS"))
+    w.grab().save(qEnvironmentVariable("BEAMDOCK_SHOTS") + "/" + name + ".png");
+}
+
+class SensorDialogsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    AppDir = FDir.path();
+    DeviceCFG = RDeviceCFG{};
+    DeviceCFG.mLogSaveDir = FDir.path();
+    DeviceCFG.mCalCheckTime = 1;
+    FactoryMode = false;
+    SetBuiltInSensorTypes();
+  }
+
+  void LoggingShowsReadingsRunsACalibrationAndRefusesToClose() {
+    KvtSim::Options o;
+    o.gasCenter = 0x7FFF, o.gasAmplitude = 0, o.calTimeMs = 300;
+    SimPort port(o);
+    TComKVT link;
+    ScriptedOperator op;
+    op.saveFile(FDir.path() + "d.csv");
+    TSensorLogDlg dlg(link, op);
+    dlg.Clock().SetSpeed(20);
+    dlg.show();
+    int readings = 0;
+    bool closeRefused = false;
+    dlg.Run().OnReading = [&](const RReadingSet&) {
+      if (++readings == 1) {
+        dlg.close();
+        closeRefused = dlg.isVisible();
+        QTest::mouseClick(dlg.CalBtn, Qt::LeftButton);
+      }
+      if (dlg.Run().MonitorState() == 4 && dlg.Run().PollInterval() == 1 && dlg.CalBtn->isEnabled()) {
+        Shot(dlg, "logging");
+        QTest::mouseClick(dlg.StopBtn, Qt::LeftButton);
+      }
+      if (readings > 100) dlg.StopBtnClick();
+    };
+    QTest::mouseClick(dlg.StartBtn, Qt::LeftButton);
+
+    QVERIFY(closeRefused);
+    QVERIFY(readings < 100);
+    QCOMPARE(dlg.SensorValueLabel[0]->text(), QString("OL"));
+    QCOMPARE(dlg.SensorValueLabel[1]->text(), QString("3.95"));
+    QCOMPARE(dlg.SensorPeakLabel[2]->text(), QString("1750"));
+    QVERIFY(dlg.SensorAlarmCheck[3]->isChecked());  // HIGH
+    QCOMPARE(dlg.SensorSeries->count(), readings);
+    QCOMPARE(dlg.CalLabel->text(), QString());  // the end of logging empties it
+    QVERIFY(dlg.StartBtn->isEnabled() && !dlg.StopBtn->isEnabled() && !dlg.CalBtn->isEnabled());
+    QCOMPARE(FDir.read("d.csv").substr(0, 25), std::string("Product Name,QRB Vaporlet"));
+    QVERIFY(op.messages().empty());
+    dlg.close();
+    QVERIFY(!dlg.isVisible());
+  }
+
+  void CalibrationDialogCancelsThenSucceeds() {
+    KvtSim::Options o;
+    o.calNeverEnd = true, o.calTimeMs = 300;
+    SimPort port(o);
+    TComKVT link;
+    ScriptedOperator op;
+    TSensorCalDlg dlg(link, op);
+    QVERIFY(dlg.PrepareDlg(port.sim().config()));
+    QCOMPARE(dlg.windowTitle(), QString("Sensor Calibration (H2S)"));
+    QCOMPARE(dlg.SpanGasSpin->value(), 25.0);
+    QCOMPARE(dlg.CalUnitLabel->text(), QString("ppm"));
+    dlg.Clock().SetSpeed(20);
+    dlg.show();
+
+    bool closeRefused = false;
+    QTimer::singleShot(150, &dlg, [&] {
+      dlg.close();
+      closeRefused = dlg.isVisible() && dlg.CalAbortBtn->isEnabled() && !dlg.CloseBtn->isEnabled();
+      QTest::mouseClick(dlg.CalAbortBtn, Qt::LeftButton);
+    });
+    QTest::mouseClick(dlg.CalBtn, Qt::LeftButton);
+    QVERIFY(closeRefused);
+    QCOMPARE(dlg.CalLabel2->text(), QString("Calibration... User Stop"));
+
+    port.sim().modifyOptions([](KvtSim::Options& x) { x.calNeverEnd = false; });
+    QTest::mouseClick(dlg.CalBtn, Qt::LeftButton);
+    QCOMPARE(dlg.CalLabel->text(), QString("Zero Calibration... OK"));
+    QCOMPARE(dlg.CalLabel1->text(), QString("Apply SPAN Gas (H2S)... 25 ppm"));
+    QCOMPARE(dlg.CalLabel2->text(), QString("Calibration ... OK"));
+    QCOMPARE(dlg.CalProgressBar->value(), dlg.CalProgressBar->maximum());
+    QVERIFY(dlg.CalBtn->isEnabled() && dlg.CloseBtn->isEnabled() && !dlg.CalAbortBtn->isEnabled());
+    Shot(dlg, "calibration");
+    QVERIFY(op.messages().empty());
+  }
+
+  void MainWindowButtonsOpenTheDialogs() {
+    SimPort port;
+    for (const bool factory : {true, false}) {
+      TestWindow w(factory ? kFactoryIni : "");
+      QString opened;
+      QTimer::singleShot(0, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+          opened = modal->objectName() + " " + modal->windowTitle();
+          static_cast<QDialog*>(modal)->reject();
+        }
+      });
+      w.Find<QPushButton>(factory ? "FatoryOptLogSensorBtn" : "UserCalBtn")->click();
+      QCOMPARE(opened, factory ? QString("TSensorLogDlg Sensor Reading Data Logging")
+                               : QString("TSensorCalDlg Sensor Calibration (H2S)"));
+    }
+  }
+
+ private:
+  TempDir FDir;
+};
+
+}  // namespace
+
+QTEST_MAIN(SensorDialogsTest)
+#include "SensorDialogsTest.moc"
