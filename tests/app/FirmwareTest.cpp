@@ -140,7 +140,9 @@ TEST_F(FirmwareTest, UpgradeRunsRetriesCancelsAndRefuses) {
     };
     // A loaded machine may cost a packet a repeat now and then; the injected ones are exact.
     EXPECT_GE(lines(" [SEND] Retry "), c.retryLines) << c.name;
-    if (c.attempts == 3 && c.okLines == 0) EXPECT_EQ(lines(" [SEND] Retry "), c.retryLines) << c.name;
+    if (c.attempts == 3 && c.okLines == 0) {
+      EXPECT_EQ(lines(" [SEND] Retry "), c.retryLines) << c.name;
+    }
     EXPECT_EQ(lines(" [SEND] OK "), c.okLines) << c.name;
     const auto retry =
         std::find_if(memo.begin(), memo.end(), [](const std::string& l) { return l.ends_with("Retry 40"); });
@@ -148,8 +150,9 @@ TEST_F(FirmwareTest, UpgradeRunsRetriesCancelsAndRefuses) {
       ASSERT_LT(retry + 1, memo.end());
       EXPECT_EQ((retry + 1)->substr(12), " [SEND] OK 40");
     }
-    if (c.attempts > 0)
+    if (c.attempts > 0) {
       EXPECT_EQ(op.lastStatus().text, std::string(kDownloadImageName) + ResultText(c.code).mSuffix) << c.name;
+    }
   }
 }
 
