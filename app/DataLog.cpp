@@ -1,8 +1,10 @@
 #include "app/DataLog.h"
 
 #include "app/CfgView.h"
+#include "model/CsvText.h"
 #include "model/SensorTypes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -13,10 +15,6 @@ namespace {
 
 const char* kRowTrue = "YES";
 
-std::string DecimalPoint() {
-  if (const lconv* lc = std::localeconv(); lc && lc->decimal_point && *lc->decimal_point) return lc->decimal_point;
-  return ".";
-}
 
 long Divisor(int decimals) {
   long d = 1;
@@ -24,9 +22,6 @@ long Divisor(int decimals) {
   return d;
 }
 
-std::string CsvNumber(const std::string& text) {
-  return text.find(',') == std::string::npos ? text : "\"" + text + "\"";
-}
 
 std::tm LocalTime(std::chrono::system_clock::time_point t) {
   const std::time_t tt = std::chrono::system_clock::to_time_t(t);
@@ -44,9 +39,9 @@ std::string FormatDecimals(long value, int decimals) {
   const unsigned long mag = value < 0 ? static_cast<unsigned long>(-value) : static_cast<unsigned long>(value);
   std::string text = (value < 0 ? "-" : "") + std::to_string(mag / static_cast<unsigned long>(div));
   if (decimals > 0) {
-    char frac[8];
-    std::snprintf(frac, sizeof frac, "%0*lu", decimals, mag % static_cast<unsigned long>(div));
-    text += DecimalPoint() + frac;
+    std::string frac = std::to_string(mag % static_cast<unsigned long>(div));
+    frac.insert(0, static_cast<size_t>(decimals) - std::min(frac.size(), static_cast<size_t>(decimals)), '0');
+    text += CsvDecimalPoint() + frac;
   }
   return text;
 }
@@ -148,13 +143,5 @@ bool TDataLogFile::AppendLine(const std::string& text) {
 }
 
 std::string DataLogFileName(const char* serial10, std::chrono::system_clock::time_point now) {
-  std::string serial;
-  for (char c : SerialText(serial10))
-    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '_')
-      serial += c;
-  const std::tm tm = LocalTime(now);
-  char stamp[16];
-  std::snprintf(stamp, sizeof stamp, "%02d%02d%02d%02d%02d%02d", tm.tm_year % 100, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return serial + "_DAT_" + stamp + ".CSV";
+  return SerialFileText(SerialText(serial10)) + "_DAT_" + FileTimeStamp(LocalTime(now)) + ".CSV";
 }

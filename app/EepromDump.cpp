@@ -6,6 +6,7 @@
 #include "link/CommInt.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
+#include "model/CsvText.h"
 #include "model/FileUtils.h"
 #include "model/TextHelpers.h"
 
@@ -50,14 +51,6 @@ std::string WithSlash(std::string folder) {
   return folder;
 }
 
-// "#0.0" of a value in tenths, with the locale's separator.
-std::string Tenths(int tenths) {
-  const char* point = std::localeconv()->decimal_point;
-  const std::string sep = point && *point ? point : ".";
-  const int a = std::abs(tenths);
-  std::string text = (tenths < 0 ? "-" : "") + std::to_string(a / 10) + sep + std::to_string(a % 10);
-  return sep == "," ? "\"" + text + "\"" : text;
-}
 
 }  // namespace
 
@@ -114,10 +107,7 @@ std::string EEPROMDumpText(const TEEPROMGrid& grid) {
 std::string EEPROMTimeStamp(std::time_t now) {
   std::tm t{};
   localtime_r(&now, &t);
-  char text[16];
-  std::snprintf(text, sizeof text, "%02d%02d%02d%02d%02d%02d", t.tm_year % 100, t.tm_mon + 1, t.tm_mday, t.tm_hour,
-                t.tm_min, t.tm_sec);
-  return text;
+  return FileTimeStamp(t);
 }
 
 TEEPROMSave EEPROMSaveFile(Operator& op, FileRequest& dialog, const TEEPROMGrid& grid, std::string* path) {
@@ -140,21 +130,18 @@ std::string EEPROMLogText(const std::vector<uint8_t>& bytes) {
   const long step = Word(bytes, kLogStep);
   std::string text;
   long t = 0;
+  const std::string decimal = CsvDecimalPoint();
   for (int i = 0; i < kLogValues; ++i) {
     const int w = Word(bytes, kLogFirst + 2 * i);
-    text += std::to_string(t) + "," + Tenths(w <= 0x8000 ? w : w - 0x10000) + "\r\n";
+    text += std::to_string(t) + "," + CsvNumber(TenthsText(w <= 0x8000 ? w : w - 0x10000, decimal)) + "\r\n";
     t += step;
   }
   return text;
 }
 
 std::string EEPROMLogFileName(const std::string& folder, const std::vector<uint8_t>& bytes, std::time_t now) {
-  std::string serial;
-  for (int i = kLogSerial; i < kLogSerial + 10 && i < static_cast<int>(bytes.size()); ++i) {
-    const char ch = static_cast<char>(bytes[i]);
-    if ((ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || ch == '-' || ch == '_')
-      serial += ch;
-  }
+  const size_t from = std::min<size_t>(kLogSerial, bytes.size());
+  std::string serial = SerialFileText(std::string(bytes.begin() + from, bytes.begin() + std::min<size_t>(from + 10, bytes.size())));
   if (serial.empty()) serial = kEEPROMLogFallbackName;
   return WithSlash(folder) + serial + "_" + EEPROMTimeStamp(now) + ".CSV";
 }

@@ -14,12 +14,6 @@
 
 namespace {
 
-// The user's decimal separator (the program sets the C locale from the environment).
-char DecimalSeparator() {
-  const lconv* lc = std::localeconv();
-  return lc && lc->decimal_point && lc->decimal_point[0] ? lc->decimal_point[0] : '.';
-}
-
 template <class F>
 uint8_t CatchingPortErrors(Operator& op, const std::string& name, F&& body) {
   try {
@@ -89,7 +83,7 @@ REventLogResult SaveEventLogCSV(Operator& op, const RKVTUnitCFG& unit, const RCo
   if (!file) return {0, TEventLogEnd::Cancelled, {}};
 
   std::vector<std::string> lines = EventLogHeader(unit);
-  const char decimal = DecimalSeparator();
+  const char decimal = CsvDecimalPoint()[0];
   for (const RKVTEvent& e : events) lines.push_back(EventLine(e, unit.mLifeRemaining, now, decimal));
   const bool written = WriteLines(*file, lines);
   if (!written) op.message(MessageIcon::Error, kSaveEventLogCaption, kEventNotSavedText);

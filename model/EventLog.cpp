@@ -1,5 +1,6 @@
 #include "model/EventLog.h"
 
+#include "model/CsvText.h"
 #include "model/SensorTypes.h"
 
 #include <cctype>
@@ -10,11 +11,6 @@ namespace {
 constexpr uint32_t kEmptyStart = 0xFFFFFFFFu;
 constexpr int16_t kOverRange = 0x7FFF;
 
-std::string Two(int v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%02d", v % 100);
-  return b;
-}
 }  // namespace
 
 std::string FormatDuration(int32_t seconds) {
@@ -49,18 +45,10 @@ std::string FieldText(const char* field, size_t size) {
   return std::string(field, strnlen(field, size));
 }
 
-std::string SerialFileText(const std::string& serial) {
-  std::string safe;
-  for (char c : serial)
-    if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') safe += c;
-  return safe;
-}
-
 std::string EventLogFileName(const std::string& serial, const std::tm& now) {
   std::string safe = SerialFileText(serial);
   if (safe.empty()) safe = "KVT";
-  return safe + "_LOG_" + Two(now.tm_year) + Two(now.tm_mon + 1) + Two(now.tm_mday) + Two(now.tm_hour) +
-         Two(now.tm_min) + Two(now.tm_sec) + ".CSV";
+  return safe + "_LOG_" + FileTimeStamp(now) + ".CSV";
 }
 
 std::vector<std::string> EventLogHeader(const RKVTUnitCFG& unit) {
@@ -97,11 +85,7 @@ std::string EventLine(const RKVTEvent& event, uint32_t life, std::chrono::system
   if (reading == kOverRange) {
     line += "O.L.,";
   } else {
-    const int v = reading;
-    const int a = v < 0 ? -v : v;
-    std::string number = (v < 0 ? "-" : "") + std::to_string(a / 10) + decimal + std::to_string(a % 10);
-    if (decimal == ',') number = "\"" + number + "\"";
-    line += number + ",";
+    line += CsvNumber(TenthsText(reading, std::string(1, decimal))) + ",";
   }
   if (event.mAlarmStatusFlag & 0x04) line += "LOW Alarm ";
   if (event.mAlarmStatusFlag & 0x08) line += "HIGH Alarm ";

@@ -5,6 +5,8 @@
 
 #include "model/Records.h"
 
+#include "model/CsvText.h"
+
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -24,10 +26,6 @@ void SortEvents(std::vector<RKVTEvent>& events);
 
 // A detector text field up to its first zero byte.
 std::string FieldText(const char* field, size_t size);
-
-// A detector's serial as it goes into a file name and the file: letters, digits, '-' and '_'
-// only, so its bytes never make a path or break a column.
-std::string SerialFileText(const std::string& serial);
 
 // SerialFileText(serial) + "_LOG_" + yymmddhhnnss + ".CSV"; "KVT" stands for a serial that
 // leaves nothing.

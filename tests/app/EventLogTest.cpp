@@ -54,9 +54,14 @@ TEST_F(EventLogTest, ExportWritesTheDetectorAndItsEventsOldestFirst) {
   ASSERT_EQ(asked.fileName.size(), std::string("SH10123_LOG_yymmddhhnnss.CSV").size()) << asked.fileName;
   ASSERT_EQ(asked.fileName.substr(0, 12), "SH10123_LOG_");
 
-  // The export's moment, from the proposed name, dates every event.
+  const std::string out = FDir.path() + "out/";
+  ::mkdir(out.c_str(), 0755);
+  op.saveFile(out + "log.csv");
+  ASSERT_EQ(SaveEventLog(op, link, session, dialog).mEnd, TEventLogEnd::Saved);
+  // The export's moment, from the name it proposed, dates every event.
+  const std::string saved = op.eventsOf(ScriptedOperator::Kind::SaveFile).back().request.fileName;
   std::tm now{};
-  ASSERT_TRUE(strptime(asked.fileName.substr(12, 12).c_str(), "%y%m%d%H%M%S", &now));
+  ASSERT_TRUE(strptime(saved.substr(12, 12).c_str(), "%y%m%d%H%M%S", &now));
   now.tm_isdst = -1;
   const std::time_t t0 = std::mktime(&now);
   const auto when = [&](long ago) {
@@ -65,10 +70,6 @@ TEST_F(EventLogTest, ExportWritesTheDetectorAndItsEventsOldestFirst) {
     std::strftime(b, sizeof b, "%Y-%m-%d,%H:%M:%S", std::localtime(&t));
     return std::string(b);
   };
-  const std::string out = FDir.path() + "out/";
-  ::mkdir(out.c_str(), 0755);
-  op.saveFile(out + "log.csv");
-  ASSERT_EQ(SaveEventLog(op, link, session, dialog).mEnd, TEventLogEnd::Saved);
   const std::vector<std::string> expected = {
       "Product Name,QRB Vaporlet", "Log Type,Event Log", "Serial Number,SH10123", "Firmware Version,1.2",
       "ID,      ", "Life Remaining,24months 0 days", "Total Number of Events,4", "Duration of events,25:01:01",

@@ -286,8 +286,12 @@ TEST(KVTLog, SizesThatDoNotFitTheBufferAreRefusedBeforeTheFirstPacket) {
     RComKVTReadBuf buf{};
     EXPECT_EQ(t->LoadLog(buf, c.packet), c.fits ? LINK_OK : LINK_LIMIT) << c.size << "/" << c.packet;
     EXPECT_EQ(buf.mData, c.fits ? c.size : 0);
-    if (!c.fits || c.size < 0) EXPECT_EQ(t.port->Frames.size(), 2u);
-    if (!c.fits) EXPECT_EQ(t.lines.back().rfind("[LIMIT] ", 0), 0u);
+    if (!c.fits || c.size < 0) {
+      EXPECT_EQ(t.port->Frames.size(), 2u);
+    }
+    if (!c.fits) {
+      EXPECT_EQ(t.lines.back().rfind("[LIMIT] ", 0), 0u);
+    }
   }
   LinkOnScript t;
   RComKVTReadBuf buf{};

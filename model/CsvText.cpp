@@ -1,0 +1,36 @@
+#include "model/CsvText.h"
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+
+std::string CsvDecimalPoint() {
+  const lconv* lc = std::localeconv();
+  return lc && lc->decimal_point && *lc->decimal_point ? lc->decimal_point : ".";
+}
+
+std::string CsvNumber(const std::string& number) {
+  return number.find(',') == std::string::npos ? number : "\"" + number + "\"";
+}
+
+std::string TenthsText(int tenths, const std::string& decimal) {
+  const long a = std::labs(static_cast<long>(tenths));
+  return (tenths < 0 ? "-" : "") + std::to_string(a / 10) + decimal + std::to_string(a % 10);
+}
+
+std::string SerialFileText(const std::string& serial) {
+  std::string safe;
+  for (char c : serial)
+    // ASCII only: in an 8-bit locale isalnum would let accented bytes through.
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '_') safe += c;
+  return safe;
+}
+
+std::string FileTimeStamp(const std::tm& local) {
+  const auto two = [](int v) {
+    const int r = ((v % 100) + 100) % 100;
+    return std::string{static_cast<char>('0' + r / 10), static_cast<char>('0' + r % 10)};
+  };
+  return two(local.tm_year) + two(local.tm_mon + 1) + two(local.tm_mday) + two(local.tm_hour) + two(local.tm_min) +
+         two(local.tm_sec);
+}

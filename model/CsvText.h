@@ -1,0 +1,22 @@
+// Pieces shared by every CSV file and proposed file name the tool writes: numbers with the
+// user's decimal separator, and the detector's serial and the time as they go into a name.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+// The decimal separator of the user's regional settings ("." when the locale gives none).
+std::string CsvDecimalPoint();
+
+// A number field: quoted when it holds a comma, so a comma separator keeps the columns intact.
+std::string CsvNumber(const std::string& number);
+
+// A value in tenths formatted "#0.0" with `decimal` as the separator: 125 -> 12.5, -3 -> -0.3.
+std::string TenthsText(int tenths, const std::string& decimal);
+
+// A detector's serial (or any text it sends) as it may go into a file name or a CSV field:
+// letters, digits, '-' and '_' only, so its bytes never make a path or break a column.
+std::string SerialFileText(const std::string& serial);
+
+// Local time as yymmddhhnnss, the stamp of every proposed file name.
+std::string FileTimeStamp(const std::tm& local);
