@@ -27,15 +27,6 @@ constexpr uint8_t kAbort = 0x43;
 
 float ConnectSeconds() { return static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f; }
 
-uint8_t OpenUSBCaught(TComKVT& link) {
-  try {
-    return link.OpenUSB(ConnectSeconds());
-  } catch (const ECommError&) {
-    link.ComClose();
-    return LINK_PORTERROR;
-  }
-}
-
 // "#0.#" of a value in tenths.
 std::string SpanText(uint16_t tenths) {
   return tenths % 10 == 0 ? std::to_string(tenths / 10) : FormatDecimals(tenths, 1);

@@ -50,17 +50,6 @@ uint8_t OpenRunClose(Operator& op, TComKVT& link, const std::string& name, const
   return code;
 }
 
-// A port that cannot be opened (no access, gone) raises; it is shown once and the program
-// goes on.
-template <class F>
-uint8_t CatchingPortErrors(Operator& op, const std::string& name, F&& body) {
-  try {
-    return body();
-  } catch (const ECommError& e) {
-    ReportPortOpenError(op, name, e);
-    return LINK_PORTERROR;
-  }
-}
 
 double Clamp(double v, double lo, double hi) { return std::clamp(v, lo, std::max(lo, hi)); }
 int Clamp(int v, int lo, int hi) { return std::clamp(v, lo, std::max(lo, hi)); }

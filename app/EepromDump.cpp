@@ -37,12 +37,7 @@ void ShowBytes(TEEPROMGrid& grid, int start, const std::vector<uint8_t>& bytes) 
 }
 
 uint8_t Framed(Operator& op, TComKVT& link, const std::function<uint8_t()>& commands) {
-  try {
-    return RunOperation(op, link, kEEPROMReadName, commands);
-  } catch (const ECommError& e) {
-    ReportPortOpenError(op, kEEPROMReadName, e);
-    return LINK_PORTERROR;
-  }
+  return CatchingPortErrors(op, kEEPROMReadName, [&] { return RunOperation(op, link, kEEPROMReadName, commands); });
 }
 
 std::string WithSlash(std::string folder) {

@@ -14,15 +14,6 @@
 
 namespace {
 
-template <class F>
-uint8_t CatchingPortErrors(Operator& op, const std::string& name, F&& body) {
-  try {
-    return body();
-  } catch (const ECommError& e) {
-    ReportPortOpenError(op, name, e);
-    return LINK_PORTERROR;
-  }
-}
 
 // Creates (replaces) the file and writes the lines with CR LF; what was written before a
 // failure stays.

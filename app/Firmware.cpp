@@ -91,7 +91,7 @@ uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image) {
     }
     return LINK_OK;
   };
-  try {
+  return CatchingPortErrors(op, kCheckProgramName, [&] {
     return RunOperation(
         op, link, kCheckProgramName,
         [&] {
@@ -100,10 +100,7 @@ uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image) {
           return c;
         },
         options);
-  } catch (const ECommError& e) {
-    ReportPortOpenError(op, kCheckProgramName, e);
-    return LINK_PORTERROR;
-  }
+  });
 }
 
 TFirmwareDownload::TFirmwareDownload(Operator& op, TComKVT& link, const TUpgradeImage& image, TFirmwareView& view,
@@ -142,13 +139,8 @@ void TFirmwareDownload::StartAttempt() {
   FPacket = 0;
   FView.ShowProgress(0, static_cast<int>(FImage.size()), FAttempt, DeviceCFG.mFLASHDownloadRetry);
   ShowStatus(FOp, StatusColour::Running, std::string(kDownloadImageName) + "...");
-  try {
-    FCode = FLink.OpenUSB(static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f);
-  } catch (const ECommError&) {
-    // A port that cannot be opened is this attempt's failure; the end reports its code.
-    FLink.ComClose();
-    FCode = LINK_PORTERROR;
-  }
+  // A port that cannot be opened is this attempt's failure; the end reports its code.
+  FCode = OpenUSBCaught(FLink);
   if (FCode == LINK_OK) FCode = FLink.UpgradeStart();
   FState = FCode == LINK_OK && !FImage.empty() ? TState::Packet : TState::EndAttempt;
 }

@@ -1,7 +1,8 @@
 #include "app/Logging.h"
 
-#include "app/Settings.h"
 #include "app/IniFile.h"
+#include "app/Operation.h"
+#include "app/Settings.h"
 #include "link/CommInt.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
@@ -36,16 +37,6 @@ const char* CalName(uint8_t code) {
 }
 
 float ConnectSeconds() { return static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f; }
-
-// Opening may raise (no access, device gone); for a run that is a port error like any other.
-uint8_t OpenUSBCaught(TComKVT& link) {
-  try {
-    return link.OpenUSB(ConnectSeconds());
-  } catch (const ECommError&) {
-    link.ComClose();
-    return LINK_PORTERROR;
-  }
-}
 
 }  // namespace
 

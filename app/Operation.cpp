@@ -63,3 +63,11 @@ void ReportPortOpenError(Operator& op, const std::string& name, const std::excep
   op.detailedMessage(MessageIcon::Error, name, PortOpenErrorText(error.what(), CurrentPortDevice()), details);
 }
 
+uint8_t OpenUSBCaught(TComKVT& link) {
+  try {
+    return link.OpenUSB(static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f);
+  } catch (const ECommError&) {
+    link.ComClose();
+    return LINK_PORTERROR;
+  }
+}

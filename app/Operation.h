@@ -3,13 +3,14 @@
 #pragma once
 
 #include "app/Operator.h"
+#include "link/CommInt.h"
+#include "link/KVTComms.h"
 
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <string>
 
-class TComKVT;
 
 struct ROperationOptions {
   // How the link is closed; default CloseUSB(code). Power-down closes the port alone.
@@ -32,6 +33,15 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
 // and the red status of a port error (the suffix of 0xA1). The box names the device and what
 // is wrong with it; its details hold the device checks of `doctor`.
 void ReportPortOpenError(Operator& op, const std::string& name, const std::exception& error);
+
+// Runs `body` (usually a RunOperation); a port that cannot be opened raises, and is shown
+// once with ReportPortOpenError as a port error (0xA1). The program goes on.
+template <class F>
+uint8_t CatchingPortErrors(Operator& op, const std::string& name, F&& body);
+
+// OpenUSB with the settings' handshake time for a run that reports its own end: a port that
+// cannot be opened (no access, device gone) is closed again and is a port error like any other.
+uint8_t OpenUSBCaught(TComKVT& link);
 
 // The box text: the error's own text, then the device and what is wrong, in words (for no
 // permission, the group to join). device may be empty when unknown.
@@ -57,3 +67,13 @@ class TOperationGuard {
  private:
   bool FAcquired;
 };
+
+template <class F>
+uint8_t CatchingPortErrors(Operator& op, const std::string& name, F&& body) {
+  try {
+    return body();
+  } catch (const ECommError& e) {
+    ReportPortOpenError(op, name, e);
+    return LINK_PORTERROR;
+  }
+}

@@ -42,15 +42,6 @@ uint8_t Send(TComKVT& link, TServiceCommand command) {
   return LINK_LIMIT;
 }
 
-template <class F>
-uint8_t CatchPortErrors(Operator& op, const std::string& name, F&& body) {
-  try {
-    return body();
-  } catch (const ECommError& e) {
-    ReportPortOpenError(op, name, e);
-    return LINK_PORTERROR;
-  }
-}
 
 const char* OutputName(uint8_t command) {
   switch (command) {
@@ -82,7 +73,7 @@ uint8_t RunServiceCommand(Operator& op, TComKVT& link, TServiceCommand command) 
     const uint8_t refusal = row.mRefusal;
     options.mapResult = [refusal](uint8_t code) { return code == LINK_ERROR ? refusal : code; };
   }
-  return CatchPortErrors(op, row.mName, [&] {
+  return CatchingPortErrors(op, row.mName, [&] {
     return RunOperation(
         op, link, row.mName,
         [&] {
@@ -99,7 +90,7 @@ uint8_t RunServiceCommand(Operator& op, TComKVT& link, TServiceCommand command) 
 }
 
 uint8_t RunIdentifyButton(Operator& op, TComKVT& link) {
-  return CatchPortErrors(op, kIdentifyName, [&] { return RunIdentify(op, link); });
+  return CatchingPortErrors(op, kIdentifyName, [&] { return RunIdentify(op, link); });
 }
 
 uint8_t OutputCommand(int tag) {
@@ -148,7 +139,7 @@ bool TOutputTest::Step() {
 }
 
 uint8_t RunOutputTest(Operator& op, TComKVT& link, uint8_t command, uint16_t holdMs, TOutputTest::TClock clock) {
-  return CatchPortErrors(op, OutputName(command), [&] {
+  return CatchingPortErrors(op, OutputName(command), [&] {
     TOutputTest test(link, command, holdMs, std::move(clock));
     while (test.Step()) {
       op.pump();
