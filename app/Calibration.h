@@ -74,6 +74,9 @@ class TSensorCal {
   // The run alone, for a configuration just prepared.
   RCalResult RunCalibration(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock, const RKVTCFG& cfg);
 
+  // The run's service record: span gas, each step's outcome and the time it took.
+  void RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalResult& result, double seconds) const;
+
   void CalAbortBtnClick() {
     if (FCalib == 1) FCalib = 2;
   }
