@@ -177,6 +177,7 @@ struct TDraft {
   bool mActive = false;
   bool mEnded = false;
   Operator* mOp = nullptr;
+  unsigned mSeenAtBegin = 0;
   RServiceRecord mRecord;
 };
 TDraft gDraft;
@@ -365,10 +366,11 @@ std::string RecordKind(const std::string& op) {
   return "service";
 }
 
-void RecordBegin(Operator& op, const std::string& operation, const TComKVT&) {
+void RecordBegin(Operator& op, const std::string& operation, const TComKVT& link) {
   FlushDraft();
   gDraft.mActive = true;
   gDraft.mOp = &op;
+  gDraft.mSeenAtBegin = link.FSeenCount;
   gDraft.mRecord.mOperation = operation;
 }
 
@@ -388,6 +390,8 @@ void RecordEnd(uint8_t code, const std::string& status, const TComKVT& link, boo
   }
   RServiceRecord& r = gDraft.mRecord;
   if (link.FSeenCount > 0) SetRecordDevice(r, link.FSeenSerial, link.FSeenSensorType);
+  // Commands that do not ask the detector who it is get the one an earlier operation met.
+  if (link.FSeenCount > 0 && link.FSeenCount == gDraft.mSeenAtBegin) r.mDetails += "serial_from=earlier operation\n";
   r.mCode = code;
   r.mStatus = status;
   gDraft.mEnded = true;
@@ -418,6 +422,12 @@ bool AppendRecord(Operator& op, RServiceRecord r) {
           r.mCfgBefore = known.mCfgAfter;
           break;
         }
+    }
+    if (r.mKind == "write" && !r.mCfgAfter.empty()) {
+      size_t changed = 0;
+      for (size_t i = 0; i < r.mCfgAfter.size() && r.mCfgBefore.size() == r.mCfgAfter.size(); ++i)
+        changed += r.mCfgAfter[i] != r.mCfgBefore[i];
+      r.mDetails += r.mCfgBefore.empty() ? "cfg_before=unknown\n" : "cfg_bytes_changed=" + std::to_string(changed) + "\n";
     }
     store.Append(r);
     return true;
