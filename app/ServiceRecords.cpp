@@ -394,6 +394,8 @@ void RecordEnd(uint8_t code, const std::string& status, const TComKVT& link, boo
   if (link.FSeenCount > 0 && link.FSeenCount == gDraft.mSeenAtBegin) r.mDetails += "serial_from=earlier operation\n";
   r.mCode = code;
   r.mStatus = status;
+  if (r.mKind.empty()) r.mKind = RecordKind(r.mOperation);
+  if (r.mKind == "bump") r.mDetails += std::string("bump=") + (r.mOperation.find("Pass") != std::string::npos ? "PASS" : "FAIL") + "\n";
   gDraft.mEnded = true;
   if (gHolds == 0) FlushDraft();
 }

@@ -2,6 +2,8 @@
 // the certificate through the save dialog.
 #include "app/ServiceRecords.h"
 #include "model/DeviceUtils.h"
+#include "model/EventLog.h"
+#include "tests/support/SimPort.h"
 #include "tests/ui/UiSupport.h"
 #include "ui/HistoryDlg.h"
 
@@ -10,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 
 namespace {
 
@@ -67,6 +70,32 @@ class HistoryDlgTest : public QObject {
     dlg.KindCombo->setCurrentIndex(0);
     QCOMPARE(dlg.Grid->rowCount(), 1);
     QVERIFY(!dlg.CertificateBtn->isEnabled());
+  }
+
+  // The window: a read and a bump test of the simulated detector, then its History.
+  void TheWindowsHistoryShowsWhatItsButtonsDid() {
+    SimPort port;
+    TestWindow w(kFactoryIni);
+    AppDir = w.dir.path();
+    w.Find<QPushButton>("UserOptReadDeviceBtn")->click();
+    w.Find<QPushButton>("EtcBumpPassBtn")->click();
+    int rows = -1;
+    QString serial;
+    QTimer::singleShot(0, [&] {
+      auto* dlg = qobject_cast<THistoryDlg*>(QApplication::activeModalWidget());
+      if (!dlg) return;
+      rows = dlg->Grid->rowCount();
+      serial = dlg->SerialEdit->text();
+      if (qEnvironmentVariableIsSet("BEAMDOCK_SHOTS"))
+        dlg->grab().save(qEnvironmentVariable("BEAMDOCK_SHOTS") + "/window-history.png");
+      dlg->accept();
+    });
+    if (qEnvironmentVariableIsSet("BEAMDOCK_SHOTS"))
+      w.form->grab().save(qEnvironmentVariable("BEAMDOCK_SHOTS") + "/window.png");
+    w.Find<QPushButton>("UserOptHistoryBtn")->click();
+    QCOMPARE(rows, 2);
+    QCOMPARE(serial, QString::fromStdString(FieldText(port.sim().config().mUnit.mSerial, 10)));
+    QVERIFY(w.op.messages().empty());
   }
 
  private:
