@@ -302,7 +302,8 @@ RChainCheck TRecordStore::Verify() const {
   TStatement head(FImpl->mDb, "SELECT head_id, head_hash FROM chain WHERE one = 1");
   const bool hasHead = head.Step();
   if (!hasHead || head.Int(0) != lastId || head.Text(1) != expected)
-    check = {false, check.mCount, lastId + 1, "the newest records after record " + std::to_string(lastId) + " were deleted"};
+    check = {false, check.mCount, lastId + 1,
+             "the newest records after record " + std::to_string(lastId) + " were deleted"};
   return check;
 }
 
@@ -395,7 +396,8 @@ void RecordEnd(uint8_t code, const std::string& status, const TComKVT& link, boo
   r.mCode = code;
   r.mStatus = status;
   if (r.mKind.empty()) r.mKind = RecordKind(r.mOperation);
-  if (r.mKind == "bump") r.mDetails += std::string("bump=") + (r.mOperation.find("Pass") != std::string::npos ? "PASS" : "FAIL") + "\n";
+  if (r.mKind == "bump")
+    r.mDetails += std::string("bump=") + (r.mOperation.find("Pass") != std::string::npos ? "PASS" : "FAIL") + "\n";
   gDraft.mEnded = true;
   if (gHolds == 0) FlushDraft();
 }
@@ -429,7 +431,8 @@ bool AppendRecord(Operator& op, RServiceRecord r) {
       size_t changed = 0;
       for (size_t i = 0; i < r.mCfgAfter.size() && r.mCfgBefore.size() == r.mCfgAfter.size(); ++i)
         changed += r.mCfgAfter[i] != r.mCfgBefore[i];
-      r.mDetails += r.mCfgBefore.empty() ? "cfg_before=unknown\n" : "cfg_bytes_changed=" + std::to_string(changed) + "\n";
+      r.mDetails +=
+          r.mCfgBefore.empty() ? "cfg_before=unknown\n" : "cfg_bytes_changed=" + std::to_string(changed) + "\n";
     }
     store.Append(r);
     return true;
