@@ -140,7 +140,8 @@ RCalResult TSensorCal::CalBtnClick(Operator& op, TComKVT& link, TCalView& view, 
   return RunCalibration(op, link, view, clock, cfg);
 }
 
-void TSensorCal::RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalResult& result, double seconds) const {
+void TSensorCal::RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalResult& result, double zeroSeconds,
+                                   double spanSeconds) const {
   // No record when the detector never answered.
   const uint8_t c = result.mCode;
   if (result.mOutcome == TCalOutcome::LinkFailure &&
@@ -161,7 +162,8 @@ void TSensorCal::RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalR
                                                          : "Zero Calibration... FAIL";
   r.mDetails = "span_gas=" + SpanText(cfg.mSensor.mSpanGas) + " " + Sensor().mUnit + "\nzero=" +
                (zeroOk ? "OK" : "FAIL") + "\nspan=" + (zeroOk ? kSpan[static_cast<int>(result.mOutcome)] : "-") +
-               "\nduration_s=" + std::to_string(std::lround(seconds)) + "\n";
+               "\nzero_s=" + std::to_string(std::lround(zeroSeconds)) +
+               "\nspan_s=" + std::to_string(zeroOk ? std::lround(spanSeconds) : 0) + "\n";
   r.mCfgAfter = CfgImage(cfg);
   AppendRecord(op, r);
 }
@@ -176,6 +178,7 @@ RCalResult TSensorCal::RunCalibration(Operator& op, TComKVT& link, TCalView& vie
   const TRunClock::TimePoint start = clock.Now();
 
   RCalResult result{TCalOutcome::LinkFailure, 0};
+  double zeroSeconds = 0;
   uint8_t code = OpenUSBCaught(link);
   if (code != LINK_OK) {
     link.CloseUSB(code);
@@ -184,6 +187,7 @@ RCalResult TSensorCal::RunCalibration(Operator& op, TComKVT& link, TCalView& vie
   } else {
     code = link.SensorCalibration(kZeroSpan);
     link.CloseUSB(code);
+    zeroSeconds = SecondsBetween(start, clock.Now());
     result.mCode = code;
     if (code == LINK_OK) {
       view.CalText(0, "Zero Calibration... OK", TCalColour::Blue);
@@ -245,6 +249,6 @@ RCalResult TSensorCal::RunCalibration(Operator& op, TComKVT& link, TCalView& vie
 
   view.CalRunning(false);
   FCalib = 0;
-  RecordCalibration(op, cfg, result, SecondsBetween(start, clock.Now()));
+  RecordCalibration(op, cfg, result, zeroSeconds, SecondsBetween(start, clock.Now()) - zeroSeconds);
   return result;
 }

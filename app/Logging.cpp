@@ -234,7 +234,7 @@ void TLoggingRun::RecordAction(uint8_t code, uint8_t result, const std::string& 
 void TLoggingRun::RecordCalOutcome(const std::string& text, const char* span) {
   if (FCalCode == 0) return;
   RecordAction(FCalCode, 0, text,
-               std::string("zero=") + (FCalCode == 0x42 ? "OK" : "-") + "\nspan=" + span + "\nduration_s=" +
+               std::string("zero=") + (FCalCode == 0x42 ? "OK" : "-") + "\nspan=" + span + "\nspan_s=" +
                    std::to_string(std::lround(SecondsBetween(FCalStart, FClock.Now()))) + "\n");
   FCalCode = 0;
 }
