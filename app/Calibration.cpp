@@ -5,6 +5,7 @@
 #include "app/IniFile.h"
 #include "app/Operation.h"
 #include "app/Results.h"
+#include "app/ServiceRecords.h"
 #include "app/Settings.h"
 #include "link/CommInt.h"
 #include "link/KVTComms.h"
@@ -130,6 +131,34 @@ RCalResult TSensorCal::CalBtnClick(Operator& op, TComKVT& link, TCalView& view, 
   return RunCalibration(op, link, view, clock, cfg);
 }
 
+void TSensorCal::RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalResult& result, double zeroSeconds,
+                                   double spanSeconds) const {
+  // No record when the detector never answered.
+  const uint8_t c = result.mCode;
+  if (result.mOutcome == TCalOutcome::LinkFailure &&
+      (c == LINK_NOCONNECT || c == LINK_PORTERROR || c == LINK_NORESPONSE || c < 0x10 || c >= 0xFC))
+    return;
+  static const char* const kSpan[] = {"OK", "FAIL", "time-out", "user stop", "-", "-"};
+  const bool zeroOk = result.mOutcome != TCalOutcome::LinkFailure &&
+                      !(result.mOutcome == TCalOutcome::Failed && result.mCode == LINK_ERROR);
+  RServiceRecord r;
+  SetRecordDevice(r, cfg.mUnit.mSerial, cfg.mSensor.mSensorType);
+  r.mOperation = "Sensor Calibration";
+  r.mKind = "calibration";
+  r.mCode = result.mCode;
+  r.mStatus = result.mOutcome == TCalOutcome::Ok         ? "Calibration ... OK"
+              : result.mOutcome == TCalOutcome::TimeOut  ? "Calibration... Time-out"
+              : result.mOutcome == TCalOutcome::UserStop ? "Calibration... User Stop"
+              : zeroOk                                   ? "Calibration ... FAIL"
+                                                         : "Zero Calibration... FAIL";
+  r.mDetails = "span_gas=" + SpanText(cfg.mSensor.mSpanGas) + " " + Sensor().mUnit + "\nzero=" +
+               (zeroOk ? "OK" : "FAIL") + "\nspan=" + (zeroOk ? kSpan[static_cast<int>(result.mOutcome)] : "-") +
+               "\nzero_s=" + std::to_string(std::lround(zeroSeconds)) +
+               "\nspan_s=" + std::to_string(zeroOk ? std::lround(spanSeconds) : 0) + "\n";
+  r.mCfgAfter = CfgImage(cfg);
+  AppendRecord(op, r);
+}
+
 RCalResult TSensorCal::RunCalibration(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock,
                                       const RKVTCFG& cfg) {
   const RSensorType& sensor = Sensor();
@@ -140,6 +169,7 @@ RCalResult TSensorCal::RunCalibration(Operator& op, TComKVT& link, TCalView& vie
   const TRunClock::TimePoint start = clock.Now();
 
   RCalResult result{TCalOutcome::LinkFailure, 0};
+  double zeroSeconds = 0;
   uint8_t code = OpenUSBCaught(link);
   if (code != LINK_OK) {
     link.CloseUSB(code);
@@ -148,6 +178,7 @@ RCalResult TSensorCal::RunCalibration(Operator& op, TComKVT& link, TCalView& vie
   } else {
     code = link.SensorCalibration(kZeroSpan);
     link.CloseUSB(code);
+    zeroSeconds = SecondsBetween(start, clock.Now());
     result.mCode = code;
     if (code == LINK_OK) {
       view.CalText(0, "Zero Calibration... OK", TCalColour::Blue);
@@ -209,5 +240,6 @@ RCalResult TSensorCal::RunCalibration(Operator& op, TComKVT& link, TCalView& vie
 
   view.CalRunning(false);
   FCalib = 0;
+  RecordCalibration(op, cfg, result, zeroSeconds, SecondsBetween(start, clock.Now()) - zeroSeconds);
   return result;
 }

@@ -74,6 +74,10 @@ class TSensorCal {
   // The run alone, for a configuration just prepared.
   RCalResult RunCalibration(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock, const RKVTCFG& cfg);
 
+  // The run's service record: span gas, each step's outcome and the time it took.
+  void RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalResult& result, double zeroSeconds,
+                         double spanSeconds) const;
+
   void CalAbortBtnClick() {
     if (FCalib == 1) FCalib = 2;
   }

@@ -3,6 +3,7 @@
 #include "app/CfgView.h"
 #include "app/Operation.h"
 #include "app/Results.h"
+#include "app/ServiceRecords.h"
 #include "link/CommInt.h"
 #include "link/KVTComms.h"
 #include "model/CfgFile.h"
@@ -95,6 +96,7 @@ uint8_t TDeviceSession::ReadDeviceInfo(TComKVT& link) {
     FKVTCFG.mSensor = sensor;
     FReadSW = FKVTCFG.mUnit.mFWVersion;
     ShowCFG();
+    RecordConfig(FKVTCFG);
   }
   return code;
 }
@@ -124,6 +126,7 @@ uint8_t TDeviceSession::WriteDeviceInfo(TComKVT& link) {
   }
   if (FactoryMode && code == LINK_OK)
     code = Attempts([&] { return link.WriteCFGTimeData(FKVTCFG.mUnit.mLifeRemaining); });
+  if (code == LINK_OK) RecordConfig(FKVTCFG);
   return code;
 }
 

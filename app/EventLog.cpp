@@ -1,4 +1,5 @@
 #include "app/EventLog.h"
+#include "app/ServiceRecords.h"
 
 #include "app/Operation.h"
 #include "app/Results.h"
@@ -39,6 +40,7 @@ FileRequest EventLogSaveDialog() {
 
 REventLogResult SaveEventLog(Operator& op, TComKVT& link, TDeviceSession& session, FileRequest& dialog) {
   session.BeginAction();
+  const TRecordHold hold;
   RKVTIdenty identity{};
   RComKVTReadBuf buffer{};
   const uint8_t code = CatchingPortErrors(op, kLoadEventLogName, [&] {
@@ -53,7 +55,14 @@ REventLogResult SaveEventLog(Operator& op, TComKVT& link, TDeviceSession& sessio
   if (code != LINK_OK) return {code, TEventLogEnd::Saved, {}};
   // The life counter at the moment of the download dates the events.
   session.FKVTCFG.mUnit.mLifeRemaining = identity.mLife;
-  return SaveEventLogCSV(op, session.FKVTCFG.mUnit, buffer, dialog, std::chrono::system_clock::now());
+  const REventLogResult result =
+      SaveEventLogCSV(op, session.FKVTCFG.mUnit, buffer, dialog, std::chrono::system_clock::now());
+  RecordDetail("events", std::to_string(EventsFromBuffer(buffer, DeviceCFG.mEVENTPacketSize).size()));
+  RecordDetail("file", result.mEnd == TEventLogEnd::Saved      ? result.mFile
+                       : result.mEnd == TEventLogEnd::NotSaved ? result.mFile + " (not written)"
+                       : result.mEnd == TEventLogEnd::Cancelled ? "(cancelled)"
+                                                                : "(no events)");
+  return result;
 }
 
 REventLogResult SaveEventLogCSV(Operator& op, const RKVTUnitCFG& unit, const RComKVTReadBuf& buffer,

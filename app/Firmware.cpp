@@ -1,4 +1,5 @@
 #include "app/Firmware.h"
+#include "app/ServiceRecords.h"
 
 #include "app/Operation.h"
 #include "app/Results.h"
@@ -79,6 +80,15 @@ uint8_t LoadUpgradeFile(Operator& op, const std::string& fileName, bool quiet, T
   return code;
 }
 
+namespace {
+void RecordImage(const TUpgradeImage& image) {
+  char crc[8];
+  std::snprintf(crc, sizeof crc, "0x%04X", HeaderByte(image, 0) + 256 * HeaderByte(image, 1));
+  RecordDetail("image_version", FWVersionText(HeaderByte(image, 3)));
+  RecordDetail("image_crc", crc);
+}
+}  // namespace
+
 uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image) {
   RKVTIdenty identity{};
   ROperationOptions options;
@@ -95,6 +105,7 @@ uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image) {
     return RunOperation(
         op, link, kCheckProgramName,
         [&] {
+          RecordImage(image);
           uint8_t c = link.RequireIdenty(identity);
           if (c == LINK_OK) c = CheckProduct(identity.mPID, 0);
           return c;
@@ -172,6 +183,12 @@ void TFirmwareDownload::EndAttempt() {
   if (FCode == LINK_OK || FCode == APP_USERSTOP || FAttempt >= DeviceCFG.mFLASHDownloadRetry) {
     EndOperation(FOp, FCode, kDownloadImageName);
     FState = TState::Done;
+    // The download is framed by its attempts, not by one operation, so it records itself.
+    RecordBegin(FOp, kDownloadImageName, FLink);
+    RecordImage(FImage);
+    RecordDetail("attempts", std::to_string(FAttempt));
+    RecordDetail("outcome", FCode == LINK_OK ? "OK" : FCode == APP_USERSTOP ? "user stop" : "FAIL");
+    RecordEnd(FCode, std::string(kDownloadImageName) + ResultText(FCode).mSuffix, FLink, FLink.FSeenCount > 0);
   } else {
     FState = TState::StartAttempt;
   }

@@ -2,6 +2,7 @@
 
 #include "app/IniFile.h"
 #include "app/Operation.h"
+#include "app/ServiceRecords.h"
 #include "app/Settings.h"
 #include "link/CommInt.h"
 #include "link/KVTComms.h"
@@ -183,6 +184,8 @@ void TLoggingRun::SendCalCommand(uint8_t code) {
 
   if (result == LINK_OK) {
     if (code == 0x41 || code == 0x42) {
+      // Recorded when the monitor sees the outcome.
+      FCalCode = code;
       FView.CalButtons(false);
       FView.CalProgress(0, DeviceCFG.mCalTime);
       FView.ShowCalLabel(name + " ... START", TLabelColour::Blue);
@@ -191,6 +194,7 @@ void TLoggingRun::SendCalCommand(uint8_t code) {
     } else {
       if ((code == 0x40 || code == 0x43) && FMonitor != 0) FMonitor = 4;
       FView.ShowCalLabel(name + " ... OK", TLabelColour::Blue);
+      RecordAction(code, result, name + " ... OK", code == 0x40 ? "zero=OK\n" : "");
     }
     return;
   }
@@ -202,6 +206,28 @@ void TLoggingRun::SendCalCommand(uint8_t code) {
   else
     text = name + " ... Communication Error";
   FView.ShowCalLabel(text, TLabelColour::Red);
+  if (!IsFatalLoggingStatus(result) && result != LINK_NORESPONSE && result != LINK_NOCONNECT)
+    RecordAction(code, result, text, code == 0x40 || code == 0x42 ? "zero=FAIL\n" : "");
+}
+
+void TLoggingRun::RecordAction(uint8_t code, uint8_t result, const std::string& text, std::string details) {
+  RServiceRecord r;
+  SetRecordDevice(r, FLink.FSeenCount > 0 ? FLink.FSeenSerial : FUnit.mSerial,
+                  FLink.FSeenCount > 0 ? FLink.FSeenSensorType : FIdentity.mSensor);
+  r.mOperation = CalName(code);
+  r.mCode = result;
+  r.mStatus = text;
+  if (code == 0x45 || code == 0x46) details += std::string("bump=") + (code == 0x46 ? "PASS" : "FAIL") + "\n";
+  r.mDetails = details;
+  AppendRecord(FOp, r);
+}
+
+void TLoggingRun::RecordCalOutcome(const std::string& text, const char* span) {
+  if (FCalCode == 0) return;
+  RecordAction(FCalCode, 0, text,
+               std::string("zero=") + (FCalCode == 0x42 ? "OK" : "-") + "\nspan=" + span + "\nspan_s=" +
+                   std::to_string(std::lround(SecondsBetween(FCalStart, FClock.Now()))) + "\n");
+  FCalCode = 0;
 }
 
 void TLoggingRun::MonitorStep() {
@@ -221,6 +247,7 @@ void TLoggingRun::MonitorStep() {
       } else if (SecondsBetween(FCalStart, FClock.Now()) > kCalStartLimit) {
         SendCalCommand(0x43);
         FView.ShowCalLabel("Calibration Abort ... Timeout", TLabelColour::Red);
+        RecordCalOutcome("Calibration Abort ... Timeout", "time-out");
         FMonitor = 4;
       }
       break;
@@ -230,12 +257,14 @@ void TLoggingRun::MonitorStep() {
       if (inProgress && elapsed > DeviceCFG.mCalTime) {
         SendCalCommand(0x43);
         FView.ShowCalLabel("Calibration FAIL ... Timeout", TLabelColour::Red);
+        RecordCalOutcome("Calibration FAIL ... Timeout", "time-out");
         FMonitor = 4;
       } else if (!inProgress) {
         if (failed)
           FView.ShowCalLabel("Calibration ... FAIL", TLabelColour::Red);
         else
           FView.ShowCalLabel("Calibration ... OK", TLabelColour::Blue);
+        RecordCalOutcome(failed ? "Calibration ... FAIL" : "Calibration ... OK", failed ? "FAIL" : "OK");
         FMonitor = 4;
       }
       break;

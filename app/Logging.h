@@ -79,6 +79,9 @@ class TLoggingRun {
   bool Pass();  // one pass; false when the loop ends
   void SendCalCommand(uint8_t code);
   void MonitorStep();
+  // Service records of the buttons; a calibration's waits for the monitor's outcome.
+  void RecordAction(uint8_t code, uint8_t result, const std::string& text, std::string details);
+  void RecordCalOutcome(const std::string& text, const char* span);
   void Poll();
   TRunClock::TimePoint NextDue() const;
 
@@ -105,4 +108,5 @@ class TLoggingRun {
 
   uint8_t FMonitor = 0;
   TRunClock::TimePoint FCalStart{};
+  uint8_t FCalCode = 0;  // the calibration the monitor follows, for its record
 };

@@ -2,6 +2,7 @@
 
 #include "app/PortDoctor.h"
 #include "app/Results.h"
+#include "app/ServiceRecords.h"
 #include "link/KVTComms.h"
 #include "link/USBtoUART.h"
 #include "model/DeviceUtils.h"
@@ -14,20 +15,24 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
   const float seconds =
       options.connectSeconds >= 0.0f ? options.connectSeconds : static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f;
   ShowStatus(op, StatusColour::Running, name + "...");
+  RecordBegin(op, name, link);
   uint8_t code;
   try {
     code = link.OpenUSB(seconds);
   } catch (...) {
     // Opening may fail half way with the device open; it must not stay open for the next try.
     link.ComClose();
+    RecordEnd(LINK_PORTERROR, "", link, false);
     throw;
   }
+  const bool talked = code == LINK_OK;
   if (code == LINK_OK && commands) {
     try {
       code = commands();
     } catch (...) {
       // Not a result code: close as after a detector's answer and let the handler report it.
       link.CloseUSB(LINK_ERROR);
+      RecordEnd(LINK_ERROR, name + ResultText(LINK_ERROR).mSuffix, link, talked);
       throw;
     }
   }
@@ -37,6 +42,7 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
     link.CloseUSB(code);
   if (options.mapResult) code = options.mapResult(code);
   EndOperation(op, code, name);
+  RecordEnd(code, name + ResultText(code).mSuffix, link, talked);
   return code;
 }
 

@@ -46,6 +46,10 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
       {"ports", "  ports                            every adapter found: device, USB ids, serial, by-path and by-id names\n"},
       {"doctor",
        "  doctor                           check, step by step, what stands between this machine and the detector\n"},
+      {"history",
+       "  history [SERIAL] [--csv FILE] [--verify]\n"
+       "                                   the service records, newest first; --verify checks their chain\n"},
+      {"certificate", "  certificate SERIAL [-o FILE.pdf] the calibration certificate of the newest successful calibration\n"},
   };
   return commands;
 }

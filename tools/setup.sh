@@ -4,7 +4,8 @@
 BEAMDOCK_PACKAGES=(cmake ninja-build g++ ccache pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-liberation dpkg-dev file)
+  fonts-liberation dpkg-dev file
+  libsqlite3-dev libssl-dev sqlite3 poppler-utils)
 
 install_missing_packages() {
   local missing=() p

@@ -151,6 +151,8 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   QPushButton* UserLogSaveBtn = nullptr;
   QGroupBox* UserCalPanel = nullptr;
   QPushButton* UserCalBtn = nullptr;
+  QPushButton* UserHistoryBtn = nullptr;     // the service records (ui/HistoryDlg)
+  QPushButton* UserOptHistoryBtn = nullptr;
   QGroupBox* UserFMPanel = nullptr;
   TLabel3DBorder* UserFMFileLabel = nullptr;
   QToolButton* UserFMOpenBtn = nullptr;
@@ -258,6 +260,7 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   void UserFMUpgradeBtnClick();
   void UserFMCancelBtnClick();
   void UserCalBtnClick();
+  void UserHistoryBtnClick();
   void FatoryOptLogSensorBtnClick();
   void FatoryOptCalBtnClick();
   void FatoryOptTurnOffBtnClick();

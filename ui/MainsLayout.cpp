@@ -302,6 +302,8 @@ QWidget* TKVTIRMainForm::BuildUserView() {
   UserCalBtn = Button("UserCalBtn", QStringLiteral("Sensor Calibration"));
   UserLogPanel = Panel("UserLogPanel", UserLogSaveBtn);
   UserCalPanel = Panel("UserCalPanel", UserCalBtn);
+  UserHistoryBtn = Button("UserHistoryBtn", QStringLiteral("History"));
+  connect(UserHistoryBtn, &QPushButton::clicked, this, &TKVTIRMainForm::UserHistoryBtnClick);
   UserFMPanel = BuildFirmwareBox(QStringLiteral("User"), UserFMFileLabel, UserFMOpenBtn, UserFMDescLabel,
                                  UserFMUpgradeBtn, UserFMCancelBtn, UserFMProgressBar);
 
@@ -313,6 +315,7 @@ QWidget* TKVTIRMainForm::BuildUserView() {
   auto* boxes = new QHBoxLayout;
   boxes->addWidget(UserLogPanel, 1);
   boxes->addWidget(UserCalPanel, 1);
+  boxes->addWidget(Panel("UserHistoryPanel", UserHistoryBtn), 1);
   v->addLayout(boxes);
   v->addWidget(UserFMPanel);
   v->addStretch(1);
@@ -360,6 +363,8 @@ QWidget* TKVTIRMainForm::BuildUserOptPage() {
   UserOptHibernateBtn = Button("UserOptHibernateBtn", QStringLiteral("Hibernate"));
   UserOptLogSaveBtn = Button("UserOptLogSaveBtn", QStringLiteral("Save Event Log"));
   UserOptLogPanel = Panel("UserOptLogPanel", UserOptLogSaveBtn);
+  UserOptHistoryBtn = Button("UserOptHistoryBtn", QStringLiteral("History"));
+  connect(UserOptHistoryBtn, &QPushButton::clicked, this, &TKVTIRMainForm::UserHistoryBtnClick);
   UserOptFMPanel = BuildFirmwareBox(QStringLiteral("UserOpt"), UserOptFMFileLabel, UserOptFMOpenBtn,
                                     UserOptFMDescLabel, UserOptFMUpgradeBtn, UserOptFMCancelBtn,
                                     UserOptFMProgressBar);
@@ -372,6 +377,7 @@ QWidget* TKVTIRMainForm::BuildUserOptPage() {
                           UserOptHibernateBtn}));
   auto* boxes = new QHBoxLayout;
   boxes->addWidget(UserOptLogPanel, 1);  // as wide as the user view's left box
+  boxes->addWidget(Panel("UserOptHistoryPanel", UserOptHistoryBtn), 1);
   boxes->addStretch(1);
   v->addLayout(boxes);
   v->addWidget(UserOptFMPanel);

@@ -1,0 +1,108 @@
+// The History window over a database of records: newest first, the kind filter, the CSV and
+// the certificate through the save dialog.
+#include "app/ServiceRecords.h"
+#include "model/DeviceUtils.h"
+#include "model/EventLog.h"
+#include "tests/support/SimPort.h"
+#include "tests/ui/UiSupport.h"
+#include "ui/HistoryDlg.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+
+namespace {
+
+class HistoryDlgTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void ShowsFiltersAndSavesTheRecordsOfOneDetector() {
+    AppDir = FDir.path();
+    {
+      TRecordStore store(FDir.path() + "BEAMDOCK.DB");
+      const struct {
+        const char* serial;
+        const char* operation;
+        int code;
+        const char* details;
+      } rows[] = {{"KV1", "Read KVT Information", 0, ""},
+                  {"KV2", "Send Bump Pass", 0, ""},
+                  {"KV1", "Sensor Calibration", 0, "span_gas=50 ppm\nzero=OK\nspan=OK\n"},
+                  {"KV1", "Send Bump Fail", 0xA2, ""}};
+      for (const auto& row : rows) {
+        RServiceRecord r;
+        r.mTime = "2026-03-07T14:03:27Z";
+        r.mSerial = row.serial;
+        r.mOperation = row.operation;
+        r.mKind = RecordKind(row.operation);
+        r.mCode = row.code;
+        r.mDetails = row.details;
+        store.Append(r);
+      }
+    }
+    ScriptedOperator op;
+    THistoryDlg dlg(op, "KV1");
+    QCOMPARE(dlg.Grid->rowCount(), 3);
+    QCOMPARE(dlg.Grid->item(0, 3)->text(), QString("Send Bump Fail"));  // newest first
+    QCOMPARE(dlg.Grid->item(0, 4)->foreground().color(), QColor(Qt::red));
+    dlg.KindCombo->setCurrentText("calibration");
+    QCOMPARE(dlg.Grid->rowCount(), 1);
+    QVERIFY(dlg.Grid->item(0, 6)->text().contains("span=OK"));
+    if (qEnvironmentVariableIsSet("BEAMDOCK_SHOTS"))
+      dlg.grab().save(qEnvironmentVariable("BEAMDOCK_SHOTS") + "/history.png");
+
+    op.saveFile(FDir.path() + "h.csv").saveFile(FDir.path() + "c.pdf");
+    dlg.CsvBtn->click();
+    QVERIFY(dlg.CertificateBtn->isEnabled());
+    dlg.CertificateBtn->click();
+    QVERIFY(op.messages().empty());
+    QCOMPARE(FDir.read("h.csv").substr(FDir.read("h.csv").find("\r\n") + 2, 4), std::string("2026"));
+    QCOMPARE(FDir.read("h.csv").find("Bump"), std::string::npos);  // the filtered rows only
+    QCOMPARE(FDir.read("c.pdf").substr(0, 5), std::string("%PDF-"));
+
+    // Another detector with no calibration: nothing to certify.
+    dlg.SerialEdit->setText("KV2");
+    dlg.ShowBtn->click();
+    dlg.KindCombo->setCurrentIndex(0);
+    QCOMPARE(dlg.Grid->rowCount(), 1);
+    QVERIFY(!dlg.CertificateBtn->isEnabled());
+  }
+
+  // The window: a read and a bump test of the simulated detector, then its History.
+  void TheWindowsHistoryShowsWhatItsButtonsDid() {
+    SimPort port;
+    TestWindow w(kFactoryIni);
+    AppDir = w.dir.path();
+    w.Find<QPushButton>("UserOptReadDeviceBtn")->click();
+    w.Find<QPushButton>("EtcBumpPassBtn")->click();
+    int rows = -1;
+    QString serial;
+    QTimer::singleShot(0, [&] {
+      auto* dlg = qobject_cast<THistoryDlg*>(QApplication::activeModalWidget());
+      if (!dlg) return;
+      rows = dlg->Grid->rowCount();
+      serial = dlg->SerialEdit->text();
+      if (qEnvironmentVariableIsSet("BEAMDOCK_SHOTS"))
+        dlg->grab().save(qEnvironmentVariable("BEAMDOCK_SHOTS") + "/window-history.png");
+      dlg->accept();
+    });
+    if (qEnvironmentVariableIsSet("BEAMDOCK_SHOTS"))
+      w.form->grab().save(qEnvironmentVariable("BEAMDOCK_SHOTS") + "/window.png");
+    w.Find<QPushButton>("UserOptHistoryBtn")->click();
+    QCOMPARE(rows, 2);
+    QCOMPARE(serial, QString::fromStdString(FieldText(port.sim().config().mUnit.mSerial, 10)));
+    QVERIFY(w.op.messages().empty());
+  }
+
+ private:
+  TempDir FDir;
+};
+
+}  // namespace
+
+QTEST_MAIN(HistoryDlgTest)
+#include "HistoryDlgTest.moc"

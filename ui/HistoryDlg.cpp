@@ -1,0 +1,148 @@
+#include "ui/HistoryDlg.h"
+
+#include "app/Settings.h"
+#include "model/DeviceUtils.h"
+#include "model/EventLog.h"
+#include "ui/Certificate.h"
+#include "ui/Mains.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <fstream>
+
+namespace {
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+const char* const kKinds[] = {"All", "read", "write", "calibration", "bump", "firmware", "event log", "service"};
+}  // namespace
+
+THistoryDlg::THistoryDlg(Operator& op, const std::string& serial, QWidget* parent) : QDialog(parent), FOp(op) {
+  setObjectName("HistoryDlg");
+  setWindowTitle("History");
+  resize(820, 460);
+  SerialEdit = new QLineEdit(Q(serial));
+  SerialEdit->setObjectName("HistorySerialEdit");
+  SerialEdit->setMaxLength(10);
+  SerialEdit->setPlaceholderText("all detectors");
+  ShowBtn = new QPushButton("Show");
+  KindCombo = new QComboBox;
+  KindCombo->setObjectName("HistoryKindCombo");
+  for (const char* k : kKinds) KindCombo->addItem(k);
+  auto* top = new QHBoxLayout;
+  top->addWidget(new QLabel("Serial"));
+  top->addWidget(SerialEdit);
+  top->addWidget(ShowBtn);
+  top->addSpacing(20);
+  top->addWidget(new QLabel("Kind"));
+  top->addWidget(KindCombo);
+  top->addStretch(1);
+
+  Grid = new QTableWidget(0, 7);
+  Grid->setObjectName("HistoryGrid");
+  Grid->setHorizontalHeaderLabels({"Time (UTC)", "Serial", "Kind", "Operation", "Result", "User", "Details"});
+  Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  Grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  Grid->verticalHeader()->hide();
+  Grid->horizontalHeader()->setStretchLastSection(true);
+  Grid->setWordWrap(false);
+
+  StateLabel = new QLabel;
+  CsvBtn = new QPushButton("Export CSV...");
+  CertificateBtn = new QPushButton("Calibration Certificate...");
+  auto* closeBtn = new QPushButton("Close");
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(StateLabel, 1);
+  bottom->addWidget(CsvBtn);
+  bottom->addWidget(CertificateBtn);
+  bottom->addWidget(closeBtn);
+
+  auto* v = new QVBoxLayout(this);
+  v->addLayout(top);
+  v->addWidget(Grid, 1);
+  v->addLayout(bottom);
+
+  connect(ShowBtn, &QPushButton::clicked, this, [this] { Reload(); });
+  connect(SerialEdit, &QLineEdit::returnPressed, this, [this] { Reload(); });
+  connect(KindCombo, &QComboBox::currentIndexChanged, this, [this] { Fill(); });
+  connect(CsvBtn, &QPushButton::clicked, this, [this] { ExportCsvClick(); });
+  connect(CertificateBtn, &QPushButton::clicked, this, [this] { CertificateClick(); });
+  connect(closeBtn, &QPushButton::clicked, this, &QDialog::accept);
+  Reload();
+}
+
+void THistoryDlg::Reload() {
+  FRecords.clear();
+  const std::string path = RecordsDatabasePath();
+  try {
+    FRecords = TRecordStore(path).History(SerialEdit->text().trimmed().toStdString());
+    StateLabel->setText(QString("%1 records  (%2)").arg(FRecords.size()).arg(Q(path)));
+  } catch (const std::exception& e) {
+    StateLabel->setText(Q("The service records cannot be read: " + std::string(e.what())));
+  }
+  Fill();
+}
+
+void THistoryDlg::Fill() {
+  const std::string kind = KindCombo->currentIndex() > 0 ? KindCombo->currentText().toStdString() : "";
+  Grid->setRowCount(0);
+  for (const RServiceRecord& r : FRecords) {
+    if (!kind.empty() && r.mKind != kind) continue;
+    std::string details = r.mDetails;
+    while (!details.empty() && details.back() == '\n') details.pop_back();
+    for (size_t at; (at = details.find('\n')) != std::string::npos;) details.replace(at, 1, "; ");
+    const int row = Grid->rowCount();
+    Grid->insertRow(row);
+    const std::string cells[] = {r.mTime, r.mSerial, r.mKind, r.mOperation, r.mStatus, r.mUser, details};
+    for (int c = 0; c < 7; ++c) {
+      auto* item = new QTableWidgetItem(Q(cells[c]));
+      if (c == 4 && r.mCode != 0) item->setForeground(Qt::red);
+      Grid->setItem(row, c, item);
+    }
+  }
+  Grid->resizeColumnsToContents();
+  CsvBtn->setEnabled(Grid->rowCount() > 0);
+  CertificateBtn->setEnabled(!SerialEdit->text().trimmed().isEmpty() && CertificateFor(FRecords, "").has_value());
+}
+
+void THistoryDlg::ExportCsvClick() {
+  std::vector<RServiceRecord> shown;
+  const std::string kind = KindCombo->currentIndex() > 0 ? KindCombo->currentText().toStdString() : "";
+  for (const RServiceRecord& r : FRecords)
+    if (kind.empty() || r.mKind == kind) shown.push_back(r);
+  const std::string serial = SerialEdit->text().trimmed().toStdString();
+  FileRequest dialog{"Save History...", "Data file|*.csv", "csv", AppDir,
+                     "History-" + (serial.empty() ? std::string("all") : serial) + ".csv"};
+  const std::optional<std::string> file = FOp.chooseSaveFile(dialog);
+  if (!file) return;
+  std::ofstream out(*file, std::ios::binary | std::ios::trunc);
+  out << HistoryCSV(shown);
+  out.close();
+  if (!out) FOp.message(MessageIcon::Error, "History", "The file could not be written\r" + *file);
+}
+
+void THistoryDlg::CertificateClick() {
+  const std::optional<RCertificate> certificate = CertificateFor(FRecords, TechnicianName());
+  if (!certificate) return;
+  FileRequest dialog{"Save Calibration Certificate...", "PDF file|*.pdf", "pdf", AppDir,
+                     "Certificate-" + certificate->mSerial + "-" + certificate->mDate + ".pdf"};
+  const std::optional<std::string> file = FOp.chooseSaveFile(dialog);
+  if (!file) return;
+  std::string error;
+  if (!WriteCertificatePdf(*certificate, *file, &error))
+    FOp.message(MessageIcon::Error, "Calibration Certificate", "The certificate could not be written\r" + *file +
+                                                                   "\r" + error);
+}
+
+void TKVTIRMainForm::UserHistoryBtnClick() {
+  // The detector last read; its serial is in the working configuration after a read.
+  const std::string serial = Session.FIdentity.mSerial[0] ? FieldText(Session.FIdentity.mSerial, 10) : "";
+  THistoryDlg dialog(Op(), serial, this);
+  dialog.exec();
+}

@@ -1,0 +1,43 @@
+// The "History" window: a detector's service records newest first, filtered by kind, saved as
+// CSV, and the "Calibration Certificate" of its newest successful calibration.
+#pragma once
+
+#include "app/Operator.h"
+#include "app/ServiceRecords.h"
+
+#include <QDialog>
+
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+
+class THistoryDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  // serial: the detector last read; empty shows every detector.
+  THistoryDlg(Operator& op, const std::string& serial, QWidget* parent = nullptr);
+
+  void Reload();           // the records of the serial typed in, from the database
+  void ExportCsvClick();
+  void CertificateClick();
+
+  QLineEdit* SerialEdit = nullptr;
+  QComboBox* KindCombo = nullptr;
+  QTableWidget* Grid = nullptr;
+  QLabel* StateLabel = nullptr;
+  QPushButton* ShowBtn = nullptr;
+  QPushButton* CsvBtn = nullptr;
+  QPushButton* CertificateBtn = nullptr;
+
+ private:
+  void Fill();  // the records that pass the kind filter
+
+  Operator& FOp;
+  std::vector<RServiceRecord> FRecords;
+};
