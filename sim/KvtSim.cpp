@@ -436,10 +436,13 @@ void KvtSim::handleCommand(uint8_t cmd) {
                      std::equal(kConnectFrame.begin(), kConnectFrame.end(), in_.begin());
   // Connect frames the host sent before it saw our acknowledgement (it repeats them about
   // every millisecond) are not answered again: a second acknowledgement would arrive in
-  // the middle of its first exchange. It stops repeating on the acknowledgement and waits
-  // 2 ms before its next frame, so anything within kConnectSettle of it is such a frame.
-  constexpr auto kConnectSettle = std::chrono::microseconds(1500);
-  const bool stale = cmd == 0xB2 && frameTime_ - lastConnectAck_ < kConnectSettle;
+  // the middle of its first exchange. They come with no other command between, soon after
+  // the answered one, however late a loaded machine lets us read them; a connect check
+  // comes after a command or a pause, and after kConnectRepeat a repeat is answered again
+  // so that a host whose acknowledgement was lost is never shut out.
+  constexpr auto kConnectRepeat = std::chrono::milliseconds(20);
+  const bool stale = cmd == 0xB2 && connectAnswered_ && frameTime_ - connectAnsweredAt_ < kConnectRepeat;
+  if (cmd != 0xB2) connectAnswered_ = false;
   if (state_ == State::Off || state_ == State::Hibernating) {
     // The adapter echoes even when the unit does not listen.
     if (cmd == 0xB2 && opts_.echoHandshake) queueRaw(kConnectFrame, "echo");
@@ -455,7 +458,8 @@ void KvtSim::handleCommand(uint8_t cmd) {
     if (burst || stale) return;
     if (applyFault(0xB2)) return;
     ack();
-    out_.back().whole = out_.back().connectAck = true;
+    out_.back().whole = true;
+    connectAnswered_ = true, connectAnsweredAt_ = frameTime_;
     state_ = State::Connected;
     source_ = Source::None;
     windowSet_ = sensorSelected_ = upgrading_ = false;
@@ -486,7 +490,7 @@ void KvtSim::handleCommand(uint8_t cmd) {
   switch (cmd) {
     case 0xB2:
       ack();
-      out_.back().connectAck = true;
+      connectAnswered_ = true, connectAnsweredAt_ = frameTime_;
       break;
     case 0xB3:
       ack();
@@ -837,7 +841,7 @@ void KvtSim::replyStatus(uint8_t status) {
 }
 
 void KvtSim::queueRaw(std::vector<uint8_t> bytes, const char* what) {
-  out_.push_back({std::move(bytes), what, true, false});
+  out_.push_back({std::move(bytes), what, true});
 }
 
 bool KvtSim::sleepUntil(std::unique_lock<std::mutex>& lock, Clock::time_point t) {
@@ -875,7 +879,6 @@ void KvtSim::flushOutput(std::unique_lock<std::mutex>& lock) {
         [[maybe_unused]] auto n = ::write(master_, &p.bytes[off], len);
       }
     }
-    if (p.connectAck) lastConnectAck_ = Clock::now();
   }
 }
 

@@ -252,13 +252,13 @@ class KvtSim {
   int unitCorruptLeft_ = 0, sensorCorruptLeft_ = 0;
   long repliesSent_ = 0;
   Clock::time_point frameTime_;       // when the frame being handled was read
-  Clock::time_point lastConnectAck_;  // when the last connect acknowledgement left
+  Clock::time_point connectAnsweredAt_;  // when the last acknowledged connect frame was read
+  bool connectAnswered_ = false;         // a connect was acknowledged and no command came since
 
   struct Pending {
     std::vector<uint8_t> bytes;
     std::string what;
     bool whole = false;       // never split: echoes and the handshake acknowledgement
-    bool connectAck = false;  // acknowledges a connect frame
   };
   std::vector<Pending> out_;
   std::deque<Frame> rxLog_, txLog_;

@@ -135,7 +135,8 @@ header of size 0 or with a second byte other than 0, and a life value above 6307
 every stored block gets its own CRC recomputed. 0x44 clears the peak, 0x45/0x46 set/clear
 history bit 4 (bump failed). An unknown command, 0x81 without a select and 0x91 without a
 window or upgrade get NAK. The connect frames the host repeats before it has seen the
-acknowledgement are answered once only.
+acknowledgement are answered once only: a connect frame within 20 ms of an acknowledged one,
+with no other command between, gets no answer.
 
 Identity and configuration:
   --config FILE            load the configuration: a 128-byte image (.bin) or a .cfg file of
