@@ -6,6 +6,7 @@
 #include "app/Results.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
+#include "tests/support/NullView.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
@@ -17,21 +18,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct TCounter : TLoggingView {
-  int readings = 0;
-  void ShowReading(const RReadingTexts&) override { ++readings; }
-  void ChartReset(double, double, double) override {}
-  void ChartAdd(const RChartPoint&) override {}
-  void ChartScroll(double, double, const std::vector<RChartPoint>&) override {}
-  void ShowCalLabel(const std::string&, TLabelColour) override {}
-  void CalButtons(bool) override {}
-  void LoggingButtons(bool) override {}
-  void CalProgress(int, int) override {}
-  void DataLogError(const std::string&) override {}
-  bool BatteryTicked() override { return false; }
-  bool TemperatureTicked() override { return false; }
-};
 
 double CpuSeconds() {
   timespec ts{};
@@ -78,7 +64,7 @@ TEST(AdapterUnplug, ToldAsAPortErrorQuietlyAndWorksAgainWhenBack) {
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE(run);
     ScriptedOperator op;
-    TCounter view;
+    TNullView view;
     TSteadyRunClock clock;
     TLoggingRun logging(link, op, view, clock);
     Clock::time_point pulled{};

@@ -14,6 +14,7 @@
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
 #include "tests/support/FastClock.h"
+#include "tests/support/NullView.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
@@ -29,24 +30,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using K = KvtSim::FaultKind;
-
-struct TNoView : TLoggingView, TCalView, TFirmwareView {
-  int readings = 0;
-  void ShowReading(const RReadingTexts&) override { ++readings; }
-  void ChartReset(double, double, double) override {}
-  void ChartAdd(const RChartPoint&) override {}
-  void ChartScroll(double, double, const std::vector<RChartPoint>&) override {}
-  void ShowCalLabel(const std::string&, TLabelColour) override {}
-  void CalButtons(bool) override {}
-  void LoggingButtons(bool) override {}
-  void CalProgress(int, int) override {}
-  void DataLogError(const std::string&) override {}
-  bool BatteryTicked() override { return true; }
-  bool TemperatureTicked() override { return true; }
-  void CalText(int, const std::string&, TCalColour) override {}
-  void CalRunning(bool) override {}
-  void ShowProgress(int, int, int, int) override {}
-};
 
 // What a cell needs to run one operation.
 struct TCell {
@@ -113,7 +96,7 @@ const std::vector<TOperation>& Operations() {
          TUpgradeImage image;
          RFirmwareBox box;
          if (LoadUpgradeFile(c.op, c.dir + "fw.img", true, image, box) != 0) return uint8_t{0xEE};
-         TNoView view;
+         TNullView view;
          return TFirmwareDownload(c.op, c.link, image, view).Run();
        },
        TReport::Framed, "93"},
@@ -143,7 +126,7 @@ const std::vector<TOperation>& Operations() {
       // Logging rides out the detector's faults; only the port ends it.
       {"Logging", 0x20, true, true, 0,
        [](TCell& c) {
-         TNoView view;
+         TNullView view;
          TFastClock clock(20);
          TLoggingRun run(c.link, c.op, view, clock);
          const auto until = Clock::now() + std::chrono::milliseconds(400);
@@ -158,7 +141,7 @@ const std::vector<TOperation>& Operations() {
        [](TCell& c) {
          TSensorCal cal;
          if (!cal.ShowDlg(c.op, c.sim.config())) return uint8_t{0xEE};
-         TNoView view;
+         TNullView view;
          TFastClock clock(30);
          const RCalResult r = cal.RunCalibration(c.op, c.link, view, clock, c.sim.config());
          return r.mOutcome == TCalOutcome::Ok ? uint8_t{0} : r.mCode;
