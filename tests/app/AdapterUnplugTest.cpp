@@ -57,8 +57,12 @@ TEST(AdapterUnplug, ToldAsAPortErrorQuietlyAndWorksAgainWhenBack) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(op.lastStatus().text, kReadDeviceName + std::string(ResultText(s.readResult).mSuffix));
     ASSERT_EQ(op.messages().size(), s.readResult ? 1u : 0u);
-    if (s.readResult && !s.openErrorBox) EXPECT_EQ(op.messages()[0].text, ResultText(s.readResult).mMessage);
-    if (s.openErrorBox) EXPECT_NE(op.messages()[0].text.find(o.linkPath), std::string::npos);
+    if (s.readResult) {
+      // The box of a missing device names it; the cut-off read has the table's text.
+      const std::string& text = op.messages()[0].text;
+      EXPECT_TRUE(s.openErrorBox ? text.find(o.linkPath) != std::string::npos
+                                 : text == ResultText(s.readResult).mMessage) << text;
+    }
   }
 
   // Logging: pulled out after the first reading (the first poll comes at once), plugged in
