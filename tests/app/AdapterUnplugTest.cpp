@@ -59,7 +59,7 @@ TEST(AdapterUnplug, ToldAsAPortErrorQuietlyAndWorksAgainWhenBack) {
     ASSERT_EQ(op.messages().size(), s.readResult ? 1u : 0u);
     if (s.readResult) {
       // The box of a missing device names it; the cut-off read has the table's text.
-      const std::string& text = op.messages()[0].text;
+      const std::string text = op.messages()[0].text;
       EXPECT_TRUE(s.openErrorBox ? text.find(o.linkPath) != std::string::npos
                                  : text == ResultText(s.readResult).mMessage) << text;
     }
