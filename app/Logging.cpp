@@ -21,6 +21,9 @@ constexpr const char* kFatalText = "BEAMDOCK Error\rCheck BEAMDOCK connection\rD
 
 // A detector that never reports its calibration running is given up after this long.
 constexpr double kCalStartLimit = 10.0;
+// How often the held port is looked at between exchanges: a pulled-out adapter is told
+// within a second whatever the poll and check intervals are.
+constexpr auto kPortWatch = std::chrono::milliseconds(500);
 
 struct RCalButton {
   uint8_t code;
@@ -118,10 +121,11 @@ uint8_t TLoggingRun::Loop(const std::string& fileName) {
 TRunClock::TimePoint TLoggingRun::NextDue() const {
   // A pending button or a calibration about to set up polling is served at once.
   if (FBtnSel != 0 || FMonitor == 1) return FClock.Now();
-  return std::min(FNextPoll, FNextCheck);
+  return std::min({FNextPoll, FNextCheck, FClock.Now() + kPortWatch});
 }
 
 bool TLoggingRun::Pass() {
+  if (FLink.PortLost()) FStatus = LINK_PORTERROR;
   if (IsFatalLoggingStatus(FStatus)) {
     FLogStart = false;
     FOp.message(MessageIcon::Error, kFatalCaption, kFatalText);

@@ -20,6 +20,9 @@ class TByteStream {
   // Blocks until a byte can be read or timeoutUs microseconds pass; true when readable.
   // This is what keeps reply collection from spinning.
   virtual bool WaitReadable(long timeoutUs) = 0;
+  // True once the device has gone away (adapter pulled out); asks nothing of the line, so a
+  // run that holds the port between exchanges can watch it without sending.
+  virtual bool HungUp() { return false; }
 };
 
 #include <memory>

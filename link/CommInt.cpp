@@ -547,6 +547,12 @@ bool TCustomComm::WaitReadable(long timeoutUs) {
   }
 }
 
+bool TCustomComm::HungUp() {
+  if (!Enabled()) return false;
+  pollfd p{FHandle, 0, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 void TCustomComm::PurgeIn() {
   if (Enabled()) ::tcflush(FHandle, TCIFLUSH);
 }

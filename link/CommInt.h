@@ -156,6 +156,7 @@ class TCustomComm : public TByteStream {
   int Read(void* Buf, int Count) override;
   void PurgeIn() override;
   bool WaitReadable(long timeoutUs) override;
+  bool HungUp() override;
 
   void PurgeOut();
   int InQueCount();

@@ -86,6 +86,8 @@ class TComKVT {
   uint8_t AVOn(uint8_t nCom);
 
   bool Enabled() const;
+  // The open port's device has gone away (adapter pulled out).
+  bool PortLost() { return Enabled() && RSCom->HungUp(); }
   TByteStream& Stream() { return *RSCom; }
 
   // Called during long waits (the handshake) so a window can repaint.

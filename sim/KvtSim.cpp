@@ -87,14 +87,41 @@ void KvtSim::start() {
   if (running_) return;
   auto fail = [this](const std::string& what) {
     const std::string text = what + ": " + std::strerror(errno);
-    if (slave_ >= 0) ::close(slave_);
-    if (master_ >= 0) ::close(master_);
+    closeTerminal();
     for (int& fd : wakePipe_) {
       if (fd >= 0) ::close(fd);
       fd = -1;
     }
     if (notify_ >= 0) ::close(notify_);
-    slave_ = master_ = notify_ = -1;
+    notify_ = -1;
+    throw std::runtime_error(text);
+  };
+  if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) fail("pipe");
+  // A host that takes the terminal exclusively (TIOCEXCL) and closes it leaves the flag set,
+  // because a pseudo-terminal lives on while its master is open, and its next open fails
+  // with EBUSY unless it runs as root. So the flag is cleared whenever the host closes the
+  // device (watched here) and whenever it sends bytes, which also covers a close followed
+  // at once by an open.
+  notify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  try {
+    openTerminal();
+  } catch (const std::runtime_error&) {
+    fail("terminal");
+  }
+  if (!opts_.logFile.empty()) {
+    logOut_ = std::fopen(opts_.logFile.c_str(), "w");
+    if (!logOut_) fail("open " + opts_.logFile);
+  }
+  startTime_ = Clock::now();
+  stopFlag_ = false;
+  running_ = true;
+  thread_ = std::thread([this] { run(); });
+}
+
+void KvtSim::openTerminal() {
+  auto fail = [this](const std::string& what) {
+    const std::string text = what + ": " + std::strerror(errno);
+    closeTerminal();
     throw std::runtime_error(text);
   };
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -116,29 +143,46 @@ void KvtSim::start() {
   if (::tcsetattr(slave_, TCSANOW, &t) != 0) fail("tcsetattr");
   const int fl = ::fcntl(master_, F_GETFL);
   ::fcntl(master_, F_SETFL, fl | O_NONBLOCK);
-  if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) fail("pipe");
-  // A host that takes the terminal exclusively (TIOCEXCL) and closes it leaves the flag set,
-  // because a pseudo-terminal lives on while its master is open, and its next open fails
-  // with EBUSY unless it runs as root. So the flag is cleared whenever the host closes the
-  // device (watched here) and whenever it sends bytes, which also covers a close followed
-  // at once by an open.
-  notify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (notify_ >= 0 && ::inotify_add_watch(notify_, name, IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
-    ::close(notify_);
-    notify_ = -1;
-  }
-  if (!opts_.logFile.empty()) {
-    logOut_ = std::fopen(opts_.logFile.c_str(), "w");
-    if (!logOut_) fail("open " + opts_.logFile);
-  }
+  if (notify_ >= 0) ::inotify_add_watch(notify_, name, IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
   if (!opts_.linkPath.empty()) {
     ::unlink(opts_.linkPath.c_str());
     if (::symlink(path_.c_str(), opts_.linkPath.c_str()) != 0) fail("symlink " + opts_.linkPath);
   }
-  startTime_ = Clock::now();
-  stopFlag_ = false;
-  running_ = true;
-  thread_ = std::thread([this] { run(); });
+  in_.clear();
+  expect_ = Expect::Command;
+  state_ = State::Silent;
+  connectsSeen_ = 0;
+}
+
+void KvtSim::closeTerminal() {
+  if (master_ >= 0) ::close(master_);
+  if (slave_ >= 0) ::close(slave_);
+  master_ = slave_ = -1;
+  if (!opts_.linkPath.empty()) ::unlink(opts_.linkPath.c_str());
+  out_.clear();
+}
+
+void KvtSim::unplug() {
+  std::unique_lock<std::mutex> lock(mu_);
+  if (!running_) return;
+  // The serving thread may be waiting on the master: it closes it itself.
+  unplugAsked_ = true;
+  const char c = 1;
+  [[maybe_unused]] auto n = ::write(wakePipe_[1], &c, 1);
+  cv_.wait(lock, [this] { return !unplugAsked_ || stopFlag_; });
+}
+
+void KvtSim::replug() {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!running_ || master_ >= 0 || unplugAsked_) return;
+  openTerminal();
+  const char c = 1;
+  [[maybe_unused]] auto n = ::write(wakePipe_[1], &c, 1);
+}
+
+bool KvtSim::plugged() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return master_ >= 0 && !unplugAsked_;
 }
 
 void KvtSim::stop() {
@@ -153,15 +197,14 @@ void KvtSim::stop() {
   thread_.join();
   std::lock_guard<std::mutex> lock(mu_);
   running_ = false;
-  ::close(master_);
-  ::close(slave_);
+  unplugAsked_ = false;
+  closeTerminal();
   ::close(wakePipe_[0]);
   ::close(wakePipe_[1]);
   if (notify_ >= 0) ::close(notify_);
-  master_ = slave_ = wakePipe_[0] = wakePipe_[1] = notify_ = -1;
+  wakePipe_[0] = wakePipe_[1] = notify_ = -1;
   if (logOut_) std::fclose(logOut_);
   logOut_ = nullptr;
-  if (!opts_.linkPath.empty()) ::unlink(opts_.linkPath.c_str());
 }
 
 std::string KvtSim::devicePath() const {
@@ -299,6 +342,16 @@ void KvtSim::run() {
     const int rc = ::poll(fds, notify_ >= 0 ? 3 : 2, timeout);
     lock.lock();
     if (stopFlag_) break;
+    if (unplugAsked_) {
+      unplugAsked_ = false;
+      closeTerminal();
+      cv_.notify_all();
+    }
+    if (rc > 0 && (fds[1].revents & POLLIN)) {
+      char drain[64];
+      while (::read(wakePipe_[0], drain, sizeof drain) > 0) {
+      }
+    }
     if (rc < 0 && errno != EINTR) {
       sleepUntil(lock, Clock::now() + std::chrono::milliseconds(10));
       continue;
@@ -308,8 +361,9 @@ void KvtSim::run() {
       alignas(inotify_event) char ev[4096];
       while (::read(notify_, ev, sizeof ev) > 0) {
       }
-      ::ioctl(slave_, TIOCNXCL);
+      if (slave_ >= 0) ::ioctl(slave_, TIOCNXCL);
     }
+    if (master_ < 0) continue;  // pulled out: nothing to serve until replug()
     if (rc > 0 && (fds[0].revents & POLLIN)) {
       const ssize_t n = ::read(master_, buf, sizeof buf);
       if (n > 0) {
@@ -423,8 +477,18 @@ bool KvtSim::applyFault(int target, int packet) {
     if (f.target != target || (f.packet >= 0 && f.packet != packet)) continue;
     if (f.count > 0 && faultUsed_[i] >= f.count) continue;
     ++faultUsed_[i];
-    if (f.kind == FaultKind::Nak) nak();
-    else if (f.kind == FaultKind::Error) errorReply();
+    switch (f.kind) {
+      case FaultKind::Nak: nak(); break;
+      case FaultKind::Error: errorReply(); break;
+      case FaultKind::Silent: break;
+      case FaultKind::BadCrc:
+        corruptNext_ = true;
+        return false;  // answered as usual, then damaged on the way out
+      case FaultKind::Hangup:
+        logFrame(false, {}, "hang-up");
+        closeTerminal();
+        break;
+    }
     return true;
   }
   return false;
@@ -469,6 +533,7 @@ void KvtSim::handleCommand(uint8_t cmd) {
   // Connected.
   if (cmd == 0xB2 && opts_.echoCheck) queueRaw(kConnectFrame, "echo");
   if (cmd == 0xB2 && (burst || stale)) return;
+  if (cmd != 0xB2 && cmd != 0xB3 && applyFault(kTargetAny)) return;
   if (applyFault(cmd)) return;
   if (cmd != 0x91 && cmd != 0x81) windowSet_ = false;
 
@@ -828,7 +893,12 @@ void KvtSim::reply(std::vector<uint8_t> data, const char* what) {
   data.push_back(static_cast<uint8_t>(crc & 0xFF));
   ++repliesSent_;
   std::string label = what;
-  if (opts_.corruptCrcEvery > 0 && repliesSent_ % opts_.corruptCrcEvery == 0) {
+  if (corruptNext_) {
+    // The CRC's first byte: a damaged last byte of an acknowledgement still counts as one.
+    corruptNext_ = false;
+    data[data.size() - 2] ^= 0xFF;
+    label += " (bad CRC)";
+  } else if (opts_.corruptCrcEvery > 0 && repliesSent_ % opts_.corruptCrcEvery == 0) {
     data.back() ^= 0xFF;
     label += " (bad CRC)";
   }

@@ -31,8 +31,11 @@ class KvtSim {
   static constexpr int kTargetData = 0x101;    // window data after 0x91
   static constexpr int kTargetTime = 0x102;    // life value after 0x71
   static constexpr int kTargetPacket = 0x103;  // firmware packet after 0x91/0x93 in an upgrade
+  static constexpr int kTargetAny = 0x104;     // every command of a connection but 0xB2 and 0xB3
 
-  enum class FaultKind { Nak, Error, Silent };
+  // BadCrc: the usual reply, with a wrong CRC. Hangup: no reply; the terminal is closed, as
+  // when the adapter is pulled out (replug() brings a new one).
+  enum class FaultKind { Nak, Error, Silent, BadCrc, Hangup };
   struct Fault {
     int target = 0;           // command byte or kTarget*
     FaultKind kind = FaultKind::Nak;
@@ -157,6 +160,13 @@ class KvtSim {
   // The change runs under the simulator's lock and must not call back into it.
   void modifyOptions(const std::function<void(Options&)>& change);
 
+  // The adapter pulled out: the terminal is closed (the host's reads fail, its poll reports a
+  // hang-up) and the link path removed. replug() opens a new terminal, with the link path
+  // pointing at it; devicePath() then names the new one.
+  void unplug();
+  void replug();
+  bool plugged() const;
+
   // Command line: parses args (without the program name) into opts. False with error set
   // on a bad option; "--help" sets help.
   static bool parseArgs(const std::vector<std::string>& args, Options& opts, std::string& error,
@@ -180,6 +190,8 @@ class KvtSim {
 
   static void clampOptions(Options& o);
   void run();
+  void openTerminal();   // under mu_; throws std::runtime_error
+  void closeTerminal();  // under mu_
   void processInput(std::chrono::steady_clock::time_point now);
   void handleFrame(const std::vector<uint8_t>& frame, Expect kind);
   void handleCommand(uint8_t cmd);
@@ -211,6 +223,8 @@ class KvtSim {
   std::thread thread_;
   bool running_ = false;
   bool stopFlag_ = false;
+  bool unplugAsked_ = false;
+  bool corruptNext_ = false;  // a BadCrc fault: the next reply goes out damaged
   int master_ = -1;
   int slave_ = -1;
   int wakePipe_[2] = {-1, -1};

@@ -215,8 +215,12 @@ Fault injection:
   --nak CMD[:COUNT]        answer CMD with NAK (COUNT times, default always)
   --error CMD[:COUNT]      answer CMD with the error status
   --silent CMD[:COUNT]     do not answer CMD
+  --bad-crc CMD[:COUNT]    answer CMD as usual but with a wrong CRC
+  --hangup CMD             close the terminal instead of answering CMD, as an adapter
+                           pulled out (SIGUSR2 to kvt-sim plugs a new one in)
                            CMD is a command byte (0x5F) or header, data, time, packet,
-                           or packet@N for firmware packet N only (packet@40:1 fails it once)
+                           or packet@N for firmware packet N only (packet@40:1 fails it once),
+                           or any: every command of a connection but 0xB2 and 0xB3
   --error-status N         status byte of error replies (default 0xBF)
   --corrupt-crc-every N    every Nth reply goes out with a wrong CRC
   --split N                send replies in pieces of N bytes (not the handshake's
@@ -313,13 +317,14 @@ bool KvtSim::parseArgs(const std::vector<std::string>& args, Options& o, std::st
       else if (target == "data") f.target = kTargetData;
       else if (target == "time") f.target = kTargetTime;
       else if (target == "packet") f.target = kTargetPacket;
+      else if (target == "any") f.target = kTargetAny;
       else if (target.rfind("packet@", 0) == 0 && parseInt(target.substr(7), 0, 65535, t)) {
         f.target = kTargetPacket;
         f.packet = static_cast<int>(t);
       }
       else if (parseInt(target, 0, 255, t)) f.target = static_cast<int>(t);
       else {
-        error = name + ": '" + target + "' is neither a command byte nor header, data, time, packet";
+        error = name + ": '" + target + "' is neither a command byte nor header, data, time, packet, any";
         return false;
       }
       o.faults.push_back(f);
@@ -482,6 +487,10 @@ bool KvtSim::parseArgs(const std::vector<std::string>& args, Options& o, std::st
       ok = fault(FaultKind::Error);
     } else if (name == "--silent") {
       ok = fault(FaultKind::Silent);
+    } else if (name == "--bad-crc") {
+      ok = fault(FaultKind::BadCrc);
+    } else if (name == "--hangup") {
+      ok = fault(FaultKind::Hangup);
     } else if (name == "--error-status") {
       ok = num(0, 255, v);
       o.errorStatus = static_cast<uint8_t>(v);

@@ -1,5 +1,6 @@
 // kvt-sim: prints the terminal's device path on its first line, then serves until
-// SIGINT or SIGTERM. SIGUSR1 wakes the unit from power down or hibernation.
+// SIGINT or SIGTERM. SIGUSR1 wakes the unit from power down or hibernation; SIGUSR2 plugs a
+// new terminal in after a hang-up (printing its path).
 #include "sim/KvtSim.h"
 
 #include <csignal>
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGUSR1);
+  sigaddset(&set, SIGUSR2);
   sigaddset(&set, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
@@ -56,6 +58,17 @@ int main(int argc, char** argv) {
     if (sigwait(&set, &sig) != 0) break;
     if (sig == SIGUSR1) {
       sim.wake();
+      continue;
+    }
+    if (sig == SIGUSR2) {
+      try {
+        sim.replug();
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "kvt-sim: %s\n", e.what());
+        continue;
+      }
+      std::printf("%s\n", sim.devicePath().c_str());
+      std::fflush(stdout);
       continue;
     }
     break;
