@@ -5,6 +5,7 @@
 //  - the window's event latency: a 10 ms timer's worst delay while the window downloads
 //    (goal: at most 50 ms).
 // A plain program: bench_FirmwareBench [runs]
+#include "bench/BenchSupport.h"
 #include "app/Firmware.h"
 #include "app/Settings.h"
 #include "link/KVTComms.h"
@@ -27,29 +28,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr double kByteSeconds = 10.0 / 115200.0;
-
-struct QuietOperator : Operator {
-  void showStatus(StatusColour, const std::string&) override {}
-  void message(MessageIcon, const std::string&, const std::string& text) override {
-    std::fprintf(stderr, "%s\n", text.c_str());
-  }
-  bool ask(const std::string&, const std::string&) override { return true; }
-  std::optional<std::string> chooseOpenFile(const FileRequest&) override { return std::nullopt; }
-  std::optional<std::string> chooseSaveFile(const FileRequest&) override { return std::nullopt; }
-  void memoLine(const std::string&) override {}
-  void pump() override {}
-};
 
 struct NoView : TFirmwareView {
   void ShowProgress(int, int, int, int) override {}
 };
-
-double ThreadCpu() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 void WriteImage(const std::string& path) {
   std::vector<uint8_t> b(16384);
@@ -91,11 +73,11 @@ int main(int argc, char** argv) {
     TComKVT link;
     TFirmwareDownload run(op, link, rows, view);
     sim.clearFrames();
-    const double cpu0 = ThreadCpu();
+    const double cpu0 = ThreadCpuSeconds();
     const auto wall0 = Clock::now();
     const uint8_t code = run.Run();
     const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
-    const double cpu = ThreadCpu() - cpu0;
+    const double cpu = ThreadCpuSeconds() - cpu0;
     size_t sentBytes = 0;
     for (const KvtSim::Frame& f : sim.sent()) sentBytes += f.bytes.size();
     const size_t exchanges = sim.received().size();

@@ -4,6 +4,7 @@
 //  - the window's event latency (a 10 ms timer's worst delay) during a calibration in its dialog,
 //  - cold start: a fresh process until the main window's first paint.
 // A plain program: bench_ReportBench [runs]
+#include "bench/BenchSupport.h"
 #include "app/DeviceSession.h"
 #include "app/Settings.h"
 #include "link/KVTComms.h"
@@ -30,19 +31,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr double kByteSeconds = 10.0 / 115200.0;
-
-struct QuietOperator : Operator {
-  void showStatus(StatusColour, const std::string&) override {}
-  void message(MessageIcon, const std::string&, const std::string& text) override {
-    std::fprintf(stderr, "%s\n", text.c_str());
-  }
-  bool ask(const std::string&, const std::string&) override { return true; }
-  std::optional<std::string> chooseOpenFile(const FileRequest&) override { return std::nullopt; }
-  std::optional<std::string> chooseSaveFile(const FileRequest&) override { return std::nullopt; }
-  void memoLine(const std::string&) override {}
-  void pump() override {}
-};
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());

@@ -3,6 +3,7 @@
 //    10000-point history, without and with a scroll of the time axis (goal: at most 2 ms),
 //  - lateness of polls over 100 polls (goal: median under 10 ms),
 //  - CPU of the window's thread while logging at 1 s intervals (goal: at most 2 % of a core).
+#include "bench/BenchSupport.h"
 #include "app/DataLog.h"
 #include "app/Logging.h"
 #include "link/KVTComms.h"
@@ -24,32 +25,15 @@
 
 namespace {
 
-// Nothing to answer: the benchmarks drive the dialog themselves.
-struct QuietOperator : Operator {
-  void showStatus(StatusColour, const std::string&) override {}
-  void message(MessageIcon, const std::string&, const std::string&) override {}
-  bool ask(const std::string&, const std::string&) override { return false; }
-  std::optional<std::string> chooseOpenFile(const FileRequest&) override { return std::nullopt; }
-  std::optional<std::string> chooseSaveFile(const FileRequest&) override { return std::nullopt; }
-  void memoLine(const std::string&) override {}
-  void pump() override {}
-};
-
 RReadingSet Set(int i) {
   return {{static_cast<uint16_t>(100 + i % 50), 150, 0x81, 0x04}, {395, 2048, 2, 0}, {245, 1750, 1, 0}};
-}
-
-double ThreadCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
 }
 
 // A dialog whose history holds 10000 points one second apart, late in a 60000-second axis, so
 // each of the next eight readings beyond the axis scrolls with all 10000 points visible.
 struct PrimedDialog {
   TComKVT link;
-  QuietOperator op;
+  QuietOperator op{false};
   std::unique_ptr<TSensorLogDlg> dlg;
   double t = 50000;
   PrimedDialog() {
@@ -104,7 +88,7 @@ void Logging(benchmark::State& state, double speed, int polls, const char* what)
   DeviceCFG.mLogDisplayTime = 120;
   for (auto _ : state) {
     TComKVT link;
-    QuietOperator op;
+    QuietOperator op(false);
     TSensorLogDlg dlg(link, op);
     dlg.Clock().SetSpeed(speed);
     dlg.show();
