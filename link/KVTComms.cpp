@@ -27,7 +27,6 @@ using link_limits::kChunk;
 constexpr float kCmdTimeOut = 0.1f;
 constexpr float kLongTimeOut = 0.5f;
 constexpr auto kIdleEvery = 50ms;
-constexpr auto kConnectSpacing = std::chrono::nanoseconds(1'050'000);
 
 constexpr uint8_t kACK = 0xB5;
 constexpr uint8_t kConnect = 0xB2;
@@ -365,7 +364,7 @@ uint8_t TComKVT::SendReceive(uint8_t nLog, int nRevSize, float rTimeOut) {
     result = LINK_PORTERROR;
   }
 
-  Delay(1);
+  Delay(FExchangePauseMs);
   if (nLog == 0) {
     RaiseTrace(FSendTime, FSendLog);
     RaiseTrace(FRevTime, FRevLog);
@@ -424,7 +423,7 @@ uint8_t TComKVT::ConnectKVT(float rTimeOut) {
     TFineTimerSlack slack;
     while (state != 0 && state != LINK_PORTERROR && steady_clock::now() - start < limit) {
       // Spacing counts from before the write, so the write time is part of the 1.05 ms.
-      const auto deadline = steady_clock::now() + kConnectSpacing;
+      const auto deadline = steady_clock::now() + FConnectSpacing;
       ++sent;
       try {
         RSCom->Write(kFrame, 3);
@@ -452,13 +451,13 @@ uint8_t TComKVT::ConnectKVT(float rTimeOut) {
                                                      std::to_string(sent) + ")");
   } catch (...) {
   }
-  Delay(1);
+  Delay(FExchangePauseMs);
   try {
     RSCom->PurgeIn();
   } catch (...) {
     if (state == 0 || state == LINK_NOCONNECT) state = LINK_PORTERROR;
   }
-  Delay(1);
+  Delay(FExchangePauseMs);
   return state;
 }
 

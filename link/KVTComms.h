@@ -93,6 +93,11 @@ class TComKVT {
   // Called during long waits (the handshake) so a window can repaint.
   std::function<void()> IdleHook;
 
+  // The pause that ends every exchange and the spacing of the handshake's requests: a detector
+  // needs both. Only a harness whose far end is scripted sets them to zero.
+  float FExchangePauseMs = 1.0f;
+  std::chrono::nanoseconds FConnectSpacing{1'050'000};
+
   // Why the last LINK_LIMIT was returned (empty until the first refusal).
   const std::string& LastRefusal() const { return FRefusal; }
 

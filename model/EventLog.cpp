@@ -51,6 +51,18 @@ std::string EventLogFileName(const std::string& serial, const std::tm& now) {
   return safe + "_LOG_" + FileTimeStamp(now) + ".CSV";
 }
 
+namespace {
+
+// A detector field inside one line of the file: a control byte (a damaged EEPROM can hold a
+// line break) becomes a space, so the field cannot split the header.
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return text;
+}
+
+}  // namespace
+
 std::vector<std::string> EventLogHeader(const RKVTUnitCFG& unit) {
   const MonthDay life = LifeToMonthDay(unit.mLifeRemaining);
   const std::string lifeText = life.months > 0 ? std::to_string(life.months) + "months " +
@@ -60,7 +72,7 @@ std::vector<std::string> EventLogHeader(const RKVTUnitCFG& unit) {
           "Log Type,Event Log",
           "Serial Number," + SerialFileText(FieldText(unit.mSerial, sizeof unit.mSerial)),
           "Firmware Version," + FWVersionText(unit.mFWVersion),
-          "ID," + FieldText(unit.mUserID, sizeof unit.mUserID),
+          "ID," + OneLine(FieldText(unit.mUserID, sizeof unit.mUserID)),
           "Life Remaining," + lifeText,
           "Total Number of Events," + std::to_string(unit.mAlarmCount),
           "Duration of events," + FormatDuration(static_cast<int32_t>(unit.mAlarmTime)),

@@ -6,6 +6,8 @@ BEAMDOCK_PACKAGES=(cmake ninja-build g++ ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation dpkg-dev file
   libsqlite3-dev libssl-dev sqlite3 poppler-utils)
+# ./fuzz only: clang and its libFuzzer and sanitizer runtimes.
+BEAMDOCK_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 install_missing_packages() {
   local missing=() p
