@@ -71,9 +71,9 @@ int FuzzLoadSettings(const uint8_t* data, size_t size) {
 // The [SENSOR] entries alone, and the lookups start-up makes of them.
 int FuzzSensorEntries(const uint8_t* data, size_t size) {
   const std::string path = FuzzScratchDir() + "sensor.ini";
-  std::vector<uint8_t> file{'[', 'S', 'E', 'N', 'S', 'O', 'R', ']', '\n'};
-  file.insert(file.end(), data, data + size);
-  WriteScratchFile(path, file);
+  std::string text = "[SENSOR]\n";
+  text.append(reinterpret_cast<const char*>(data), size);
+  WriteScratchFile(path, std::vector<uint8_t>(text.begin(), text.end()));
   const std::vector<RSensorType> table = ReadSensorTypes(TIniFile(path));
   FUZZ_CHECK(!table.empty());
   for (const RSensorType& t : table) {

@@ -95,8 +95,9 @@ TEST(SimFaults, RepliesInPieces) {
   const Bytes rep = r.port->readChunks(20, 500, chunks);
   ASSERT_EQ(rep.size(), 20u);
   EXPECT_TRUE(crcValid(rep));
+  // More than one read: the pieces came apart. How many bytes each read finds depends on how
+  // soon a loaded machine lets the reader run, so only that is checked.
   EXPECT_GE(chunks.size(), 2u);
-  EXPECT_LE(chunks.front(), 2u);
 }
 
 TEST(SimFaults, AdapterEchoesEvenWhileTheUnitIsOff) {
