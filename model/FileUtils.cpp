@@ -1,6 +1,8 @@
 #include "model/FileUtils.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +53,28 @@ bool writeAll(int fd, const std::string& bytes) {
     left -= static_cast<size_t>(n);
   }
   return true;
+}
+
+}  // namespace
+
+namespace {
+
+// Temporary files of writers that died before their rename (killed, power lost) would pile up
+// next to the target; once a write has succeeded they are of no use to anybody.
+void RemoveDeadWritersTemps(const std::string& target) {
+  const std::string folder = folderOf(target);
+  const std::string prefix = target.substr(target.find_last_of('/') + 1) + ".tmp";
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name.rfind(prefix, 0) != 0) continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+    if (pid <= 0 || *end != '_' || pid == getpid()) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) ::unlink((folder + "/" + name).c_str());
+  }
+  ::closedir(d);
 }
 
 }  // namespace
@@ -110,5 +134,6 @@ bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::str
     (void)::fsync(dir);
     ::close(dir);
   }
+  RemoveDeadWritersTemps(target);
   return true;
 }
