@@ -26,7 +26,6 @@ constexpr uint16_t kSpanGasAddress = 88;  // mSpanGas in the 128-byte configurat
 constexpr uint8_t kZeroSpan = 0x42;
 constexpr uint8_t kAbort = 0x43;
 
-float ConnectSeconds() { return static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f; }
 
 // "#0.#" of a value in tenths.
 std::string SpanText(uint16_t tenths) {

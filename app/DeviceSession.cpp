@@ -26,7 +26,6 @@ uint8_t Attempts(F&& step) {
   return code;
 }
 
-float ConnectSeconds() { return static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f; }
 
 // Hibernate's read ends without the green status when it succeeds: open, commands, close.
 // Mirrors the operation frame's handling of errors raised while the port is open.

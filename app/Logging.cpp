@@ -40,7 +40,6 @@ const char* CalName(uint8_t code) {
   return "";
 }
 
-float ConnectSeconds() { return static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f; }
 
 }  // namespace
 

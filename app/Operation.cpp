@@ -13,7 +13,7 @@
 uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const std::function<uint8_t()>& commands,
                      const ROperationOptions& options) {
   const float seconds =
-      options.connectSeconds >= 0.0f ? options.connectSeconds : static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f;
+      options.connectSeconds >= 0.0f ? options.connectSeconds : ConnectSeconds();
   ShowStatus(op, StatusColour::Running, name + "...");
   RecordBegin(op, name, link);
   uint8_t code;
@@ -71,9 +71,11 @@ void ReportPortOpenError(Operator& op, const std::string& name, const std::excep
 
 uint8_t OpenUSBCaught(TComKVT& link) {
   try {
-    return link.OpenUSB(static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f);
+    return link.OpenUSB(ConnectSeconds());
   } catch (const ECommError&) {
     link.ComClose();
     return LINK_PORTERROR;
   }
 }
+
+float ConnectSeconds() { return static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f; }

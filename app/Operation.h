@@ -39,6 +39,9 @@ void ReportPortOpenError(Operator& op, const std::string& name, const std::excep
 template <class F>
 uint8_t CatchingPortErrors(Operator& op, const std::string& name, F&& body);
 
+// The settings' handshake time in seconds, as OpenUSB and ConnectKVT take it.
+float ConnectSeconds();
+
 // OpenUSB with the settings' handshake time for a run that reports its own end: a port that
 // cannot be opened (no access, device gone) is closed again and is a port error like any other.
 uint8_t OpenUSBCaught(TComKVT& link);

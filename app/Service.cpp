@@ -112,7 +112,7 @@ bool TOutputTest::Step() {
   switch (FState) {
     case TState::Start:
       try {
-        FResult = FLink.OpenUSB(static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f);
+        FResult = FLink.OpenUSB(ConnectSeconds());
       } catch (...) {
         FLink.ComClose();
         FState = TState::Done;

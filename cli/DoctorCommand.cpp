@@ -1,5 +1,6 @@
 // doctor: the checks between this machine and the detector, one line each on stdout;
 // exit 0 when none failed, 1 otherwise.
+#include "app/Operation.h"
 #include "app/PortDoctor.h"
 #include "cli/Cli.h"
 #include "model/DeviceUtils.h"
@@ -13,7 +14,7 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
   RDoctorEnv env = CurrentDoctorEnv();
   // The settings file is not read here (reading it creates folders); the handshake gets the
   // default connect time.
-  env.connectSeconds = static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f;
+  env.connectSeconds = ConnectSeconds();
   const char* named = std::getenv("BEAMDOCK_PORT");
   bool failed = false;
   for (const RDoctorCheck& check : RunDoctor(env, named ? named : "")) {
