@@ -12,6 +12,7 @@
 #include "model/SensorTypes.h"
 
 #include <algorithm>
+#include <cstddef>
 
 namespace {
 
@@ -122,10 +123,13 @@ uint8_t TDeviceSession::WriteDeviceInfo(TComKVT& link) {
     // Start counts from 1; a start of 0 wraps to an address the link refuses, never a write.
     const auto address = static_cast<uint16_t>(step.start - 1);
     code = Attempts([&] { return link.WriteCFGData(image, address, step.size); });
+    if (code == LINK_OK) RecordWrittenBytes(FKVTCFG, address, step.size);
   }
-  if (FactoryMode && code == LINK_OK)
+  if (FactoryMode && code == LINK_OK) {
     code = Attempts([&] { return link.WriteCFGTimeData(FKVTCFG.mUnit.mLifeRemaining); });
-  if (code == LINK_OK) RecordConfig(FKVTCFG);
+    if (code == LINK_OK)
+      RecordWrittenBytes(FKVTCFG, offsetof(RKVTUnitCFG, mLifeRemaining), sizeof FKVTCFG.mUnit.mLifeRemaining);
+  }
   return code;
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/Settings.h"
 #include "link/KVTComms.h"
+#include "model/Checksum.h"
 #include "model/DeviceUtils.h"
 #include "model/EventLog.h"
 #include "model/SensorTypes.h"
@@ -11,6 +12,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -183,6 +185,18 @@ struct TDraft {
 TDraft gDraft;
 int gHolds = 0;
 bool gTold = false;
+
+// What a detector holds after a write: the bytes not written are still the ones before, and
+// each block ends in the check it computes over the rest of the block.
+void HeldAfterWrite(const std::vector<uint8_t>& before, const std::vector<bool>& written, std::vector<uint8_t>& after) {
+  for (size_t i = 0; i < after.size() && i < written.size(); ++i)
+    if (!written[i]) after[i] = before[i];
+  RKVTCFG held{};
+  if (!CfgFromImage(after, held)) return;
+  held.mUnit.mCRC = GetCRC16(reinterpret_cast<const uint8_t*>(&held.mUnit), offsetof(RKVTUnitCFG, mCRC));
+  held.mSensor.mCRC = GetCRC16(reinterpret_cast<const uint8_t*>(&held.mSensor), offsetof(RKVTSensorCFG, mCRC));
+  after = CfgImage(held);
+}
 
 void FlushDraft() {
   if (gDraft.mActive && gDraft.mEnded && gDraft.mOp) AppendRecord(*gDraft.mOp, gDraft.mRecord);
@@ -383,6 +397,14 @@ void RecordConfig(const RKVTCFG& after) {
   if (gDraft.mActive) gDraft.mRecord.mCfgAfter = CfgImage(after);
 }
 
+void RecordWrittenBytes(const RKVTCFG& sent, uint16_t address, uint16_t size) {
+  if (!gDraft.mActive) return;
+  RServiceRecord& r = gDraft.mRecord;
+  r.mCfgAfter = CfgImage(sent);
+  r.mCfgWritten.resize(r.mCfgAfter.size(), false);
+  for (size_t i = address; i < size_t{address} + size && i < r.mCfgWritten.size(); ++i) r.mCfgWritten[i] = true;
+}
+
 void RecordEnd(uint8_t code, const std::string& status, const TComKVT& link, bool talked) {
   if (!gDraft.mActive) return;
   if (!talked) {
@@ -428,6 +450,7 @@ bool AppendRecord(Operator& op, RServiceRecord r) {
         }
     }
     if (r.mKind == "write" && !r.mCfgAfter.empty()) {
+      if (r.mCfgBefore.size() == r.mCfgAfter.size()) HeldAfterWrite(r.mCfgBefore, r.mCfgWritten, r.mCfgAfter);
       size_t changed = 0;
       for (size_t i = 0; i < r.mCfgAfter.size() && r.mCfgBefore.size() == r.mCfgAfter.size(); ++i)
         changed += r.mCfgAfter[i] != r.mCfgBefore[i];

@@ -31,6 +31,9 @@ struct RServiceRecord {
   std::string mDetails;     // "key=value" lines
   std::vector<uint8_t> mCfgBefore, mCfgAfter;  // 128-byte configuration images, or empty
   std::string mPrevHash, mHash;
+  // Not stored. For a write: which bytes of mCfgAfter went to the detector (empty: all); the
+  // others are still what mCfgBefore holds.
+  std::vector<bool> mCfgWritten;
 
   std::string Detail(const std::string& key) const;  // empty when absent
 };
@@ -89,6 +92,8 @@ void RecordDetail(const std::string& key, const std::string& value);
 // The configuration the detector has after the operation; the one before is the newest the
 // store knows for that serial.
 void RecordConfig(const RKVTCFG& after);
+// A write sent these bytes of the 128-byte image (address from 0) to the detector.
+void RecordWrittenBytes(const RKVTCFG& sent, uint16_t address, uint16_t size);
 // talked: the link reached the detector; a record is appended only then.
 void RecordEnd(uint8_t code, const std::string& status, const TComKVT& link, bool talked);
 
