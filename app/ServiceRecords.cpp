@@ -12,7 +12,6 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -193,8 +192,7 @@ void HeldAfterWrite(const std::vector<uint8_t>& before, const std::vector<bool>&
     if (!written[i]) after[i] = before[i];
   RKVTCFG held{};
   if (!CfgFromImage(after, held)) return;
-  held.mUnit.mCRC = GetCRC16(reinterpret_cast<const uint8_t*>(&held.mUnit), offsetof(RKVTUnitCFG, mCRC));
-  held.mSensor.mCRC = GetCRC16(reinterpret_cast<const uint8_t*>(&held.mSensor), offsetof(RKVTSensorCFG, mCRC));
+  FillBlockCRCs(held);
   after = CfgImage(held);
 }
 

@@ -1,6 +1,7 @@
 #include "model/Checksum.h"
 
 #include <array>
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -73,6 +74,11 @@ void ReplyToSensorCFG(const RComKVTReadBuf& buf, RKVTSensorCFG& sensor) {
 void CFGToSendBuf(const RKVTCFG& cfg, RComKVTReadBuf& buf) {
   buf.mData = sizeof cfg;
   std::memcpy(buf.mBuf, &cfg, sizeof cfg);
+}
+
+void FillBlockCRCs(RKVTCFG& cfg) {
+  cfg.mUnit.mCRC = GetCRC16(reinterpret_cast<const uint8_t*>(&cfg.mUnit), offsetof(RKVTUnitCFG, mCRC));
+  cfg.mSensor.mCRC = GetCRC16(reinterpret_cast<const uint8_t*>(&cfg.mSensor), offsetof(RKVTSensorCFG, mCRC));
 }
 
 bool BlockCRCValid(const uint8_t* block64) {

@@ -18,3 +18,5 @@ void CFGToSendBuf(const RKVTCFG& cfg, RComKVTReadBuf& buf);
 // A 64-byte block read from the detector is valid when the CRC of bytes 0..61 equals
 // the little-endian word at 62..63.
 bool BlockCRCValid(const uint8_t* block64);
+// Gives both blocks the check a detector stores with them.
+void FillBlockCRCs(RKVTCFG& cfg);

@@ -46,10 +46,7 @@ std::vector<KvtSim::Event> KvtSim::Options::defaultEvents() {
   return {{62900000, 75, 0x08, 180}, {62500000, 0x8000 | 30, 0x00, 250}, {62000000, 400, 0x04, 110}};
 }
 
-void KvtSim::fillCRCs(RKVTCFG& cfg) {
-  cfg.mUnit.mCRC = GetCRC16(reinterpret_cast<const uint8_t*>(&cfg.mUnit), 62);
-  cfg.mSensor.mCRC = GetCRC16(reinterpret_cast<const uint8_t*>(&cfg.mSensor), 62);
-}
+void KvtSim::fillCRCs(RKVTCFG& cfg) { FillBlockCRCs(cfg); }
 
 // Options built in code skip the command line's range checks; sizes out of range would
 // make the frame parser or the image buffers meaningless, so they are brought into range.
