@@ -201,11 +201,30 @@ bool ParseIniInteger(const std::string& text, int& value) {
   return true;
 }
 
-std::string TIniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const {
+struct TIniFile::TContents {
+  bool readable = false;
   std::vector<Line> lines;
-  if (!loadLines(FFileName, lines, nullptr)) return def;
-  std::vector<Parsed> parsed = parseAll(lines);
-  const Parsed* e = findEntry(lines, parsed, section, key);
+  std::vector<Parsed> parsed;
+};
+
+std::shared_ptr<const TIniFile::TContents> TIniFile::Contents() const {
+  if (FSnapshot) return FSnapshot;
+  auto c = std::make_shared<TContents>();
+  c->readable = loadLines(FFileName, c->lines, nullptr);
+  c->parsed = parseAll(c->lines);
+  return c;
+}
+
+TIniFile TIniFile::Snapshot(std::string fileName) {
+  TIniFile ini(std::move(fileName));
+  ini.FSnapshot = ini.Contents();
+  return ini;
+}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const {
+  const auto c = Contents();
+  if (!c->readable) return def;
+  const Parsed* e = findEntry(c->lines, c->parsed, section, key);
   return e ? e->value : def;
 }
 
@@ -215,28 +234,23 @@ int TIniFile::ReadInteger(const std::string& section, const std::string& key, in
 }
 
 bool TIniFile::SectionExists(const std::string& section) const {
-  std::vector<Line> lines;
-  if (!loadLines(FFileName, lines, nullptr)) return false;
-  std::vector<Parsed> parsed = parseAll(lines);
-  return findSection(lines, parsed, section).found;
+  const auto c = Contents();
+  return c->readable && findSection(c->lines, c->parsed, section).found;
 }
 
 bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
-  std::vector<Line> lines;
-  if (!loadLines(FFileName, lines, nullptr)) return false;
-  std::vector<Parsed> parsed = parseAll(lines);
-  return findEntry(lines, parsed, section, key) != nullptr;
+  const auto c = Contents();
+  return c->readable && findEntry(c->lines, c->parsed, section, key) != nullptr;
 }
 
 std::vector<std::pair<std::string, std::string>> TIniFile::ReadSectionValues(const std::string& section) const {
   std::vector<std::pair<std::string, std::string>> out;
-  std::vector<Line> lines;
-  if (!loadLines(FFileName, lines, nullptr)) return out;
-  std::vector<Parsed> parsed = parseAll(lines);
-  Section s = findSection(lines, parsed, section);
+  const auto c = Contents();
+  if (!c->readable) return out;
+  Section s = findSection(c->lines, c->parsed, section);
   if (!s.found) return out;
   for (size_t i = s.header + 1; i < s.end; ++i)
-    if (parsed[i].kind == Kind::Entry) out.emplace_back(parsed[i].name, parsed[i].value);
+    if (c->parsed[i].kind == Kind::Entry) out.emplace_back(c->parsed[i].name, c->parsed[i].value);
   return out;
 }
 
@@ -294,5 +308,13 @@ bool TIniFile::WriteStrings(const std::string& section, const std::vector<std::p
   }
   std::string data;
   for (const Line& l : lines) data += l.text + l.eol;
-  return WriteFileAtomic(FFileName, data, error);
+  if (!WriteFileAtomic(FFileName, data, error)) return false;
+  if (FSnapshot) {
+    auto c = std::make_shared<TContents>();
+    c->readable = true;
+    c->lines = std::move(lines);
+    c->parsed = parseAll(c->lines);
+    FSnapshot = std::move(c);
+  }
+  return true;
 }

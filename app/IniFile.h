@@ -2,10 +2,12 @@
 // Section and key names match without regard to case; values are trimmed of blanks.
 // Every call opens the file, reads or writes it and closes it again, so nothing keeps it
 // open and two writers (say the window's geometry and a save folder) never undo each other.
+// A snapshot (TIniFile::Snapshot) reads the file once and answers its reads from that copy.
 // A write replaces the file atomically (temporary file in the same folder, then rename) and
 // changes only the lines it must: comments, order, other keys and line ends stay as written.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +15,10 @@
 class TIniFile {
  public:
   explicit TIniFile(std::string fileName) : FFileName(std::move(fileName)) {}
+  // For start-up, which reads some forty keys: they all come from one version of the file, and
+  // the file is read and parsed once instead of once per key. Writes still read the file
+  // afresh (so they undo no other writer) and then replace the copy with what they wrote.
+  static TIniFile Snapshot(std::string fileName);
 
   const std::string& FileName() const { return FFileName; }
 
@@ -37,7 +43,12 @@ class TIniFile {
                     std::string* error = nullptr);
 
  private:
+  struct TContents;
+  // The snapshot's copy, or a fresh read of the file when there is none.
+  std::shared_ptr<const TContents> Contents() const;
+
   std::string FFileName;
+  std::shared_ptr<const TContents> FSnapshot;
 };
 
 // The integer rule of ReadInteger: optional sign, decimal digits, nothing else, 32 bits.

@@ -190,7 +190,7 @@ std::vector<RSensorType> ReadSensorTypes(const TIniFile& ini) {
 
 RSettings ReadSettings(const std::string& startDir) {
   const std::string appDir = withSlash(startDir);
-  TIniFile ini(SettingsFileName(appDir));
+  TIniFile ini = TIniFile::Snapshot(SettingsFileName(appDir));
   RSettings s;
   s.mFactoryMode = ini.ReadString("Environment", "ModeEntry", "USER") == kFactoryModeEntry;
   s.mSensorTypes = ReadSensorTypes(ini);
@@ -232,7 +232,7 @@ void LoadSettings(const std::string& startDir) {
 }
 
 RWindowGeometry ReadWindowGeometry(const std::string& appDir) {
-  TIniFile ini(SettingsFileName(appDir));
+  const TIniFile ini = TIniFile::Snapshot(SettingsFileName(appDir));
   RWindowGeometry g;
   g.mWidth = ini.ReadInteger("WINDOW", "WIDTH", g.mWidth);
   g.mHeight = ini.ReadInteger("WINDOW", "HEIGHT", g.mHeight);

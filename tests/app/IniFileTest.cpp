@@ -132,6 +132,22 @@ TEST(IniFile, KeepsTheFilesOwnLineEnds) {
   EXPECT_EQ(dir.read("new.ini"), "[FLASH]\r\nDownloadRetry=3\r\n");
 }
 
+// A snapshot keeps the version it read, yet its writes keep what another writer added since.
+TEST(IniFile, SnapshotReadsOneVersionAndWritesOverTheCurrentFile) {
+  TempDir dir;
+  dir.write("a.ini", "[UNIT]\r\nPacketSize=16\r\n");
+  const TIniFile snap = TIniFile::Snapshot(dir.path() + "a.ini");
+  TIniFile(dir.path() + "a.ini").WriteString("UNIT", "PacketSize", "64");
+  EXPECT_EQ(snap.ReadInteger("UNIT", "PacketSize", 0), 16);
+
+  TIniFile writer = snap;
+  ASSERT_TRUE(writer.WriteString("EVENT", "SaveDirectory", "/data/EVENT/"));
+  EXPECT_EQ(dir.read("a.ini"), "[UNIT]\r\nPacketSize=64\r\n\r\n[EVENT]\r\nSaveDirectory=/data/EVENT/\r\n");
+  EXPECT_EQ(writer.ReadInteger("UNIT", "PacketSize", 0), 64);
+  EXPECT_EQ(writer.ReadString("EVENT", "SaveDirectory", ""), "/data/EVENT/");
+  EXPECT_EQ(snap.ReadInteger("UNIT", "PacketSize", 0), 16);  // the copy was not shared
+}
+
 TEST(IniFile, RefusesWhatWouldBreakTheFile) {
   TempDir dir;
   dir.write("a.ini", kHandWritten);
