@@ -4,7 +4,7 @@
 #include "app/Settings.h"
 #include "cli/Cli.h"
 #include "model/DeviceUtils.h"
-#include "ui/Certificate.h"
+#include "report/Certificate.h"
 
 #include <QGuiApplication>
 

@@ -3,7 +3,7 @@
 #include "app/Settings.h"
 #include "model/DeviceUtils.h"
 #include "model/EventLog.h"
-#include "ui/Certificate.h"
+#include "report/Certificate.h"
 #include "ui/Mains.h"
 
 #include <QComboBox>

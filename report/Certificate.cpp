@@ -1,4 +1,4 @@
-#include "ui/Certificate.h"
+#include "report/Certificate.h"
 
 #include <QFile>
 #include <QFont>
