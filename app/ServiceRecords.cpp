@@ -491,8 +491,15 @@ std::optional<RCertificate> CertificateFor(const std::vector<RServiceRecord>& ne
                                            const std::string& technician) {
   for (const RServiceRecord& r : newestFirst) {
     if (r.mKind != "calibration" || r.mCode != 0 || r.Detail("span") != "OK") continue;
-    RCertificate c{r.mSerial, r.mSensorType, r.Detail("span_gas"), "PASS", r.mTime.substr(0, 10), technician,
-                   "not set", r.mId};
+    RCertificate c;
+    c.mSerial = r.mSerial;
+    c.mSensorType = r.mSensorType;
+    c.mSpanGas = r.Detail("span_gas");
+    c.mZeroResult = c.mSpanResult = "PASS";
+    c.mDateTime = r.mTime;
+    c.mTechnician = technician;
+    c.mNextDue = "not set";
+    c.mNumber = std::to_string(r.mId);
     // The interval is the detector's: this record's configuration, else the newest known.
     RKVTCFG cfg{};
     bool known = CfgFromImage(r.mCfgAfter, cfg);

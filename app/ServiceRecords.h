@@ -120,16 +120,24 @@ bool CfgFromImage(const std::vector<uint8_t>& image, RKVTCFG& cfg);
 // CSV of records: a header line, then one line per record, CR LF ends.
 std::string HistoryCSV(const std::vector<RServiceRecord>& records);
 
-// What a calibration certificate shows, from the newest successful calibration of serial.
+// What a calibration certificate shows, from the newest calibration of a detector.
 struct RCertificate {
-  std::string mSerial;
-  std::string mSensorType;
-  std::string mSpanGas;     // value and unit
-  std::string mOutcome;
-  std::string mDate;        // YYYY-MM-DD (UTC) of the calibration
-  std::string mTechnician;
-  std::string mNextDue;     // YYYY-MM-DD, or "not set" when the detector has no interval
-  int64_t mRecordId = 0;
+  std::string mOrganisation, mSite;     // [RECORDS] Organisation and Site; may be empty
+  std::string mProduct;                 // the product's name (KVT product id table), or its code
+  std::string mSensorType, mSerial;
+  std::string mHardware, mFirmware;     // versions as the identity reported them, e.g. "1.02"
+  std::string mLowAlarm, mHighAlarm;    // set points as left, value and unit ("10.0 ppm")
+  std::string mStelAlarm, mTwaAlarm;    // may be empty when the sensor has none
+  std::string mZeroResult, mSpanResult; // "PASS" / "FAIL"
+  std::string mAsFound, mAsLeft;        // readings with span gas applied, value and unit, or "-"
+  std::string mSpanGas;                 // value and unit
+  std::string mCylinderLot, mCylinderExpiry;  // as typed; "-" when not given
+  std::string mDateTime;                // local time with its UTC offset: 2026-12-09 14:03 +01:00
+  std::string mTechnician;              // who calibrated (stored in the record)
+  std::string mNextDue;                 // YYYY-MM-DD, or "not set" when the detector has no interval
+  std::string mNumber;                  // unique: station id and sequence, e.g. "3f9a1c22e0b4d871-000042"
+  std::string mDigest;                  // the record's SHA-256, hexadecimal
+  bool mWithoutAdapter = false;         // made on a simulated detector or any port that is no adapter
 };
 std::optional<RCertificate> CertificateFor(const std::vector<RServiceRecord>& newestFirst,
                                            const std::string& technician);

@@ -95,7 +95,7 @@ int Certificate(CliContext& ctx, const std::vector<std::string>& args) {
     std::fprintf(stderr, "certificate: no successful calibration of %s is recorded\n", serial.c_str());
     return kExitBroken;
   }
-  if (output.empty()) output = AppDir + "Certificate-" + serial + "-" + certificate->mDate + ".pdf";
+  if (output.empty()) output = AppDir + "Certificate-" + serial + "-" + certificate->mDateTime.substr(0, 10) + ".pdf";
   // The PDF's fonts need a GUI application; this one never shows a window.
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   int argc = 1;

@@ -39,8 +39,8 @@ bool WriteCertificatePdf(const RCertificate& c, const std::string& path, std::st
 
   const std::pair<const char*, std::string> rows[] = {
       {"Serial number", c.mSerial},   {"Sensor type", c.mSensorType},         {"Span gas", c.mSpanGas},
-      {"Outcome", c.mOutcome},        {"Calibration date", c.mDate},          {"Next calibration due", c.mNextDue},
-      {"Technician", c.mTechnician},  {"Record", std::to_string(c.mRecordId)},
+      {"Outcome", c.mSpanResult},     {"Calibration date", c.mDateTime},          {"Next calibration due", c.mNextDue},
+      {"Technician", c.mTechnician},  {"Record", c.mNumber},
   };
   QFont label("Liberation Sans", 12, QFont::Bold);
   QFont value("Liberation Sans", 12);

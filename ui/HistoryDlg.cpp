@@ -131,7 +131,7 @@ void THistoryDlg::CertificateClick() {
   const std::optional<RCertificate> certificate = CertificateFor(FRecords, TechnicianName());
   if (!certificate) return;
   FileRequest dialog{"Save Calibration Certificate...", "PDF file|*.pdf", "pdf", AppDir,
-                     "Certificate-" + certificate->mSerial + "-" + certificate->mDate + ".pdf"};
+                     "Certificate-" + certificate->mSerial + "-" + certificate->mDateTime.substr(0, 10) + ".pdf"};
   const std::optional<std::string> file = FOp.chooseSaveFile(dialog);
   if (!file) return;
   std::string error;
