@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Renders the README's pictures into docs/ from the program's own windows against the
+# simulated detector, on the offscreen platform (no display needed).
+#   tools/screenshots.sh [FOLDER]   (default: docs/)
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+source "$ROOT/tools/setup.sh"
+install_missing_packages
+configure_tree "$ROOT/build"
+cmake --build "$ROOT/build" --target beamdock-shots
+# The shots start in folders of their own; this one only keeps their settings out of the tree.
+cd "$(mktemp -d)"
+QT_QPA_PLATFORM=offscreen "$ROOT/build/beamdock-shots" "${1:-$ROOT/docs}"
