@@ -62,14 +62,16 @@ class TSensorChartView : public QChartView {
     event->accept();
   }
   void resizeEvent(QResizeEvent* event) override {
-    QChartView::resizeEvent(event);
+    // Set before the chart takes its new size, so that its layout places the axes around it.
     const QList<QAbstractAxis*> axes = chart()->axes(Qt::Vertical);
     const QFontMetrics labels(axes.isEmpty() ? font() : axes.first()->labelsFont());
     const int left = labels.horizontalAdvance(QStringLiteral("-00000.0")) + 2 * labels.height() + 8;
+    const int top = labels.height();
     const int bottom = 2 * labels.height() + 14;
-    const QSizeF size = chart()->size();
-    chart()->setPlotArea(QRectF(left, 12, std::max(10.0, size.width() - left - 16),
-                                std::max(10.0, size.height() - 12 - bottom)));
+    const QSize size = event->size();
+    chart()->setPlotArea(QRectF(left, top, std::max(10, size.width() - left - 16),
+                                std::max(10, size.height() - top - bottom)));
+    QChartView::resizeEvent(event);
   }
 };
 
@@ -82,7 +84,7 @@ struct RValueAxis {
 
 RValueAxis RoundValueAxis(double low, double high) {
   const double span = std::max(high - low, 1.0);
-  const double raw = span / 5;
+  const double raw = span / 6;
   const double power = std::pow(10.0, std::floor(std::log10(raw)));
   double step = power;
   for (double f : {1.0, 2.0, 5.0, 10.0})
@@ -396,7 +398,8 @@ void TSensorLogDlg::SetValueAxis() {
     if (FAny) low = std::min(low, FLow), high = std::max(high, FHigh);
     axis = RoundValueAxis(low, high);
   }
-  SensorAxisY->setRange(axis.mMin, axis.mMax);
+  // A little above the top tick: a label reaching past the plot is not drawn.
+  SensorAxisY->setRange(axis.mMin, axis.mMax + axis.mStep * 0.3);
   SensorAxisY->setTickInterval(axis.mStep);
   SensorAxisY->setLabelFormat(QStringLiteral("%.%1f").arg(axis.mDecimals));
 }
