@@ -47,8 +47,8 @@ KvtSim::Options::Options() {
   u.mHWVersion = 2;
   u.mFWVersion = 13;
   u.mLifeRemaining = kDemoLife;
-  u.mAlarmCount = 2;   // the two alarms of the default log; the bump test is no alarm
-  u.mAlarmTime = 75 + 400;
+  u.mAlarmCount = 3;   // the entries of the default log and their durations
+  u.mAlarmTime = 75 + 30 + 400;
   u.mTestCount = 412;
   u.mTestTime = 412 * 20;
   config.mSensor.mAlarmHigh = 100;  // 10.0 ppm: the default reading's peaks reach the low alarm

@@ -45,9 +45,9 @@ bool KnockOnRunningCopy(const std::string& lockFile) {
 }
 
 void FitBoxToTitle(QMessageBox& box) {
-  // The frame's buttons and icon take about as much as 12 average characters of the title font.
+  // The frame's buttons and icon take about as much as 18 average characters of the title font.
   const QFontMetrics title(QApplication::font("QMdiSubWindowTitleBar"));
-  const int wanted = title.horizontalAdvance(box.windowTitle()) + 12 * title.averageCharWidth();
+  const int wanted = title.horizontalAdvance(box.windowTitle()) + 18 * title.averageCharWidth();
   auto* grid = qobject_cast<QGridLayout*>(box.layout());
   if (!grid || box.sizeHint().width() >= wanted) return;
   grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
