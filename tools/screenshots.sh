@@ -8,6 +8,5 @@ source "$ROOT/tools/setup.sh"
 install_missing_packages
 configure_tree "$ROOT/build"
 cmake --build "$ROOT/build" --target beamdock-shots
-# The shots start in folders of their own; this one only keeps their settings out of the tree.
-cd "$(mktemp -d)"
+# Each window starts in a temporary folder of its own, so no settings file is touched.
 QT_QPA_PLATFORM=offscreen "$ROOT/build/beamdock-shots" "${1:-$ROOT/docs}"
