@@ -106,3 +106,9 @@ uint8_t LogReset(Operator& op, TComKVT& link, TDeviceSession& session) {
     });
   });
 }
+
+bool ConfirmLogReset(Operator& op) {
+  return op.ask("Log Reset",
+                "Clear the detector's event log?\rEvery alarm and bump test event stored in the detector is "
+                "deleted and cannot be read again. Use Save Event Log first to keep a copy.");
+}

@@ -40,3 +40,6 @@ REventLogResult SaveEventLogCSV(Operator& op, const RKVTUnitCFG& unit, const RCo
 
 // Log Reset: identity, product check, clear the log.
 uint8_t LogReset(Operator& op, TComKVT& link, TDeviceSession& session);
+
+// The question before Log Reset, saying what is lost; true for Yes.
+bool ConfirmLogReset(Operator& op);

@@ -62,7 +62,10 @@ uint8_t TLoggingRun::StartLogging() {
   if (code == LINK_OK) code = FLink.RequireIdenty(FIdentity);
   if (code == LINK_OK) code = CheckProduct(FIdentity.mPID, 0);
   if (code == LINK_OK) code = FLink.ReadUnitCFGData(FUnit, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitDataSize);
+  if (code == LINK_OK)
+    code = FLink.ReadSensorCFGData(FSensor, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitSensorDataSize);
   FLink.CloseUSB(code);
+  if (code == LINK_OK) FView.ShowSensorBlock(FSensor);
 
   if (code != LINK_OK) {
     FOp.message(MessageIcon::Error, kUnitErrorCaption, kUnitErrorText);

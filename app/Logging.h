@@ -39,6 +39,9 @@ class TLoggingView {
   virtual void DataLogError(const std::string& text) = 0;
   virtual bool BatteryTicked() = 0;
   virtual bool TemperatureTicked() = 0;
+  // The detector's sensor block as read by the start's check: its alarm levels and sensor
+  // type, for a chart that draws the levels.
+  virtual void ShowSensorBlock(const RKVTSensorCFG& /*sensor*/) {}
 };
 
 // FBtnSel values of the "Calibration" box.
@@ -93,6 +96,7 @@ class TLoggingRun {
   bool FLogStart = false;
   uint8_t FBtnSel = 0;
   RKVTUnitCFG FUnit{};
+  RKVTSensorCFG FSensor{};
   RKVTIdenty FIdentity{};
 
   TDataLogFile FFile{""};

@@ -59,14 +59,18 @@ std::string CurrentPortDevice() {
 
 void ReportPortOpenError(Operator& op, const std::string& name, const std::exception& error) {
   ShowStatus(op, StatusColour::Failure, name + ResultText(LINK_PORTERROR).mSuffix);
+  op.detailedMessage(MessageIcon::Error, name, PortOpenErrorText(error.what(), CurrentPortDevice()),
+                     AdapterCheckDetails());
+}
+
+std::string AdapterCheckDetails() {
   const char* named = std::getenv("BEAMDOCK_PORT");
-  std::string details;
   try {
-    details = DoctorDetails(CurrentDoctorEnv(), named ? named : "");
+    return DoctorDetails(CurrentDoctorEnv(), named ? named : "");
   } catch (...) {
     // Only an explanation; the error itself must still be shown.
   }
-  op.detailedMessage(MessageIcon::Error, name, PortOpenErrorText(error.what(), CurrentPortDevice()), details);
+  return "";
 }
 
 uint8_t OpenUSBCaught(TComKVT& link) {

@@ -46,6 +46,10 @@ float ConnectSeconds();
 // cannot be opened (no access, device gone) is closed again and is a port error like any other.
 uint8_t OpenUSBCaught(TComKVT& link);
 
+// The device checks of `doctor` that open nothing, one line each, for the Details of a box
+// about a port or adapter; empty when they cannot be run.
+std::string AdapterCheckDetails();
+
 // The box text: the error's own text, then the device and what is wrong, in words (for no
 // permission, the group to join). device may be empty when unknown.
 std::string PortOpenErrorText(const std::string& errorText, const std::string& device);

@@ -1,5 +1,6 @@
 #include "app/Results.h"
 
+#include "app/Operation.h"
 #include "link/KVTComms.h"
 
 RResultText ResultText(uint8_t code) {
@@ -96,5 +97,9 @@ void EndOperation(Operator& op, uint8_t code, const std::string& name) {
     return;
   }
   ShowStatus(op, StatusColour::Failure, name + row.mSuffix);
-  op.message(MessageIcon::Error, name, row.mMessage);
+  // "isnot found" says nothing about why: the adapter checks behind Details do.
+  if (code == LINK_NOADAPTER || code == APP_NOTFOUND)
+    op.detailedMessage(MessageIcon::Error, name, row.mMessage, AdapterCheckDetails());
+  else
+    op.message(MessageIcon::Error, name, row.mMessage);
 }

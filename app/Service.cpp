@@ -148,3 +148,10 @@ uint8_t RunOutputTest(Operator& op, TComKVT& link, uint8_t command, uint16_t hol
     return test.Result();
   });
 }
+
+bool ConfirmFactoryReset(Operator& op) {
+  return op.ask("Factory Reset",
+                "Reset the detector to its factory settings?\rIts alarm levels, intervals, user ID and display "
+                "settings are replaced by the factory values. Use Read Device and Write File first to keep "
+                "them in a file.");
+}

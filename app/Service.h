@@ -21,6 +21,9 @@ std::string ServiceName(TServiceCommand command);
 // closing frame, which would wake it. A port that cannot be opened is one box and 0xA1.
 uint8_t RunServiceCommand(Operator& op, TComKVT& link, TServiceCommand command);
 
+// The question before Factory Reset, saying what is lost; true for Yes.
+bool ConfirmFactoryReset(Operator& op);
+
 // The Identify button with the same port error handling.
 uint8_t RunIdentifyButton(Operator& op, TComKVT& link);
 

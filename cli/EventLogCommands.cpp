@@ -3,6 +3,7 @@
 #include "app/DeviceSession.h"
 #include "app/EventLog.h"
 #include "cli/Cli.h"
+#include "cli/ConfigOutput.h"
 #include "link/KVTComms.h"
 
 #include <cstdio>
@@ -39,6 +40,7 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
   if (args[0] != "reset") return UsageError(ctx, "log: unknown action " + args[0]);
   if (!rest.empty()) return UsageError(ctx, "log reset takes no arguments");
   CliSession cli(ctx);
+  if (!ConfirmLogReset(cli.op())) return kExitDeclined;
   TDeviceSession session;
   return LogReset(cli.op(), cli.link(), session);
 }

@@ -2,6 +2,7 @@
 // TEST page and the Factory Options row; each exits with the button's result code.
 #include "app/Service.h"
 #include "cli/Cli.h"
+#include "cli/ConfigOutput.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
 
@@ -40,7 +41,10 @@ int PowerOff(CliContext& ctx, const std::vector<std::string>& args) {
   return Command(ctx, args, "power-off", TServiceCommand::TurnOff);
 }
 int FactoryReset(CliContext& ctx, const std::vector<std::string>& args) {
-  return Command(ctx, args, "factory-reset", TServiceCommand::FactoryReset);
+  if (!args.empty()) return UsageError(ctx, "factory-reset takes no arguments");
+  CliSession cli(ctx);
+  if (!ConfirmFactoryReset(cli.op())) return kExitDeclined;
+  return RunServiceCommand(cli.op(), cli.link(), TServiceCommand::FactoryReset);
 }
 
 const CommandRegistrar testRegistrar("test", &Test);

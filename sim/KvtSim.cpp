@@ -36,14 +36,35 @@ std::string hexByte(int b) {
 
 }  // namespace
 
+// A unit some months into its life, so that a read changes what the blank window shows and
+// the event log's dates and totals come out as a real unit's would.
+constexpr uint32_t kDemoLife = 18 * 2628000 + 12 * 86400;  // 18 months 12 days left
+
 KvtSim::Options::Options() {
   SetDefaultCFG(config);
+  RKVTUnitCFG& u = config.mUnit;
+  std::memcpy(u.mSerial, "SH24031587", sizeof u.mSerial);
+  u.mHWVersion = 2;
+  u.mFWVersion = 13;
+  u.mLifeRemaining = kDemoLife;
+  u.mAlarmCount = 3;   // the entries of the default log and their durations
+  u.mAlarmTime = 75 + 30 + 400;
+  u.mTestCount = 412;
+  u.mTestTime = 412 * 20;
+  config.mSensor.mAlarmHigh = 100;  // 10.0 ppm: the default reading's peaks reach the low alarm
+  config.mSensor.mAlarmLow = 50;
+  config.mSensor.mCalInterval = 180 * 86400;
+  config.mSensor.mBumpInterval = 30;
+  config.mSensor.mLastCal = kDemoLife + 20 * 86400;
   fillCRCs(config);
 }
 
 std::vector<KvtSim::Event> KvtSim::Options::defaultEvents() {
-  // A high alarm, a bump test and a low alarm, newest last (the counter runs down).
-  return {{62900000, 75, 0x08, 180}, {62500000, 0x8000 | 30, 0x00, 250}, {62000000, 400, 0x04, 110}};
+  // A high alarm, a bump test and a low alarm, newest last (the counter runs down), in the
+  // default unit's recent past.
+  return {{kDemoLife + 40 * 86400 + 3600, 75, 0x0C, 180},
+          {kDemoLife + 12 * 86400 + 7200, 0x8000 | 30, 0x00, 250},
+          {kDemoLife + 2 * 86400 + 5000, 400, 0x04, 60}};
 }
 
 void KvtSim::fillCRCs(RKVTCFG& cfg) { FillBlockCRCs(cfg); }

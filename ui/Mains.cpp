@@ -9,6 +9,7 @@
 #include "model/Checksum.h"
 #include "model/SensorTypes.h"
 #include "model/TextHelpers.h"
+#include "ui/Application.h"
 #include "ui/Label3dB.h"
 #include "ui/Logo.h"
 
@@ -141,7 +142,10 @@ void TKVTIRMainForm::RestoreView() {
     DevScrollBox->hide();
     UserScrollBox->show();
   }
-  const RWindowGeometry g = ReadWindowGeometry(AppDir);
+  RWindowGeometry g = ReadWindowGeometry(AppDir);
+  // The simulated strip takes its height from the view: a window the operator never sized
+  // grows by it, so that the view still fits.
+  if (!SimulatedLabel->isHidden() && g.mHeight == RWindowGeometry{}.mHeight) g.mHeight += SimulatedLabel->minimumHeight();
   ApplyWindowGeometry(g.mWidth, g.mHeight, g.mLeft, g.mTop);
 }
 
@@ -239,6 +243,7 @@ void TKVTIRMainForm::CustomerUrlLabelClick() { QDesktopServices::openUrl(QUrl(QL
 // ---- Operator
 
 void TKVTIRMainForm::showStatus(StatusColour colour, const std::string& text) {
+  if (colour == StatusColour::Running && !FUpgrade) ClearUpgradeEnd();
   const RStatusStyle style = StatusStyle(colour);
   StatusLabel->SetColor(QColor(style.mBackground[0], style.mBackground[1], style.mBackground[2]));
   StatusLabel->SetFontColor(QColor(style.mText[0], style.mText[1], style.mText[2]));
@@ -250,19 +255,22 @@ void TKVTIRMainForm::showStatus(StatusColour colour, const std::string& text) {
 
 void TKVTIRMainForm::message(MessageIcon icon, const std::string& caption, const std::string& text) {
   QMessageBox box(BoxIcon(icon), Q(caption), MessageText(text), QMessageBox::Ok, this);
+  FitBoxToTitle(box);
   box.exec();
 }
 
 void TKVTIRMainForm::detailedMessage(MessageIcon icon, const std::string& caption, const std::string& text,
                                      const std::string& details) {
   QMessageBox box(BoxIcon(icon), Q(caption), MessageText(text), QMessageBox::Ok, this);
-  box.setDetailedText(MessageText(details));
+  if (!details.empty()) box.setDetailedText(MessageText(details));
+  FitBoxToTitle(box);
   box.exec();
 }
 
 bool TKVTIRMainForm::ask(const std::string& caption, const std::string& text) {
   QMessageBox box(QMessageBox::Question, Q(caption), MessageText(text), QMessageBox::Yes | QMessageBox::No, this);
   box.setDefaultButton(QMessageBox::No);
+  FitBoxToTitle(box);
   return box.exec() == QMessageBox::Yes;
 }
 

@@ -9,6 +9,7 @@
 
 #include <QMainWindow>
 #include <QMargins>
+#include <QString>
 
 #include <chrono>
 #include <cstdint>
@@ -39,6 +40,7 @@ class TComKVT;
 class TFirmwareDownload;
 class TLabel3DBorder;
 class TLogoImage;
+struct RSensorType;
 
 class TKVTIRMainForm : public QMainWindow, public Operator {
   Q_OBJECT
@@ -243,6 +245,9 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   QPushButton* EtcEEPROMSaveLogBtn = nullptr;
   QTableWidget* EtcEEPROMGrid = nullptr;
 
+  // The sensor unit beside the alarm levels of both views (high, low; user view first).
+  TLabel3DBorder* AlarmUnitLabels[4] = {};
+
   // The number boxes of both views (they turn green while they hold the focus) and the
   // eight whose range follows the sensor type.
   std::vector<QWidget*> NumberBoxes() const;
@@ -304,9 +309,14 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
                               TLabel3DBorder*& descLabel, QPushButton*& upgradeBtn, QPushButton*& cancelBtn,
                               QProgressBar*& progressBar);
   void ConnectHandlers();
+  // After a download: what became of the upgrade, in both firmware boxes; on success the
+  // identity read back shows the version the detector now runs. Kept until the next
+  // operation starts, which also empties the progress bars.
+  void ShowUpgradeEnd(uint8_t code);
+  void ClearUpgradeEnd();
   void PrepareEEPROMGrid(int rows);
   void FillSensorTypeCombos();
-  void SetSensorRanges(float min, float max);
+  void SetSensorRanges(const RSensorType& type);
   void ApplyWindowGeometry(int width, int height, int left, int top);
   QMargins FrameMargins() const;
 
@@ -314,6 +324,8 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   Operator* FOperator = nullptr;
   std::vector<std::string> FMemoLines;  // the memo's lines as added, saved to Comm.TXT
   QMargins FRestoredFrame;              // the frame as known when the geometry was restored
+  QString FFirmwareDesc;                // the loaded image's description in the firmware boxes
+  bool FUpgradeEndShown = false;
 };
 
 #include <exception>

@@ -56,8 +56,9 @@ void TKVTIRMainForm::FillSensorTypeCombos() {
   }
 }
 
-void TKVTIRMainForm::SetSensorRanges(float min, float max) {
-  for (QDoubleSpinBox* box : SensorRangeBoxes()) box->setRange(min, max);
+void TKVTIRMainForm::SetSensorRanges(const RSensorType& type) {
+  for (QDoubleSpinBox* box : SensorRangeBoxes()) box->setRange(type.mMin, type.mMax);
+  for (TLabel3DBorder* unit : AlarmUnitLabels) unit->setText(Q(type.mUnit));
 }
 
 void TKVTIRMainForm::ShowCFG() {
@@ -70,8 +71,7 @@ void TKVTIRMainForm::ShowCFG() {
     UserSensorTypeCombo->setCurrentIndex(pos);
     UserOptSensorTypeCombo->setCurrentIndex(pos);
     if (pos >= 0) {
-      const RSensorType& t = SensorTypes[static_cast<size_t>(pos)];
-      SetSensorRanges(t.mMin, t.mMax);
+      SetSensorRanges(SensorTypes[static_cast<size_t>(pos)]);
     }
     UserOptSensorTypeCombo->setEnabled(true);
   }
@@ -196,8 +196,7 @@ std::optional<RKVTCFG> TKVTIRMainForm::TryCollectCFG(bool forDevice) {
 
 void TKVTIRMainForm::UserOptSensorTypeComboChange(int position) {
   if (position < 0 || position >= static_cast<int>(SensorTypes.size())) return;
-  const RSensorType& t = SensorTypes[static_cast<size_t>(position)];
-  SetSensorRanges(t.mMin, t.mMax);
+  SetSensorRanges(SensorTypes[static_cast<size_t>(position)]);
 }
 
 bool TKVTIRMainForm::UserIDEditKeyPress(QLineEdit*, QChar key) {

@@ -12,5 +12,5 @@ void TKVTIRMainForm::UserLogSaveBtnClick() {
 
 void TKVTIRMainForm::UserLogResetBtnClick() {
   TOperationGuard guard;
-  if (guard) Guarded([&] { LogReset(Op(), *ComKVT, Session); });
+  if (guard && ConfirmLogReset(Op())) Guarded([&] { LogReset(Op(), *ComKVT, Session); });
 }

@@ -2,7 +2,10 @@
 // app/Firmware's run; the window steps it, shows its progress and keeps the other
 // operations' buttons disabled meanwhile.
 #include "app/Firmware.h"
+#include "app/Identify.h"
 #include "app/Operation.h"
+#include "link/KVTComms.h"
+#include "model/SensorTypes.h"
 #include "ui/Label3dB.h"
 #include "ui/Mains.h"
 
@@ -10,6 +13,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
+
+#include <cstring>
 
 namespace {
 
@@ -34,8 +39,9 @@ void TKVTIRMainForm::LoadUpgradeFile(const std::string& fileName, bool quiet) {
   ::LoadUpgradeFile(Op(), fileName, quiet, FUpgradeFile, box);
   for (TLabel3DBorder* label : {UserFMFileLabel, UserOptFMFileLabel})
     label->setText(QString::fromStdString(box.mFileLabel));
-  for (TLabel3DBorder* label : {UserFMDescLabel, UserOptFMDescLabel})
-    label->setText(QString::fromStdString(box.mDescLabel));
+  FFirmwareDesc = QString::fromStdString(box.mDescLabel);
+  FUpgradeEndShown = true;  // the boxes show the new image now
+  ClearUpgradeEnd();
   UserFMUpgradeBtn->setEnabled(box.mUpgradeEnabled);
   UserOptFMUpgradeBtn->setEnabled(box.mUpgradeEnabled);
 }
@@ -67,18 +73,22 @@ void TKVTIRMainForm::UserFMUpgradeBtnClick() {
     testPage.emplace_back(b, b->isEnabled());
   for (QWidget* b : listed) b->setEnabled(false);
   for (auto& [b, enabled] : testPage) b->setEnabled(false);
+  ClearUpgradeEnd();
   FUpgrade = true;
 
   TProgressBars bars(UserFMProgressBar, UserOptFMProgressBar);
   TFirmwareDownload run(Op(), *ComKVT, FUpgradeFile, bars);
   FDownload = &run;
+  bool sent = false;  // a check that refuses the image has its own message and sends nothing
   Guarded([&] {
     while (run.Step()) {
+      sent = sent || run.Downloading();
       UserFMCancelBtn->setEnabled(run.Downloading());
       UserOptFMCancelBtn->setEnabled(run.Downloading());
     }
   });
   FDownload = nullptr;
+  if (sent) Guarded([&] { ShowUpgradeEnd(run.Result()); });
 
   for (QWidget* b : listed) b->setEnabled(b != UserFMCancelBtn && b != UserOptFMCancelBtn);
   for (auto& [b, enabled] : testPage) b->setEnabled(enabled);
@@ -87,4 +97,44 @@ void TKVTIRMainForm::UserFMUpgradeBtnClick() {
 
 void TKVTIRMainForm::UserFMCancelBtnClick() {
   if (FDownload) FDownload->Cancel();
+}
+
+void TKVTIRMainForm::ShowUpgradeEnd(uint8_t code) {
+  QString text;
+  QColor colour(0, 128, 0);
+  if (code == LINK_OK) {
+    RKVTIdenty id{};
+    const uint8_t read = CatchingPortErrors(Op(), kIdentifyName, [&] { return LoadIdentify(Op(), *ComKVT, id); });
+    if (read == LINK_OK) {
+      const QString version = QString::fromStdString(FWVersionText(id.mSW));
+      text = QStringLiteral("Upgrade complete: the detector runs firmware %1").arg(version);
+      // The views show this detector: its firmware row follows.
+      if (std::memcmp(id.mSerial, FKVTCFG.mUnit.mSerial, sizeof id.mSerial) == 0) {
+        FKVTCFG.mUnit.mFWVersion = id.mSW;
+        FReadSW = id.mSW;
+        UserSWVersionLabel->setText(version);
+        UserOptSWVersionLabel->setText(version);
+      }
+    } else {
+      text = QStringLiteral("Upgrade sent: Read Device shows the detector's firmware");
+    }
+  } else {
+    colour = Qt::red;
+    text = QStringLiteral("Not completed: new firmware not started. Press Upgrade Firmware again");
+  }
+  for (TLabel3DBorder* label : {UserFMDescLabel, UserOptFMDescLabel}) {
+    label->SetFontColor(colour);
+    label->setText(text);
+  }
+  FUpgradeEndShown = true;
+}
+
+void TKVTIRMainForm::ClearUpgradeEnd() {
+  if (!FUpgradeEndShown) return;
+  FUpgradeEndShown = false;
+  for (TLabel3DBorder* label : {UserFMDescLabel, UserOptFMDescLabel}) {
+    label->SetFontColor(Qt::black);
+    label->setText(FFirmwareDesc);
+  }
+  for (QProgressBar* bar : {UserFMProgressBar, UserOptFMProgressBar}) bar->setValue(0);
 }

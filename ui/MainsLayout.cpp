@@ -133,6 +133,15 @@ QPushButton* Button(const char* name, const QString& caption) {
   return b;
 }
 
+// A button whose command cannot be undone: dark red caption and a warning sign, so it is not
+// taken for its harmless neighbours.
+void MarkDestructive(QPushButton* b) {
+  QPalette p = b->palette();
+  p.setColor(QPalette::ButtonText, QColor(170, 0, 0));
+  b->setPalette(p);
+  b->setIcon(b->style()->standardIcon(QStyle::SP_MessageBoxWarning));
+}
+
 // One row of a view: its caption, then the controls left-aligned.
 void AddRow(QGridLayout* grid, const QString& caption, std::initializer_list<QWidget*> controls) {
   const int row = grid->rowCount();
@@ -233,6 +242,7 @@ QGroupBox* TKVTIRMainForm::BuildFirmwareBox(const QString& prefix, TLabel3DBorde
   descLabel->SetShowAccelChar(false);
   descLabel->setFixedHeight(kRowHeight);
   descLabel->setMinimumWidth(120);
+  FFirmwareDesc = descLabel->text();
   upgradeBtn = Button(name("FMUpgradeBtn").constData(), QStringLiteral("Upgrade Firmware"));
   cancelBtn = Button(name("FMCancelBtn").constData(), QStringLiteral("Cancel"));
   upgradeBtn->setEnabled(false);
@@ -284,8 +294,10 @@ QWidget* TKVTIRMainForm::BuildUserView() {
   AddRow(rows, QStringLiteral("  Life Remaining"),
          {UserMonthLifeLabel, Unit(QStringLiteral("Months")), UserDayLifeLabel, Unit(QStringLiteral("Days"))});
   AddRow(rows, QStringLiteral("  Sensor Type"), {UserSensorTypeCombo});
-  AddRow(rows, QStringLiteral("  High Alarm"), {UserHighAlarmSpin});
-  AddRow(rows, QStringLiteral("  Low Alarm"), {UserLowAlarmSpin});
+  AlarmUnitLabels[0] = Named(Unit(QString()), "UserHighAlarmUnitLabel");
+  AlarmUnitLabels[1] = Named(Unit(QString()), "UserLowAlarmUnitLabel");
+  AddRow(rows, QStringLiteral("  High Alarm"), {UserHighAlarmSpin, AlarmUnitLabels[0]});
+  AddRow(rows, QStringLiteral("  Low Alarm"), {UserLowAlarmSpin, AlarmUnitLabels[1]});
   AddRow(rows, QStringLiteral("  Calibration Interval"), {UserCalIntervalSpin, Unit(QStringLiteral("Days"))});
   AddRow(rows, QStringLiteral("  Bump Interval"), {UserBumpIntervalSpin, Unit(QStringLiteral("Days"))});
   AddRow(rows, QStringLiteral("  User ID"), {UserIDEdit});
@@ -347,8 +359,10 @@ QWidget* TKVTIRMainForm::BuildUserOptPage() {
   AddRow(rows, QStringLiteral("  Life Remaining"),
          {UserOptMonthLifeSpin, Unit(QStringLiteral("Months")), UserOptDayLifeSpin, Unit(QStringLiteral("Days"))});
   AddRow(rows, QStringLiteral("  Sensor Type"), {UserOptSensorTypeCombo});
-  AddRow(rows, QStringLiteral("  High Alarm"), {UserOptHighAlarmSpin});
-  AddRow(rows, QStringLiteral("  Low Alarm"), {UserOptLowAlarmSpin});
+  AlarmUnitLabels[2] = Named(Unit(QString()), "UserOptHighAlarmUnitLabel");
+  AlarmUnitLabels[3] = Named(Unit(QString()), "UserOptLowAlarmUnitLabel");
+  AddRow(rows, QStringLiteral("  High Alarm"), {UserOptHighAlarmSpin, AlarmUnitLabels[2]});
+  AddRow(rows, QStringLiteral("  Low Alarm"), {UserOptLowAlarmSpin, AlarmUnitLabels[3]});
   AddRow(rows, QStringLiteral("  Calibration Interval"), {UserOptCalIntervalSpin, Unit(QStringLiteral("Days"))});
   AddRow(rows, QStringLiteral("  Bump Interval"), {UserOptBumpIntervalSpin, Unit(QStringLiteral("Days"))});
   AddRow(rows, QStringLiteral("  User ID"), {UserOptIDEdit});
@@ -488,7 +502,13 @@ QWidget* TKVTIRMainForm::BuildFactoryPage() {
   v->setContentsMargins(8, 8, 8, 8);
   v->setSpacing(8);
   v->addLayout(grid);
-  v->addLayout(ButtonRow({FatoryOptCalBtn, FatoryOptTurnOffBtn, FatoryOptLogResetBtn, FatoryOptLogSensorBtn}));
+  MarkDestructive(FatoryOptLogResetBtn);
+  auto* buttonRow = ButtonRow({FatoryOptCalBtn, FatoryOptTurnOffBtn});
+  buttonRow->addSpacing(16);
+  buttonRow->addWidget(FatoryOptLogResetBtn);
+  buttonRow->addSpacing(16);
+  buttonRow->addWidget(FatoryOptLogSensorBtn);
+  v->addLayout(buttonRow);
   v->addStretch(1);
   return Page(v);
 }
@@ -540,7 +560,10 @@ QWidget* TKVTIRMainForm::BuildTestPage() {
   auto* v = new QVBoxLayout;
   v->setContentsMargins(8, 8, 8, 8);
   v->setSpacing(6);
-  auto* row1 = ButtonRow({EtcFactoryResetBtn, EtcIdentifyBtn});
+  MarkDestructive(EtcFactoryResetBtn);
+  auto* row1 = ButtonRow({EtcFactoryResetBtn});
+  row1->addSpacing(40);
+  row1->addWidget(EtcIdentifyBtn);
   row1->addStretch(1);
   v->addLayout(row1);
   v->addLayout(ButtonRow({EtcBeepONBtn, EtcRLEDONBtn, EtcLLEDONBtn, EtcVibratorBtn}));

@@ -27,7 +27,8 @@ void TKVTIRMainForm::FatoryOptTurnOffBtnClick() {
 
 void TKVTIRMainForm::EtcFactoryResetBtnClick() {
   TOperationGuard guard;
-  if (guard) Guarded([&] { RunServiceCommand(Op(), *ComKVT, TServiceCommand::FactoryReset); });
+  if (guard && ConfirmFactoryReset(Op()))
+    Guarded([&] { RunServiceCommand(Op(), *ComKVT, TServiceCommand::FactoryReset); });
 }
 
 void TKVTIRMainForm::EtcClearPeakBtnClick(QObject* Sender) {

@@ -1,12 +1,16 @@
 #include "ui/SensorLogs.h"
 
 #include "model/DeviceUtils.h"
+#include "model/SensorTypes.h"
 #include "ui/Label3dB.h"
 
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLocale>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -18,6 +22,8 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 namespace {
 
@@ -40,8 +46,12 @@ TLabel3DBorder* ValueLabel(const QString& name) {
 
 QColor Colour(TLabelColour c) { return c == TLabelColour::Red ? QColor(Qt::red) : QColor(Qt::blue); }
 
+const QColor kLowColour(230, 120, 0);
+const QColor kHighColour(150, 0, 0);
+
 // The chart scrolls vertically with the wheel; it neither zooms nor pans in time, which the
-// logging run drives.
+// logging run drives. Its plot keeps room for the widest value label, so the plot does not
+// shift sideways when the labels change.
 class TSensorChartView : public QChartView {
  public:
   using QChartView::QChartView;
@@ -51,7 +61,42 @@ class TSensorChartView : public QChartView {
     chart()->scroll(0, event->angleDelta().y() / 8.0);
     event->accept();
   }
+  void resizeEvent(QResizeEvent* event) override {
+    // Set before the chart takes its new size, so that its layout places the axes around it.
+    const QList<QAbstractAxis*> axes = chart()->axes(Qt::Vertical);
+    const QFontMetrics labels(axes.isEmpty() ? font() : axes.first()->labelsFont());
+    const int left = labels.horizontalAdvance(QStringLiteral("-00000.0")) + 2 * labels.height() + 8;
+    const int top = labels.height();
+    const int bottom = 2 * labels.height() + 14;
+    const QSize size = event->size();
+    chart()->setPlotArea(QRectF(left, top, std::max(10, size.width() - left - 16),
+                                std::max(10, size.height() - top - bottom)));
+    QChartView::resizeEvent(event);
+  }
 };
+
+// A value axis from low to high on round ticks (1, 2 or 5 times a power of ten), with a
+// step of room above the highest value.
+struct RValueAxis {
+  double mMin, mMax, mStep;
+  int mDecimals;
+};
+
+RValueAxis RoundValueAxis(double low, double high) {
+  const double span = std::max(high - low, 1.0);
+  const double raw = span / 6;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  double step = power;
+  for (double f : {1.0, 2.0, 5.0, 10.0})
+    if (f * power >= raw - 1e-9) {
+      step = f * power;
+      break;
+    }
+  const double min = std::floor(low / step + 1e-9) * step;
+  const double max = (std::floor(high / step + 1e-9) + 1) * step;
+  const int decimals = std::max(0, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
+  return {min, max, step, decimals};
+}
 
 }  // namespace
 
@@ -59,17 +104,30 @@ TSensorLogDlg::TSensorLogDlg(TComKVT& link, Operator& op, QWidget* parent)
     : QDialog(parent), FOp(op), FRun(link, op, *this, FClock) {
   setObjectName("TSensorLogDlg");
   setWindowTitle("Sensor Reading Data Logging");
-  setFixedWidth(700);
-  setMinimumHeight(360);
-  setMaximumHeight(560);
-  resize(700, 460);
 
   StartBtn = Named(new QPushButton("Start Logging"), "StartBtn");
   StopBtn = Named(new QPushButton("Stop Logging"), "StopBtn");
   StopBtn->setEnabled(false);
+  SensorPauseBtn = Named(new QPushButton("Pause Chart"), "SensorPauseBtn");
+  SensorPauseBtn->setCheckable(true);
+
+  SensorAlarmBanner = Named(new TLabel3DBorder, "SensorAlarmBanner");
+  SensorAlarmBanner->SetBorderStyle(TLabel3DBorder::bsLight);
+  SensorAlarmBanner->SetVerticalAlign(TLabel3DBorder::vaCenter);
+  SensorAlarmBanner->setAlignment(Qt::AlignHCenter);
+  SensorAlarmBanner->SetShowAccelChar(false);
+  QFont bannerFont = font();
+  bannerFont.setBold(true);
+  bannerFont.setPixelSize(18);
+  SensorAlarmBanner->setFont(bannerFont);
+  SensorAlarmBanner->setFixedHeight(34);
+  SensorAlarmBanner->setMinimumWidth(0);
+  SensorAlarmBanner->setMaximumWidth(QWIDGETSIZE_MAX);
 
   SensorViewGB = Named(new QGroupBox("Acquired Sensor Value"), "SensorViewGB");
   auto* grid = new QGridLayout(SensorViewGB);
+  grid->addWidget(new QLabel("Value"), 0, 1, Qt::AlignHCenter);
+  grid->addWidget(new QLabel("Peak / Raw"), 0, 2, Qt::AlignHCenter);
   const char* titles[3] = {"Sensor", "Battery", "Temperature"};
   for (int i = 0; i < 3; ++i) {
     auto* panel = Named(new QFrame, QString("SensorPanel%1").arg(i + 1));
@@ -87,9 +145,9 @@ TSensorLogDlg::TSensorLogDlg(TComKVT& link, Operator& op, QWidget* parent)
     }
     SensorValueLabel[i] = ValueLabel(QString("SensorValueLabel%1").arg(i + 1));
     SensorPeakLabel[i] = ValueLabel(QString("SensorPeakLabel%1").arg(i + 1));
-    grid->addWidget(panel, i, 0);
-    grid->addWidget(SensorValueLabel[i], i, 1);
-    grid->addWidget(SensorPeakLabel[i], i, 2);
+    grid->addWidget(panel, i + 1, 0);
+    grid->addWidget(SensorValueLabel[i], i + 1, 1);
+    grid->addWidget(SensorPeakLabel[i], i + 1, 2);
   }
   SensorPeakLabel[0]->SetFontColor(Qt::red);
 
@@ -119,18 +177,42 @@ TSensorLogDlg::TSensorLogDlg(TComKVT& link, Operator& op, QWidget* parent)
   SensorSeries->setObjectName("SensorSeries");
   SensorSeries->setPen(QPen(Qt::red, 1));
   SensorSeries->setPointsVisible(false);
-  chart->addSeries(SensorSeries);
+  SensorLowSeries = new QLineSeries;
+  SensorLowSeries->setObjectName("SensorLowSeries");
+  SensorLowSeries->setPen(QPen(kLowColour, 1.5, Qt::DashLine));
+  SensorHighSeries = new QLineSeries;
+  SensorHighSeries->setObjectName("SensorHighSeries");
+  SensorHighSeries->setPen(QPen(kHighColour, 1.5, Qt::DashLine));
   SensorAxisX = new QValueAxis;
   SensorAxisX->setLabelFormat("%g");
+  SensorAxisX->setTitleText("Time (s)");
   SensorAxisY = new QValueAxis;
-  SensorAxisY->setLabelFormat("%g");
+  SensorAxisY->setTitleText("Sensor");
+  SensorAxisY->setTickType(QValueAxis::TicksDynamic);
+  SensorAxisY->setTickAnchor(0);
   chart->addAxis(SensorAxisX, Qt::AlignBottom);
   chart->addAxis(SensorAxisY, Qt::AlignLeft);
-  SensorSeries->attachAxis(SensorAxisX);
-  SensorSeries->attachAxis(SensorAxisY);
+  for (QLineSeries* series : {SensorLowSeries, SensorHighSeries, SensorSeries}) {
+    chart->addSeries(series);
+    series->attachAxis(SensorAxisX);
+    series->attachAxis(SensorAxisY);
+  }
   SensorChart = Named(new TSensorChartView(chart), "SensorChart");
   SensorChart->setRenderHint(QPainter::Antialiasing, false);
-  SensorChart->setMinimumHeight(120);
+  SensorChart->setMinimumHeight(180);
+  SensorChart->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+
+  SensorFixedScaleCheck = Named(new QCheckBox("Fixed scale from 0 to"), "SensorFixedScaleCheck");
+  SensorScaleMaxSpin = Named(new QDoubleSpinBox, "SensorScaleMaxSpin");
+  SensorScaleMaxSpin->setDecimals(1);
+  SensorScaleMaxSpin->setRange(0.1, 10000);
+  SensorScaleMaxSpin->setValue(100);
+  SensorLevelsLabel = Named(new QLabel, "SensorLevelsLabel");
+  connect(SensorFixedScaleCheck, &QCheckBox::toggled, this, [this] { SetValueAxis(); });
+  connect(SensorScaleMaxSpin, &QDoubleSpinBox::valueChanged, this, [this] {
+    if (SensorFixedScaleCheck->isChecked()) SetValueAxis();
+  });
+  connect(SensorPauseBtn, &QPushButton::toggled, this, &TSensorLogDlg::PauseBtnToggled);
   ChartReset(0, DeviceCFG.mLogDisplayTime, DeviceCFG.mLogDisplayTime / 10.0);
 
   DataLogErrorLabel = Named(new TLabel3DBorder, "DataLogErrorLabel");
@@ -138,6 +220,8 @@ TSensorLogDlg::TSensorLogDlg(TComKVT& link, Operator& op, QWidget* parent)
   DataLogErrorLabel->SetTransparent(true);
   DataLogErrorLabel->SetShowAccelChar(false);
   DataLogErrorLabel->setMinimumHeight(20);
+  DataLogErrorLabel->setMinimumWidth(0);
+  DataLogErrorLabel->setMaximumWidth(QWIDGETSIZE_MAX);
   DataLogErrorLabel->hide();
 
   CalGB = Named(new QGroupBox("Calibration"), "CalGB");
@@ -170,6 +254,8 @@ TSensorLogDlg::TSensorLogDlg(TComKVT& link, Operator& op, QWidget* parent)
   CalLabel->SetColor(Qt::white);
   CalLabel->SetShowAccelChar(false);
   CalLabel->setMinimumHeight(24);
+  CalLabel->setMinimumWidth(0);
+  CalLabel->setMaximumWidth(QWIDGETSIZE_MAX);
   cal->addWidget(CalProgressBar, 2, 0, 1, 3);
   cal->addWidget(CalProgLabel, 2, 3);
   cal->addWidget(CalLabel, 3, 0, 1, 4);
@@ -177,9 +263,11 @@ TSensorLogDlg::TSensorLogDlg(TComKVT& link, Operator& op, QWidget* parent)
   auto* left = new QVBoxLayout;
   left->addWidget(SensorViewGB);
   left->addWidget(SensorHistoryGB);
+  left->addStretch();
   auto* buttonsRow = new QHBoxLayout;
   buttonsRow->addWidget(StartBtn);
   buttonsRow->addWidget(StopBtn);
+  buttonsRow->addWidget(SensorPauseBtn);
   auto* right = new QVBoxLayout;
   right->addLayout(buttonsRow);
   right->addWidget(CalGB);
@@ -188,10 +276,22 @@ TSensorLogDlg::TSensorLogDlg(TComKVT& link, Operator& op, QWidget* parent)
   auto* top = new QHBoxLayout;
   top->addLayout(left, 3);
   top->addLayout(right, 2);
+  auto* scale = new QHBoxLayout;
+  scale->addWidget(SensorFixedScaleCheck);
+  scale->addWidget(SensorScaleMaxSpin);
+  scale->addSpacing(16);
+  scale->addWidget(SensorLevelsLabel, 1);
   auto* all = new QVBoxLayout(this);
   all->addLayout(top);
+  all->addWidget(SensorAlarmBanner);
   all->addWidget(SensorChart, 1);
+  all->addLayout(scale);
   all->addWidget(DataLogErrorLabel);
+  // Every caption stays whole: the layout's own minimum is the dialog's; more room goes to
+  // the chart.
+  all->setSizeConstraint(QLayout::SetMinimumSize);
+  resize(std::max(minimumSizeHint().width(), 760), std::max(minimumSizeHint().height(), 640));
+  ShowReading(RReadingTexts{});
 
   connect(StartBtn, &QPushButton::clicked, this, &TSensorLogDlg::StartBtnClick);
   connect(StopBtn, &QPushButton::clicked, this, &TSensorLogDlg::StopBtnClick);
@@ -208,6 +308,7 @@ void TSensorLogDlg::StartBtnClick() {
   if (!FCloseEnable) return;
   FCloseEnable = false;
   DataLogErrorLabel->hide();
+  SensorPauseBtn->setChecked(false);
   FRun.StartLogging();
   FCloseEnable = true;
 }
@@ -240,6 +341,41 @@ void TSensorLogDlg::ShowReading(const RReadingTexts& texts) {
   }
   for (int i = 0; i < 6; ++i) SensorHistoryCheck[i]->setChecked(texts.mHistory[i]);
   for (int i = 0; i < 5; ++i) SensorAlarmCheck[i]->setChecked(texts.mAlarm[i]);
+
+  // In the order a technician reads them; indexes are the alarm bits.
+  static const std::pair<int, const char*> kBannerOrder[] = {{2, "LOW"}, {3, "HIGH"}, {1, "STEL"}, {0, "TWA"}, {4, "MULTI"}};
+  QStringList alarms;
+  for (const auto& [bit, name] : kBannerOrder)
+    if (texts.mAlarm[bit]) alarms << name;
+  if (alarms.isEmpty()) {
+    SensorAlarmBanner->SetColor(QColor(232, 232, 232));
+    SensorAlarmBanner->SetFontColor(QColor(110, 110, 110));
+    SensorAlarmBanner->setText(texts.mValue[0].empty() ? QString() : QStringLiteral("No alarm"));
+  } else {
+    SensorAlarmBanner->SetColor(QColor(210, 0, 0));
+    SensorAlarmBanner->SetFontColor(Qt::white);
+    SensorAlarmBanner->setText(QStringLiteral("ALARM  %1   %2 %3")
+                                   .arg(alarms.join(QStringLiteral(" + ")), QString::fromStdString(texts.mValue[0]), FUnit)
+                                   .trimmed());
+  }
+}
+
+void TSensorLogDlg::ShowSensorBlock(const RKVTSensorCFG& sensor) {
+  FAlarmLow = sensor.mAlarmLow / 10.0;
+  FAlarmHigh = sensor.mAlarmHigh / 10.0;
+  const int type = FindSensorType(sensor.mSensorType);
+  FUnit = type >= 0 ? QString::fromStdString(SensorTypes[static_cast<size_t>(type)].mUnit) : QString();
+  const QString gas = type >= 0 ? QString::fromStdString(SensorTypes[static_cast<size_t>(type)].mName) : QString("Sensor");
+  SensorAxisY->setTitleText(FUnit.isEmpty() ? gas : QStringLiteral("%1 (%2)").arg(gas, FUnit));
+  SensorScaleMaxSpin->setSuffix(FUnit.isEmpty() ? QString() : QStringLiteral(" ") + FUnit);
+  if (sensor.mSensorMax > 0) SensorScaleMaxSpin->setValue(sensor.mSensorMax / 10.0);
+  const QLocale locale;
+  SensorLevelsLabel->setText(QStringLiteral("<span style=\"color:%1\">&#9472;&#9472; LOW alarm %2 %3</span>"
+                                            "&nbsp;&nbsp;&nbsp;<span style=\"color:%4\">&#9472;&#9472; HIGH alarm %5 %3</span>")
+                                 .arg(kLowColour.name(), locale.toString(FAlarmLow, 'f', 1), FUnit, kHighColour.name(),
+                                      locale.toString(FAlarmHigh, 'f', 1)));
+  SetTimeAxis(SensorAxisX->min(), SensorAxisX->max());
+  SetValueAxis();
 }
 
 void TSensorLogDlg::FitValueAxis(double low, double high) {
@@ -247,17 +383,50 @@ void TSensorLogDlg::FitValueAxis(double low, double high) {
     FLow = FAny ? std::min(FLow, low) : low;
     FHigh = FAny ? std::max(FHigh, high) : high;
     FAny = true;
-    const double margin = std::max((FHigh - FLow) * 0.05, 0.5);
-    SensorAxisY->setRange(FLow - margin, FHigh + margin);
+    SetValueAxis();
+  }
+}
+
+void TSensorLogDlg::SetValueAxis() {
+  RValueAxis axis;
+  if (SensorFixedScaleCheck->isChecked()) {
+    axis = RoundValueAxis(0, SensorScaleMaxSpin->value());
+    axis.mMax = SensorScaleMaxSpin->value();
+  } else {
+    // From 0, or below it for negative readings, to above the highest of the values and levels.
+    double low = 0, high = std::max(FAlarmHigh, FAlarmLow);
+    if (FAny) low = std::min(low, FLow), high = std::max(high, FHigh);
+    axis = RoundValueAxis(low, high);
+  }
+  // A little above the top tick: a label reaching past the plot is not drawn.
+  SensorAxisY->setRange(axis.mMin, axis.mMax + axis.mStep * 0.3);
+  SensorAxisY->setTickInterval(axis.mStep);
+  SensorAxisY->setLabelFormat(QStringLiteral("%.%1f").arg(axis.mDecimals));
+}
+
+void TSensorLogDlg::SetTimeAxis(double min, double max) {
+  SensorAxisX->setRange(min, max);
+  for (auto [series, level] : {std::pair{SensorLowSeries, FAlarmLow}, std::pair{SensorHighSeries, FAlarmHigh}}) {
+    if (level < 0)
+      series->clear();
+    else
+      series->replace(QList<QPointF>{{min, level}, {max, level}});
   }
 }
 
 void TSensorLogDlg::ChartReset(double min, double max, double increment) {
   SensorSeries->clear();
-  SensorAxisX->setRange(min, max);
+  SetTimeAxis(min, max);
   SensorAxisX->setTickCount(increment > 0 ? static_cast<int>((max - min) / increment + 1.5) : 2);
   FAny = false;
-  SensorAxisY->setRange(0, 1);
+  SetValueAxis();
+}
+
+// While paused the chart keeps what it shows; the run's history has every point, and the
+// view catches up with it on resume.
+void TSensorLogDlg::PauseBtnToggled(bool paused) {
+  SensorPauseBtn->setText(paused ? "Resume Chart" : "Pause Chart");
+  if (!paused) ChartScroll(FRun.History().AxisMin(), FRun.History().AxisMax(), FRun.History().Visible());
 }
 
 int TSensorLogDlg::ChartColumns() const {
@@ -266,6 +435,7 @@ int TSensorLogDlg::ChartColumns() const {
 }
 
 void TSensorLogDlg::ChartAdd(const RChartPoint& point) {
+  if (SensorPauseBtn->isChecked()) return;
   SensorSeries->append(point.mTime, point.mValue);
   FitValueAxis(point.mValue, point.mValue);
   // The chart lays out every point it holds for each reading: past a few per pixel, the
@@ -286,10 +456,12 @@ void TSensorLogDlg::ShowPoints(const std::vector<RChartPoint>& points) {
 }
 
 void TSensorLogDlg::ChartScroll(double min, double max, const std::vector<RChartPoint>& points) {
-  SensorAxisX->setRange(min, max);
+  if (SensorPauseBtn->isChecked()) return;
+  SetTimeAxis(min, max);
   FAny = false;
   if (points.empty()) {
     SensorSeries->clear();
+    SetValueAxis();
     return;
   }
   const auto [low, high] = std::minmax_element(points.begin(), points.end(), [](const RChartPoint& a,

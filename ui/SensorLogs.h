@@ -11,7 +11,9 @@
 class QChart;
 class QChartView;
 class QCheckBox;
+class QDoubleSpinBox;
 class QGroupBox;
+class QLabel;
 class QLineSeries;
 class QProgressBar;
 class QPushButton;
@@ -35,6 +37,9 @@ class TSensorLogDlg : public QDialog, public TLoggingView {
 
   QPushButton* StartBtn = nullptr;
   QPushButton* StopBtn = nullptr;
+  QPushButton* SensorPauseBtn = nullptr;  // checked: the chart stands still, logging goes on
+  // Red with the alarms the detector reports; "No alarm" otherwise.
+  TLabel3DBorder* SensorAlarmBanner = nullptr;
   QGroupBox* SensorViewGB = nullptr;
   QWidget* SensorPanel[3] = {};
   QCheckBox* SensorCheck2 = nullptr;
@@ -47,8 +52,13 @@ class TSensorLogDlg : public QDialog, public TLoggingView {
   QCheckBox* SensorAlarmCheck[5] = {};
   QChartView* SensorChart = nullptr;
   QLineSeries* SensorSeries = nullptr;
+  QLineSeries* SensorLowSeries = nullptr;   // the alarm levels, across the time axis
+  QLineSeries* SensorHighSeries = nullptr;
   QValueAxis* SensorAxisX = nullptr;
   QValueAxis* SensorAxisY = nullptr;
+  QCheckBox* SensorFixedScaleCheck = nullptr;  // the value axis 0 to SensorScaleMaxSpin
+  QDoubleSpinBox* SensorScaleMaxSpin = nullptr;
+  QLabel* SensorLevelsLabel = nullptr;       // what the two level lines are
   TLabel3DBorder* DataLogErrorLabel = nullptr;
   QGroupBox* CalGB = nullptr;
   QPushButton* CalBtn = nullptr;
@@ -74,6 +84,7 @@ class TSensorLogDlg : public QDialog, public TLoggingView {
   void DataLogError(const std::string& text) override;
   bool BatteryTicked() override;
   bool TemperatureTicked() override;
+  void ShowSensorBlock(const RKVTSensorCFG& sensor) override;
 
  public slots:
   void StartBtnClick();
@@ -86,12 +97,17 @@ class TSensorLogDlg : public QDialog, public TLoggingView {
 
  private:
   void FitValueAxis(double low, double high);
+  void SetValueAxis();  // from the values shown, the alarm levels and the fixed scale
+  void SetTimeAxis(double min, double max);
   int ChartColumns() const;  // pixels across the plot
   void ShowPoints(const std::vector<RChartPoint>& points);
+  void PauseBtnToggled(bool paused);
 
   Operator& FOp;
   TWindowRunClock FClock;
   TLoggingRun FRun;
   double FLow = 0, FHigh = 0;  // range of the values shown
   bool FAny = false;
+  double FAlarmLow = -1, FAlarmHigh = -1;  // in the sensor unit; below 0 before a start read them
+  QString FUnit;
 };

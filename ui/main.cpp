@@ -32,8 +32,10 @@ int main(int argc, char** argv) {
 
   TSingleInstance instance;
   if (instance.Acquire() == TSingleInstance::Result::AlreadyRunning) {
+    KnockOnRunningCopy(instance.LockFile());
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("KVT BeamDock"), QString::fromLatin1(kAlreadyRunningText),
                     QMessageBox::Ok);
+    FitBoxToTitle(box);
     box.exec();
     return 0;
   }
@@ -55,6 +57,7 @@ int main(int argc, char** argv) {
 
   TKVTIRMainForm form;
   if (sim) form.MarkSimulated(sim->devicePath());
+  ListenForSecondStarts(instance.LockFile(), &form);
   form.show();
   const int rc = QApplication::exec();
   if (sim) sim->stop();

@@ -171,7 +171,7 @@ TEST_F(LoggingRunTest, LogsToScreenChartAndFileAndRidesOutDetectorFailures) {
   EXPECT_TRUE(op.messages().empty());
   const ScriptedOperator::Event dialog = op.eventsOf(ScriptedOperator::Kind::SaveFile).at(0);
   EXPECT_EQ(dialog.caption, "Save Data Logging Data...");
-  EXPECT_EQ(dialog.request.fileName.substr(0, 15), "SH10000000_DAT_");
+  EXPECT_EQ(dialog.request.fileName.substr(0, 15), std::string(port.sim().identity().mSerial, 10) + "_DAT_");
   ASSERT_EQ(view.readings.size(), 6u);
   for (const RReadingTexts& t : view.readings) {
     EXPECT_EQ(t.mValue[0], "-0.5");

@@ -15,6 +15,7 @@ TEST(CliHistory, EachOperationLeavesItsRecordTheChainFindsAnEditAndTheCertificat
   o.calTimeMs = 200;
   std::memcpy(o.config.mUnit.mSerial, "KV00000042", 10);
   o.config.mSensor.mCalInterval = 30 * 86400;
+  o.config.mUnit.mLifeRemaining = 63072000;  // a new unit: its 24 months collect as one second less
   KvtSim::fillCRCs(o.config);
   SimPort port(o);
   TempDir dir;

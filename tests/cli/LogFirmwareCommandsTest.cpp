@@ -23,7 +23,9 @@ TEST(CliLogAndFirmware, ExportResetAndUpgradeEndWithTheirCodes) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, dir.path() + "log.csv\n");
   EXPECT_EQ(dir.read("log.csv").substr(0, 27), "Product Name,QRB Vaporlet\r\n");
-  EXPECT_EQ(Cli(port, dir, {"log", "reset"}).exitCode, 0);
+  EXPECT_EQ(Cli(port, dir, {"log", "reset"}).exitCode, 66);  // No: nothing is cleared
+  EXPECT_EQ(port.sim().events().size(), 3u);
+  EXPECT_EQ(Cli(port, dir, {"--yes", "log", "reset"}).exitCode, 0);
   r = Cli(port, dir, {"log", "export"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, "");

@@ -21,7 +21,8 @@ TEST(CliService, CommandsRunTheButtonsAndExitWithTheirResults) {
     std::vector<std::string> args;
     int exit;
     std::string last;  // the last command before the closing B3
-  } cases[] = {{{"test", "vibrator"}, 0, "34"}, {{"bump", "fail"}, 0, "45"}, {{"factory-reset"}, 0, "12"},
+  } cases[] = {{{"test", "vibrator"}, 0, "34"}, {{"bump", "fail"}, 0, "45"}, {{"factory-reset"}, 66, ""},
+               {{"--yes", "factory-reset"}, 0, "12"},
                {{"power-off"}, 0x92, "A0"},     {{"bump", "maybe"}, 64, ""}};
   for (const auto& c : cases) {
     port.sim().clearFrames();

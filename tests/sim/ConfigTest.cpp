@@ -37,13 +37,10 @@ TEST(SimBlocks, DefaultBlocksCarryValidOwnCRCs) {
   ASSERT_EQ(sensor.size(), 64u);
   EXPECT_TRUE(BlockCRCValid(unit.data()));
   EXPECT_TRUE(BlockCRCValid(sensor.data()));
-  // The defaults, with the CRCs the tool computes over them.
-  RKVTCFG def;
-  SetDefaultCFG(def);
-  EXPECT_EQ(Bytes(unit.begin(), unit.begin() + 62), bytesOf(&def.mUnit, 62));
-  EXPECT_EQ(Bytes(sensor.begin(), sensor.begin() + 62), bytesOf(&def.mSensor, 62));
-  EXPECT_EQ(unit[62] | (unit[63] << 8), 0x8585);
-  EXPECT_EQ(sensor[62] | (sensor[63] << 8), 0x1750);
+  // The simulated unit's own configuration, with the CRCs the tool computes over it.
+  const RKVTCFG def = KvtSim::Options().config;
+  EXPECT_EQ(unit, bytesOf(&def.mUnit, 64));
+  EXPECT_EQ(sensor, bytesOf(&def.mSensor, 64));
 }
 
 TEST(SimBlocks, PacketSizeIsTheSimulatorsSetting) {
@@ -105,8 +102,7 @@ TEST(SimWindowWrite, ChangesTheBlockAndItsCRC) {
   EXPECT_TRUE(BlockCRCValid(sensor.data()));
   EXPECT_EQ(sensor[0] | (sensor[1] << 8), 222);
   // The unit block was not touched.
-  RKVTCFG def;
-  SetDefaultCFG(def);
+  const RKVTCFG def = KvtSim::Options().config;
   EXPECT_EQ(bytesOf(&now.mUnit, 62), bytesOf(&def.mUnit, 62));
 }
 

@@ -37,6 +37,12 @@ void ScriptedOperator::message(MessageIcon icon, const std::string& caption, con
   FEvents.push_back(std::move(e));
 }
 
+void ScriptedOperator::detailedMessage(MessageIcon icon, const std::string& caption, const std::string& text,
+                                       const std::string& details) {
+  message(icon, caption, text);
+  FEvents.back().details = details;
+}
+
 bool ScriptedOperator::ask(const std::string& caption, const std::string& text) {
   Event e{Kind::Question};
   e.icon = MessageIcon::Question;

@@ -23,6 +23,7 @@ class ScriptedOperator : public Operator {
     MessageIcon icon = MessageIcon::Information;  // Message (Question for questions)
     std::string caption;                          // Message, Question; the dialog title for files
     std::string text;                             // status text, message text, memo line
+    std::string details;                          // Message: what the window keeps behind Details
     FileRequest request;                          // OpenFile, SaveFile
     bool answer = false;                          // Question: Yes; files: a file was given
     std::string file;                             // files: the answer
@@ -39,6 +40,8 @@ class ScriptedOperator : public Operator {
 
   void showStatus(StatusColour colour, const std::string& text) override;
   void message(MessageIcon icon, const std::string& caption, const std::string& text) override;
+  void detailedMessage(MessageIcon icon, const std::string& caption, const std::string& text,
+                       const std::string& details) override;
   bool ask(const std::string& caption, const std::string& text) override;
   std::optional<std::string> chooseOpenFile(const FileRequest& request) override;
   std::optional<std::string> chooseSaveFile(const FileRequest& request) override;

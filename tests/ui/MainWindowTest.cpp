@@ -349,11 +349,15 @@ class MainWindowTest : public QObject {
   }
 
   void sensorTypesFromTheSettingsFile() {
-    TestWindow w(std::string(kFactoryIni) + "[SENSOR]\r\nNH3=7,ppm,N,120,0,0\r\nCL2=9,ppm,C,90,0,20\r\n");
+    TestWindow w(std::string(kFactoryIni) + "[SENSOR]\r\nNH3=7,ppm,N,120,0,0\r\nCL2=9,ppb,C,90,0,20\r\n");
     QCOMPARE(Items(w.Find<QComboBox>("UserOptSensorTypeCombo")), (QStringList{"NH3", "CL2"}));
     QCOMPARE(Items(w.Find<QComboBox>("UserSensorTypeCombo")), (QStringList{"NH3", "CL2"}));
     // The default configuration's sensor code 1 is in neither row: no selection.
     QCOMPARE(w.Find<QComboBox>("UserOptSensorTypeCombo")->currentIndex(), -1);
+    // The alarm levels carry the unit of the type chosen.
+    w.Find<QComboBox>("UserOptSensorTypeCombo")->setCurrentIndex(1);
+    for (const char* unit : {"UserHighAlarmUnitLabel", "UserLowAlarmUnitLabel", "UserOptHighAlarmUnitLabel"})
+      QCOMPARE(w.Find<TLabel3DBorder>(unit)->text(), QStringLiteral("ppb"));
   }
 
   void eepromGridFollowsTheSettings() {
@@ -536,6 +540,31 @@ class MainWindowTest : public QObject {
       box->button(QMessageBox::No)->click();
     });
     QVERIFY(!w.form->ask("Hibernate", "Hibernate KVT?"));
+
+    // A box is as wide as its title needs.
+    const QString long_title = QStringLiteral("Read Configuration File");
+    int width = 0;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      QVERIFY(box);
+      width = box->width();
+      box->accept();
+    });
+    w.form->message(MessageIcon::Information, long_title.toStdString(), "OK");
+    QVERIFY(width > QFontMetrics(QApplication::font("QMdiSubWindowTitleBar")).horizontalAdvance(long_title) + 60);
+  }
+
+  // A second start knocks: the running window comes back from the task bar.
+  void secondStartBringsTheWindowForward() {
+    TestWindow w;
+    const std::string lockFile = w.dir.path() + "KVTBEAMDOCK";
+    ListenForSecondStarts(lockFile, w.form.get());
+    w.form->showMinimized();
+    QCoreApplication::processEvents();
+    QVERIFY(w.form->isMinimized());
+    QVERIFY(KnockOnRunningCopy(lockFile));
+    QTRY_VERIFY(!w.form->isMinimized());
+    QVERIFY(!KnockOnRunningCopy(w.dir.path() + "nobody"));
   }
 
   void handlerExceptionsBecomeOneErrorBox() {

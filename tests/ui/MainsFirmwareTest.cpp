@@ -63,6 +63,23 @@ class MainsFirmwareTest : public QObject {
     for (const char* name : kLocked) QVERIFY2(w.Find<QWidget>(name)->isEnabled(), name);
     QVERIFY(!w.Find<QPushButton>("UserOptFMCancelBtn")->isEnabled());
     QCOMPARE(port.sim().firmwareRuns(), 0);
+    for (const char* name : {"UserFMDescLabel", "UserOptFMDescLabel"})
+      QVERIFY(w.Find<TLabel3DBorder>(name)->text().startsWith("Not completed: new firmware not started"));
+
+    // Sent again to the end: the identity read back shows the new version in both views; the
+    // next operation's start empties the bars and gives the boxes back their image.
+    w.op.onPump = nullptr;
+    w.Find<QPushButton>("UserOptFMUpgradeBtn")->click();
+    QCOMPARE(port.sim().firmwareRuns(), 1);
+    QCOMPARE(w.Find<TLabel3DBorder>("UserOptFMDescLabel")->text(),
+             QStringLiteral("Upgrade complete: the detector runs firmware 1.3"));
+    QCOMPARE(w.Find<TLabel3DBorder>("UserOptSWVersionLabel")->text(), QStringLiteral("1.3"));
+    QCOMPARE(w.Find<TLabel3DBorder>("UserSWVersionLabel")->text(), QStringLiteral("1.3"));
+    QCOMPARE(bar->value(), 128);
+    w.form->showStatus(StatusColour::Running, "Read KVT Information...");
+    QCOMPARE(bar->value(), 0);
+    QCOMPARE(w.Find<TLabel3DBorder>("UserFMDescLabel")->text(),
+             QStringLiteral("KVT Firmware Upgrade ... Firmware Version 1.3"));
     QVERIFY(w.form->close());
   }
 };

@@ -17,6 +17,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QValueAxis>
+#include <QChartView>
 
 namespace {
 
@@ -78,6 +80,58 @@ class SensorDialogsTest : public QObject {
     QVERIFY(op.messages().empty());
     dlg.close();
     QVERIFY(!dlg.isVisible());
+  }
+
+  // 26 ppm against the simulated unit's 5.0 and 10.0 ppm levels: a banner nobody misses, both
+  // levels on a value axis from 0 on round ticks; the fixed scale and Pause change only the view.
+  void AlarmReadingShowsTheBannerAndTheLevelsOnARoundAxis() {
+    KvtSim::Options o;
+    o.gasCenter = 260, o.gasAmplitude = 0;
+    SimPort port(o);
+    TComKVT link;
+    ScriptedOperator op;
+    op.saveFile(std::nullopt);
+    TSensorLogDlg dlg(link, op);
+    dlg.Clock().SetSpeed(20);
+    dlg.show();
+    int readings = 0, shownWhenPaused = -1;
+    QString banner;
+    double axisMin = -1, axisMax = -1, step = -1;
+    dlg.Run().OnReading = [&](const RReadingSet&) {
+      ++readings;
+      if (readings == 2) {
+        banner = dlg.SensorAlarmBanner->text();
+        axisMin = dlg.SensorAxisY->min(), axisMax = dlg.SensorAxisY->max(), step = dlg.SensorAxisY->tickInterval();
+        dlg.SensorFixedScaleCheck->setChecked(true);
+        dlg.SensorPauseBtn->click();
+        shownWhenPaused = dlg.SensorSeries->count();
+      }
+      if (readings == 5) dlg.SensorPauseBtn->click();
+      if (readings == 6) dlg.StopBtnClick();
+    };
+    dlg.StartBtn->click();
+
+    QCOMPARE(banner, QString("ALARM  LOW + HIGH   26.0 ppm"));
+    QCOMPARE(axisMin, 0.0);
+    QVERIFY(axisMax > 26.0);
+    QCOMPARE(step, 5.0);
+    QCOMPARE(dlg.SensorAxisY->titleText(), QString("H2S (ppm)"));
+    QCOMPARE(dlg.SensorLowSeries->at(1).y(), 5.0);
+    QCOMPARE(dlg.SensorHighSeries->at(0).y(), 10.0);
+    QCOMPARE(dlg.SensorHighSeries->at(1).x(), dlg.SensorAxisX->max());
+    QVERIFY(dlg.SensorAxisY->max() >= 100.0 && dlg.SensorAxisY->max() < 110.0);  // the unit's sensor maximum, fixed
+    QCOMPARE(shownWhenPaused, 2);
+    QCOMPARE(dlg.SensorSeries->count(), 6);  // caught up on resume, and went on
+
+    // Smaller than its captions need it does not get; wider and taller, the chart takes the room.
+    dlg.resize(100, 100);
+    QVERIFY(dlg.width() >= dlg.minimumSizeHint().width() && dlg.height() >= dlg.minimumSizeHint().height());
+    const int chartHeight = dlg.SensorChart->height();
+    dlg.resize(1000, dlg.height() + 200);
+    QCoreApplication::processEvents();
+    QCOMPARE(dlg.width(), 1000);
+    QVERIFY(dlg.SensorChart->height() >= chartHeight + 190);
+    Shot(dlg, "logging-alarm");
   }
 
   void CalibrationDialogCancelsThenSucceeds() {

@@ -43,6 +43,34 @@ class TestPageTest : public QObject {
     QCOMPARE(at(1, 2), QColor(Qt::white));
   }
 
+  // Both clear something for good: No sends nothing at all, Yes the command.
+  void factoryResetAndLogResetAskFirst() {
+    const struct {
+      const char* button;
+      const char* command;
+      const char* caption;
+      const char* lost;  // the question says what goes
+    } cases[] = {{"EtcFactoryResetBtn", "12", "Factory Reset", "alarm levels"},
+                 {"FatoryOptLogResetBtn", "13", "Log Reset", "event log"}};
+    SimPort port;
+    TestWindow w(kFactoryIni);
+    for (const auto& c : cases) {
+      port.sim().clearFrames();
+      w.op.clear();
+      w.op.answer(false);
+      Click(w, c.button);
+      QVERIFY2(port.sim().received().empty(), c.button);
+      QCOMPARE(w.op.questions().size(), size_t{1});
+      QCOMPARE(w.op.questions()[0].caption, std::string(c.caption));
+      QVERIFY2(w.op.questions()[0].text.find(c.lost) != std::string::npos, c.button);
+      w.op.answer(true);
+      Click(w, c.button);
+      bool sent = false;
+      for (const KvtSim::Frame& f : port.sim().received()) sent = sent || f.what == c.command;
+      QVERIFY2(sent, c.button);
+    }
+  }
+
   void outputHoldIgnoresOtherButtonsAndTurnOffSwitchesTheDetectorOff() {
     SimPort port;
     TestWindow w(std::string(kFactoryIni) + "AVOperate=100\r\n");

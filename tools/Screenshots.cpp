@@ -1,0 +1,146 @@
+// beamdock-shots FOLDER: the README's pictures, taken of the program's own windows working
+// against the simulated detector that `beamdock --simulate` starts, so they show the window
+// as it is. Run by tools/screenshots.sh on the offscreen platform.
+//
+// Each picture is one entry of kShots; a new picture is a new entry.
+#include "app/Settings.h"
+#include "model/DeviceUtils.h"
+#include "sim/KvtSim.h"
+#include "ui/Application.h"
+#include "ui/Mains.h"
+#include "ui/SensorLogs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+namespace {
+
+// The window's own boxes and status line, except that the logging dialog's file question is
+// answered "no data log", so nothing waits for a person.
+class TNoFileOperator : public Operator {
+ public:
+  explicit TNoFileOperator(TKVTIRMainForm& form) : FForm(form) {}
+  void showStatus(StatusColour colour, const std::string& text) override { FForm.showStatus(colour, text); }
+  void message(MessageIcon, const std::string& caption, const std::string& text) override {
+    std::fprintf(stderr, "beamdock-shots: unexpected box %s: %s\n", caption.c_str(), text.c_str());
+  }
+  bool ask(const std::string&, const std::string&) override { return false; }
+  std::optional<std::string> chooseOpenFile(const FileRequest&) override { return std::nullopt; }
+  std::optional<std::string> chooseSaveFile(const FileRequest&) override { return std::nullopt; }
+  void memoLine(const std::string& line) override { FForm.memoLine(line); }
+  void pump() override { FForm.pump(); }
+
+ private:
+  TKVTIRMainForm& FForm;
+};
+
+struct RShotContext {
+  QString folder;       // where the pictures go
+  std::string device;   // the simulated detector's terminal
+};
+
+bool Save(QWidget& w, const RShotContext& c, const char* name) {
+  const QString file = c.folder + "/" + name + ".png";
+  if (!w.grab().save(file)) {
+    std::fprintf(stderr, "beamdock-shots: cannot write %s\n", qPrintable(file));
+    return false;
+  }
+  std::printf("%s\n", qPrintable(file));
+  return true;
+}
+
+// A window of its own start folder, as a first start there shows it; factory: the factory view.
+struct TShotWindow {
+  TShotWindow(const RShotContext& c, bool factory) {
+    if (factory) {
+      QFile ini(dir.path() + "/BEAMDOCK.INI");
+      if (ini.open(QIODevice::WriteOnly)) ini.write("[Environment]\r\nModeEntry=MRW_TQP__\r\n");
+    }
+    form = std::make_unique<TKVTIRMainForm>(dir.path().toStdString());
+    form->MarkSimulated(c.device);
+    form->show();
+    QApplication::processEvents();
+  }
+  QTemporaryDir dir;
+  std::unique_ptr<TKVTIRMainForm> form;
+};
+
+bool MainWindow(const RShotContext& c) {
+  TShotWindow w(c, false);
+  w.form->UserReadDeviceBtn->click();
+  return Save(*w.form, c, "main-window");
+}
+
+bool FactoryView(const RShotContext& c) {
+  TShotWindow w(c, true);
+  w.form->UserOptReadDeviceBtn->click();
+  return Save(*w.form, c, "factory-view");
+}
+
+// Logging runs on a clock ten times fast (the simulated gas wave too), until the chart has
+// scrolled once and the detector reports an alarm, so the picture has a banner and a history.
+bool LoggingDialog(const RShotContext& c) {
+  TShotWindow w(c, true);
+  TNoFileOperator op(*w.form);
+  TSensorLogDlg dlg(*w.form->ComKVT, op, w.form.get());
+  dlg.Clock().SetSpeed(10);
+  dlg.show();
+  bool saved = false;
+  int readings = 0;
+  dlg.Run().OnReading = [&](const RReadingSet& set) {
+    const double seconds = dlg.Run().History().Visible().back().mTime;
+    const bool alarm = (set.mSensor.mAlarm & 0x0C) != 0;
+    if (!saved && seconds > 1.3 * DeviceCFG.mLogDisplayTime && alarm) saved = Save(dlg, c, "logging-dialog");
+    if (saved || ++readings > 2000) dlg.StopBtnClick();
+  };
+  dlg.StartBtn->click();
+  return saved;
+}
+
+const struct {
+  const char* name;
+  std::function<bool(const RShotContext&)> take;
+} kShots[] = {
+    {"main-window", MainWindow},
+    {"factory-view", FactoryView},
+    {"logging-dialog", LoggingDialog},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: beamdock-shots FOLDER\n");
+    return 64;
+  }
+  QApplication app(argc, argv);
+  SetApplicationTitle();
+  const RShotContext context{QDir(QString::fromLocal8Bit(argv[1])).absolutePath(), {}};
+  QDir().mkpath(context.folder);
+
+  // The detector --simulate starts, its gas wave ten times fast for the fast logging clock.
+  KvtSim::Options o;
+  o.gasPeriodMs /= 10;
+  KvtSim sim(o);
+  sim.start();
+  setenv("BEAMDOCK_PORT", sim.devicePath().c_str(), 1);
+  RShotContext c = context;
+  c.device = sim.devicePath();
+
+  int failed = 0;
+  for (const auto& shot : kShots)
+    if (!shot.take(c)) {
+      std::fprintf(stderr, "beamdock-shots: %s not taken\n", shot.name);
+      ++failed;
+    }
+  sim.stop();
+  return failed == 0 ? 0 : 1;
+}
