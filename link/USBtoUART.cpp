@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -124,7 +125,7 @@ class TSysfsBridges : public TBridgeLibrary {
     std::vector<fs::path> ports;
     if (FView == TBridgeView::UsbSerialDriver) {
       std::error_code ec;
-      const fs::path dir = FRoot / "bus" / "usb-serial" / "drivers" / "cp210x";
+      const fs::path dir = FRoot / "bus" / "usb-serial" / "drivers" / kAdapterDriver;
       for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         // The folder also holds bind, unbind, uevent and the module link; ports are the tty links.
         if (it->path().filename().string().rfind("tty", 0) != 0) continue;
@@ -132,7 +133,7 @@ class TSysfsBridges : public TBridgeLibrary {
       }
     } else {
       for (const TtyEntry& tty : TtyClass(FRoot))
-        if (DriverName(tty.device) == "cp210x") ports.push_back(tty.device);
+        if (DriverName(tty.device) == kAdapterDriver) ports.push_back(tty.device);
     }
     for (const fs::path& port : ports) {
       auto place = FindUsbDevice(port, FRoot);
@@ -302,10 +303,29 @@ uint8_t FindComPort(int nDefPort, int& nPort, const std::string& sysRoot) {
                       [&sysRoot](const std::string& path) { return GetRegPortNumber(path, sysRoot); });
 }
 
+bool IsAdapterIds(uint16_t vid, uint16_t pid, const std::string& aliasFile) {
+  // "alias usb:v10C4pEA60d*dc*dsc*dp*ic*isc*ip*in* cp210x"
+  char wanted[32];
+  std::snprintf(wanted, sizeof wanted, "usb:v%04Xp%04Xd", vid, pid);
+  std::ifstream in(aliasFile);
+  bool driverListed = false;
+  for (std::string line; std::getline(in, line);) {
+    const size_t space = line.rfind(' ');
+    if (line.rfind("alias usb:", 0) != 0 || space == std::string::npos || line.substr(space + 1) != kAdapterDriver)
+      continue;
+    driverListed = true;
+    if (EqualNoCase(line.substr(6, std::strlen(wanted)), wanted)) return true;
+  }
+  if (driverListed) return false;
+  // The factory ids of the bridges (single, dual and quad), and those of their Windows Update drivers.
+  static const uint16_t kFactoryPids[] = {0xEA60, 0xEA61, 0xEA63, 0xEA70, 0xEA71, 0xEA7A, 0xEA7B};
+  return vid == 0x10C4 && std::find(std::begin(kFactoryPids), std::end(kFactoryPids), pid) != std::end(kFactoryPids);
+}
+
 std::vector<RBridgePort> ListBridgePorts(const std::string& sysRoot) {
   std::vector<RBridgePort> ports;
   for (const TtyEntry& tty : TtyClass(sysRoot)) {
-    if (DriverName(tty.device) != "cp210x") continue;
+    if (DriverName(tty.device) != kAdapterDriver) continue;
     auto place = FindUsbDevice(tty.device, sysRoot);
     if (!place) continue;
     RBridgePort port;
