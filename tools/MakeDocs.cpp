@@ -87,11 +87,21 @@ struct RCommandLine {
 };
 std::vector<RCommandLine> CommandLines(const DocumentedCommand& c) {
   std::vector<RCommandLine> out;
-  for (const std::string& line : Lines(c.usage)) {
+  const std::vector<std::string> lines = Lines(c.usage);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
     if (line.size() > 2 && line[2] != ' ') {
-      const bool described = line.size() > kDescriptionColumn && line[kDescriptionColumn - 1] == ' ';
-      out.push_back({Trim(line.substr(2, described ? kDescriptionColumn - 3 : std::string::npos)),
-                     described ? Trim(line.substr(kDescriptionColumn)) : ""});
+      // The description follows a gap, or starts at its column; a synopsis too long for that
+      // stands alone, its description on the lines below.
+      const size_t gap = line.find("  ", 2);
+      const bool alone = i + 1 < lines.size() && lines[i + 1].rfind(std::string(kDescriptionColumn, ' '), 0) == 0;
+      size_t split = std::string::npos;
+      if (gap != std::string::npos)
+        split = gap;
+      else if (!alone && line.size() > kDescriptionColumn && line[kDescriptionColumn - 1] == ' ')
+        split = kDescriptionColumn - 1;
+      out.push_back({Trim(line.substr(2, split == std::string::npos ? split : split - 2)),
+                     split == std::string::npos ? "" : Trim(line.substr(split))});
     } else if (!out.empty()) {
       out.back().description += (out.back().description.empty() ? "" : " ") + Trim(line);
     }
@@ -115,14 +125,12 @@ std::string CliPage(const std::string& templ, const std::string& version) {
       if (!d.empty() && std::string(".)").find(d.back()) == std::string::npos) d += '.';
       commands += ".TP\n" + RoffSynopsis(l.synopsis) + "\n" + RoffText(d) + "\n";
     }
-  std::string exits =
-      ".TP\n.B 0\nSuccess.\n.TP\n.B 1\\-9, 128\\-255\nThe operation's result code, for example 162 (0xA2) for a "
-      "detector that does not answer and 161 (0xA1) for a port that cannot be opened.\n";
-  for (const DocumentedExit& e : DocumentedExitStatuses()) {
-    std::string meaning = e.meaning;
-    meaning[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(meaning[0])));
-    exits += ".TP\n.B " + std::to_string(e.code) + "\n" + RoffText(meaning) + ".\n";
-  }
+  std::string exits = ".TP\n.B 0\nSuccess.\n";
+  for (const DocumentedExit& e : DocumentedExitStatuses())
+    exits += ".TP\n.B " + std::to_string(e.code) + "\n" + RoffText(e.meaning) + ".\n";
+  exits +=
+      ".TP\n.B 1\\-9, 128\\-255\nOtherwise the operation's result code, for example 162 (0xA2) for a detector that "
+      "does not answer and 161 (0xA1) for a port that cannot be opened.\n";
   const std::string options = RoffOptionBlock(Lines(Between(HelpText(), "Options:\n", "\nCommands:")));
   std::string page = templ;
   for (const auto& [key, value] : std::map<std::string, std::string>{
