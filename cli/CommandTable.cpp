@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 
+#include <cstdio>
 #include <map>
 #include <sstream>
 
@@ -111,7 +112,9 @@ std::string HelpText() {
       "response\"), or:\n";
   for (const DocumentedExit& e : DocumentedExitStatuses()) {
     // Wrapped at the width of the rest of the text, continued under the meaning's start.
-    std::string line = "  " + std::to_string(e.code) + "  ";
+    char code[8];
+    std::snprintf(code, sizeof code, "%3d", e.code);
+    std::string line = std::string(" ") + code + "  ";
     const size_t indent = line.size();
     std::istringstream words(e.meaning);
     bool first = true;
