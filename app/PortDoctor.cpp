@@ -266,7 +266,7 @@ fs::path ModulesDir(const RDoctorEnv& env) {
 // when it does not serve them, with ids of its table. By their folder under /sys/bus/usb/devices.
 std::vector<fs::path> AdaptersOnBus(const RDoctorEnv& env) {
   const fs::path modules = ModulesDir(env);
-  const std::string aliases = modules.empty() ? std::string() : (modules / "modules.alias").string();
+  const std::vector<uint32_t> table = AdapterIdTable(modules.empty() ? std::string() : (modules / "modules.alias").string());
   std::vector<fs::path> found;
   std::error_code ec;
   for (fs::directory_iterator it(Host(env, "/sys/bus/usb/devices"), ec), end; !ec && it != end; it.increment(ec)) {
@@ -275,7 +275,7 @@ std::vector<fs::path> AdaptersOnBus(const RDoctorEnv& env) {
     if (!served) {
       const unsigned long vid = std::strtoul(ReadText(it->path() / "idVendor").c_str(), nullptr, 16);
       const unsigned long pid = std::strtoul(ReadText(it->path() / "idProduct").c_str(), nullptr, 16);
-      if (vid == 0 || !IsAdapterIds(static_cast<uint16_t>(vid), static_cast<uint16_t>(pid), aliases)) continue;
+      if (vid == 0 || std::find(table.begin(), table.end(), vid << 16 | pid) == table.end()) continue;
     }
     std::error_code e2;
     const fs::path dev = fs::canonical(it->path(), e2);

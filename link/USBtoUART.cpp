@@ -11,7 +11,6 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -303,23 +302,22 @@ uint8_t FindComPort(int nDefPort, int& nPort, const std::string& sysRoot) {
                       [&sysRoot](const std::string& path) { return GetRegPortNumber(path, sysRoot); });
 }
 
-bool IsAdapterIds(uint16_t vid, uint16_t pid, const std::string& aliasFile) {
+std::vector<uint32_t> AdapterIdTable(const std::string& aliasFile) {
   // "alias usb:v10C4pEA60d*dc*dsc*dp*ic*isc*ip*in* cp210x"
-  char wanted[32];
-  std::snprintf(wanted, sizeof wanted, "usb:v%04Xp%04Xd", vid, pid);
+  std::vector<uint32_t> table;
   std::ifstream in(aliasFile);
-  bool driverListed = false;
   for (std::string line; std::getline(in, line);) {
     const size_t space = line.rfind(' ');
-    if (line.rfind("alias usb:", 0) != 0 || space == std::string::npos || line.substr(space + 1) != kAdapterDriver)
+    unsigned vid = 0, pid = 0;
+    if (space == std::string::npos || line.compare(space + 1, std::string::npos, kAdapterDriver) != 0 ||
+        std::sscanf(line.c_str(), "alias usb:v%4Xp%4X", &vid, &pid) != 2)
       continue;
-    driverListed = true;
-    if (EqualNoCase(line.substr(6, std::strlen(wanted)), wanted)) return true;
+    table.push_back(vid << 16 | pid);
   }
-  if (driverListed) return false;
+  if (!table.empty()) return table;
   // The factory ids of the bridges (single, dual and quad), and those of their Windows Update drivers.
-  static const uint16_t kFactoryPids[] = {0xEA60, 0xEA61, 0xEA63, 0xEA70, 0xEA71, 0xEA7A, 0xEA7B};
-  return vid == 0x10C4 && std::find(std::begin(kFactoryPids), std::end(kFactoryPids), pid) != std::end(kFactoryPids);
+  for (const uint16_t pid : {0xEA60, 0xEA61, 0xEA63, 0xEA70, 0xEA71, 0xEA7A, 0xEA7B}) table.push_back(0x10C4u << 16 | pid);
+  return table;
 }
 
 std::vector<RBridgePort> ListBridgePorts(const std::string& sysRoot) {

@@ -31,10 +31,10 @@ class Machine {
 
   // usbPort is the place on the hub (1-2); driver "" leaves the interface unbound (no tty).
   void AddAdapter(const std::string& usbPort, const std::string& tty, const std::string& serial = "0001",
-                  const std::string& driver = "cp210x", const std::string& pid = "ea60") {
+                  const std::string& driver = "cp210x", const std::string& ids = "10c4:ea60") {
     const fs::path usb = root_ / "sys/devices/pci0000:00/0000:00:14.0/usb1" / usbPort;
-    Write(usb / "idVendor", pid == "7523" ? "1a86\n" : "10c4\n");
-    Write(usb / "idProduct", pid + "\n");
+    Write(usb / "idVendor", ids.substr(0, 4) + "\n");
+    Write(usb / "idProduct", ids.substr(5) + "\n");
     Write(usb / "serial", serial + "\n");
     Link(root_ / "sys/bus/usb/devices" / usbPort, usb);
     const fs::path intf = usb / (usbPort + ":1.0");
@@ -249,20 +249,29 @@ TEST(PortDoctor, DiscoveryPortsAndDoctorAgreeOnWhatCounts) {
   struct Case {
     const char* what;
     const char* driver;
-    const char* pid;
+    const char* ids;
+    const char* aliases;  // the running kernel's modules.alias, "" for none
     size_t ports;
-    const char* bus;  // the doctor's first line
+    const char* bus;      // the doctor's first line
   };
+  const char* kTable = "alias usb:v0403p6001d*dc*dsc*dp*ic*isc*ip*in* ftdi_sio\n"
+                       "alias usb:v1B1Cp1C00d*dc*dsc*dp*ic*isc*ip*in* cp210x\n";
   const Case cases[] = {
-      {"the usual bridge", "cp210x", "ea60", 1, "ok    adapter on the USB bus: 10c4:ea60 at 1-2 (serial 0001)"},
-      {"a dual bridge's ids", "cp210x", "ea70", 1, "ok    adapter on the USB bus: 10c4:ea70 at 1-2 (serial 0001)"},
-      {"another maker's bridge", "ch341", "7523", 0, "FAIL  adapter on the USB bus: no CP210x adapter found"},
-      {"a bridge without its driver", "", "ea60", 0, "ok    adapter on the USB bus: 10c4:ea60 at 1-2 (serial 0001)"},
+      {"the usual bridge", "cp210x", "10c4:ea60", "", 1, "ok    adapter on the USB bus: 10c4:ea60 at 1-2 (serial 0001)"},
+      {"a dual bridge's ids", "cp210x", "10c4:ea70", "", 1, "ok    adapter on the USB bus: 10c4:ea70 at 1-2 (serial 0001)"},
+      {"another maker's bridge", "ch341", "1a86:7523", "", 0, "FAIL  adapter on the USB bus: no CP210x adapter found"},
+      {"a bridge without its driver", "", "10c4:ea60", "", 0, "ok    adapter on the USB bus: 10c4:ea60 at 1-2"},
+      {"without its driver, ids of this kernel's table", "", "1b1c:1c00", kTable, 0, "ok    adapter on the USB bus: 1b1c:1c00"},
+      {"without its driver, ids of another driver", "", "0403:6001", kTable, 0, "FAIL  adapter on the USB bus: no CP210x"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Machine m;
-    m.AddAdapter("1-2", "ttyUSB0", "0001", c.driver, c.pid);
+    m.AddAdapter("1-2", "ttyUSB0", "0001", c.driver, c.ids);
+    if (*c.aliases) {
+      m.Write("proc/sys/kernel/osrelease", "6.1.0-9-amd64\n");
+      m.Write("lib/modules/6.1.0-9-amd64/modules.alias", c.aliases);
+    }
     EXPECT_EQ(ListPorts(m.root()).size(), c.ports);
     int port = 0;
     EXPECT_EQ(FindComPort(0, port, m.root() + "/sys"), c.ports ? 0 : 0xFF);
