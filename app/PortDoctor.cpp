@@ -24,9 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint16_t kAdapterVid = 0x10C4;
-constexpr uint16_t kAdapterPid = 0xEA60;
-
 // An absolute path of the machine, below the root of env.
 fs::path Host(const RDoctorEnv& env, const std::string& path) {
   if (env.root == "/" || env.root.empty()) return path;
@@ -243,13 +240,43 @@ std::string Ids(uint16_t vid, uint16_t pid) {
   return text;
 }
 
-// USB devices of the adapter's kind, by their folder under /sys/bus/usb/devices.
+// The drivers bound to a USB device's interfaces.
+std::vector<std::string> InterfaceDrivers(const fs::path& usb) {
+  std::vector<std::string> drivers;
+  std::error_code ec;
+  for (fs::directory_iterator it(usb, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!Exists(it->path() / "bInterfaceNumber")) continue;
+    std::error_code e2;
+    const std::string driver = fs::read_symlink(it->path() / "driver", e2).filename().string();
+    if (!driver.empty()) drivers.push_back(driver);
+  }
+  return drivers;
+}
+
+// The running kernel's module folder ("" when this machine has none to read).
+fs::path ModulesDir(const RDoctorEnv& env) {
+  const std::string release = ReadText(Host(env, "/proc/sys/kernel/osrelease"));
+  if (release.empty()) return {};
+  for (const std::string base : {"/lib/modules/", "/usr/lib/modules/"})
+    if (Exists(Host(env, base + release))) return Host(env, base + release);
+  return {};
+}
+
+// USB devices that count as adapters (the link's rule): served by the adapter's driver, or,
+// when it does not serve them, with ids of its table. By their folder under /sys/bus/usb/devices.
 std::vector<fs::path> AdaptersOnBus(const RDoctorEnv& env) {
+  const fs::path modules = ModulesDir(env);
+  const std::vector<uint32_t> table = AdapterIdTable(modules.empty() ? std::string() : (modules / "modules.alias").string());
   std::vector<fs::path> found;
   std::error_code ec;
   for (fs::directory_iterator it(Host(env, "/sys/bus/usb/devices"), ec), end; !ec && it != end; it.increment(ec)) {
-    if (Lower(ReadText(it->path() / "idVendor")) != "10c4" || Lower(ReadText(it->path() / "idProduct")) != "ea60")
-      continue;
+    const std::vector<std::string> drivers = InterfaceDrivers(it->path());
+    const bool served = std::find(drivers.begin(), drivers.end(), kAdapterDriver) != drivers.end();
+    if (!served) {
+      const unsigned long vid = std::strtoul(ReadText(it->path() / "idVendor").c_str(), nullptr, 16);
+      const unsigned long pid = std::strtoul(ReadText(it->path() / "idProduct").c_str(), nullptr, 16);
+      if (vid == 0 || std::find(table.begin(), table.end(), vid << 16 | pid) == table.end()) continue;
+    }
     std::error_code e2;
     const fs::path dev = fs::canonical(it->path(), e2);
     if (!e2 && std::find(found.begin(), found.end(), dev) == found.end()) found.push_back(dev);
@@ -258,14 +285,40 @@ std::vector<fs::path> AdaptersOnBus(const RDoctorEnv& env) {
   return found;
 }
 
-// The driver bound to the first interface of a USB device ("" when none).
-std::string InterfaceDriver(const fs::path& usb) {
-  std::error_code ec;
-  for (fs::directory_iterator it(usb, ec), end; !ec && it != end; it.increment(ec)) {
-    if (!Exists(it->path() / "bInterfaceNumber")) continue;
-    return fs::read_symlink(it->path() / "driver", ec).filename().string();
+// Whether a module list of the kernel (modules.builtin, modules.dep) has the adapter's driver.
+bool ModuleListed(const fs::path& list) {
+  std::ifstream in(list);
+  const std::string wanted = std::string(kAdapterDriver) + ".ko";
+  for (std::string line; std::getline(in, line);) {
+    const std::string file = fs::path(line.substr(0, line.find(':'))).filename().string();
+    if (file.rfind(wanted, 0) == 0) return true;  // also cp210x.ko.xz, .ko.zst
   }
-  return "";
+  return false;
+}
+
+// What to do for an adapter that no driver serves, from what the running kernel has.
+std::string DriverFix(const RDoctorEnv& env) {
+  const std::string replug = "unplug and replug the adapter";
+  if (Exists(Host(env, std::string("/sys/module/") + kAdapterDriver)))
+    return std::string("the ") + kAdapterDriver + " driver is loaded but did not take the adapter: " + replug;
+  const fs::path modules = ModulesDir(env);
+  if (!modules.empty() && ModuleListed(modules / "modules.builtin"))
+    return std::string("the ") + kAdapterDriver + " driver is built into this kernel but did not take the adapter: " + replug;
+  if (modules.empty() || ModuleListed(modules / "modules.dep"))
+    return std::string("run sudo modprobe ") + kAdapterDriver + ", then " + replug;
+  const std::string release = modules.filename().string();
+  return "this kernel (" + release + ") has no " + kAdapterDriver +
+         " module: install its extra modules (on Ubuntu: sudo apt install linux-modules-extra-" + release +
+         "), then " + replug;
+}
+
+// udev's database entry of a tty (found by its device number), or nullopt when udev has none.
+std::optional<std::string> UdevEntry(const RDoctorEnv& env, const std::string& node) {
+  if (node.rfind("/dev/", 0) != 0) return std::nullopt;
+  const std::string number = ReadText(Host(env, "/sys/class/tty/" + node.substr(5) + "/dev"));
+  const fs::path entry = Host(env, "/run/udev/data/c" + number);
+  if (number.empty() || !Exists(entry)) return std::nullopt;
+  return "\n" + ReadText(entry) + "\n";
 }
 
 std::string Describe(const fs::path& usb) {
@@ -346,7 +399,7 @@ std::vector<RDoctorCheck> RunDoctor(const RDoctorEnv& env, const std::string& na
   if (namedPort.empty() || !adapters.empty()) {
     if (adapters.empty()) {
       add(kBus, TCheckState::Fail,
-          "no CP210x adapter (10c4:ea60) found: plug the BeamDock adapter in; if it is in, try another USB socket or "
+          "no CP210x adapter found: plug the BeamDock adapter in; if it is in, try another USB socket or "
           "cable");
     } else if (adapters.size() > 1) {
       std::vector<std::string> where;
@@ -356,21 +409,23 @@ std::vector<RDoctorCheck> RunDoctor(const RDoctorEnv& env, const std::string& na
               "): the tool uses one; unplug the others, or " + kUseNamedPort +
               "; a /dev/serial/by-path name stays with its USB socket even when serials are alike");
     } else {
-      add(kBus, TCheckState::Ok, "10c4:ea60 at " + Describe(adapters[0]));
+      add(kBus, TCheckState::Ok,
+          ReadText(adapters[0] / "idVendor") + ":" + ReadText(adapters[0] / "idProduct") + " at " + Describe(adapters[0]));
     }
     std::vector<std::string> ttys, problems;
+    bool unserved = false;
     for (const fs::path& a : adapters) {
       std::vector<std::string> mine;
       for (const RBridgePort& b : bridges) {
         std::error_code ec;
         if (fs::canonical(b.usbDevice, ec) == a) mine.push_back("/dev/" + b.tty);
       }
-      const std::string driver = InterfaceDriver(a);
-      if (mine.empty())
+      const std::vector<std::string> drivers = InterfaceDrivers(a);
+      if (mine.empty()) {
+        unserved = unserved || drivers.empty();
         problems.push_back(a.filename().string() +
-                           (driver.empty() ? std::string(" has no driver (the cp210x module is not loaded, or "
-                                                         "another program claimed and let go of the adapter)")
-                                           : " is held by the driver " + driver));
+                           (drivers.empty() ? std::string(" has no driver") : " is held by the driver " + drivers[0]));
+      }
       for (const std::string& t : mine)
         if (Exists(Host(env, t)))
           ttys.push_back(t);
@@ -380,7 +435,7 @@ std::vector<RDoctorCheck> RunDoctor(const RDoctorEnv& env, const std::string& na
     if (adapters.empty())
       add(kDriver, TCheckState::Skip, "no adapter");
     else if (!problems.empty())
-      add(kDriver, TCheckState::Fail, Join(problems, "; ") + ": run sudo modprobe cp210x, then unplug and replug it");
+      add(kDriver, TCheckState::Fail, Join(problems, "; ") + ": " + (unserved ? DriverFix(env) : "unplug and replug it"));
     else
       add(kDriver, TCheckState::Ok, Join(ttys, ", "));
     if (namedPort.empty() && adapters.size() == 1 && problems.empty() && ttys.size() == 1) node = ttys[0];
@@ -388,8 +443,10 @@ std::vector<RDoctorCheck> RunDoctor(const RDoctorEnv& env, const std::string& na
 
   // 3, 4: the services that take serial adapters away from their users.
   const std::vector<RRule> rules = ActiveRules(env);
-  const bool brlttyInstalled = Exists(Host(env, "/usr/bin/brltty")) || Exists(Host(env, "/bin/brltty")) ||
-                               Exists(Host(env, "/var/lib/dpkg/info/brltty.list"));
+  bool brlttyInstalled = false;
+  for (const char* file : {"/usr/bin/brltty", "/bin/brltty", "/usr/lib/systemd/system/brltty-udev.service",
+                           "/lib/systemd/system/brltty-udev.service"})
+    brlttyInstalled = brlttyInstalled || Exists(Host(env, file));
   std::string brlttyRule;
   for (const RRule& r : rules)
     if (r.name.find("brltty") != std::string::npos) brlttyRule = r.name;
@@ -409,11 +466,22 @@ std::vector<RDoctorCheck> RunDoctor(const RDoctorEnv& env, const std::string& na
   std::string ourRule;
   for (const RRule& r : rules) {
     const std::string text = Lower(ReadText(r.file));
-    if (text.find("id_mm_device_ignore") != std::string::npos && text.find("ea60") != std::string::npos) ourRule = r.name;
+    if (text.find("id_mm_device_ignore") != std::string::npos && text.find(kAdapterDriver) != std::string::npos)
+      ourRule = r.name;
   }
+  // What udev gave this very device outranks which rule files exist.
+  const std::optional<std::string> entry = node.empty() ? std::nullopt : UdevEntry(env, node);
+  const bool ignored = entry && entry->find("\nE:ID_MM_DEVICE_IGNORE=1\n") != std::string::npos;
   if (!Running(env, "ModemManager"))
     add("ModemManager", TCheckState::Ok, "not running");
-  else if (!ourRule.empty())
+  else if (ignored)
+    add("ModemManager", TCheckState::Ok, "running; udev tells it to leave " + node + " alone (ID_MM_DEVICE_IGNORE)");
+  else if (entry && !ourRule.empty())
+    add("ModemManager", TCheckState::Fail,
+        "running, and udev has not applied the rule " + ourRule + " to " + node +
+            ", so it probes the adapter and writes AT commands into it: unplug and replug the adapter (or: sudo "
+            "udevadm trigger --subsystem-match=tty --action=change)");
+  else if (!entry && !ourRule.empty())
     add("ModemManager", TCheckState::Ok, "running; the rule " + ourRule + " keeps it off the adapter");
   else
     add("ModemManager", TCheckState::Fail,

@@ -99,6 +99,12 @@ struct DocumentedCommand {
 };
 // Every command of the interface, in the order of the help text.
 const std::vector<DocumentedCommand>& DocumentedCommands();
+// The exit statuses beside the result codes, for the help text and the manual page.
+struct DocumentedExit {
+  int code;
+  const char* meaning;
+};
+const std::vector<DocumentedExit>& DocumentedExitStatuses();
 std::string HelpText();
 
 // Prints "beamdock-cli: text" and the hint to --help; returns kExitUsage.

@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 
+#include <cstdio>
 #include <map>
 #include <sstream>
 
@@ -54,6 +55,23 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
   return commands;
 }
 
+const std::vector<DocumentedExit>& DocumentedExitStatuses() {
+  static const std::vector<DocumentedExit> statuses = {
+      {1, "doctor: a check failed"},
+      {kExitUsage, "a command line that is not accepted"},
+      {65,
+       "a check stopped the command before the detector was changed (a refused .cfg file, no sensor type, a detector "
+       "that may not hibernate, a certificate that may not be issued, records that do not verify)"},
+      {66, "a question was answered No"},
+      {67, "calibrate: the calibration failed"},
+      {68, "calibrate: its time limit"},
+      {69, "calibrate: stopped by Ctrl-C"},
+      {kExitSoftware, "a file could not be written"},
+      {74, "the service records could not be read"},
+  };
+  return statuses;
+}
+
 std::string HelpText() {
   std::string text =
       "Usage: beamdock-cli [--dir FOLDER] [--port DEVICE] [--trace] [--yes] COMMAND [ARGS]\n"
@@ -91,11 +109,26 @@ std::string HelpText() {
       "where the dialog would have proposed it.\n"
       "\n"
       "Exit status: the operation's result code (0 on success, for example 162 for 0xA2 \"no\n"
-      "response\"); 64 for a command line that is not accepted; 65 when a check stopped the\n"
-      "command before the detector was changed (a refused .cfg file, no sensor type, a detector\n"
-      "that may not hibernate); 66 when a question was answered No; 70 when a file could not\n"
-      "be written. calibrate: 67 when the calibration failed, 68 on its time limit, 69 when\n"
-      "stopped by Ctrl-C.\n";
+      "response\"), or:\n";
+  for (const DocumentedExit& e : DocumentedExitStatuses()) {
+    // Wrapped at the width of the rest of the text, continued under the meaning's start.
+    char code[8];
+    std::snprintf(code, sizeof code, "%3d", e.code);
+    std::string line = std::string(" ") + code + "  ";
+    const size_t indent = line.size();
+    std::istringstream words(e.meaning);
+    bool first = true;
+    for (std::string word; words >> word; first = false) {
+      if (!first && line.size() + 1 + word.size() > 92) {
+        text += line + "\n";
+        line.assign(indent, ' ');
+      } else if (!first) {
+        line += ' ';
+      }
+      line += word;
+    }
+    text += line + "\n";
+  }
   return text;
 }
 

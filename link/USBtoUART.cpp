@@ -124,7 +124,7 @@ class TSysfsBridges : public TBridgeLibrary {
     std::vector<fs::path> ports;
     if (FView == TBridgeView::UsbSerialDriver) {
       std::error_code ec;
-      const fs::path dir = FRoot / "bus" / "usb-serial" / "drivers" / "cp210x";
+      const fs::path dir = FRoot / "bus" / "usb-serial" / "drivers" / kAdapterDriver;
       for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         // The folder also holds bind, unbind, uevent and the module link; ports are the tty links.
         if (it->path().filename().string().rfind("tty", 0) != 0) continue;
@@ -132,7 +132,7 @@ class TSysfsBridges : public TBridgeLibrary {
       }
     } else {
       for (const TtyEntry& tty : TtyClass(FRoot))
-        if (DriverName(tty.device) == "cp210x") ports.push_back(tty.device);
+        if (DriverName(tty.device) == kAdapterDriver) ports.push_back(tty.device);
     }
     for (const fs::path& port : ports) {
       auto place = FindUsbDevice(port, FRoot);
@@ -302,10 +302,28 @@ uint8_t FindComPort(int nDefPort, int& nPort, const std::string& sysRoot) {
                       [&sysRoot](const std::string& path) { return GetRegPortNumber(path, sysRoot); });
 }
 
+std::vector<uint32_t> AdapterIdTable(const std::string& aliasFile) {
+  // "alias usb:v10C4pEA60d*dc*dsc*dp*ic*isc*ip*in* cp210x"
+  std::vector<uint32_t> table;
+  std::ifstream in(aliasFile);
+  for (std::string line; std::getline(in, line);) {
+    const size_t space = line.rfind(' ');
+    unsigned vid = 0, pid = 0;
+    if (space == std::string::npos || line.compare(space + 1, std::string::npos, kAdapterDriver) != 0 ||
+        std::sscanf(line.c_str(), "alias usb:v%4Xp%4X", &vid, &pid) != 2)
+      continue;
+    table.push_back(vid << 16 | pid);
+  }
+  if (!table.empty()) return table;
+  // The factory ids of the bridges (single, dual and quad), and those of their Windows Update drivers.
+  for (const uint16_t pid : {0xEA60, 0xEA61, 0xEA63, 0xEA70, 0xEA71, 0xEA7A, 0xEA7B}) table.push_back(0x10C4u << 16 | pid);
+  return table;
+}
+
 std::vector<RBridgePort> ListBridgePorts(const std::string& sysRoot) {
   std::vector<RBridgePort> ports;
   for (const TtyEntry& tty : TtyClass(sysRoot)) {
-    if (DriverName(tty.device) != "cp210x") continue;
+    if (DriverName(tty.device) != kAdapterDriver) continue;
     auto place = FindUsbDevice(tty.device, sysRoot);
     if (!place) continue;
     RBridgePort port;

@@ -58,6 +58,15 @@ std::unique_ptr<TBridgeLibrary> MakeSysfsBridges(const std::string& sysRoot, TBr
 uint8_t RunDiscovery(TBridgeLibrary& first, TBridgeLibrary& second, int nDefPort, int& nPort,
                      const std::function<int(const std::string&)>& regPort);
 
+// Which adapters count, for discovery, `ports`, `doctor` and the udev rule alike: every USB
+// device the cp210x driver serves, whatever its ids (a bridge's ids only name its port).
+constexpr const char* kAdapterDriver = "cp210x";
+// A USB device that no driver serves yet counts when its ids are in the driver's table: the
+// running kernel's modules.alias (aliasFile); without one, or without a cp210x line in it, the
+// bridge maker's own ids. Each entry is vid << 16 | pid. The doctor uses this to name an
+// adapter that has lost its driver.
+std::vector<uint32_t> AdapterIdTable(const std::string& aliasFile);
+
 // One port of a CP210x bridge as the tty side of sysfs shows it, for listing and checking
 // without opening anything.
 struct RBridgePort {

@@ -1,10 +1,10 @@
 // beamdock: the configuration tool's window.
 //   beamdock              against the adapter that is plugged in
-//   beamdock --simulate   against a simulated detector started inside this process
+//   beamdock --simulate   against the simulated detector (kvt-sim, of the beamdock-sim package)
 #include "app/SingleInstance.h"
-#include "sim/KvtSim.h"
 #include "ui/Application.h"
 #include "ui/Mains.h"
+#include "ui/SimulatorProcess.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
-#include <memory>
 
 int main(int argc, char** argv) {
   bool simulate = false;
@@ -41,25 +39,22 @@ int main(int argc, char** argv) {
   }
 
   // The simulated detector must be serving before the window's link looks for a port.
-  std::unique_ptr<KvtSim> sim;
+  TSimulatorProcess sim;
   if (simulate) {
-    try {
-      sim = std::make_unique<KvtSim>();
-      sim->start();
-    } catch (const std::exception& e) {
+    QString error;
+    if (!sim.Start(QCoreApplication::applicationDirPath(), error)) {
+      std::fprintf(stderr, "beamdock: %s\n", error.toLocal8Bit().constData());
       QMessageBox::critical(nullptr, QStringLiteral("KVT BeamDock"),
-                            QStringLiteral("The simulated detector could not be started:\n%1")
-                                .arg(QString::fromLocal8Bit(e.what())));
+                            QStringLiteral("The simulated detector could not be started:\n%1").arg(error));
       return 1;
     }
-    setenv("BEAMDOCK_PORT", sim->devicePath().c_str(), 1);
+    setenv("BEAMDOCK_PORT", sim.DevicePath().c_str(), 1);
   }
 
   TKVTIRMainForm form;
-  if (sim) form.MarkSimulated(sim->devicePath());
+  if (simulate) form.MarkSimulated(sim.DevicePath());
   ListenForSecondStarts(instance.LockFile(), &form);
   form.show();
   const int rc = QApplication::exec();
-  if (sim) sim->stop();
   return rc;
 }

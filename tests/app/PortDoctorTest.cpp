@@ -1,5 +1,6 @@
 #include "app/PortDoctor.h"
 
+#include "link/USBtoUART.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -29,10 +31,10 @@ class Machine {
 
   // usbPort is the place on the hub (1-2); driver "" leaves the interface unbound (no tty).
   void AddAdapter(const std::string& usbPort, const std::string& tty, const std::string& serial = "0001",
-                  const std::string& driver = "cp210x") {
+                  const std::string& driver = "cp210x", const std::string& ids = "10c4:ea60") {
     const fs::path usb = root_ / "sys/devices/pci0000:00/0000:00:14.0/usb1" / usbPort;
-    Write(usb / "idVendor", "10c4\n");
-    Write(usb / "idProduct", "ea60\n");
+    Write(usb / "idVendor", ids.substr(0, 4) + "\n");
+    Write(usb / "idProduct", ids.substr(5) + "\n");
     Write(usb / "serial", serial + "\n");
     Link(root_ / "sys/bus/usb/devices" / usbPort, usb);
     const fs::path intf = usb / (usbPort + ":1.0");
@@ -46,6 +48,7 @@ class Machine {
     Link(port / "driver", root_ / "sys/bus/usb-serial/drivers" / driver);
     Link(port / "tty" / tty / "device", port);
     Link(root_ / "sys/class/tty" / tty, port / "tty" / tty);
+    Write(port / "tty" / tty / "dev", "188:" + tty.substr(6) + "\n");
     Write(root_ / "dev" / tty, "");
     ::chmod((root_ / "dev" / tty).c_str(), 0660);
     if (::geteuid() == 0 && ::chown((root_ / "dev" / tty).c_str(), -1, 20) != 0) ADD_FAILURE() << "chown";
@@ -113,6 +116,36 @@ TEST(PortDoctor, NamesWhatIsInTheWayWithItsFix) {
       {"claimed away from cp210x",
        [](Machine& m, RDoctorEnv&) { m.AddAdapter("1-2", "ttyUSB0", "0001", ""); }, "ok FAIL ok ok skip skip",
        "1-2 has no driver"},
+      {"no driver, its module on disk",
+       [](Machine& m, RDoctorEnv&) {
+         m.AddAdapter("1-2", "ttyUSB0", "0001", "");
+         m.Write("proc/sys/kernel/osrelease", "6.1.0-9-amd64\n");
+         m.Write("lib/modules/6.1.0-9-amd64/modules.dep",
+                 "kernel/drivers/usb/serial/cp210x.ko.xz: kernel/drivers/usb/serial/usbserial.ko.xz\n");
+       },
+       "ok FAIL ok ok skip skip", "1-2 has no driver: run sudo modprobe cp210x, then unplug and replug"},
+      {"no driver, built into the kernel",
+       [](Machine& m, RDoctorEnv&) {
+         m.AddAdapter("1-2", "ttyUSB0", "0001", "");
+         m.Write("proc/sys/kernel/osrelease", "6.1.0-9-amd64\n");
+         m.Write("usr/lib/modules/6.1.0-9-amd64/modules.builtin", "kernel/drivers/usb/serial/cp210x.ko\n");
+       },
+       "ok FAIL ok ok skip skip", "built into this kernel but did not take the adapter"},
+      {"no driver, loaded",
+       [](Machine& m, RDoctorEnv&) {
+         m.AddAdapter("1-2", "ttyUSB0", "0001", "");
+         fs::create_directories(m.root() + "/sys/module/cp210x");
+       },
+       "ok FAIL ok ok skip skip", "the cp210x driver is loaded but did not take the adapter"},
+      {"no driver, none in this kernel",
+       [](Machine& m, RDoctorEnv&) {
+         m.AddAdapter("1-2", "ttyUSB0", "0001", "");
+         m.Write("proc/sys/kernel/osrelease", "6.8.0-31-generic\n");
+         m.Write("lib/modules/6.8.0-31-generic/modules.dep", "kernel/drivers/usb/serial/usbserial.ko.zst:\n");
+       },
+       "ok FAIL ok ok skip skip",
+       "this kernel (6.8.0-31-generic) has no cp210x module: install its extra modules (on Ubuntu: sudo apt install "
+       "linux-modules-extra-6.8.0-31-generic)"},
       {"brltty with its rule",
        [](Machine& m, RDoctorEnv&) {
          m.AddAdapter("1-2", "ttyUSB0");
@@ -142,6 +175,21 @@ TEST(PortDoctor, NamesWhatIsInTheWayWithItsFix) {
          ourRule(m);
        },
        "ok ok ok ok ok ok", ""},
+      {"ModemManager, udev told to ignore the adapter",
+       [](Machine& m, RDoctorEnv&) {
+         m.AddAdapter("1-2", "ttyUSB0");
+         m.Process(612, "ModemManager");
+         m.Write("run/udev/data/c188:0", "E:ID_SERIAL=0001\nE:ID_MM_DEVICE_IGNORE=1\nG:uaccess\n");
+       },
+       "ok ok ok ok ok ok", ""},
+      {"ModemManager, our rule not yet applied",
+       [&](Machine& m, RDoctorEnv&) {
+         m.AddAdapter("1-2", "ttyUSB0");
+         m.Process(612, "ModemManager");
+         ourRule(m);
+         m.Write("run/udev/data/c188:0", "E:ID_SERIAL=0001\n");
+       },
+       "ok ok ok FAIL ok ok", "has not applied the rule 70-beamdock.rules to /dev/ttyUSB0"},
       {"not in the node's group",
        [](Machine& m, RDoctorEnv& env) {
          m.AddAdapter("1-2", "ttyUSB0");
@@ -194,6 +242,45 @@ TEST(PortDoctor, PortsListsEveryAdapterWithItsNames) {
             "/dev/ttyUSB0  10c4:ea60  0001  -  /dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n"
             "/dev/ttyUSB1  10c4:ea60  0001  /dev/serial/by-id/usb-BeamDock_IR_Adapter_0001-if00-port0  "
             "/dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0-port0\n");
+}
+
+// Discovery, ports and doctor count the same adapters: any bridge the cp210x driver serves.
+TEST(PortDoctor, DiscoveryPortsAndDoctorAgreeOnWhatCounts) {
+  struct Case {
+    const char* what;
+    const char* driver;
+    const char* ids;
+    const char* aliases;  // the running kernel's modules.alias, "" for none
+    size_t ports;
+    const char* bus;      // the doctor's first line
+  };
+  const char* kTable = "alias usb:v0403p6001d*dc*dsc*dp*ic*isc*ip*in* ftdi_sio\n"
+                       "alias usb:v1B1Cp1C00d*dc*dsc*dp*ic*isc*ip*in* cp210x\n";
+  const Case cases[] = {
+      {"the usual bridge", "cp210x", "10c4:ea60", "", 1, "ok    adapter on the USB bus: 10c4:ea60 at 1-2 (serial 0001)"},
+      {"a dual bridge's ids", "cp210x", "10c4:ea70", "", 1, "ok    adapter on the USB bus: 10c4:ea70 at 1-2 (serial 0001)"},
+      {"another maker's bridge", "ch341", "1a86:7523", "", 0, "FAIL  adapter on the USB bus: no CP210x adapter found"},
+      {"a bridge without its driver", "", "10c4:ea60", "", 0, "ok    adapter on the USB bus: 10c4:ea60 at 1-2"},
+      {"without its driver, ids of this kernel's table", "", "1b1c:1c00", kTable, 0, "ok    adapter on the USB bus: 1b1c:1c00"},
+      {"without its driver, ids of another driver", "", "0403:6001", kTable, 0, "FAIL  adapter on the USB bus: no CP210x"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Machine m;
+    m.AddAdapter("1-2", "ttyUSB0", "0001", c.driver, c.ids);
+    if (*c.aliases) {
+      m.Write("proc/sys/kernel/osrelease", "6.1.0-9-amd64\n");
+      m.Write("lib/modules/6.1.0-9-amd64/modules.alias", c.aliases);
+    }
+    EXPECT_EQ(ListPorts(m.root()).size(), c.ports);
+    int port = 0;
+    EXPECT_EQ(FindComPort(0, port, m.root() + "/sys"), c.ports ? 0 : 0xFF);
+    EXPECT_EQ(PortDeviceName(port), c.ports ? "/dev/ttyUSB0" : "");
+    RDoctorEnv env;
+    env.root = m.root();
+    env.openPort = false;
+    EXPECT_EQ(DoctorLine(RunDoctor(env, "").front()).substr(0, std::strlen(c.bus)), c.bus);
+  }
 }
 
 // A terminal that nobody answers: the port opens, the handshake fails with its fix. (kvt-sim

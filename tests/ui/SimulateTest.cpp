@@ -1,9 +1,11 @@
 // The window's link against the simulated detector on a real pseudo-terminal, wired the way
-// `beamdock --simulate` wires it, with the exchange trace going to the memo and Comm.TXT.
+// `beamdock --simulate` wires it (kvt-sim as a child process), with the exchange trace going to
+// the memo and Comm.TXT; and what it says when kvt-sim is not installed.
 #include "link/KVTComms.h"
-#include "sim/KvtSim.h"
 #include "tests/ui/UiSupport.h"
+#include "ui/SimulatorProcess.h"
 
+#include <QFileInfo>
 #include <QPlainTextEdit>
 
 #include <cstdlib>
@@ -15,18 +17,20 @@ class SimulateTest : public QObject {
 
  private slots:
   void windowLinkReachesTheSimulatedDetectorAndTracesIt() {
-    KvtSim sim;
-    sim.start();
-    setenv("BEAMDOCK_PORT", sim.devicePath().c_str(), 1);
+    TSimulatorProcess sim;
+    QString error;
+    QVERIFY2(sim.Start(QString::fromLocal8Bit(std::getenv("BEAMDOCK_BIN")), error, {"--serial", "SIM42"}),
+             qPrintable(error));
+    setenv("BEAMDOCK_PORT", sim.DevicePath().c_str(), 1);
     TestWindow w("[ETC]\r\nLogEnable=1\r\n");
-    w.form->MarkSimulated(sim.devicePath());
+    w.form->MarkSimulated(sim.DevicePath());
 
     TComKVT& link = *w.form->ComKVT;
     QCOMPARE(+link.OpenUSB(3.0f), +LINK_OK);
     RKVTIdenty id{};
     QCOMPARE(+link.RequireIdenty(id), +LINK_OK);
     link.CloseUSB(LINK_OK);
-    QCOMPARE(+id.mPID, +sim.identity().mPID);
+    QCOMPARE(std::string(id.mSerial, 5), std::string("SIM42"));
 
     // Every traced exchange is a time-stamped memo line; the memo is shown and saved at close.
     const std::vector<std::string> lines = w.form->MemoLines();
@@ -41,7 +45,19 @@ class SimulateTest : public QObject {
     for (const std::string& line : lines) expected += line + "\r\n";
     QCOMPARE(w.dir.read("Comm.TXT"), expected);
     unsetenv("BEAMDOCK_PORT");
-    sim.stop();
+    const std::string device = sim.DevicePath();
+    sim.Stop();
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(device)));
+  }
+
+  void aMissingSimulatorNamesItsPackage() {
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", "/nonexistent");
+    TSimulatorProcess sim;
+    QString error;
+    QVERIFY(!sim.Start(QStringLiteral("/nonexistent"), error));
+    QVERIFY2(error.contains(QStringLiteral("sudo apt install beamdock-sim")), qPrintable(error));
+    qputenv("PATH", path);
   }
 };
 
