@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -140,28 +142,51 @@ void TSensorCal::RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalR
   static const char* const kSpan[] = {"OK", "FAIL", "time-out", "user stop", "-", "-"};
   const bool zeroOk = result.mOutcome != TCalOutcome::LinkFailure &&
                       !(result.mOutcome == TCalOutcome::Failed && result.mCode == LINK_ERROR);
-  RServiceRecord r;
-  SetRecordDevice(r, cfg.mUnit.mSerial, cfg.mSensor.mSensorType);
-  r.mOperation = "Sensor Calibration";
+  TOperationRecord record("Sensor Calibration");
+  record.Device(cfg.mUnit.mSerial, cfg.mSensor.mSensorType);
+  record.Config(cfg);
+  record.Port(CurrentPortDevice());
+  RServiceRecord& r = record.Data();
+  r.mProduct = FProduct;
   r.mKind = "calibration";
-  r.mCode = result.mCode;
-  r.mStatus = result.mOutcome == TCalOutcome::Ok         ? "Calibration ... OK"
-              : result.mOutcome == TCalOutcome::TimeOut  ? "Calibration... Time-out"
-              : result.mOutcome == TCalOutcome::UserStop ? "Calibration... User Stop"
-              : zeroOk                                   ? "Calibration ... FAIL"
-                                                         : "Zero Calibration... FAIL";
-  r.mDetails = "span_gas=" + SpanText(cfg.mSensor.mSpanGas) + " " + Sensor().mUnit + "\nzero=" +
-               (zeroOk ? "OK" : "FAIL") + "\nspan=" + (zeroOk ? kSpan[static_cast<int>(result.mOutcome)] : "-") +
-               "\nzero_s=" + std::to_string(std::lround(zeroSeconds)) +
-               "\nspan_s=" + std::to_string(zeroOk ? std::lround(spanSeconds) : 0) + "\n";
-  r.mCfgAfter = CfgImage(cfg);
-  AppendRecord(op, r);
+  r.mZero = zeroOk ? "OK" : "FAIL";
+  r.mSpan = zeroOk ? kSpan[static_cast<int>(result.mOutcome)] : "-";
+  r.mResult = result.mOutcome == TCalOutcome::Ok         ? "PASS"
+              : result.mOutcome == TCalOutcome::TimeOut  ? "Time-out"
+              : result.mOutcome == TCalOutcome::UserStop ? "User Stop"
+                                                         : "FAIL";
+  r.mSpanGas = SpanText(cfg.mSensor.mSpanGas) + " " + Sensor().mUnit;
+  r.mAsFound = FAsFound.empty() ? "" : FAsFound + " " + Sensor().mUnit;
+  r.mAsLeft = FAsLeft.empty() ? "" : FAsLeft + " " + Sensor().mUnit;
+  r.mLot = FLot;
+  r.mExpiry = FExpiry;
+  record.Detail("zero_s", std::to_string(std::lround(zeroSeconds)));
+  record.Detail("span_s", std::to_string(zeroOk ? std::lround(spanSeconds) : 0));
+  const std::string status = result.mOutcome == TCalOutcome::Ok         ? "Calibration ... OK"
+                             : result.mOutcome == TCalOutcome::TimeOut  ? "Calibration... Time-out"
+                             : result.mOutcome == TCalOutcome::UserStop ? "Calibration... User Stop"
+                             : zeroOk                                   ? "Calibration ... FAIL"
+                                                                        : "Zero Calibration... FAIL";
+  record.End(static_cast<uint8_t>(CalibrationExitStatus(result)), status, true);
+  CommitOperationRecord(op, record);
+}
+
+int CalibrationExitStatus(const RCalResult& r) {
+  switch (r.mOutcome) {
+    case TCalOutcome::Ok: return 0;
+    case TCalOutcome::Failed: return 67;
+    case TCalOutcome::TimeOut: return 68;
+    case TCalOutcome::UserStop: return 69;
+    default: return r.mCode;
+  }
 }
 
 RCalResult TSensorCal::RunCalibration(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock,
                                       const RKVTCFG& cfg) {
   const RSensorType& sensor = Sensor();
   FCalib = 1;
+  FAsFound.clear();
+  FAsLeft.clear();
   view.CalRunning(true);
   for (int i = 0; i < 3; ++i) view.CalText(i, "", TCalColour::Blue);
   view.CalProgress(0, sensor.mCalTime);
@@ -204,6 +229,15 @@ RCalResult TSensorCal::RunCalibration(Operator& op, TComKVT& link, TCalView& vie
         RKVTSensor reading{};
         uint8_t poll = OpenUSBCaught(link);
         if (poll == LINK_OK) poll = link.RequireSensor(reading, 0);
+        if (poll == LINK_OK) {
+          // With span gas applied: the first reading is as found, the one at the end as left.
+          char text[24];
+          const long v = static_cast<int16_t>(reading.mSensor);
+          const int dec = reading.mHistory & 3;
+          std::snprintf(text, sizeof text, "%.*f", dec, v / std::pow(10.0, dec));
+          if (FAsFound.empty()) FAsFound = text;
+          FAsLeft = text;
+        }
         if (poll == LINK_OK && !(reading.mHistory & 0x80)) {
           if (reading.mHistory & 0x08) {
             view.CalText(2, "Calibration ... FAIL", TCalColour::Red);
@@ -241,4 +275,27 @@ RCalResult TSensorCal::RunCalibration(Operator& op, TComKVT& link, TCalView& vie
   FCalib = 0;
   RecordCalibration(op, cfg, result, zeroSeconds, SecondsBetween(start, clock.Now()) - zeroSeconds);
   return result;
+}
+
+RCylinder LoadCylinder() {
+  return {ReadSetting("SENSORCAL", "CylinderLot", ""), ReadSetting("SENSORCAL", "CylinderExpiry", "")};
+}
+
+void SaveCylinder(const std::string& lot, const std::string& expiry) {
+  WriteSetting("SENSORCAL", "CylinderLot", lot);
+  WriteSetting("SENSORCAL", "CylinderExpiry", expiry);
+}
+
+bool ValidCylinderDate(const std::string& text) {
+  int y = 0, m = 0, d = 0;
+  char tail = 0;
+  if (text.size() != 10 || std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3) return false;
+  std::tm tm{};
+  tm.tm_year = y - 1900;
+  tm.tm_mon = m - 1;
+  tm.tm_mday = d;
+  const std::time_t t = timegm(&tm);
+  std::tm back{};
+  gmtime_r(&t, &back);
+  return back.tm_year == y - 1900 && back.tm_mon == m - 1 && back.tm_mday == d;
 }

@@ -78,11 +78,29 @@ class TSensorCal {
   void RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalResult& result, double zeroSeconds,
                          double spanSeconds) const;
 
+  // The span gas cylinder (the record names it) and the product, set by the dialog or command.
+  std::string FLot, FExpiry, FProduct;
+  // The readings with span gas applied, first and last, of the run under way.
+  std::string FAsFound, FAsLeft;
+
   void CalAbortBtnClick() {
     if (FCalib == 1) FCalib = 2;
   }
   bool CanClose() const { return FCalib == 0; }
 };
+
+// The terminal's exit status of a run, which the record keeps as its code: 0, 67 failed,
+// 68 time limit, 69 stopped, otherwise the failing exchange's result code.
+int CalibrationExitStatus(const RCalResult& result);
+
+// The span gas cylinder, kept in section SENSORCAL of the settings like the span gas value.
+struct RCylinder {
+  std::string mLot, mExpiry;  // expiry YYYY-MM-DD, or empty
+};
+RCylinder LoadCylinder();
+void SaveCylinder(const std::string& lot, const std::string& expiry);
+// A real calendar date written YYYY-MM-DD.
+bool ValidCylinderDate(const std::string& text);
 
 // The O2 rule: a span value between 19.0 and 23.5 (exclusive) for sensor type code 4 is air,
 // not span gas; 18.0 is used instead.

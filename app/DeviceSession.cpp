@@ -76,11 +76,12 @@ void TDeviceSession::ShowCFG() {
   if (OnShowCFG) OnShowCFG();
 }
 
-uint8_t TDeviceSession::ReadDeviceInfo(TComKVT& link) {
+uint8_t TDeviceSession::ReadDeviceInfo(TComKVT& link, TOperationRecord* record) {
   SetProductName("");
   RKVTIdenty identity{};
   uint8_t code = link.RequireIdenty(identity);
   if (code == LINK_OK) FIdentity = identity;
+  if (code == LINK_OK && record) record->Identity(identity);
   if (code == LINK_OK) code = CheckProduct(identity.mPID, 0);
   RKVTUnitCFG unit{};
   RKVTSensorCFG sensor{};
@@ -96,15 +97,16 @@ uint8_t TDeviceSession::ReadDeviceInfo(TComKVT& link) {
     FKVTCFG.mSensor = sensor;
     FReadSW = FKVTCFG.mUnit.mFWVersion;
     ShowCFG();
-    RecordConfig(FKVTCFG);
+    if (record) record->Config(FKVTCFG);
   }
   return code;
 }
 
-uint8_t TDeviceSession::WriteDeviceInfo(TComKVT& link) {
+uint8_t TDeviceSession::WriteDeviceInfo(TComKVT& link, TOperationRecord* record) {
   RKVTIdenty identity{};
   uint8_t code = link.RequireIdenty(identity);
   if (code == LINK_OK) FIdentity = identity;
+  if (code == LINK_OK && record) record->Identity(identity);
   if (code == LINK_OK) code = CheckProduct(identity.mPID, 0);
   // The user view may not change a detector's sensor: its alarm levels belong to that sensor.
   if (!FactoryMode && code == LINK_OK && FKVTCFG.mSensor.mSensorType != identity.mSensor) code = APP_SENSORTYPE;
@@ -123,12 +125,12 @@ uint8_t TDeviceSession::WriteDeviceInfo(TComKVT& link) {
     // Start counts from 1; a start of 0 wraps to an address the link refuses, never a write.
     const auto address = static_cast<uint16_t>(step.start - 1);
     code = Attempts([&] { return link.WriteCFGData(image, address, step.size); });
-    if (code == LINK_OK) RecordWrittenBytes(FKVTCFG, address, step.size);
+    if (code == LINK_OK && record) record->WrittenBytes(FKVTCFG, address, step.size);
   }
   if (FactoryMode && code == LINK_OK) {
     code = Attempts([&] { return link.WriteCFGTimeData(FKVTCFG.mUnit.mLifeRemaining); });
-    if (code == LINK_OK)
-      RecordWrittenBytes(FKVTCFG, offsetof(RKVTUnitCFG, mLifeRemaining), sizeof FKVTCFG.mUnit.mLifeRemaining);
+    if (code == LINK_OK && record)
+      record->WrittenBytes(FKVTCFG, offsetof(RKVTUnitCFG, mLifeRemaining), sizeof FKVTCFG.mUnit.mLifeRemaining);
   }
   return code;
 }
@@ -148,7 +150,10 @@ RSessionResult TDeviceSession::WriteDevice(Operator& op, TComKVT& link, const RK
     return {0, TSessionStop::NoSensor};
   }
   const uint8_t code = CatchingPortErrors(op, kWriteDeviceName, [&] {
-    return RunOperation(op, link, kWriteDeviceName, [&] { return WriteDeviceInfo(link); });
+    TOperationRecord record(kWriteDeviceName);
+    ROperationOptions options;
+    options.record = &record;
+    return RunOperation(op, link, kWriteDeviceName, [&] { return WriteDeviceInfo(link, &record); }, options);
   });
   return {code};
 }
@@ -177,6 +182,11 @@ RSessionResult TDeviceSession::Hibernate(Operator& op, TComKVT& link) {
   // A closing command would wake the detector that has just gone to sleep.
   options.close = [](TComKVT& l, uint8_t c) { l.CloseUSB(c == LINK_OK ? APP_HIBERNATE : c); };
   options.mapResult = [](uint8_t c) { return c == LINK_ERROR ? APP_HIBERNATE : c; };
+  // No identity request after the command: it would wake the detector. The detector is the one
+  // the read just before found.
+  TOperationRecord record(kHibernateName);
+  record.Device(FKVTCFG.mUnit.mSerial, FKVTCFG.mSensor.mSensorType);
+  options.record = &record;
   code = CatchingPortErrors(op, kHibernateName, [&] {
     return RunOperation(op, link, kHibernateName, [&] { return link.SendHibernate(); }, options);
   });

@@ -12,6 +12,7 @@
 #include <string>
 
 class TComKVT;
+class TOperationRecord;
 
 inline constexpr const char* kReadDeviceName = "Read KVT Information";
 inline constexpr const char* kWriteDeviceName = "Write KVT Information";
@@ -67,8 +68,9 @@ class TDeviceSession {
   void ShowCFG();
 
   // The sequences, run with an open link. ReadDeviceInfo replaces FKVTCFG only on success.
-  uint8_t ReadDeviceInfo(TComKVT& link);
-  uint8_t WriteDeviceInfo(TComKVT& link);
+  // record, when given, takes the detector, the configuration read and the bytes written.
+  uint8_t ReadDeviceInfo(TComKVT& link, TOperationRecord* record = nullptr);
+  uint8_t WriteDeviceInfo(TComKVT& link, TOperationRecord* record = nullptr);
 
   // The buttons. Each frames its operation (status, open, commands, close, end); an error
   // raised while opening the port is shown in one box and gives 0xA1.

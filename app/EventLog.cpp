@@ -40,28 +40,36 @@ FileRequest EventLogSaveDialog() {
 
 REventLogResult SaveEventLog(Operator& op, TComKVT& link, TDeviceSession& session, FileRequest& dialog) {
   session.BeginAction();
-  const TRecordHold hold;
+  // Held until the file is written: the record names the file.
+  TOperationRecord record(kLoadEventLogName);
+  record.FHold = true;
+  ROperationOptions options;
+  options.record = &record;
   RKVTIdenty identity{};
   RComKVTReadBuf buffer{};
   const uint8_t code = CatchingPortErrors(op, kLoadEventLogName, [&] {
     return RunOperation(op, link, kLoadEventLogName, [&] {
-      uint8_t c = session.ReadDeviceInfo(link);
+      uint8_t c = session.ReadDeviceInfo(link, &record);
       if (c == LINK_OK) c = link.RequireIdenty(identity);
       if (c == LINK_OK) c = CheckProduct(identity.mPID, 0);
       if (c == LINK_OK) c = link.LoadLog(buffer, DeviceCFG.mEVENTReadPacketSize);
       return c;
-    });
+    }, options);
   });
-  if (code != LINK_OK) return {code, TEventLogEnd::Saved, {}};
+  if (code != LINK_OK) {
+    CommitOperationRecord(op, record);
+    return {code, TEventLogEnd::Saved, {}};
+  }
   // The life counter at the moment of the download dates the events.
   session.FKVTCFG.mUnit.mLifeRemaining = identity.mLife;
   const REventLogResult result =
       SaveEventLogCSV(op, session.FKVTCFG.mUnit, buffer, dialog, std::chrono::system_clock::now());
-  RecordDetail("events", std::to_string(EventsFromBuffer(buffer, DeviceCFG.mEVENTPacketSize).size()));
-  RecordDetail("file", result.mEnd == TEventLogEnd::Saved      ? result.mFile
-                       : result.mEnd == TEventLogEnd::NotSaved ? result.mFile + " (not written)"
-                       : result.mEnd == TEventLogEnd::Cancelled ? "(cancelled)"
-                                                                : "(no events)");
+  record.Detail("events", std::to_string(EventsFromBuffer(buffer, DeviceCFG.mEVENTPacketSize).size()));
+  record.Detail("file", result.mEnd == TEventLogEnd::Saved      ? result.mFile
+                        : result.mEnd == TEventLogEnd::NotSaved ? result.mFile + " (not written)"
+                        : result.mEnd == TEventLogEnd::Cancelled ? "(cancelled)"
+                                                                 : "(no events)");
+  CommitOperationRecord(op, record);
   return result;
 }
 

@@ -81,17 +81,20 @@ uint8_t LoadUpgradeFile(Operator& op, const std::string& fileName, bool quiet, T
 }
 
 namespace {
-void RecordImage(const TUpgradeImage& image) {
+void RecordImage(TOperationRecord& record, const TUpgradeImage& image) {
   char crc[8];
   std::snprintf(crc, sizeof crc, "0x%04X", HeaderByte(image, 0) + 256 * HeaderByte(image, 1));
-  RecordDetail("image_version", FWVersionText(HeaderByte(image, 3)));
-  RecordDetail("image_crc", crc);
+  record.Detail("image_version", FWVersionText(HeaderByte(image, 3)));
+  record.Detail("image_crc", crc);
 }
 }  // namespace
 
-uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image) {
+uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image, RKVTIdenty* seen) {
   RKVTIdenty identity{};
+  TOperationRecord record(kCheckProgramName);
+  RecordImage(record, image);
   ROperationOptions options;
+  options.record = &record;
   // The header checks come after the link is closed, before the operation's end.
   options.mapResult = [&](uint8_t code) -> uint8_t {
     if (code != LINK_OK) return code;
@@ -105,8 +108,9 @@ uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image) {
     return RunOperation(
         op, link, kCheckProgramName,
         [&] {
-          RecordImage(image);
           uint8_t c = link.RequireIdenty(identity);
+          if (c == LINK_OK) record.Identity(identity);
+          if (c == LINK_OK && seen) *seen = identity;
           if (c == LINK_OK) c = CheckProduct(identity.mPID, 0);
           return c;
         },
@@ -127,7 +131,7 @@ uint8_t TFirmwareDownload::Run() {
 bool TFirmwareDownload::Step() {
   switch (FState) {
     case TState::Check:
-      FCode = CheckProgram(FOp, FLink, FImage);
+      FCode = CheckProgram(FOp, FLink, FImage, &FIdentity);
       FState = FCode == 0 ? TState::StartAttempt : TState::Done;
       break;
     case TState::StartAttempt:
@@ -183,12 +187,16 @@ void TFirmwareDownload::EndAttempt() {
   if (FCode == LINK_OK || FCode == APP_USERSTOP || FAttempt >= DeviceCFG.mFLASHDownloadRetry) {
     EndOperation(FOp, FCode, kDownloadImageName);
     FState = TState::Done;
-    // The download is framed by its attempts, not by one operation, so it records itself.
-    RecordBegin(FOp, kDownloadImageName, FLink);
-    RecordImage(FImage);
-    RecordDetail("attempts", std::to_string(FAttempt));
-    RecordDetail("outcome", FCode == LINK_OK ? "OK" : FCode == APP_USERSTOP ? "user stop" : "FAIL");
-    RecordEnd(FCode, std::string(kDownloadImageName) + ResultText(FCode).mSuffix, FLink, FLink.FSeenCount > 0);
+    // The download is framed by its attempts, not by one operation, so it records itself; the
+    // detector is the one the check met (after the upgrade it restarts and cannot be asked).
+    TOperationRecord record(kDownloadImageName);
+    record.Identity(FIdentity);
+    record.Port(CurrentPortDevice());
+    RecordImage(record, FImage);
+    record.Detail("attempts", std::to_string(FAttempt));
+    record.Detail("outcome", FCode == LINK_OK ? "OK" : FCode == APP_USERSTOP ? "user stop" : "FAIL");
+    record.End(FCode, std::string(kDownloadImageName) + ResultText(FCode).mSuffix, true);
+    CommitOperationRecord(FOp, record);
   } else {
     FState = TState::StartAttempt;
   }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/Operator.h"
+#include "model/Records.h"
 
 #include <chrono>
 #include <cstdint>
@@ -42,7 +43,8 @@ uint8_t LoadUpgradeFile(Operator& op, const std::string& fileName, bool quiet, T
 
 // The detector against the image header: link failures, 0x92, 0x85, or 0x84 when an older
 // image is not confirmed. Ends with its own status and message.
-uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image);
+// seen, when given, gets the identity the detector answered with.
+uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image, RKVTIdenty* seen = nullptr);
 
 // Where the download shows its progress: both progress bars in the window, a line or bar on
 // the terminal, a recorder in tests.
@@ -95,4 +97,5 @@ class TFirmwareDownload {
   uint8_t FCode = 0;
   int FAttempt = 0;
   int FPacket = 0;
+  RKVTIdenty FIdentity{};  // from the check, for the download's record
 };

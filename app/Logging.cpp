@@ -217,15 +217,16 @@ void TLoggingRun::SendCalCommand(uint8_t code) {
 }
 
 void TLoggingRun::RecordAction(uint8_t code, uint8_t result, const std::string& text, std::string details) {
-  RServiceRecord r;
-  SetRecordDevice(r, FLink.FSeenCount > 0 ? FLink.FSeenSerial : FUnit.mSerial,
-                  FLink.FSeenCount > 0 ? FLink.FSeenSensorType : FIdentity.mSensor);
-  r.mOperation = CalName(code);
-  r.mCode = result;
-  r.mStatus = text;
-  if (code == 0x45 || code == 0x46) details += std::string("bump=") + (code == 0x46 ? "PASS" : "FAIL") + "\n";
-  r.mDetails = details;
-  AppendRecord(FOp, r);
+  // The detector is the one this logging run's connection met at its start.
+  TOperationRecord record(CalName(code));
+  record.Identity(FIdentity);
+  record.Port(CurrentPortDevice());
+  record.Data().mDetails = details;
+  const bool ok = result == LINK_OK && text.find("FAIL") == std::string::npos && text.find("Abort") == std::string::npos;
+  if (!ok) record.Data().mResult = text.find("Timeout") != std::string::npos ? "Time-out" : "FAIL";
+  if (ok && code == 0x45) record.Data().mResult = "FAIL";  // a bump sent as failed
+  record.End(result != LINK_OK ? result : ok ? 0 : 67, text, true);
+  CommitOperationRecord(FOp, record);
 }
 
 void TLoggingRun::RecordCalOutcome(const std::string& text, const char* span) {

@@ -10,19 +10,28 @@
 #include <cstdlib>
 
 
+namespace {
+// The codes after which the detector is still listening in this connection.
+bool Answered(uint8_t code) {
+  return code == LINK_OK || code == APP_NOTKVT || code == LINK_NAK || code == LINK_ERROR || code == LINK_CRCERROR ||
+         code == LINK_BLOCKCRC;
+}
+}  // namespace
+
 uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const std::function<uint8_t()>& commands,
                      const ROperationOptions& options) {
   const float seconds =
       options.connectSeconds >= 0.0f ? options.connectSeconds : ConnectSeconds();
+  TOperationRecord own(name);
+  TOperationRecord& record = options.record ? *options.record : own;
   ShowStatus(op, StatusColour::Running, name + "...");
-  RecordBegin(op, name, link);
+  record.Port(CurrentPortDevice());
   uint8_t code;
   try {
     code = link.OpenUSB(seconds);
   } catch (...) {
     // Opening may fail half way with the device open; it must not stay open for the next try.
     link.ComClose();
-    RecordEnd(LINK_PORTERROR, "", link, false);
     throw;
   }
   const bool talked = code == LINK_OK;
@@ -32,9 +41,16 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
     } catch (...) {
       // Not a result code: close as after a detector's answer and let the handler report it.
       link.CloseUSB(LINK_ERROR);
-      RecordEnd(LINK_ERROR, name + ResultText(LINK_ERROR).mSuffix, link, talked);
+      record.End(LINK_ERROR, name + ResultText(LINK_ERROR).mSuffix, talked);
+      if (!record.FHold) CommitOperationRecord(op, record);
       throw;
     }
+  }
+  // A command that does not ask who the detector is gets the answer in its own connection, so
+  // its record never names a detector met earlier.
+  if (talked && !record.HasDevice() && Answered(code)) {
+    RKVTIdenty identity{};
+    if (link.RequireIdenty(identity) == LINK_OK) record.Identity(identity);
   }
   if (options.close)
     options.close(link, code);
@@ -42,7 +58,8 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
     link.CloseUSB(code);
   if (options.mapResult) code = options.mapResult(code);
   EndOperation(op, code, name);
-  RecordEnd(code, name + ResultText(code).mSuffix, link, talked);
+  record.End(code, name + ResultText(code).mSuffix, talked);
+  if (!record.FHold) CommitOperationRecord(op, record);
   return code;
 }
 

@@ -12,6 +12,8 @@
 #include <string>
 
 
+class TOperationRecord;
+
 struct ROperationOptions {
   // How the link is closed; default CloseUSB(code). Power-down closes the port alone.
   std::function<void(TComKVT&, uint8_t code)> close;
@@ -19,6 +21,10 @@ struct ROperationOptions {
   std::function<uint8_t(uint8_t code)> mapResult;
   // Handshake time in seconds; below zero means DeviceCFG.mConnectTime / 1000.
   float connectSeconds = -1.0f;
+  // The caller's record of this operation, for commands that fill it in (the configuration read,
+  // the bytes written); default a record of the frame's own. The frame commits it at the end
+  // unless the caller holds it for follow-up work (TOperationRecord::FHold).
+  TOperationRecord* record = nullptr;
 };
 
 // Returns the operation's result code (0 success). Follow-up work (showing data, writing

@@ -34,4 +34,10 @@ class Operator {
   virtual std::optional<std::string> chooseSaveFile(const FileRequest& request) = 0;
   virtual void memoLine(const std::string& line) = 0;
   virtual void pump() = 0;  // let the window repaint and take clicks
+  // The operation's service record could be kept neither in the store nor in its outbox.
+  virtual void recordNotKept(const std::string& store, const std::string& why) {
+    message(MessageIcon::Warning, "Service Records",
+            "The service record of this operation was not kept\r" + store + "\r" + why +
+                "\rThe operation itself is not affected.");
+  }
 };

@@ -3,6 +3,7 @@
 #include "app/Identify.h"
 #include "app/Operation.h"
 #include "app/Results.h"
+#include "app/ServiceRecords.h"
 #include "link/CommInt.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
@@ -73,6 +74,8 @@ uint8_t RunServiceCommand(Operator& op, TComKVT& link, TServiceCommand command) 
     const uint8_t refusal = row.mRefusal;
     options.mapResult = [refusal](uint8_t code) { return code == LINK_ERROR ? refusal : code; };
   }
+  TOperationRecord record(row.mName);
+  options.record = &record;
   return CatchingPortErrors(op, row.mName, [&] {
     return RunOperation(
         op, link, row.mName,
@@ -80,6 +83,7 @@ uint8_t RunServiceCommand(Operator& op, TComKVT& link, TServiceCommand command) 
           if (row.mProductCheck) {
             RKVTIdenty ident{};
             uint8_t code = link.RequireIdenty(ident);
+            if (code == LINK_OK) record.Identity(ident);
             if (code == LINK_OK) code = CheckProduct(ident.mPID, 0);
             if (code != LINK_OK) return code;
           }
@@ -119,6 +123,8 @@ bool TOutputTest::Step() {
         throw;
       }
       if (FResult == LINK_OK) FResult = FLink.AVOn(FCommand);
+      // Who the detector is, for the record; asked in this connection, after the command.
+      if (FResult == LINK_OK) FIdentified = FLink.RequireIdenty(FIdentity) == LINK_OK;
       if (FResult == LINK_OK) {
         FUntil = FClock() + FHold;
         FState = TState::Holding;
@@ -140,11 +146,16 @@ bool TOutputTest::Step() {
 
 uint8_t RunOutputTest(Operator& op, TComKVT& link, uint8_t command, uint16_t holdMs, TOutputTest::TClock clock) {
   return CatchingPortErrors(op, OutputName(command), [&] {
+    TOperationRecord record(OutputName(command));
+    record.Port(CurrentPortDevice());
     TOutputTest test(link, command, holdMs, std::move(clock));
     while (test.Step()) {
       op.pump();
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    if (test.Identity()) record.Identity(*test.Identity());
+    record.End(test.Result(), std::string(OutputName(command)) + ResultText(test.Result()).mSuffix, test.Identity().has_value());
+    CommitOperationRecord(op, record);
     return test.Result();
   });
 }

@@ -3,10 +3,12 @@
 #pragma once
 
 #include "app/Operator.h"
+#include "model/Records.h"
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 class TComKVT;
@@ -43,6 +45,8 @@ class TOutputTest {
   bool Step();
   TState State() const { return FState; }
   uint8_t Result() const { return FResult; }
+  // The detector's identity, asked after the output command.
+  std::optional<RKVTIdenty> Identity() const { return FIdentified ? std::optional<RKVTIdenty>(FIdentity) : std::nullopt; }
 
  private:
   TComKVT& FLink;
@@ -52,6 +56,8 @@ class TOutputTest {
   TState FState = TState::Start;
   uint8_t FResult = 0;
   std::chrono::steady_clock::time_point FUntil{};
+  RKVTIdenty FIdentity{};
+  bool FIdentified = false;
 };
 
 // The button: runs the test to its end, letting the window repaint (op.pump) during the

@@ -53,30 +53,25 @@ class TTerminalCalView : public TCalView {
   int FShown = -1;
 };
 
-int ExitStatus(const RCalResult& r) {
-  switch (r.mOutcome) {
-    case TCalOutcome::Ok:
-      return 0;
-    case TCalOutcome::Failed:
-      return kExitCalFailed;
-    case TCalOutcome::TimeOut:
-      return kExitTimeOut;
-    case TCalOutcome::UserStop:
-      return kExitUserStop;
-    default:
-      return r.mCode;
-  }
-}
-
 int Run(CliContext& ctx, const std::vector<std::string>& args) {
   std::optional<double> span;
-  if (args.size() == 2 && args[0] == "--span") {
-    char* end = nullptr;
-    const double v = std::strtod(args[1].c_str(), &end);
-    if (args[1].empty() || *end != '\0' || !std::isfinite(v)) return UsageError(ctx, "--span needs a number");
-    span = v;
-  } else if (!args.empty()) {
-    return UsageError(ctx, "calibrate takes [--span VALUE]");
+  std::optional<std::string> lot, expiry;
+  for (size_t i = 0; i < args.size(); i += 2) {
+    if (i + 1 >= args.size()) return UsageError(ctx, args[i] + " needs a value");
+    const std::string& value = args[i + 1];
+    if (args[i] == "--span") {
+      char* end = nullptr;
+      const double v = std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0' || !std::isfinite(v)) return UsageError(ctx, "--span needs a number");
+      span = v;
+    } else if (args[i] == "--lot") {
+      lot = value;
+    } else if (args[i] == "--expiry") {
+      if (!ValidCylinderDate(value)) return UsageError(ctx, "--expiry takes a date, YYYY-MM-DD");
+      expiry = value;
+    } else {
+      return UsageError(ctx, "calibrate takes [--span VALUE] [--lot LOT] [--expiry YYYY-MM-DD]");
+    }
   }
   CliSession cli(ctx);
   TDeviceSession session;
@@ -98,10 +93,16 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
       const double lo = cal.Sensor().mMin, hi = cal.Sensor().mMax;
       value = std::round(std::min(std::max(*span, lo), std::max(lo, hi)) * 10) / 10;
     }
+    // The cylinder is remembered like the span gas value, for the next run.
+    if (lot || expiry) SaveCylinder(lot.value_or(LoadCylinder().mLot), expiry.value_or(LoadCylinder().mExpiry));
+    const RCylinder cylinder = LoadCylinder();
+    cal.FLot = cylinder.mLot;
+    cal.FExpiry = cylinder.mExpiry;
+    cal.FProduct = session.FProductName;
     TTerminalCalView view;
     TCliRunClock clock([&] { cal.CalAbortBtnClick(); });
     CatchCtrlC();
-    status = ExitStatus(cal.CalBtnClick(cli.op(), cli.link(), view, clock, session.FKVTCFG, value));
+    status = CalibrationExitStatus(cal.CalBtnClick(cli.op(), cli.link(), view, clock, session.FKVTCFG, value));
     return 0;
   });
   return status >= 0 ? status : raised;

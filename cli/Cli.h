@@ -19,6 +19,8 @@ class TComKVT;
 constexpr int kExitUsage = 64;
 // Exit status of an error that is no result code (a bug or a file that could not be written).
 constexpr int kExitSoftware = 70;
+// The operation ran, but its service record could be kept neither in the store nor its outbox.
+constexpr int kExitRecordLost = 75;
 
 // Status lines and messages on stderr ('\r' printed as a line break), questions on the
 // terminal (or No when stdin is not one; --yes answers Yes), trace lines on stderr with --trace.
@@ -35,6 +37,8 @@ class TerminalOperator : public Operator {
   std::optional<std::string> chooseSaveFile(const FileRequest& request) override;
   void memoLine(const std::string& line) override;
   void pump() override {}
+  void recordNotKept(const std::string& store, const std::string& why) override;
+  int recordsLost() const { return FRecordsLost; }
 
   // The answer to the next file dialog (-o FILE, or a command's file argument).
   void setFile(std::string path) { FFile = std::move(path); }
@@ -48,6 +52,7 @@ class TerminalOperator : public Operator {
   std::FILE* FIn;
   std::optional<std::string> FFile;
   std::vector<std::string> FMemo;
+  int FRecordsLost = 0;
 };
 
 // '\r' (and "\r\n") as '\n', for the message table's texts on a terminal.

@@ -31,7 +31,9 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
        "  log reset                        Log Reset\n"},
       {"firmware", "  firmware FILE.img                load and check the image, then Upgrade Firmware\n"},
       {"calibrate",
-       "  calibrate [--span VALUE]         the Sensor Calibration dialog's run (VALUE in the sensor's unit)\n"},
+       "  calibrate [--span VALUE] [--lot LOT] [--expiry YYYY-MM-DD]\n"
+       "                                   the Sensor Calibration dialog's run (VALUE in the sensor's unit;\n"
+       "                                   LOT and the expiry date of the span gas cylinder)\n"},
       {"readings",
        "  readings [--interval S] [--count N] [--csv FILE]\n"
        "                                   the logging dialog's loop; one line per reading\n"},
@@ -48,9 +50,12 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
       {"doctor",
        "  doctor                           check, step by step, what stands between this machine and the detector\n"},
       {"history",
-       "  history [SERIAL] [--csv FILE] [--verify]\n"
-       "                                   the service records, newest first; --verify checks their chain\n"},
-      {"certificate", "  certificate SERIAL [-o FILE.pdf] the calibration certificate of the newest successful calibration\n"},
+       "  history [SERIAL] [--csv FILE] [--verify] [--export FILE.jsonl]\n"
+       "                                   the service records, newest first; --verify checks them\n"
+       "  history --station-key            this station's public key (PEM)\n"
+       "  history --verify --file FILE.jsonl --key KEYFILE\n"
+       "                                   checks an export against a station's public key\n"},
+      {"certificate", "  certificate SERIAL [-o FILE.pdf] the calibration certificate of the detector's newest calibration\n"},
   };
   return commands;
 }
@@ -68,6 +73,7 @@ const std::vector<DocumentedExit>& DocumentedExitStatuses() {
       {69, "calibrate: stopped by Ctrl-C"},
       {kExitSoftware, "a file could not be written"},
       {74, "the service records could not be read"},
+      {75, "the operation ran, but its service record could be kept nowhere"},
   };
   return statuses;
 }

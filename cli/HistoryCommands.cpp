@@ -1,9 +1,9 @@
-// history / certificate: the service records of the start folder's database, listed, checked,
-// exported as CSV, and a detector's calibration certificate as a PDF.
+// history / certificate: the service records of the start folder's store, listed, checked,
+// exported, and a detector's calibration certificate as a PDF. Both only read the store.
 #include "app/ServiceRecords.h"
 #include "app/Settings.h"
+#include "app/StationKey.h"
 #include "cli/Cli.h"
-#include "model/DeviceUtils.h"
 #include "report/Certificate.h"
 
 #include <QGuiApplication>
@@ -14,42 +14,66 @@
 
 namespace {
 
-constexpr int kExitBroken = 65;  // the chain does not hold, or no certificate can be made
+constexpr int kExitBroken = 65;  // the records do not verify, or no certificate may be issued
 constexpr int kExitNoStore = 74;
 
-std::string OneLine(std::string details) {
-  while (!details.empty() && details.back() == '\n') details.pop_back();
-  for (size_t at; (at = details.find('\n')) != std::string::npos;) details.replace(at, 1, "; ");
-  return details;
+int Verified(const RChainCheck& check) {
+  if (!check.mIntact) {
+    std::printf("NOT intact: %s\n", check.mWhy.c_str());
+    return kExitBroken;
+  }
+  std::printf("intact: %lld records", static_cast<long long>(check.mCount));
+  if (check.mEarlier > 0)
+    std::printf(" (and %lld earlier records from before the seals, chained but not signed)",
+                static_cast<long long>(check.mEarlier));
+  std::printf("\n");
+  return 0;
 }
 
 int History(CliContext& ctx, const std::vector<std::string>& args) {
-  std::string serial, csv;
-  bool verify = false;
+  std::string serial, csv, exportFile, file, key;
+  bool verify = false, stationKey = false;
   for (size_t i = 0; i < args.size(); ++i) {
+    const bool value = i + 1 < args.size() && !args[i + 1].empty();
     if (args[i] == "--verify")
       verify = true;
-    else if (args[i] == "--csv" && i + 1 < args.size() && !args[i + 1].empty())
+    else if (args[i] == "--station-key")
+      stationKey = true;
+    else if (args[i] == "--csv" && value)
       csv = args[++i];
+    else if (args[i] == "--export" && value)
+      exportFile = args[++i];
+    else if (args[i] == "--file" && value)
+      file = args[++i];
+    else if (args[i] == "--key" && value)
+      key = args[++i];
     else if (args[i].empty() || args[i][0] == '-' || !serial.empty())
       return UsageError(ctx, "history: unexpected argument " + args[i]);
     else
       serial = args[i];
   }
+  if (file.empty() != key.empty() || (!file.empty() && !verify))
+    return UsageError(ctx, "history: --file and --key go together, with --verify");
+  if (!file.empty()) return Verified(VerifyExport(file, key));
   LoadSettings(ctx.appDir);
   const std::string path = RecordsDatabasePath();
+  if (verify) return Verified(VerifyStore(path));
   try {
-    TRecordStore store(path);
-    if (verify) {
-      const RChainCheck check = store.Verify();
-      if (!check.mIntact) {
-        std::printf("chain broken at record %lld: %s\n", static_cast<long long>(check.mBrokenId), check.mWhy.c_str());
-        return kExitBroken;
+    if (stationKey) {
+      const std::optional<TStationKey> k = TStationKey::PublicOf(path);
+      if (!k) {
+        std::fprintf(stderr, "history: %s has no station key yet\n", path.c_str());
+        return kExitNoStore;
       }
-      std::printf("chain intact: %lld records\n", static_cast<long long>(check.mCount));
+      std::fputs(k->PublicPem().c_str(), stdout);
       return 0;
     }
-    const std::vector<RServiceRecord> records = store.History(serial);
+    if (!exportFile.empty()) {
+      ExportRecords(path, exportFile);
+      std::printf("%s\n", exportFile.c_str());
+      return 0;
+    }
+    const std::vector<RServiceRecord> records = TRecordStore(path, TRecordStore::TMode::Read).History(serial);
     if (!csv.empty()) {
       std::ofstream out(csv, std::ios::binary | std::ios::trunc);
       out << HistoryCSV(records);
@@ -62,8 +86,13 @@ int History(CliContext& ctx, const std::vector<std::string>& args) {
       return 0;
     }
     for (const RServiceRecord& r : records)
-      std::printf("%s  %s  %s  %s  %s  %s\n", r.mTime.c_str(), r.mSerial.empty() ? "-" : r.mSerial.c_str(),
-                  r.mKind.c_str(), r.mOperation.c_str(), r.mStatus.c_str(), OneLine(r.mDetails).c_str());
+      std::printf("%s  %s  %s  %s  %s  %s  %s\n", LocalTimeText(r.mTime).c_str(),
+                  r.mSerial.empty() ? "-" : r.mSerial.c_str(), r.mKind.c_str(), r.mOperation.c_str(),
+                  r.mResult.empty() ? "-" : r.mResult.c_str(), r.mTechnician.empty() ? r.mUser.c_str() : r.mTechnician.c_str(),
+                  r.Sealed() ? (r.mStation + "-" + std::to_string(r.mSeq)).c_str() : "earlier");
+    const std::vector<RServiceRecord> waiting = OutboxRecords(path);
+    if (!waiting.empty())
+      std::fprintf(stderr, "history: %zu records wait in the outbox to be moved into the store\n", waiting.size());
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "history: %s: %s\n", path.c_str(), e.what());
@@ -84,18 +113,19 @@ int Certificate(CliContext& ctx, const std::vector<std::string>& args) {
   if (serial.empty()) return UsageError(ctx, "certificate needs a serial number");
   LoadSettings(ctx.appDir);
   const std::string path = RecordsDatabasePath();
-  std::optional<RCertificate> certificate;
+  RCertificateChoice choice;
   try {
-    certificate = CertificateFor(TRecordStore(path).History(serial), TechnicianName());
+    choice = CertificateOfStore(path, serial);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "certificate: %s: %s\n", path.c_str(), e.what());
     return kExitNoStore;
   }
-  if (!certificate) {
-    std::fprintf(stderr, "certificate: no successful calibration of %s is recorded\n", serial.c_str());
+  if (!choice.mCertificate) {
+    std::fprintf(stderr, "certificate: refused for %s: %s\n", serial.c_str(), choice.mRefusal.c_str());
     return kExitBroken;
   }
-  if (output.empty()) output = AppDir + "Certificate-" + serial + "-" + certificate->mDateTime.substr(0, 10) + ".pdf";
+  const RCertificate& certificate = *choice.mCertificate;
+  if (output.empty()) output = AppDir + "Certificate-" + serial + "-" + certificate.mDateTime.substr(0, 10) + ".pdf";
   // The PDF's fonts need a GUI application; this one never shows a window.
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   int argc = 1;
@@ -103,10 +133,13 @@ int Certificate(CliContext& ctx, const std::vector<std::string>& args) {
   char* argv[] = {name, nullptr};
   QGuiApplication app(argc, argv);
   std::string error;
-  if (!WriteCertificatePdf(*certificate, output, &error)) {
+  if (!WriteCertificatePdf(certificate, output, &error)) {
     std::fprintf(stderr, "certificate: %s: %s\n", output.c_str(), error.c_str());
     return kExitSoftware;
   }
+  if (certificate.mWithoutAdapter)
+    std::fprintf(stderr, "certificate: the calibration was made without a BeamDock adapter: "
+                         "NOT A CALIBRATION CERTIFICATE\n");
   std::printf("%s\n", output.c_str());
   return 0;
 }

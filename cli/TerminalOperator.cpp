@@ -93,3 +93,9 @@ void TerminalOperator::memoLine(const std::string& line) {
     std::fflush(FErr);
   }
 }
+
+void TerminalOperator::recordNotKept(const std::string& store, const std::string& why) {
+  ++FRecordsLost;
+  std::fprintf(FErr, "Service Records: the record of this operation was not kept (%s: %s)\n", store.c_str(),
+               why.c_str());
+}

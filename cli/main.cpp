@@ -100,6 +100,11 @@ int main(int argc, char** argv) {
                    "%s: no adapter found. To use another serial device, name it: --port DEVICE "
                    "(or BEAMDOCK_PORT=DEVICE), for example --port /dev/ttyUSB0.\n",
                    ctx.program.c_str());
+    // The operation's own result came first; a record kept nowhere is said after it.
+    if (op.recordsLost() > 0) {
+      std::fprintf(stderr, "%s: the service record of this operation could be kept nowhere\n", ctx.program.c_str());
+      return kExitRecordLost;
+    }
     return status;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", ctx.program.c_str(), e.what());

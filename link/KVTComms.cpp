@@ -499,18 +499,11 @@ uint8_t TComKVT::ReadCFGBlock(uint8_t nSelect, TBlock& mData, uint16_t nPacket, 
 }
 
 uint8_t TComKVT::ReadUnitCFGData(RKVTUnitCFG& mData, uint16_t nPacket, uint16_t nSize) {
-  const uint8_t result = ReadCFGBlock(0x5F, mData, nPacket, nSize, "unit block read");
-  if (result == 0) {
-    std::memcpy(FSeenSerial, mData.mSerial, sizeof FSeenSerial);
-    ++FSeenCount;
-  }
-  return result;
+  return ReadCFGBlock(0x5F, mData, nPacket, nSize, "unit block read");
 }
 
 uint8_t TComKVT::ReadSensorCFGData(RKVTSensorCFG& mData, uint16_t nPacket, uint16_t nSize) {
-  const uint8_t result = ReadCFGBlock(0x50, mData, nPacket, nSize, "sensor block read");
-  if (result == 0) FSeenSensorType = mData.mSensorType;
-  return result;
+  return ReadCFGBlock(0x50, mData, nPacket, nSize, "sensor block read");
 }
 
 uint8_t TComKVT::WriteCFGData(const RComKVTReadBuf& mBuf, uint16_t nAddress, uint16_t nSize) {
@@ -554,12 +547,7 @@ uint8_t TComKVT::WriteCFGTimeData(uint32_t nTime) {
 
 uint8_t TComKVT::RequireIdenty(RKVTIdenty& mData) {
   const uint8_t result = SendCommand(0, 0xA0, 20, kCmdTimeOut);
-  if (result == 0) {
-    std::memcpy(&mData, FReadBuf.mBuf, sizeof mData);
-    std::memcpy(FSeenSerial, mData.mSerial, sizeof FSeenSerial);
-    FSeenSensorType = mData.mSensor;
-    ++FSeenCount;
-  }
+  if (result == 0) std::memcpy(&mData, FReadBuf.mBuf, sizeof mData);
   return result;
 }
 

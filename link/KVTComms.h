@@ -101,12 +101,6 @@ class TComKVT {
   // Why the last LINK_LIMIT was returned (empty until the first refusal).
   const std::string& LastRefusal() const { return FRefusal; }
 
-  // The detector that last told its serial number (identity or unit block) and its sensor
-  // type (identity or sensor block), for the service records; FSeenCount counts the answers.
-  char FSeenSerial[10] = {};
-  uint8_t FSeenSensorType = 0;
-  unsigned FSeenCount = 0;
-
   TOnKVTEvent FOnKVTEvent;
   int FDefPort = 0;
   RComKVTReadBuf FReadBuf{};

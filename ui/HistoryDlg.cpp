@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -46,12 +47,16 @@ THistoryDlg::THistoryDlg(Operator& op, const std::string& serial, QWidget* paren
 
   Grid = new QTableWidget(0, 7);
   Grid->setObjectName("HistoryGrid");
-  Grid->setHorizontalHeaderLabels({"Time (UTC)", "Serial", "Kind", "Operation", "Result", "User", "Details"});
+  Grid->setHorizontalHeaderLabels({"Time (local)", "Serial", "Kind", "Operation", "Result", "Technician", "Record"});
   Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   Grid->setSelectionBehavior(QAbstractItemView::SelectRows);
   Grid->verticalHeader()->hide();
   Grid->horizontalHeader()->setStretchLastSection(true);
   Grid->setWordWrap(false);
+  DetailText = new QPlainTextEdit;
+  DetailText->setObjectName("HistoryDetailText");
+  DetailText->setReadOnly(true);
+  DetailText->setPlaceholderText("Select a record to read it in full.");
 
   StateLabel = new QLabel;
   CsvBtn = new QPushButton("Export CSV...");
@@ -65,12 +70,17 @@ THistoryDlg::THistoryDlg(Operator& op, const std::string& serial, QWidget* paren
 
   auto* v = new QVBoxLayout(this);
   v->addLayout(top);
-  v->addWidget(Grid, 1);
+  v->addWidget(Grid, 3);
+  v->addWidget(DetailText, 2);
   v->addLayout(bottom);
 
   connect(ShowBtn, &QPushButton::clicked, this, [this] { Reload(); });
   connect(SerialEdit, &QLineEdit::returnPressed, this, [this] { Reload(); });
   connect(KindCombo, &QComboBox::currentIndexChanged, this, [this] { Fill(); });
+  connect(Grid, &QTableWidget::currentCellChanged, this, [this](int row) {
+    const int at = row >= 0 && Grid->item(row, 0) ? Grid->item(row, 0)->data(Qt::UserRole).toInt() : -1;
+    DetailText->setPlainText(at >= 0 && at < static_cast<int>(FRecords.size()) ? Q(RecordInWords(FRecords[static_cast<size_t>(at)])) : QString());
+  });
   connect(CsvBtn, &QPushButton::clicked, this, [this] { ExportCsvClick(); });
   connect(CertificateBtn, &QPushButton::clicked, this, [this] { CertificateClick(); });
   connect(closeBtn, &QPushButton::clicked, this, &QDialog::accept);
@@ -81,7 +91,7 @@ void THistoryDlg::Reload() {
   FRecords.clear();
   const std::string path = RecordsDatabasePath();
   try {
-    FRecords = TRecordStore(path).History(SerialEdit->text().trimmed().toStdString());
+    FRecords = TRecordStore(path, TRecordStore::TMode::Read).History(SerialEdit->text().trimmed().toStdString());
     StateLabel->setText(QString("%1 records  (%2)").arg(FRecords.size()).arg(Q(path)));
   } catch (const std::exception& e) {
     StateLabel->setText(Q("The service records cannot be read: " + std::string(e.what())));
@@ -92,23 +102,24 @@ void THistoryDlg::Reload() {
 void THistoryDlg::Fill() {
   const std::string kind = KindCombo->currentIndex() > 0 ? KindCombo->currentText().toStdString() : "";
   Grid->setRowCount(0);
-  for (const RServiceRecord& r : FRecords) {
+  for (size_t at = 0; at < FRecords.size(); ++at) {
+    const RServiceRecord& r = FRecords[at];
     if (!kind.empty() && r.mKind != kind) continue;
-    std::string details = r.mDetails;
-    while (!details.empty() && details.back() == '\n') details.pop_back();
-    for (size_t at; (at = details.find('\n')) != std::string::npos;) details.replace(at, 1, "; ");
     const int row = Grid->rowCount();
     Grid->insertRow(row);
-    const std::string cells[] = {r.mTime, r.mSerial, r.mKind, r.mOperation, r.mStatus, r.mUser, details};
+    const std::string cells[] = {LocalTimeText(r.mTime), r.mSerial, r.mKind, r.mOperation, r.mResult,
+                                 r.mTechnician.empty() ? r.mUser : r.mTechnician,
+                                 r.Sealed() ? r.mStation + "-" + std::to_string(r.mSeq) : "earlier"};
     for (int c = 0; c < 7; ++c) {
       auto* item = new QTableWidgetItem(Q(cells[c]));
-      if (c == 4 && r.mCode != 0) item->setForeground(Qt::red);
+      if (c == 0) item->setData(Qt::UserRole, static_cast<int>(at));
+      if (c == 4 && r.mResult != "PASS") item->setForeground(Qt::red);
       Grid->setItem(row, c, item);
     }
   }
   Grid->resizeColumnsToContents();
   CsvBtn->setEnabled(Grid->rowCount() > 0);
-  CertificateBtn->setEnabled(!SerialEdit->text().trimmed().isEmpty() && CertificateFor(FRecords, "").has_value());
+  CertificateBtn->setEnabled(!SerialEdit->text().trimmed().isEmpty());
 }
 
 void THistoryDlg::ExportCsvClick() {
@@ -128,8 +139,17 @@ void THistoryDlg::ExportCsvClick() {
 }
 
 void THistoryDlg::CertificateClick() {
-  const std::optional<RCertificate> certificate = CertificateFor(FRecords, TechnicianName());
-  if (!certificate) return;
+  RCertificateChoice choice;
+  try {
+    choice = CertificateOfStore(RecordsDatabasePath(), SerialEdit->text().trimmed().toStdString());
+  } catch (const std::exception& e) {
+    choice.mRefusal = std::string("the service records cannot be read: ") + e.what();
+  }
+  if (!choice.mCertificate) {
+    FOp.message(MessageIcon::Warning, "Calibration Certificate", "No certificate can be issued\r" + choice.mRefusal);
+    return;
+  }
+  const std::optional<RCertificate>& certificate = choice.mCertificate;
   FileRequest dialog{"Save Calibration Certificate...", "PDF file|*.pdf", "pdf", AppDir,
                      "Certificate-" + certificate->mSerial + "-" + certificate->mDateTime.substr(0, 10) + ".pdf"};
   const std::optional<std::string> file = FOp.chooseSaveFile(dialog);

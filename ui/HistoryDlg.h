@@ -13,6 +13,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class QTableWidget;
 
@@ -30,6 +31,7 @@ class THistoryDlg : public QDialog {
   QLineEdit* SerialEdit = nullptr;
   QComboBox* KindCombo = nullptr;
   QTableWidget* Grid = nullptr;
+  QPlainTextEdit* DetailText = nullptr;  // the selected record in words
   QLabel* StateLabel = nullptr;
   QPushButton* ShowBtn = nullptr;
   QPushButton* CsvBtn = nullptr;

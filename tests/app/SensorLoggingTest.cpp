@@ -231,12 +231,12 @@ TEST_F(LoggingRunTest, CalibrationButtonsAndTheMonitor) {
     const char* last;
     TLabelColour colour;
     int aborts;
-    const char* record;  // in the newest service record's status and details
+    const char* record;  // in the newest service record's code, status, result and details
   } cases[] = {
       {"ok", kBtnCal, [](KvtSim::Options& o) { o.calTimeMs = 300; }, "Calibration ... OK", TLabelColour::Blue, 0,
-       "Zero/Span CAL.|Calibration ... OK|zero=OK\nspan=OK"},
+       "Zero/Span CAL.|Calibration ... OK|PASS|zero=OK\nspan=OK"},
       {"fail", kBtnSpan, [](KvtSim::Options& o) { o.calTimeMs = 300, o.calFail = true; }, "Calibration ... FAIL",
-       TLabelColour::Red, 0, "Span CAL.|Calibration ... FAIL|zero=-\nspan=FAIL"},
+       TLabelColour::Red, 0, "Span CAL.|67|Calibration ... FAIL|FAIL|zero=-\nspan=FAIL"},
       {"never starts", kBtnCal, [](KvtSim::Options& o) { o.calNeverStart = true; },
        "Calibration Abort ... Timeout", TLabelColour::Red, 1, "span=time-out"},
       {"never ends", kBtnCal, [](KvtSim::Options& o) { o.calNeverEnd = true; }, "Calibration FAIL ... Timeout",
@@ -246,7 +246,7 @@ TEST_F(LoggingRunTest, CalibrationButtonsAndTheMonitor) {
       {"span refused", kBtnSpan, [](KvtSim::Options& o) { o.faults = {{0x41, K::Error, 0}}; }, "Span CAL. ... FAIL",
        TLabelColour::Red, 0, "Span CAL.|177|Span CAL. ... FAIL"},
       {"nak", kBtnBumpPass, [](KvtSim::Options& o) { o.faults = {{0x46, K::Nak, 0}}; },
-       "Send Bump Pass ... Negative", TLabelColour::Red, 0, "Send Bump Pass|176|bump=PASS"},
+       "Send Bump Pass ... Negative", TLabelColour::Red, 0, "Send Bump Pass|176|FAIL"},
       {"zero", kBtnZero, [](KvtSim::Options&) {}, "Zero CAL. ... OK", TLabelColour::Blue, 0, "Zero CAL.|0|zero=OK"},
       {"abort idle", kBtnCalAbort, [](KvtSim::Options&) {}, "Clear CAL. ... OK", TLabelColour::Blue, 1, "Clear CAL.|0|"},
   };
@@ -285,8 +285,9 @@ TEST_F(LoggingRunTest, CalibrationButtonsAndTheMonitor) {
     if (std::string(c.name) == "ok") {
       EXPECT_EQ(view.labels.at(1).first, "Span Calibration....");
     }
-    const RServiceRecord r = TRecordStore(FDir.path() + "BEAMDOCK.DB").History("").at(0);
-    const std::string seen = r.mOperation + "|" + std::to_string(r.mCode) + "|" + r.mStatus + "|" + r.mDetails;
+    const RServiceRecord r = TRecordStore(FDir.path() + "BEAMDOCK.DB", TRecordStore::TMode::Read).History("").at(0);
+    const std::string seen =
+        r.mOperation + "|" + std::to_string(r.mCode) + "|" + r.mStatus + "|" + r.mResult + "|" + r.mDetails;
     std::istringstream parts(c.record);
     for (std::string part; std::getline(parts, part, '|');)
       EXPECT_NE(seen.find(part), std::string::npos) << part << " in " << seen;

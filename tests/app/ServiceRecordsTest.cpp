@@ -1,33 +1,32 @@
-// The service records store: the chain that finds edited and deleted rows, the certificate's
-// dates, and a database that cannot be written not touching the operation.
-#include "app/DeviceSession.h"
+// The records store as a forger, an auditor and a crowd of writers meet it: every forgery made
+// without the station's key is found, eight writers at once lose nothing, a store that cannot be
+// written keeps its records in the outbox, and a read-only copy still verifies.
 #include "app/ServiceRecords.h"
 #include "app/Settings.h"
-#include "link/KVTComms.h"
-#include "model/DeviceUtils.h"
-#include "model/EventLog.h"
-#include "model/SensorTypes.h"
+#include "app/StationKey.h"
 #include "tests/support/ScriptedOperator.h"
-#include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 
 namespace {
 
-RServiceRecord Sample(const std::string& serial, const std::string& operation, int code = 0) {
+RServiceRecord Sample(const std::string& serial, const std::string& operation, const std::string& result = "PASS") {
   RServiceRecord r;
   r.mTime = "2026-03-07T14:03:27Z";
   r.mSerial = serial;
   r.mSensorType = "CO";
-  r.mKind = RecordKind(operation);
   r.mOperation = operation;
-  r.mCode = code;
+  r.mResult = result;
   r.mStatus = operation + "... OK";
-  r.mUser = "tech";
-  r.mDetails = "span_gas=50 ppm\nzero=OK\nspan=OK\n";
+  r.mTechnician = "Ada";
   return r;
 }
 
@@ -35,106 +34,244 @@ void Sql(const std::string& path, const std::string& sql) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
   char* error = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "") << sql;
   sqlite3_free(error);
   sqlite3_close(db);
 }
 
-TEST(ServiceRecords, TheChainFindsAnEditedOrDeletedRecord) {
+std::string Copy(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream(to, std::ios::binary) << in.rdbuf();
+  return to;
+}
+
+// Runs body in a child process, as the unprivileged account when this one is root; its exit code.
+template <class F>
+int InChild(bool unprivileged, F body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+// The forger's way to recompute a digest: everything but the key is in plain sight.
+std::string ForgedDigest(const RServiceRecord& r) { return Sha256Hex(SealedText(r)); }
+
+TEST(ServiceRecords, EveryForgeryWithoutTheKeyIsFound) {
   const struct {
-    const char* tamper;
-    int64_t brokenId;
+    const char* name;
+    std::function<void(const std::string& db, TempDir& dir)> forge;
     const char* why;
   } cases[] = {
-      {"UPDATE records SET status = 'Calibration ... OK' WHERE id = 2", 2, "content was changed"},
-      {"DELETE FROM records WHERE id = 2", 3, "before it was deleted"},
-      {"DELETE FROM records WHERE id = 3", 3, "after record 2 were deleted"},
+      {"a passing calibration added with a copied seal and the note moved on",
+       [](const std::string& db, TempDir&) {
+         std::vector<RServiceRecord> chain = TRecordStore(db, TRecordStore::TMode::Read).Chain();
+         RServiceRecord fake = chain.back();
+         fake.mSeq = chain.back().mSeq + 1;
+         fake.mPrevHash = chain.back().mHash;
+         fake.mOperation = "Sensor Calibration", fake.mKind = "calibration", fake.mSpan = "OK", fake.mOrigin = "f";
+         fake.mHash = ForgedDigest(fake);
+         TRecordStore(db, TRecordStore::TMode::Write).Insert({fake});
+         WriteSealNote(db, {fake.mSeq, fake.mHash});
+       },
+       "record 4: its seal is not this station's"},
+      {"an old record's time and technician edited and the chain recomputed",
+       [](const std::string& db, TempDir&) {
+         std::vector<RServiceRecord> chain = TRecordStore(db, TRecordStore::TMode::Read).Chain();
+         Sql(db, "DROP TRIGGER records_no_update; DROP TRIGGER records_no_delete; DELETE FROM records");
+         std::string prev(64, '0');
+         for (RServiceRecord& r : chain) {
+           if (r.mSeq == 1) r.mTime = "2026-01-01T08:00:00Z", r.mTechnician = "Someone Else";
+           r.mPrevHash = prev;
+           r.mHash = prev = ForgedDigest(r);
+         }
+         TRecordStore(db, TRecordStore::TMode::Write).Insert(chain);
+         WriteSealNote(db, {chain.back().mSeq, chain.back().mHash});
+       },
+       "record 1: its seal is not this station's"},
+      {"the newest record deleted", [](const std::string& db, TempDir&) {
+         Sql(db, "DROP TRIGGER records_no_delete; DELETE FROM records WHERE seq = 3");
+       },
+       "the store is older than the station last wrote: it ends at record 2, the station wrote record 3"},
+      {"a record in the middle deleted", [](const std::string& db, TempDir&) {
+         Sql(db, "DROP TRIGGER records_no_delete; DELETE FROM records WHERE seq = 2");
+       },
+       "record 2 is missing"},
+      {"two records swapped by their numbers", [](const std::string& db, TempDir&) {
+         Sql(db, "DROP TRIGGER records_no_update; UPDATE records SET seq = -seq WHERE seq IN (1, 2);"
+                 "UPDATE records SET seq = 3 + seq WHERE seq IN (-1, -2)");
+       },
+       "record 1: the record before it was changed or replaced"},
+      {"the file replaced by an older copy", [](const std::string& db, TempDir& dir) {
+         ::rename((dir.path() + "older.db").c_str(), db.c_str());
+         ::unlink((db + "-wal").c_str());
+         ::unlink((db + "-shm").c_str());
+       },
+       "the store is older than the station last wrote: it ends at record 2"},
+      {"the note of the last record removed", [](const std::string& db, TempDir&) { ::unlink((db + ".seal").c_str()); },
+       "note of its last record is missing"},
+      {"the store deleted", [](const std::string& db, TempDir&) { ::unlink(db.c_str()); }, "no records store"},
   };
   for (const auto& c : cases) {
     TempDir dir;
-    const std::string path = dir.path() + "records.db";
-    {
-      TRecordStore store(path);
-      for (const char* serial : {"A1", "B2", "A1"}) {
-        RServiceRecord r = Sample(serial, "Read KVT Information");
-        store.Append(r);
-      }
-      const std::vector<RServiceRecord> a1 = store.History("A1");
-      ASSERT_EQ(a1.size(), 2u);
-      EXPECT_EQ(a1[0].mId, 3);  // newest first
-      EXPECT_EQ(a1[0].mPrevHash, store.History("B2")[0].mHash);
-      EXPECT_EQ(store.Verify().mCount, 3);
-      EXPECT_TRUE(store.Verify().mIntact);
-    }
-    // Rows cannot be changed by accident; one who drops the guards is still found.
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    EXPECT_NE(sqlite3_exec(db, c.tamper, nullptr, nullptr, nullptr), SQLITE_OK) << c.tamper;
-    sqlite3_close(db);
-    Sql(path, std::string("DROP TRIGGER records_no_update; DROP TRIGGER records_no_delete; ") + c.tamper);
+    const std::string db = dir.path() + "BEAMDOCK.DB";
+    for (const char* serial : {"A1", "B2"}) ASSERT_EQ(CommitRecordTo(db, Sample(serial, "Read KVT Information")), TRecordFate::Stored);
+    Sql(db, "PRAGMA wal_checkpoint(TRUNCATE)");
+    Copy(db, dir.path() + "older.db");
+    ASSERT_EQ(CommitRecordTo(db, Sample("A1", "Send Bump Pass")), TRecordFate::Stored);
+    RChainCheck check = VerifyStore(db);
+    ASSERT_TRUE(check.mIntact) << check.mWhy;
+    EXPECT_EQ(check.mCount, 3);
 
-    const RChainCheck check = TRecordStore(path).Verify();  // reopening migrates nothing
-    EXPECT_FALSE(check.mIntact) << c.tamper;
-    EXPECT_EQ(check.mBrokenId, c.brokenId) << c.tamper;
-    EXPECT_NE(check.mWhy.find(c.why), std::string::npos) << check.mWhy;
+    c.forge(db, dir);
+    check = VerifyStore(db);
+    EXPECT_FALSE(check.mIntact) << c.name;
+    EXPECT_NE(check.mWhy.find(c.why), std::string::npos) << c.name << ": " << check.mWhy;
+    if (std::string(c.name) == "the store deleted") EXPECT_NE(::access(db.c_str(), F_OK), 0) << "verify made a store";
   }
 }
 
-TEST(ServiceRecords, CertificateTakesTheNewestPassedCalibrationAndTheDetectorsInterval) {
-  RKVTCFG cfg{};
-  cfg.mSensor.mCalInterval = 30 * 86400;
-  RServiceRecord read = Sample("A1", "Read KVT Information");
-  read.mCfgAfter = CfgImage(cfg);
-  RServiceRecord failed = Sample("A1", "Sensor Calibration", 0);
-  failed.mDetails = "span_gas=50 ppm\nzero=OK\nspan=FAIL\n";
-  failed.mTime = "2026-03-09T10:00:00Z";
-  RServiceRecord passed = Sample("A1", "Sensor Calibration");
-  passed.mTime = "2026-12-20T08:00:00Z";
-
-  std::optional<RCertificate> c = CertificateFor({failed, passed, read}, "Ada");
-  ASSERT_TRUE(c);
-  EXPECT_EQ(c->mDateTime.substr(0, 10), "2026-12-20");
-  EXPECT_EQ(c->mNextDue, "2027-01-19");  // across the year's end
-  EXPECT_EQ(c->mSpanGas, "50 ppm");
-  EXPECT_EQ(c->mTechnician, "Ada");
-  EXPECT_EQ(CertificateFor({passed}, "Ada")->mNextDue, "not set");  // no interval known
-  EXPECT_FALSE(CertificateFor({read}, "Ada"));
-
-  read.mDetails = "file=a,\"b\".csv\n";
-  EXPECT_NE(HistoryCSV({read}).find(",\"file=a,\"\"b\"\".csv\"\r\n"), std::string::npos) << HistoryCSV({read});
+TEST(ServiceRecords, EarlierRecordsStayAndTheSealedChainContinuesAfterThem) {
+  TempDir dir;
+  const std::string db = dir.path() + "BEAMDOCK.DB";
+  // A store from before the seals: two chained rows and the head that names the second.
+  std::string prev(64, '0');
+  std::string rows;
+  for (int id = 1; id <= 2; ++id) {
+    RServiceRecord r = Sample("OLD1", "Read KVT Information");
+    r.mCode = 0, r.mUser = "tech", r.mDetails = "", r.mKind = "read";
+    const std::string hash = EarlierRecordHash(r, prev);
+    rows += "INSERT INTO records VALUES(" + std::to_string(id) + ",'" + r.mTime + "','OLD1','CO','read'," +
+            "'Read KVT Information',0,'" + r.mStatus + "','tech','',NULL,NULL,'" + prev + "','" + hash + "');";
+    prev = hash;
+  }
+  Sql(db, "CREATE TABLE records(id INTEGER PRIMARY KEY, time TEXT NOT NULL, serial TEXT NOT NULL, sensor_type TEXT "
+          "NOT NULL, kind TEXT NOT NULL, operation TEXT NOT NULL, code INTEGER NOT NULL, status TEXT NOT NULL, user "
+          "TEXT NOT NULL, details TEXT NOT NULL, cfg_before BLOB, cfg_after BLOB, prev_hash TEXT NOT NULL, hash TEXT "
+          "NOT NULL); CREATE INDEX records_serial ON records(serial, id); CREATE TABLE chain(one INTEGER PRIMARY KEY "
+          "CHECK(one = 1), head_id INTEGER NOT NULL, head_hash TEXT NOT NULL);" +
+              rows + "INSERT INTO chain VALUES(1, 2, '" + prev + "'); PRAGMA user_version=1;");
+  ASSERT_EQ(CommitRecordTo(db, Sample("OLD1", "Send Bump Pass")), TRecordFate::Stored);
+  const RChainCheck check = VerifyStore(db);
+  EXPECT_TRUE(check.mIntact) << check.mWhy;
+  EXPECT_EQ(check.mCount, 1);
+  EXPECT_EQ(check.mEarlier, 2);
+  const std::vector<RServiceRecord> history = TRecordStore(db, TRecordStore::TMode::Read).History("OLD1");
+  ASSERT_EQ(history.size(), 3u);
+  EXPECT_EQ(history[0].mPrevHash, prev);  // chained after the earlier head
+  Sql(db, "UPDATE records SET user = 'x' WHERE id = 1");
+  EXPECT_NE(VerifyStore(db).mWhy.find("earlier record 1"), std::string::npos);
 }
 
-TEST(ServiceRecords, AStoreThatCannotBeWrittenLeavesTheReadAsItWasAndIsToldOnce) {
-  const std::string savedDir = AppDir;
-  const std::vector<RSensorType> savedTypes = SensorTypes;
-  SetBuiltInSensorTypes();
+TEST(ServiceRecords, EightWritersAtOnceLoseNothingAndAReaderNeverSeesAFalseBreak) {
   TempDir dir;
-  AppDir = dir.path();
-  ::mkdir((AppDir + "Configure").c_str(), 0755);
-  // Under a plain file: no folder, whoever runs the test.
-  dir.write("blocker", "");
-  dir.write("BEAMDOCK.INI", "[RECORDS]\r\nDatabase=blocker/records.db\r\n");
-  SimPort port;
-  TComKVT link;
-  TDeviceSession session;
-  ScriptedOperator op;
-  EXPECT_EQ(session.ReadDevice(op, link).mCode, 0);
-  EXPECT_EQ(session.ReadDevice(op, link).mCode, 0);
-  EXPECT_EQ(op.lastStatus().text, "Read KVT Information... OK");
-  ASSERT_EQ(op.messages().size(), 1u);
-  EXPECT_EQ(op.messages()[0].caption, "Service Records");
-  EXPECT_NE(op.messages()[0].text.find(dir.path() + "blocker/records.db"), std::string::npos);
+  const std::string db = dir.path() + "BEAMDOCK.DB";
+  std::vector<pid_t> writers;
+  for (int w = 0; w < 8; ++w) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      int failures = 0;
+      for (int i = 0; i < 6; ++i)
+        failures += CommitRecordTo(db, Sample("W" + std::to_string(w), "Send Bump Pass")) != TRecordFate::Stored;
+      _exit(failures);
+    }
+    writers.push_back(pid);
+  }
+  int checks = 0, falseAlarms = 0;
+  for (bool running = true; running;) {
+    running = false;
+    for (pid_t pid : writers) running = running || waitpid(pid, nullptr, WNOHANG) == 0;
+    if (::access(db.c_str(), F_OK) == 0 && ReadSealNote(db)) {
+      const RChainCheck check = VerifyStore(db);
+      ++checks;
+      falseAlarms += !check.mIntact;
+      if (!check.mIntact) ADD_FAILURE() << check.mWhy;
+    }
+  }
+  EXPECT_EQ(falseAlarms, 0) << "of " << checks;
+  const RChainCheck check = VerifyStore(db);
+  EXPECT_TRUE(check.mIntact) << check.mWhy;
+  EXPECT_EQ(check.mCount, 48);
+}
 
-  // The default file next to the settings gets the read with its configuration.
-  dir.write("BEAMDOCK.INI", "");
-  EXPECT_EQ(session.ReadDevice(op, link).mCode, 0);
-  const std::vector<RServiceRecord> all = TRecordStore(dir.path() + "BEAMDOCK.DB").History("");
-  ASSERT_EQ(all.size(), 1u);
-  EXPECT_EQ(all[0].mSerial, FieldText(session.FKVTCFG.mUnit.mSerial, 10));
-  EXPECT_EQ(all[0].mKind, "read");
-  EXPECT_EQ(all[0].mCfgAfter, CfgImage(session.FKVTCFG));
-  AppDir = savedDir;
-  SensorTypes = savedTypes;
+TEST(ServiceRecords, AStoreThatCannotTakeARecordKeepsItInTheOutboxAndAReadOnlyCopyVerifies) {
+  TempDir dir;
+  const std::string db = dir.path() + "BEAMDOCK.DB";
+  ASSERT_EQ(CommitRecordTo(db, Sample("A1", "Read KVT Information")), TRecordFate::Stored);
+  // The store's folder entry taken by something that is no store: the records wait beside it.
+  ::rename(db.c_str(), (db + ".kept").c_str());
+  ::mkdir(db.c_str(), 0755);
+  std::string why;
+  EXPECT_EQ(CommitRecordTo(db, Sample("A1", "Send Bump Fail", "FAIL"), &why), TRecordFate::Outbox);
+  EXPECT_EQ(CommitRecordTo(db, Sample("A1", "Clear Peak")), TRecordFate::Outbox);
+  EXPECT_FALSE(why.empty());
+  EXPECT_EQ(OutboxRecords(db).size(), 2u);
+  ::rmdir(db.c_str());
+  ::rename((db + ".kept").c_str(), db.c_str());
+  ASSERT_EQ(CommitRecordTo(db, Sample("A1", "Send Bump Pass")), TRecordFate::Stored);
+  EXPECT_TRUE(OutboxRecords(db).empty());
+  std::vector<std::string> order;
+  for (const RServiceRecord& r : TRecordStore(db, TRecordStore::TMode::Read).Chain()) order.push_back(r.mOperation);
+  EXPECT_EQ(order, (std::vector<std::string>{"Read KVT Information", "Send Bump Fail", "Clear Peak", "Send Bump Pass"}));
+  EXPECT_TRUE(VerifyStore(db).mIntact) << VerifyStore(db).mWhy;
+
+  // Neither the store nor an outbox can be written: the operator hears of it.
+  dir.write("blocker", "");
+  AppDir = dir.path();
+  dir.write("BEAMDOCK.INI", "[RECORDS]\r\nDatabase=blocker/records.db\r\n");
+  LoadSettings(AppDir);
+  ScriptedOperator op;
+  EXPECT_EQ(CommitRecord(op, Sample("A1", "Clear Peak")), TRecordFate::Lost);
+  ASSERT_EQ(op.messages().size(), 1u);
+  EXPECT_NE(op.messages()[0].text.find("was not kept"), std::string::npos);
+  AppDir.clear();
+
+  // A read-only copy in a folder the reader cannot write: listed and verified, nothing made.
+  TempDir copy;
+  for (const char* ext : {"", ".pub", ".seal"}) Copy(db + ext, copy.path() + "BEAMDOCK.DB" + ext);
+  for (const char* ext : {"", ".pub", ".seal"}) ::chmod((copy.path() + "BEAMDOCK.DB" + ext).c_str(), 0444);
+  ::chmod(copy.path().c_str(), 0555);
+  const int rc = InChild(true, [&] {
+    const RChainCheck check = VerifyStore(copy.path() + "BEAMDOCK.DB");
+    const auto listed = TRecordStore(copy.path() + "BEAMDOCK.DB", TRecordStore::TMode::Read).History("A1");
+    return check.mIntact && check.mCount == 4 && listed.size() == 4 ? 0 : 1;
+  });
+  ::chmod(copy.path().c_str(), 0755);
+  EXPECT_EQ(rc, 0);
+}
+
+TEST(ServiceRecords, ACertificateComesOnlyFromAPassedNewestCalibration) {
+  TempDir dir;
+  const std::string db = dir.path() + "BEAMDOCK.DB";
+  RKVTCFG cfg{};
+  cfg.mSensor.mCalInterval = 30 * 86400;
+  cfg.mSensor.mAlarmLow = 100, cfg.mSensor.mAlarmHigh = 200;
+  RServiceRecord passed = Sample("A1", "Sensor Calibration");
+  passed.mKind = "calibration", passed.mZero = "OK", passed.mSpan = "OK", passed.mSpanGas = "50.0 ppm";
+  passed.mTime = "2026-12-20T08:00:00Z", passed.mCfgAfter = CfgImage(cfg), passed.mAdapter = true;
+  passed.mLot = "L-778", passed.mExpiry = "2027-06-30";
+  ASSERT_EQ(CommitRecordTo(db, passed), TRecordFate::Stored);
+  RCertificateChoice choice = CertificateOfStore(db, "A1");
+  ASSERT_TRUE(choice.mCertificate) << choice.mRefusal;
+  const RCertificate& c = *choice.mCertificate;
+  EXPECT_EQ(c.mNextDue, "2027-01-19");  // across the year's end
+  EXPECT_EQ(c.mTechnician, "Ada");      // who calibrated, not who prints
+  EXPECT_EQ(c.mNumber, TStationKey::PublicOf(db)->Id() + "-000001");
+  EXPECT_EQ(c.mLowAlarm.substr(0, 4), "10.0");
+  EXPECT_EQ(c.mCylinderLot, "L-778");
+  EXPECT_FALSE(c.mWithoutAdapter);
+
+  RServiceRecord failed = passed;
+  failed.mSpan = "FAIL", failed.mResult = "FAIL", failed.mTime = "2026-12-21T08:00:00Z";
+  ASSERT_EQ(CommitRecordTo(db, failed), TRecordFate::Stored);
+  ASSERT_EQ(CommitRecordTo(db, Sample("A1", "Read KVT Information")), TRecordFate::Stored);
+  choice = CertificateOfStore(db, "A1");
+  EXPECT_FALSE(choice.mCertificate);
+  EXPECT_NE(choice.mRefusal.find("did not pass: FAIL"), std::string::npos) << choice.mRefusal;
 }
 
 }  // namespace

@@ -6,6 +6,10 @@
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
 
+#include "app/ServiceRecords.h"
+#include "app/Settings.h"
+#include "tests/support/TempDir.h"
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace {
@@ -38,10 +42,11 @@ TEST(Service, EachButtonSendsItsCommandsAndMapsItsResult) {
       {C::TurnOff, 1, 0, E, APP_NOTKVT, {"A0", "B3"}},
       {C::TurnOff, 0, 0x14, E, APP_POWEROFF, {"A0", "14", "B3"}},
       // No identity asked: any product that connects takes these.
-      {C::FactoryReset, 1, 0, E, 0, {"12", "B3"}},
-      {C::ClearPeak, 1, 0, E, 0, {"50", "44", "B3"}},
-      {C::BumpFail, 1, 0, E, 0, {"50", "45", "B3"}},
-      {C::BumpPass, 1, 0x46, E, LINK_ERROR, {"50", "46", "B3"}},
+      // The identity is asked after the command, for the record.
+      {C::FactoryReset, 1, 0, E, 0, {"12", "A0", "B3"}},
+      {C::ClearPeak, 1, 0, E, 0, {"50", "44", "A0", "B3"}},
+      {C::BumpFail, 1, 0, E, 0, {"50", "45", "A0", "B3"}},
+      {C::BumpPass, 1, 0x46, E, LINK_ERROR, {"50", "46", "A0", "B3"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(ServiceName(c.command) + " pid " + std::to_string(c.pid));
@@ -71,8 +76,38 @@ TEST(Service, AnOutputTestHoldsTheConnectionOnTheGivenClockWhileTheWindowPaints)
   };
   EXPECT_EQ(RunOutputTest(op, link, OutputCommand(4), 100, [&] { return now; }), 0);
   EXPECT_EQ(op.pumps(), 4);  // 0, 30, 60, 90 ms still hold; 120 closes
-  EXPECT_EQ(duringHold, Names{"34"});
-  EXPECT_EQ(Commands(port.sim()), (Names{"34", "B3"}));
+  EXPECT_EQ(duringHold, (Names{"34", "A0"}));
+  EXPECT_EQ(Commands(port.sim()), (Names{"34", "A0", "B3"}));
+}
+
+// Identify on one detector, then another in the window: the bump is the second one's.
+TEST(Service, ARecordNamesTheDetectorOfItsOwnConnection) {
+  TempDir dir;
+  const std::string savedDir = AppDir;
+  AppDir = dir.path();
+  LoadSettings(AppDir);
+  KvtSim::Options a, b;
+  std::memcpy(a.config.mUnit.mSerial, "HXA0000001", 10);
+  std::memcpy(b.config.mUnit.mSerial, "HXB0000002", 10);
+  KvtSim::fillCRCs(a.config);
+  KvtSim::fillCRCs(b.config);
+  TComKVT link;
+  ScriptedOperator op;
+  {
+    SimPort first(a);
+    EXPECT_EQ(RunIdentifyButton(op, link), 0);
+  }
+  SimPort second(b);
+  EXPECT_EQ(RunServiceCommand(op, link, TServiceCommand::BumpPass), 0);
+  EXPECT_EQ(RunServiceCommand(op, link, TServiceCommand::BumpFail), 0);
+  const std::vector<RServiceRecord> records = TRecordStore(dir.path() + "BEAMDOCK.DB", TRecordStore::TMode::Read).History("");
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[1].mSerial, "HXB0000002");
+  EXPECT_EQ(records[1].mResult, "PASS");
+  EXPECT_EQ(records[0].mResult, "FAIL");  // the detector failed its bump
+  EXPECT_EQ(records[0].mPort.rfind("no adapter /dev/pts/", 0), 0u) << records[0].mPort;
+  EXPECT_FALSE(records[0].mAdapter);
+  AppDir = savedDir;
 }
 
 }  // namespace

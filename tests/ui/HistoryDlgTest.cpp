@@ -3,6 +3,7 @@
 #include "app/ServiceRecords.h"
 #include "model/DeviceUtils.h"
 #include "model/EventLog.h"
+#include <QPlainTextEdit>
 #include "tests/support/SimPort.h"
 #include "tests/ui/UiSupport.h"
 #include "ui/HistoryDlg.h"
@@ -22,27 +23,25 @@ class HistoryDlgTest : public QObject {
  private slots:
   void ShowsFiltersAndSavesTheRecordsOfOneDetector() {
     AppDir = FDir.path();
-    {
-      TRecordStore store(FDir.path() + "BEAMDOCK.DB");
-      const struct {
-        const char* serial;
-        const char* operation;
-        int code;
-        const char* details;
-      } rows[] = {{"KV1", "Read KVT Information", 0, ""},
-                  {"KV2", "Send Bump Pass", 0, ""},
-                  {"KV1", "Sensor Calibration", 0, "span_gas=50 ppm\nzero=OK\nspan=OK\n"},
-                  {"KV1", "Send Bump Fail", 0xA2, ""}};
-      for (const auto& row : rows) {
-        RServiceRecord r;
-        r.mTime = "2026-03-07T14:03:27Z";
-        r.mSerial = row.serial;
-        r.mOperation = row.operation;
-        r.mKind = RecordKind(row.operation);
-        r.mCode = row.code;
-        r.mDetails = row.details;
-        store.Append(r);
-      }
+    const struct {
+      const char* serial;
+      const char* operation;
+      const char* result;
+      const char* span;
+    } rows[] = {{"KV1", "Read KVT Information", "PASS", ""},
+                {"KV2", "Send Bump Pass", "PASS", ""},
+                {"KV1", "Sensor Calibration", "PASS", "OK"},
+                {"KV1", "Send Bump Fail", "No response", ""}};
+    for (const auto& row : rows) {
+      RServiceRecord r;
+      r.mTime = "2026-03-07T14:03:27Z";
+      r.mSerial = row.serial;
+      r.mOperation = row.operation;
+      r.mResult = row.result;
+      r.mSpan = row.span;
+      r.mZero = *row.span ? "OK" : "";
+      r.mSpanGas = "50.0 ppm";
+      QCOMPARE(CommitRecordTo(FDir.path() + "BEAMDOCK.DB", r), TRecordFate::Stored);
     }
     ScriptedOperator op;
     THistoryDlg dlg(op, "KV1");
@@ -51,7 +50,8 @@ class HistoryDlgTest : public QObject {
     QCOMPARE(dlg.Grid->item(0, 4)->foreground().color(), QColor(Qt::red));
     dlg.KindCombo->setCurrentText("calibration");
     QCOMPARE(dlg.Grid->rowCount(), 1);
-    QVERIFY(dlg.Grid->item(0, 6)->text().contains("span=OK"));
+    dlg.Grid->setCurrentCell(0, 0);
+    QVERIFY(dlg.DetailText->toPlainText().contains("Span gas: 50.0 ppm"));
     if (qEnvironmentVariableIsSet("BEAMDOCK_SHOTS"))
       dlg.grab().save(qEnvironmentVariable("BEAMDOCK_SHOTS") + "/history.png");
 
@@ -69,7 +69,9 @@ class HistoryDlgTest : public QObject {
     dlg.ShowBtn->click();
     dlg.KindCombo->setCurrentIndex(0);
     QCOMPARE(dlg.Grid->rowCount(), 1);
-    QVERIFY(!dlg.CertificateBtn->isEnabled());
+    dlg.CertificateBtn->click();
+    QCOMPARE(op.messages().size(), size_t{1});
+    QVERIFY(QString::fromStdString(op.messages()[0].text).contains("no zero and span calibration"));
   }
 
   // The window: a read and a bump test of the simulated detector, then its History.

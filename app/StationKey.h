@@ -1,0 +1,71 @@
+// A station's seal: the Ed25519 key pair that signs every record of one records store, and the
+// note of the last record the station wrote, both kept beside the store and outside it, so that
+// neither an edited record nor a database file swapped for an older copy passes a check.
+//
+// What a local key cannot stop: whoever can read this account's key file can sign records as
+// this station. A site server that holds every station's records removes that.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+class EStationKey : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TStationKey {
+ public:
+  // The key beside storePath (storePath + ".key", 0600, and its public half ".pub"), made when
+  // missing. Throws EStationKey.
+  static TStationKey OpenOrCreate(const std::string& storePath);
+  // The public half only: from storePath + ".pub", else from the private key file.
+  static std::optional<TStationKey> PublicOf(const std::string& storePath);
+  // A public key in PEM text. Throws EStationKey when it is no Ed25519 key.
+  static TStationKey FromPublicPem(const std::string& pem);
+
+  TStationKey(TStationKey&&) noexcept;
+  TStationKey& operator=(TStationKey&&) noexcept;
+  ~TStationKey();
+
+  // The station id: the first 16 hexadecimal digits of the public key's SHA-256.
+  const std::string& Id() const { return FId; }
+  std::string PublicPem() const;
+  // Hexadecimal signature of text; throws EStationKey without the private half.
+  std::string Sign(const std::string& text) const;
+  bool Check(const std::string& text, const std::string& signatureHex) const;
+
+ private:
+  struct TKey;
+  explicit TStationKey(TKey* key);
+  std::unique_ptr<TKey> FKey;
+  std::string FId;
+};
+
+// The last record the station wrote: sequence and digest, in storePath + ".seal".
+struct RSealNote {
+  int64_t mSeq = 0;
+  std::string mDigest;
+};
+std::optional<RSealNote> ReadSealNote(const std::string& storePath);
+// Replaces the note atomically (a crash leaves the old note or the new one). Throws EStationKey.
+void WriteSealNote(const std::string& storePath, const RSealNote& note);
+
+// An exclusive lock of the station (storePath + ".lock") for as long as it lives: one writer
+// at a time makes the key, brings the schema up to date and appends. Throws EStationKey.
+class TStationLock {
+ public:
+  explicit TStationLock(const std::string& storePath);
+  ~TStationLock();
+  TStationLock(const TStationLock&) = delete;
+  TStationLock& operator=(const TStationLock&) = delete;
+
+ private:
+  int FFd = -1;
+};
+
+std::string Sha256Hex(const std::string& text);
+std::string HexOf(const uint8_t* data, size_t size);
