@@ -111,7 +111,7 @@ class TPage {
     y += Gap(26);
     const double labelW = std::min(w * 0.42, 640.0);
     for (const RRow& row : rows) {
-      const double hl = Text(x, y, labelW - Gap(20), row.label, Sans(10), kMuted);
+      const double hl = Text(x, y, labelW - Gap(20), row.label, Sans(10.5), kMuted);
       const double hv = Text(x + labelW, y, w - labelW, row.value, Sans(10.5, row.bold), row.colour);
       y += std::max(hl, hv) + Gap(22);
     }
