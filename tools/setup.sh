@@ -3,9 +3,10 @@
 
 BEAMDOCK_PACKAGES=(cmake ninja-build g++ ccache pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
+  libqrencode-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation dpkg-dev file
-  libsqlite3-dev libssl-dev sqlite3 poppler-utils libqrencode-dev)
+  libsqlite3-dev libssl-dev sqlite3 poppler-utils)
 # ./fuzz only: clang and its libFuzzer and sanitizer runtimes.
 BEAMDOCK_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
