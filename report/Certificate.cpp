@@ -58,16 +58,11 @@ class TPage {
  public:
   TPage(QPainter& painter, double scale, bool draw) : P(painter), S(scale), FDraw(draw) {}
 
-  QFont Sans(double points, bool bold = false) const {
-    QFont f("Liberation Sans");
-    f.setStyleHint(QFont::SansSerif);
-    f.setPointSizeF(points * S);
-    f.setBold(bold);
-    return f;
-  }
-  QFont Mono(double points, bool bold = false) const {
-    QFont f("Liberation Mono");
-    f.setStyleHint(QFont::Monospace);
+  QFont Sans(double points, bool bold = false) const { return Font("Liberation Sans", QFont::SansSerif, points, bold); }
+  QFont Mono(double points, bool bold = false) const { return Font("Liberation Mono", QFont::Monospace, points, bold); }
+  QFont Font(const char* family, QFont::StyleHint hint, double points, bool bold) const {
+    QFont f(family);
+    f.setStyleHint(hint);
     f.setPointSizeF(points * S);
     f.setBold(bold);
     return f;
@@ -188,7 +183,15 @@ double Lay(QPainter& p, const RCertificate& c, const QRcode& qr, double scale, b
   // The outcome, in its colour, where the eye lands first.
   const bool passed = Passed(c.mZeroResult) && Passed(c.mSpanResult);
   const QColor outcome = passed ? kPass : kFail;
-  const double bannerH = page.Gap(150);
+  // Its parts are measured first, so an unexpected long result grows the box instead of
+  // running out of it.
+  const double inner = page.Gap(40);
+  const QFont bannerFont = page.Sans(12), big = page.Sans(20, true);
+  const QString parts = "Zero " + OrDash(c.mZeroResult) + "     Span " + OrDash(c.mSpanResult);
+  const double partsX = x + kWidth * 0.55, partsW = kWidth * 0.45 - inner;
+  const double labelH = page.LineHeight(bannerFont), bigH = page.LineHeight(big);
+  const double partsH = page.Height(partsW, parts, bannerFont);
+  const double bannerH = std::max(page.Gap(150), std::max({labelH, bigH, partsH}) + 2 * inner);
   if (draw) {
     QColor fill = outcome;
     fill.setAlpha(28);
@@ -197,16 +200,9 @@ double Lay(QPainter& p, const RCertificate& c, const QRcode& qr, double scale, b
     p.drawRoundedRect(QRectF(x, y, kWidth, bannerH), 24, 24);
     p.setBrush(Qt::NoBrush);
   }
-  const double inner = page.Gap(40);
-  const QFont bannerFont = page.Sans(12);
-  const double bannerText = page.LineHeight(bannerFont);
-  const double textY = y + (bannerH - bannerText) / 2;
-  page.Text(x + inner, textY, kWidth / 2, "Calibration result", bannerFont, kInk);
-  const QFont big = page.Sans(20, true);
-  const double bigH = page.LineHeight(big);
-  page.Text(x + kWidth * 0.3, y + (bannerH - bigH) / 2, kWidth * 0.3, passed ? "PASS" : "FAIL", big, outcome);
-  page.Text(x + kWidth * 0.55, textY, kWidth * 0.45 - inner,
-            "Zero " + OrDash(c.mZeroResult) + "     Span " + OrDash(c.mSpanResult), bannerFont, kInk, Qt::AlignRight);
+  page.Text(x + inner, y + (bannerH - labelH) / 2, kWidth * 0.3 - inner, "Calibration result", bannerFont, kInk);
+  page.Text(x + kWidth * 0.3, y + (bannerH - bigH) / 2, kWidth * 0.25, passed ? "PASS" : "FAIL", big, outcome);
+  page.Text(partsX, y + (bannerH - partsH) / 2, partsW, parts, bannerFont, kInk, Qt::AlignRight);
   y += bannerH + page.Gap(40);
 
   if (c.mWithoutAdapter) {
