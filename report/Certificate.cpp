@@ -320,7 +320,14 @@ bool WriteCertificatePdf(const RCertificate& c, const std::string& path, std::st
   }
 
   QSaveFile file(Q(path));
-  if (!file.open(QIODevice::WriteOnly)) return fail(file.errorString().toStdString());
-  if (file.write(bytes) != bytes.size() || !file.commit()) return fail(file.errorString().toStdString());
+  // Unbuffered: a buffered tail that fails to reach a full disk is not reported by commit().
+  // A full disk shows first as a short write with no error; writing on brings out the reason.
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return fail(file.errorString().toStdString());
+  for (qint64 done = 0; done < bytes.size();) {
+    const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+    if (n <= 0) return fail(file.errorString().toStdString());
+    done += n;
+  }
+  if (!file.commit()) return fail(file.errorString().toStdString());
   return true;
 }

@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 
 namespace {
 
@@ -76,10 +79,24 @@ TEST(CertificatePdf, EveryFieldReadsBackOnOnePageAndOnlyAdapterlessOnesSayTheyAr
     EXPECT_NE(r.out.find("595 x 842 pts (A4)"), std::string::npos) << r.out;
   }
 
-  // A folder that is not there: refused with the reason, nothing written.
+  // A folder that is not there, and a disk that fills up part way (a file size limit stands
+  // in for it): refused with the reason, and the certificate saved before is still whole.
   std::string error;
   EXPECT_FALSE(WriteCertificatePdf(c, dir.path() + "none/cert.pdf", &error));
   EXPECT_FALSE(error.empty());
+  const std::string before = dir.read("real.pdf");
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = before.size() - 1000;  // fails in the last part, which a buffer would hold
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  error.clear();
+  const bool written = WriteCertificatePdf(c, dir.path() + "real.pdf", &error);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_FALSE(written);
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(dir.read("real.pdf"), before);
 }
 
 }  // namespace
