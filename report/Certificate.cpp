@@ -1,62 +1,333 @@
 #include "report/Certificate.h"
 
-#include <QFile>
+#include <qrencode.h>
+
+#include <QBuffer>
+#include <QByteArray>
 #include <QFont>
+#include <QFontMetricsF>
+#include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QSaveFile>
 #include <QString>
+#include <QTextOption>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <numbers>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// The page in device pixels: A4 at 300 dpi, no printer margins (the layout keeps its own).
+constexpr int kDpi = 300;
+constexpr double kPageW = 2480, kPageH = 3508, kMargin = 190;
+constexpr double kWidth = kPageW - 2 * kMargin;
+
+const QColor kInk(0x1a, 0x1a, 0x1a);
+const QColor kMuted(0x5f, 0x63, 0x68);
+const QColor kAccent(0x1f, 0x4e, 0x79);
+const QColor kPass(0x1b, 0x7a, 0x3a);
+const QColor kFail(0xc0, 0x1c, 0x1c);
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString OrDash(const std::string& s) { return s.empty() ? QString("-") : Q(s); }
+bool Passed(const std::string& result) { return result == "PASS"; }
+QColor ResultColour(const std::string& result) {
+  return Passed(result) ? kPass : result == "FAIL" ? kFail : kInk;
+}
+
+struct RRow {
+  QString label, value;
+  QColor colour = kInk;
+  bool bold = false;
+};
+
+struct QrFree {
+  void operator()(QRcode* code) const { QRcode_free(code); }
+};
+using TQrCode = std::unique_ptr<QRcode, QrFree>;
+
+// Lays the page out from the top. It runs once measuring only, then drawing, so a page whose
+// long values would run past the bottom is drawn smaller rather than cut off.
+class TPage {
+ public:
+  TPage(QPainter& painter, double scale, bool draw) : P(painter), S(scale), FDraw(draw) {}
+
+  QFont Sans(double points, bool bold = false) const { return Font("Liberation Sans", QFont::SansSerif, points, bold); }
+  QFont Mono(double points, bool bold = false) const { return Font("Liberation Mono", QFont::Monospace, points, bold); }
+  QFont Font(const char* family, QFont::StyleHint hint, double points, bool bold) const {
+    QFont f(family);
+    f.setStyleHint(hint);
+    f.setPointSizeF(points * S);
+    f.setBold(bold);
+    return f;
+  }
+  double Gap(double pixels) const { return pixels * S; }
+  double LineHeight(const QFont& font) const { return QFontMetricsF(font, P.device()).height(); }
+
+  // Text wrapped at word boundaries, or inside a word too long for the width (a long lot
+  // number), so nothing runs past its column; returns the height it takes.
+  double Text(double x, double y, double w, const QString& text, const QFont& font, const QColor& colour,
+              Qt::Alignment align = Qt::AlignLeft) {
+    const double h = Height(w, text, font);
+    if (FDraw) {
+      P.setFont(font);
+      P.setPen(colour);
+      P.drawText(QRectF(x, y, w, h), text, Wrapped(align));
+    }
+    return h;
+  }
+  double Height(double w, const QString& text, const QFont& font) {
+    P.setFont(font);
+    return P.boundingRect(QRectF(0, 0, w, kPageH), text, Wrapped(Qt::AlignLeft)).height();
+  }
+  static QTextOption Wrapped(Qt::Alignment align) {
+    QTextOption option(align);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    return option;
+  }
+
+  void Line(double x1, double y1, double x2, double y2, const QColor& colour, double width) {
+    if (!FDraw) return;
+    P.setPen(QPen(colour, width));
+    P.drawLine(QPointF(x1, y1), QPointF(x2, y2));
+  }
+
+  // A heading with a rule under it and label / value rows; returns the bottom.
+  double Section(double x, double y, double w, const QString& title, const std::vector<RRow>& rows) {
+    y += Text(x, y, w, title, Sans(11.5, true), kAccent);
+    y += Gap(12);
+    Line(x, y, x + w, y, kAccent, 4);
+    y += Gap(26);
+    const double labelW = std::min(w * 0.42, 640.0);
+    for (const RRow& row : rows) {
+      const double hl = Text(x, y, labelW - Gap(20), row.label, Sans(10.5), kMuted);
+      const double hv = Text(x + labelW, y, w - labelW, row.value, Sans(10.5, row.bold), row.colour);
+      y += std::max(hl, hv) + Gap(22);
+    }
+    return y;
+  }
+
+  // The QR code's dark modules, one rectangle per run in a row, so no seams show between them.
+  void QrCode(double x, double y, double size, const QRcode& code) {
+    if (!FDraw) return;
+    const int n = code.width, quiet = 4;
+    const double module = size / (n + 2 * quiet);
+    P.save();
+    P.setRenderHint(QPainter::Antialiasing, false);
+    P.setPen(Qt::NoPen);
+    P.setBrush(Qt::black);
+    for (int row = 0; row < n; ++row)
+      for (int col = 0; col < n;) {
+        if (!(code.data[row * n + col] & 1)) {
+          ++col;
+          continue;
+        }
+        int end = col;
+        while (end < n && (code.data[row * n + end] & 1)) ++end;
+        P.drawRect(QRectF(x + (quiet + col) * module, y + (quiet + row) * module, (end - col) * module, module));
+        col = end;
+      }
+    P.restore();
+  }
+
+  // Across the whole page, corner to corner, over everything so nothing can cover it.
+  void Watermark(const QString& text) {
+    if (!FDraw) return;
+    QFont f = Sans(10, true);
+    f.setPixelSize(200);
+    const double along = std::hypot(kPageW, kPageH) * 0.86;
+    const double width = QFontMetricsF(f, P.device()).horizontalAdvance(text);
+    f.setPixelSize(std::max(1, static_cast<int>(200 * along / width)));
+    P.save();
+    P.translate(kPageW / 2, kPageH / 2);
+    P.rotate(-std::atan2(kPageH, kPageW) * 180 / std::numbers::pi);
+    P.setOpacity(0.33);
+    P.setFont(f);
+    P.setPen(kFail);
+    P.drawText(QRectF(-along, -kPageH / 4, 2 * along, kPageH / 2), Qt::AlignCenter, text);
+    P.restore();
+  }
+
+ private:
+  QPainter& P;
+  const double S;
+  const bool FDraw;
+};
+
+// Draws (or only measures) the certificate at the given scale; returns where the page ends.
+double Lay(QPainter& p, const RCertificate& c, const QRcode& qr, double scale, bool draw) {
+  TPage page(p, scale, draw);
+  const double x = kMargin;
+  double y = kMargin;
+
+  // Header: who issued it on the left, its number on the right.
+  const double leftW = kWidth * 0.56, rightX = x + kWidth * 0.58, rightW = kWidth * 0.42;
+  double left = y, right = y;
+  if (!c.mOrganisation.empty()) left += page.Text(x, left, leftW, Q(c.mOrganisation), page.Sans(14, true), kInk);
+  if (!c.mSite.empty()) left += page.Text(x, left, leftW, Q(c.mSite), page.Sans(11), kMuted);
+  right += page.Text(rightX, right, rightW, "Certificate No.", page.Sans(9), kMuted, Qt::AlignRight);
+  right += page.Text(rightX, right, rightW, OrDash(c.mNumber), page.Mono(13, true), kInk, Qt::AlignRight);
+  y = std::max(left, right) + page.Gap(70);
+
+  y += page.Text(x, y, kWidth, "Calibration Certificate", page.Sans(24, true), kInk, Qt::AlignHCenter);
+  y += page.Gap(24);
+  page.Line(x, y, x + kWidth, y, kAccent, 10);
+  y += page.Gap(60);
+
+  // The outcome, in its colour, where the eye lands first.
+  const bool passed = Passed(c.mZeroResult) && Passed(c.mSpanResult);
+  const QColor outcome = passed ? kPass : kFail;
+  // Its parts are measured first, so an unexpected long result grows the box instead of
+  // running out of it.
+  const double inner = page.Gap(40);
+  const QFont bannerFont = page.Sans(12), big = page.Sans(20, true);
+  const QString parts = "Zero " + OrDash(c.mZeroResult) + "     Span " + OrDash(c.mSpanResult);
+  const double partsX = x + kWidth * 0.55, partsW = kWidth * 0.45 - inner;
+  const double labelH = page.LineHeight(bannerFont), bigH = page.LineHeight(big);
+  const double partsH = page.Height(partsW, parts, bannerFont);
+  const double bannerH = std::max(page.Gap(150), std::max({labelH, bigH, partsH}) + 2 * inner);
+  if (draw) {
+    QColor fill = outcome;
+    fill.setAlpha(28);
+    p.setPen(QPen(outcome, 6));
+    p.setBrush(fill);
+    p.drawRoundedRect(QRectF(x, y, kWidth, bannerH), 24, 24);
+    p.setBrush(Qt::NoBrush);
+  }
+  page.Text(x + inner, y + (bannerH - labelH) / 2, kWidth * 0.3 - inner, "Calibration result", bannerFont, kInk);
+  page.Text(x + kWidth * 0.3, y + (bannerH - bigH) / 2, kWidth * 0.25, passed ? "PASS" : "FAIL", big, outcome);
+  page.Text(partsX, y + (bannerH - partsH) / 2, partsW, parts, bannerFont, kInk, Qt::AlignRight);
+  y += bannerH + page.Gap(40);
+
+  if (c.mWithoutAdapter) {
+    y += page.Text(x, y, kWidth,
+                   "This calibration was made without a BeamDock adapter (on a simulated detector or another "
+                   "port). It does not certify a detector.",
+                   page.Sans(10.5, true), kFail);
+    y += page.Gap(40);
+  }
+  y += page.Gap(30);
+
+  const double colGap = 90, colW = (kWidth - colGap) / 2;
+  const double instrument = page.Section(x, y, colW, "Instrument",
+                                         {{"Product", OrDash(c.mProduct)},
+                                          {"Sensor", OrDash(c.mSensorType)},
+                                          {"Serial number", OrDash(c.mSerial), kInk, true},
+                                          {"Hardware version", OrDash(c.mHardware)},
+                                          {"Firmware version", OrDash(c.mFirmware)}});
+  std::vector<RRow> alarms = {{"Low alarm", OrDash(c.mLowAlarm)}, {"High alarm", OrDash(c.mHighAlarm)}};
+  if (!c.mStelAlarm.empty()) alarms.push_back({"STEL alarm", Q(c.mStelAlarm)});
+  if (!c.mTwaAlarm.empty()) alarms.push_back({"TWA alarm", Q(c.mTwaAlarm)});
+  const double setPoints = page.Section(x + colW + colGap, y, colW, "Alarm set points as left", alarms);
+  y = std::max(instrument, setPoints) + page.Gap(50);
+
+  y = page.Section(x, y, kWidth, "Calibration",
+                   {{"Date and time", OrDash(c.mDateTime)},
+                    {"Zero", OrDash(c.mZeroResult), ResultColour(c.mZeroResult), true},
+                    {"Span", OrDash(c.mSpanResult), ResultColour(c.mSpanResult), true},
+                    {"As found (span gas applied)", OrDash(c.mAsFound)},
+                    {"As left (span gas applied)", OrDash(c.mAsLeft)},
+                    {"Span gas", OrDash(c.mSpanGas)},
+                    {"Cylinder lot", OrDash(c.mCylinderLot)},
+                    {"Cylinder expiry", OrDash(c.mCylinderExpiry)},
+                    {"Technician", OrDash(c.mTechnician)},
+                    {"Next calibration due", OrDash(c.mNextDue), kInk, true}});
+  y += page.Gap(40);
+
+  // The record it was issued from: the digest, and the QR code that carries number and digest.
+  y += page.Text(x, y, kWidth, "Record digest (SHA-256)", page.Sans(8.5), kMuted);
+  y += page.Gap(6);
+  y += page.Text(x, y, kWidth, OrDash(c.mDigest), page.Mono(8.5), kInk);
+  y += page.Gap(60);
+
+  // Signature and date lines on the left, the QR code on the right, kept at the foot of the
+  // page when there is room.
+  const double qrSize = 400 * scale;
+  const double signW = kWidth * 0.55;
+  const QFont caption = page.Sans(8.5);
+  const double nameH = page.Height(signW, OrDash(c.mTechnician), page.Sans(10.5, true));
+  const double captionH = page.Height(signW, "Signature", caption);
+  const double signH = page.Gap(150) + nameH + captionH + page.Gap(170) + captionH;
+  const double footH = page.Height(kWidth, "Issued by BeamDock", page.Sans(7.5));
+  const double blockH = std::max(signH, qrSize + captionH) + page.Gap(50) + footH;
+  y = std::max(y, kPageH - kMargin - blockH);
+
+  double sy = y + page.Gap(150);
+  page.Line(x, sy, x + signW, sy, kInk, 3);
+  sy += page.Gap(8);
+  sy += page.Text(x, sy, signW, OrDash(c.mTechnician), page.Sans(10.5, true), kInk);
+  sy += page.Text(x, sy, signW, "Signature of the technician", caption, kMuted);
+  sy += page.Gap(170);
+  page.Line(x, sy, x + signW * 0.5, sy, kInk, 3);
+  sy += page.Gap(8);
+  sy += page.Text(x, sy, signW, "Date", caption, kMuted);
+
+  const double qrX = x + kWidth - qrSize;
+  page.QrCode(qrX, y, qrSize, qr);
+  double qy = y + qrSize;
+  qy += page.Text(x + signW, qy, kWidth - signW, "Certificate number and digest", caption, kMuted, Qt::AlignRight);
+
+  y = std::max(sy, qy) + page.Gap(50);
+  y += page.Text(x, y, kWidth,
+                 "Issued by BeamDock from the service records of certificate " + OrDash(c.mNumber) +
+                     ". One page.",
+                 page.Sans(7.5), kMuted);
+
+  if (c.mWithoutAdapter) page.Watermark("NOT A CALIBRATION CERTIFICATE");
+  return y;
+}
+
+}  // namespace
 
 bool WriteCertificatePdf(const RCertificate& c, const std::string& path, std::string* error) {
-  const QString file = QString::fromStdString(path);
-  {
-    // QPdfWriter says nothing about a file it could not create; ask first.
-    QFile probe(file);
-    if (!probe.open(QIODevice::WriteOnly)) {
-      if (error) *error = probe.errorString().toStdString();
-      return false;
-    }
-  }
-  QPdfWriter pdf(file);
-  pdf.setPageSize(QPageSize(QPageSize::A4));
-  pdf.setResolution(300);
-  pdf.setTitle("Calibration Certificate " + QString::fromStdString(c.mSerial));
-  pdf.setCreator("BeamDock");
-  QPainter p;
-  if (!p.begin(&pdf)) {
-    if (error) *error = "the PDF could not be started";
+  const auto fail = [&](const std::string& why) {
+    if (error) *error = why;
     return false;
-  }
-  const int width = p.viewport().width();
-  const int margin = 250;
-  int y = 350;
-  QFont title("Liberation Sans", 22, QFont::Bold);
-  p.setFont(title);
-  p.drawText(QRect(0, y, width, 200), Qt::AlignHCenter, "Calibration Certificate");
-  y += 400;
-  p.drawLine(margin, y, width - margin, y);
-  y += 150;
-
-  const std::pair<const char*, std::string> rows[] = {
-      {"Serial number", c.mSerial},   {"Sensor type", c.mSensorType},         {"Span gas", c.mSpanGas},
-      {"Outcome", c.mSpanResult},     {"Calibration date", c.mDateTime},          {"Next calibration due", c.mNextDue},
-      {"Technician", c.mTechnician},  {"Record", c.mNumber},
   };
-  QFont label("Liberation Sans", 12, QFont::Bold);
-  QFont value("Liberation Sans", 12);
-  for (const auto& [name, text] : rows) {
-    p.setFont(label);
-    p.drawText(QRect(margin, y, width / 2 - margin, 120), Qt::AlignLeft | Qt::AlignVCenter, name);
-    p.setFont(value);
-    p.drawText(QRect(width / 2, y, width / 2 - margin, 120), Qt::AlignLeft | Qt::AlignVCenter,
-               QString::fromStdString(text));
-    y += 170;
+  const std::string payload = c.mNumber + " " + c.mDigest;
+  TQrCode qr(QRcode_encodeString(payload.c_str(), 0, QR_ECLEVEL_M, QR_MODE_8, 1));
+  if (!qr) return fail("the QR code could not be made");
+
+  // Rendered in memory and saved in one step: QPdfWriter does not report a failed write, and a
+  // half-written file must not replace a good certificate of the same name.
+  QByteArray bytes;
+  {
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter pdf(&buffer);
+    pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
+    pdf.setResolution(kDpi);
+    pdf.setTitle("Calibration Certificate " + Q(c.mNumber));
+    pdf.setCreator("BeamDock");
+    QPainter p;
+    if (!p.begin(&pdf)) return fail("the PDF could not be started");
+    p.setRenderHint(QPainter::Antialiasing);
+    double scale = 1.0;
+    const double room = kPageH - kMargin / 2;
+    for (int tries = 0; tries < 6; ++tries) {
+      const double bottom = Lay(p, c, *qr, scale, false);
+      if (bottom <= room) break;
+      scale *= std::max(0.5, room / bottom) * 0.98;
+    }
+    Lay(p, c, *qr, scale, true);
+    if (!p.end()) return fail("the PDF could not be finished");
   }
-  y += 300;
-  p.drawLine(width / 2, y, width - margin, y);
-  p.setFont(value);
-  p.drawText(QRect(width / 2, y + 20, width / 2 - margin, 120), Qt::AlignLeft, "Signature");
-  const bool ok = p.end();
-  if (!ok && error) *error = "the PDF could not be finished";
-  return ok;
+
+  QSaveFile file(Q(path));
+  // Unbuffered: a buffered tail that fails to reach a full disk is not reported by commit().
+  // A full disk shows first as a short write with no error; writing on brings out the reason.
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return fail(file.errorString().toStdString());
+  for (qint64 done = 0; done < bytes.size();) {
+    const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+    if (n <= 0) return fail(file.errorString().toStdString());
+    done += n;
+  }
+  if (!file.commit()) return fail(file.errorString().toStdString());
+  return true;
 }

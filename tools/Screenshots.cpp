@@ -5,13 +5,16 @@
 // Each picture is one entry of kShots; a new picture is a new entry.
 #include "app/Settings.h"
 #include "model/DeviceUtils.h"
+#include "report/Certificate.h"
 #include "sim/KvtSim.h"
 #include "ui/Application.h"
 #include "ui/Mains.h"
 #include "ui/SensorLogs.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -105,6 +108,46 @@ bool LoggingDialog(const RShotContext& c) {
   return saved;
 }
 
+// A certificate of made-up values, named as a sample, printed as a page the height of the
+// window pictures.
+bool Certificate(const RShotContext& c) {
+  RCertificate s;
+  s.mOrganisation = "Sample Gas Services Ltd (sample certificate)";
+  s.mSite = "Example Site, Workshop 2";
+  s.mProduct = "KVT single gas";
+  s.mSensorType = "H2S";
+  s.mSerial = "SH24031587";
+  s.mHardware = "002";
+  s.mFirmware = "1.3";
+  s.mLowAlarm = "5.0 ppm";
+  s.mHighAlarm = "10.0 ppm";
+  s.mStelAlarm = "15.0 ppm";
+  s.mTwaAlarm = "10.0 ppm";
+  s.mZeroResult = s.mSpanResult = "PASS";
+  s.mAsFound = "23.6 ppm";
+  s.mAsLeft = "25.0 ppm";
+  s.mSpanGas = "25.0 ppm";
+  s.mCylinderLot = "SAMPLE-LOT-0001";
+  s.mCylinderExpiry = "2027-06-30";
+  s.mDateTime = "2026-12-09 14:03 +01:00";
+  s.mTechnician = "A. Sample";
+  s.mNextDue = "2027-06-07";
+  s.mNumber = "0000000000000000-000001";
+  s.mDigest = QCryptographicHash::hash("sample", QCryptographicHash::Sha256).toHex().toStdString();
+  QTemporaryDir dir;
+  const QString pdf = dir.path() + "/certificate.pdf";
+  std::string error;
+  if (!WriteCertificatePdf(s, pdf.toStdString(), &error)) {
+    std::fprintf(stderr, "beamdock-shots: certificate: %s\n", error.c_str());
+    return false;
+  }
+  const QString png = c.folder + "/certificate";
+  if (QProcess::execute("pdftoppm", {"-png", "-singlefile", "-scale-to-x", "-1", "-scale-to-y", "768", pdf, png}) != 0)
+    return false;
+  std::printf("%s.png\n", qPrintable(png));
+  return true;
+}
+
 const struct {
   const char* name;
   std::function<bool(const RShotContext&)> take;
@@ -112,6 +155,7 @@ const struct {
     {"main-window", MainWindow},
     {"factory-view", FactoryView},
     {"logging-dialog", LoggingDialog},
+    {"certificate", Certificate},
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 BEAMDOCK_PACKAGES=(cmake ninja-build g++ ccache pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
+  libqrencode-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation dpkg-dev file
   libsqlite3-dev libssl-dev sqlite3 poppler-utils lintian bash-completion man-db)
