@@ -50,6 +50,13 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
        "  history [SERIAL] [--csv FILE] [--verify]\n"
        "                                   the service records, newest first; --verify checks their chain\n"},
       {"certificate", "  certificate SERIAL [-o FILE.pdf] the calibration certificate of the newest successful calibration\n"},
+      {"fleet",
+       "  fleet [--due DAYS] [--csv FILE] [--pdf FILE]\n"
+       "                                   every detector the records know, with its calibration and bump due dates\n"},
+      {"diff", "  diff FILE.cfg                    Read Device, then the fields where the detector and FILE.cfg differ\n"},
+      {"line",
+       "  line FILE.cfg [--count N] [--report FILE.csv]\n"
+       "                                   the production line: the file's configuration into detector after detector\n"},
   };
   return commands;
 }
