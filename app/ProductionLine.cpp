@@ -180,7 +180,7 @@ void TProductionLine::TryUnit() {
   }
   FUnits.push_back(unit);
   FView.ShowUnit(unit);
-  if (FCount > 0 && static_cast<int>(FUnits.size()) >= FCount) {
+  if (FStop || (FCount > 0 && static_cast<int>(FUnits.size()) >= FCount)) {
     FState = TState::Done;
     return;
   }
