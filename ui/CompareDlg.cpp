@@ -52,9 +52,11 @@ void TKVTIRMainForm::UserCompareBtnClick() {
   grid->resizeColumnsToContents();
   auto* summary = new QLabel(&dialog);
   summary->setObjectName("CompareSummary");
-  QString text = changes.empty() ? QString("The detector %1 already holds what the window would write.")
-                                 : QString("%2 field(s) of detector %1 would change.").arg(changes.size());
-  text = text.arg(Q(SerialText(detector.FKVTCFG.mUnit.mSerial)));
+  const QString serial = Q(SerialText(detector.FKVTCFG.mUnit.mSerial));
+  QString text = changes.empty() ? QString("Detector %1 already holds what the window would write.").arg(serial)
+                                 : QString("Write Device would change %1 field(s) of detector %2.")
+                                       .arg(changes.size())
+                                       .arg(serial);
   if (refusal) {
     QString why = Q(refusal->mText);
     why.replace('\r', ' ');
