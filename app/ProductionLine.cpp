@@ -12,6 +12,7 @@
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -97,7 +98,13 @@ std::string LineCSV(const std::vector<RLineUnit>& units) {
 
 TProductionLine::TProductionLine(Operator& op, TComKVT& link, const RKVTCFG& fileCfg, TLineView& view,
                                  TRunClock& clock, int count)
-    : FOp(op), FLink(link), FFileCfg(fileCfg), FView(view), FClock(clock), FCount(count) {}
+    : FAttemptSeconds(std::min(1.0, static_cast<double>(ConnectSeconds()))),
+      FOp(op),
+      FLink(link),
+      FFileCfg(fileCfg),
+      FView(view),
+      FClock(clock),
+      FCount(count) {}
 
 std::optional<RWriteRefusal> TProductionLine::Refusal() const {
   // Every value the rules look at comes from the file, whichever detector it meets.
@@ -147,11 +154,16 @@ void TProductionLine::TryUnit() {
   std::string step = "connect";
   uint8_t code = LINK_OK;
   std::string error;
+  ROperationOptions options;
+  options.connectSeconds = static_cast<float>(FAttemptSeconds);
   try {
-    code = RunOperation(quiet, FLink, kWriteDeviceName, [&] {
-      talked = true;
-      return Unit(unit, step);
-    });
+    code = RunOperation(
+        quiet, FLink, kWriteDeviceName,
+        [&] {
+          talked = true;
+          return Unit(unit, step);
+        },
+        options);
   } catch (const ECommError& e) {
     error = e.what();
   } catch (const std::exception& e) {
@@ -190,7 +202,12 @@ void TProductionLine::TryUnit() {
 }
 
 void TProductionLine::TryGone() {
-  const uint8_t code = OpenUSBCaught(FLink);
+  uint8_t code;
+  try {
+    code = FLink.OpenUSB(static_cast<float>(FAttemptSeconds));
+  } catch (const ECommError&) {
+    code = LINK_PORTERROR;
+  }
   FLink.CloseUSB(code);
   // Only silence counts: an adapter that cannot be opened says nothing about the detector.
   FMisses = code == LINK_NOCONNECT ? FMisses + 1 : code == LINK_OK ? 0 : FMisses;

@@ -62,7 +62,11 @@ class TProductionLine {
   int Failed() const { return static_cast<int>(FUnits.size()) - Passed(); }
   void Run();
 
-  double FPauseSeconds = 0.5;  // between connect attempts
+  // While no detector is there the line tries one handshake of FAttemptSeconds (frames
+  // spaced as in any operation), then rests FPauseSeconds: a detector put on is found within
+  // both, and the handshake's CPU is spent less than half of the time.
+  double FAttemptSeconds;      // the settings' handshake time, at most 1 s
+  double FPauseSeconds = 1.5;
   std::string FFileName;       // for the record
 
  private:

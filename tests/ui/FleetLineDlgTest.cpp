@@ -54,6 +54,7 @@ class FleetLineDlgTest : public QObject {
       int seen = 0;
       QTimer hands;
       QObject::connect(&hands, &QTimer::timeout, [&] {
+        if (dlg->Line) dlg->Line->FPauseSeconds = 0.02;
         const int n = dlg->UnitList->count();
         if (n > seen) {
           seen = n;
