@@ -1,6 +1,7 @@
 #include "app/Fleet.h"
 
 #include "app/Settings.h"
+#include "model/CsvText.h"
 #include "model/Records.h"
 
 #include <unistd.h>
@@ -26,12 +27,6 @@ struct TAcc {
 // Newer wins; of two at the same second the later in the list (appended later).
 bool Newer(const RFleetEvent& e, const RFleetEvent* than) { return !than || e.mTime >= than->mTime; }
 
-std::string Csv(const std::string& s) {
-  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-  std::string t = "\"";
-  for (char c : s) t += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return t + "\"";
-}
 
 std::time_t ParseUtc(const std::string& iso) {
   std::tm tm{};
@@ -174,7 +169,7 @@ std::string FleetText(const std::vector<RFleetRow>& rows) {
 std::string FleetCSV(const std::vector<RFleetRow>& rows) {
   std::string t;
   const auto line = [&](const std::vector<std::string>& cells) {
-    for (size_t i = 0; i < cells.size(); ++i) t += (i ? "," : "") + Csv(cells[i]);
+    for (size_t i = 0; i < cells.size(); ++i) t += (i ? "," : "") + CsvQuoted(cells[i]);
     t += "\r\n";
   };
   line(FleetColumns());

@@ -9,6 +9,7 @@
 #include "link/KVTComms.h"
 #include "model/CfgFile.h"
 #include "model/Checksum.h"
+#include "model/CsvText.h"
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
 
@@ -60,23 +61,11 @@ std::string Hex(const RKVTCFG& cfg) {
   return t;
 }
 
-template <class F>
-uint8_t Attempts(F&& step) {
-  uint8_t code = LINK_OK;
-  for (int i = 0; i < kCFGAttempts && (i == 0 || code != LINK_OK); ++i) code = step();
-  return code;
-}
 
 // A detector's life counter runs down while it is on; a read-back this much below the value
 // written is still the value written.
 constexpr uint32_t kLifeRunDownSeconds = 60;
 
-std::string CsvField(const std::string& s) {
-  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-  std::string t = "\"";
-  for (char c : s) t += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return t + "\"";
-}
 
 }  // namespace
 
@@ -91,8 +80,8 @@ std::string LineUnitText(const RLineUnit& u) {
 std::string LineCSV(const std::vector<RLineUnit>& units) {
   std::string t = "Time,Serial,Result,Reason,Fields changed\r\n";
   for (const RLineUnit& u : units)
-    t += CsvField(u.mTime) + "," + CsvField(u.mSerial) + "," + (u.mPass ? "PASS" : "FAIL") + "," +
-         CsvField(u.mReason) + "," + CsvField(ChangedNames(u.mChanges)) + "\r\n";
+    t += CsvQuoted(u.mTime) + "," + CsvQuoted(u.mSerial) + "," + (u.mPass ? "PASS" : "FAIL") + "," +
+         CsvQuoted(u.mReason) + "," + CsvQuoted(ChangedNames(u.mChanges)) + "\r\n";
   return t;
 }
 
@@ -256,14 +245,12 @@ uint8_t TProductionLine::Unit(RLineUnit& unit, std::string& step) {
   code = session.WriteDeviceInfo(FLink);
   if (code != LINK_OK) return code;
 
+  // The read of any operation, which also keeps what it read as the record's configuration.
   step = "read back";
-  RKVTCFG back{};
-  code = Attempts([&] { return FLink.ReadUnitCFGData(back.mUnit, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitDataSize); });
-  if (code == LINK_OK)
-    code = Attempts(
-        [&] { return FLink.ReadSensorCFGData(back.mSensor, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitSensorDataSize); });
+  TDeviceSession readBack;
+  code = readBack.ReadDeviceInfo(FLink);
   if (code != LINK_OK) return code;
-  RecordConfig(back);
+  const RKVTCFG back = readBack.FKVTCFG;
   unit.mChanges = DiffCFG(before, back);
   RecordDetail("changed", ChangedNames(unit.mChanges));
 
