@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -213,6 +214,38 @@ TEST_F(FleetLine, ThreeUnitsOneFailingItsReadBack) {
   ASSERT_EQ(fleet.size(), 3u);
   for (const RFleetRow& r : fleet)
     EXPECT_EQ(r.mCalNever, r.mSerial != "SH10000001") << r.mSerial;  // its write was lost: no interval
+}
+
+TEST_F(FleetLine, UnitsThatDoNotFitFailWithTheirStep) {
+  const struct {
+    const char* what;
+    std::function<void(KvtSim::Options&)> setup;
+    const char* reason;
+    size_t writes;
+  } cases[] = {
+      {"product", [](KvtSim::Options& o) { o.pid = 2; }, "product type (0x92): ", 0},
+      {"sensor", [](KvtSim::Options& o) { o.identitySensor = 2; }, "sensor type: detector 2, file 1", 0},
+      {"write", [](KvtSim::Options& o) { o.faults.push_back({KvtSim::kTargetData, KvtSim::FaultKind::Nak}); },
+       "write (0xB0): ", 6},  // three attempts at the first window, each a header and its data
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    KvtSim::Options options;
+    c.setup(options);
+    SimPort port(options);
+    ScriptedOperator op;
+    TComKVT link;
+    ScriptedLineView view;
+    TSteadyRunClock clock;
+    TProductionLine line(op, link, FileCfg(200, 120), view, clock, 1);
+    line.Run();
+    ASSERT_EQ(line.Units().size(), 1u);
+    EXPECT_EQ(line.Passed(), 0);
+    EXPECT_EQ(line.Units()[0].mReason.rfind(c.reason, 0), 0u) << line.Units()[0].mReason;
+    EXPECT_EQ(Writes(port.sim()), c.writes);
+    EXPECT_EQ(port.sim().config().mSensor.mAlarmHigh, 150);
+    EXPECT_TRUE(op.messages().empty());  // reported in the line's view, not in boxes
+  }
 }
 
 }  // namespace
