@@ -6,6 +6,7 @@
 #include "app/ServiceRecords.h"
 #include "app/Settings.h"
 #include "link/KVTComms.h"
+#include "model/CfgFile.h"
 #include "model/Checksum.h"
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
@@ -156,9 +157,14 @@ TEST_F(FleetLine, RefusedConfigurationsSendNothingAndNameTheField) {
     TSteadyRunClock clock;
     EXPECT_TRUE(TProductionLine(op, link, FileCfg(c.high, c.low), view, clock).Refusal());
   }
-  // The same values may still go to a file: nothing stored is lost.
+  // The same values still go to a file and come back from it: nothing stored is lost.
   TDeviceSession session;
+  session.FKVTCFG = FileCfg(250, 300);
   EXPECT_TRUE(session.SaveFile(op, FDir.path() + "kept.cfg").ok());
+  const CFGFileContent kept = ReadCFGFile(FDir.path() + "kept.cfg");
+  ASSERT_TRUE(kept.ok());
+  EXPECT_EQ(kept.cfg.mSensor.mAlarmLow, 300);
+  EXPECT_EQ(kept.cfg.mSensor.mAlarmHigh, 250);
 }
 
 TEST_F(FleetLine, ThreeUnitsOneFailingItsReadBack) {
