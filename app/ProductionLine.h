@@ -64,9 +64,9 @@ class TProductionLine {
 
   // While no detector is there the line tries one handshake of FAttemptSeconds (frames
   // spaced as in any operation), then rests FPauseSeconds: a detector put on is found within
-  // both, and the handshake's CPU is spent less than half of the time.
+  // both, and the handshake's CPU is spent a third of the time at most.
   double FAttemptSeconds;      // the settings' handshake time, at most 1 s
-  double FPauseSeconds = 1.5;
+  double FPauseSeconds = 2.0;
   std::string FFileName;       // for the record
 
  private:
