@@ -254,4 +254,33 @@ TEST_F(FleetLine, UnitsThatDoNotFitFailWithTheirStep) {
   }
 }
 
+TEST_F(FleetLine, TheFactoryViewWritesItsRangesAndTheLifeButNotTheFilesSerial) {
+  FDir.write("BEAMDOCK.INI",
+             "[Environment]\r\nModeEntry=MRW_TQP__\r\nConnectTime=500\r\n[UNIT]\r\nUnitWriteUserSize=8\r\n"
+             "UnitWriteFactorySize=20\r\nSensorWriteFactorySize=22\r\n");
+  LoadSettings(FDir.path());
+  ASSERT_TRUE(FactoryMode);
+  SimPort port;
+  ScriptedOperator op;
+  TComKVT link;
+  ScriptedLineView view;
+  TSteadyRunClock clock;
+  RKVTCFG file = FileCfg(200, 120);
+  std::memcpy(file.mUnit.mSerial, "SH99999999", 10);
+  file.mUnit.mLifeRemaining = 12 * kSecondsPerMonth;
+  file.mSensor.mSpanGas = 300;
+  file.mUnit.mBatLimitCritical = 555;
+  TProductionLine line(op, link, file, view, clock, 1);
+  line.Run();
+  ASSERT_EQ(line.Units().size(), 1u);
+  EXPECT_TRUE(line.Units()[0].mPass) << line.Units()[0].mReason;
+  const RKVTCFG got = port.sim().config();
+  EXPECT_EQ(std::string(got.mUnit.mSerial, 10), "SH10000000");  // a line of one serial is no line
+  EXPECT_EQ(got.mUnit.mBatLimitCritical, 555);
+  EXPECT_EQ(got.mUnit.mLifeRemaining, 12 * kSecondsPerMonth - 1);  // as the collect of 12 months 0 days
+  EXPECT_EQ(got.mSensor.mSpanGas, 300);
+  EXPECT_EQ(got.mSensor.mAlarmHigh, 200);
+  FactoryMode = false;
+}
+
 }  // namespace
