@@ -9,10 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -468,6 +472,25 @@ TEST(CliLine, OneLineAUnitTheReportAndTheFleet) {
             "Serial,Sensor,Last calibration,Calibration due,Last bump,Bump due,Status\r\n"
             "SH10000000,H2S,never,-,never,-,OK\r\n");
   EXPECT_EQ(r.out.substr(0, 6), "Serial");
+}
+
+TEST(CliLine, CtrlCEndsTheLineAfterTheUnitDone) {
+  TempDir dir;
+  SimProgram sim(dir, {});
+  ASSERT_FALSE(sim.device().empty());
+  ChildProcess line;
+  ASSERT_TRUE(line.start(Cli(dir, sim.device(), {"line", LevelsFile(dir, "line.cfg", 200, 120)})));
+  const std::optional<std::string> unit = line.readLine(20000);
+  ASSERT_TRUE(unit);
+  EXPECT_NE(unit->find(" SH10000000 PASS "), std::string::npos) << *unit;
+  // The detector stays on the adapter; the line waits for it to be taken away until Ctrl-C.
+  kill(line.pid(), SIGINT);
+  const auto asked = std::chrono::steady_clock::now();
+  int status = -1;
+  while (waitpid(line.pid(), &status, WNOHANG) == 0 && std::chrono::steady_clock::now() - asked < std::chrono::seconds(5))
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace
