@@ -1,5 +1,6 @@
 #include "app/DeviceSession.h"
 
+#include "app/CfgFields.h"
 #include "app/CfgView.h"
 #include "app/Operation.h"
 #include "app/Results.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 
 namespace {
 
@@ -149,6 +151,7 @@ RSessionResult TDeviceSession::WriteDevice(Operator& op, TComKVT& link, const RK
     op.message(MessageIcon::Error, kNoSensorCaption, FactoryMode ? kNoSensorFactoryText : kNoSensorUserText);
     return {0, TSessionStop::NoSensor};
   }
+  if (const RSessionResult refused = RefuseWrite(op, FKVTCFG); refused.mStop != TSessionStop::None) return refused;
   const uint8_t code = CatchingPortErrors(op, kWriteDeviceName, [&] {
     TOperationRecord record(kWriteDeviceName);
     ROperationOptions options;
@@ -156,6 +159,13 @@ RSessionResult TDeviceSession::WriteDevice(Operator& op, TComKVT& link, const RK
     return RunOperation(op, link, kWriteDeviceName, [&] { return WriteDeviceInfo(link, &record); }, options);
   });
   return {code};
+}
+
+RSessionResult TDeviceSession::RefuseWrite(Operator& op, const RKVTCFG& cfg) {
+  const std::optional<RWriteRefusal> refusal = RefuseForDevice(cfg, FactoryMode);
+  if (!refusal) return {};
+  op.message(MessageIcon::Error, kWriteRefusedCaption, refusal->mText);
+  return {0, TSessionStop::WriteRefused};
 }
 
 RSessionResult TDeviceSession::Hibernate(Operator& op, TComKVT& link) {

@@ -36,7 +36,8 @@ constexpr int kCFGAttempts = 3;
 // How an action of the session ended. Stops are the ends that carry no result code: a check
 // before the link was opened, the "Check Unit" box, a No to the question, a cancelled dialog,
 // a refused or unsaved file. Each has shown its own box (a cancel shows none).
-enum class TSessionStop { None, NoSensor, CheckUnit, Declined, Cancelled, FileRefused, FileNotSaved };
+// WriteRefused: a configuration that may not go to a detector (RefuseForDevice); nothing was sent.
+enum class TSessionStop { None, NoSensor, CheckUnit, Declined, Cancelled, FileRefused, FileNotSaved, WriteRefused };
 
 struct RSessionResult {
   uint8_t mCode = 0;  // the operation's result code; meaningful when mStop is None
@@ -76,7 +77,8 @@ class TDeviceSession {
   // raised while opening the port is shown in one box and gives 0xA1.
   RSessionResult ReadDevice(Operator& op, TComKVT& link);
   // collected: CollectCFG for a detector write, taken as the new FKVTCFG even when the
-  // write then stops or fails.
+  // write then stops or fails. A configuration RefuseForDevice refuses is named in a box
+  // and the link is not opened.
   RSessionResult WriteDevice(Operator& op, TComKVT& link, const RKVTCFG& collected);
   RSessionResult Hibernate(Operator& op, TComKVT& link);
 
@@ -95,6 +97,10 @@ class TDeviceSession {
   // who have no controls (the terminal tool). lifeLimited tells that the life boxes held
   // more than 24 months.
   RKVTCFG CollectShown(bool forDevice, bool* lifeLimited = nullptr) const;
+
+  // Shows the box of a configuration that may not be written and gives the stop; None when
+  // it may be.
+  static RSessionResult RefuseWrite(Operator& op, const RKVTCFG& cfg);
 
  private:
   void SetProductName(const std::string& name);

@@ -56,6 +56,13 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
        "  history --verify --file FILE.jsonl --key KEYFILE\n"
        "                                   checks an export against a station's public key\n"},
       {"certificate", "  certificate SERIAL [-o FILE.pdf] the calibration certificate of the detector's newest calibration\n"},
+      {"fleet",
+       "  fleet [--due DAYS] [--csv FILE] [--pdf FILE]\n"
+       "                                   every detector the records know, with its calibration and bump due dates\n"},
+      {"diff", "  diff FILE.cfg                    Read Device, then the fields where the detector and FILE.cfg differ\n"},
+      {"line",
+       "  line FILE.cfg [--count N] [--report FILE.csv]\n"
+       "                                   the production line: the file's configuration into detector after detector\n"},
   };
   return commands;
 }

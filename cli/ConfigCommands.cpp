@@ -1,5 +1,6 @@
 // read and write: Read Device, Read File and Write Device of the main window, on the same
 // session code the window runs.
+#include "app/CfgFields.h"
 #include "app/CfgView.h"
 #include "app/DeviceSession.h"
 #include "cli/Cli.h"
@@ -52,7 +53,7 @@ int Read(CliContext& ctx, const std::vector<std::string>& args) {
 
 // The file is checked before the detector is: a wrong name should not cost a connection.
 // Returns the exit status when the file is refused.
-std::optional<int> RefuseCFGFile(CliContext& ctx, const std::string& path) {
+std::optional<int> RefuseCFGFile(CliContext& ctx, const std::string& path, const char* command = "write") {
   const CFGFileContent file = ReadCFGFile(path);
   if (file.ok()) return std::nullopt;
   if (file.refusal != CFGRefusal::NotOpened) {
@@ -66,7 +67,7 @@ std::optional<int> RefuseCFGFile(CliContext& ctx, const std::string& path) {
     err = fd < 0 ? errno : EIO;
     if (fd >= 0) ::close(fd);
   }
-  std::fprintf(stderr, "%s: write: cannot read %s: %s\n", ctx.program.c_str(), path.c_str(), std::strerror(err));
+  std::fprintf(stderr, "%s: %s: cannot read %s: %s\n", ctx.program.c_str(), command, path.c_str(), std::strerror(err));
   return kExitRefused;
 }
 
@@ -84,6 +85,10 @@ int Write(CliContext& ctx, const std::vector<std::string>& args) {
   r = session.ReadFile(cli.op(), dialog);
   if (!r.ok()) return SessionExitStatus(r);
 
+  // The file's own values are checked before the boxes' limits could quietly change them: an
+  // alarm level beyond the sensor's range is refused, not cut to it.
+  r = TDeviceSession::RefuseWrite(cli.op(), session.FKVTCFG);
+  if (!r.ok()) return SessionExitStatus(r);
   // Write Device collects what the controls show; a life beyond 24 months is limited and said.
   bool lifeLimited = false;
   const RKVTCFG collected = session.CollectShown(true, &lifeLimited);
@@ -91,7 +96,28 @@ int Write(CliContext& ctx, const std::vector<std::string>& args) {
   return SessionExitStatus(session.WriteDevice(cli.op(), cli.link(), collected));
 }
 
+// Read Device, then the file's fields taken over as Read File does, then what differs.
+int Diff(CliContext& ctx, const std::vector<std::string>& args) {
+  if (args.size() != 1 || args[0].empty()) return UsageError(ctx, "diff needs one FILE.cfg");
+  CliSession cli(ctx);
+  if (const std::optional<int> refused = RefuseCFGFile(ctx, args[0], "diff")) return *refused;
+  TDeviceSession session;
+  session.ShowCFG();
+  const RSessionResult r = session.ReadDevice(cli.op(), cli.link());
+  if (!r.ok()) return SessionExitStatus(r);
+  RKVTCFG fromFile = session.FKVTCFG;
+  if (const CFGRefusal refusal = LoadCFGFileInto(args[0], fromFile); refusal != CFGRefusal::None) {
+    ctx.op->message(MessageIcon::Error, kCFGReadCaption, CFGRefusalText(refusal));
+    return kExitRefused;
+  }
+  const std::vector<RFieldChange> changes = DiffCFG(session.FKVTCFG, fromFile);
+  std::fputs(ChangeLines(changes).c_str(), stdout);
+  std::fflush(stdout);
+  return changes.empty() ? 0 : 1;
+}
+
 const CommandRegistrar readRegistrar("read", &Read);
+const CommandRegistrar diffRegistrar("diff", &Diff);
 const CommandRegistrar writeRegistrar("write", &Write);
 
 }  // namespace

@@ -20,6 +20,7 @@ int SessionExitStatus(const RSessionResult& result) {
     case TSessionStop::NoSensor:
     case TSessionStop::CheckUnit:
     case TSessionStop::FileRefused:
+    case TSessionStop::WriteRefused:
       break;
   }
   return kExitRefused;

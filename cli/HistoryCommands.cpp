@@ -5,11 +5,15 @@
 #include "app/StationKey.h"
 #include "cli/Cli.h"
 #include "report/Certificate.h"
+#include "report/FleetReport.h"
+#include "app/Fleet.h"
+#include "model/FileUtils.h"
 
 #include <QGuiApplication>
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 
 namespace {
@@ -144,7 +148,60 @@ int Certificate(CliContext& ctx, const std::vector<std::string>& args) {
   return 0;
 }
 
+// Every detector the records know, most urgent first; exit 1 when any is OVERDUE or FAILED.
+int Fleet(CliContext& ctx, const std::vector<std::string>& args) {
+  int dueDays = 7;
+  std::string csv, pdf;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const bool hasValue = i + 1 < args.size() && !args[i + 1].empty();
+    if (args[i] == "--due" && hasValue) {
+      char* end = nullptr;
+      const long n = std::strtol(args[++i].c_str(), &end, 10);
+      if (!end || *end || n < 0 || n > 3650) return UsageError(ctx, "fleet: --due needs a number of days");
+      dueDays = static_cast<int>(n);
+    } else if (args[i] == "--csv" && hasValue) {
+      csv = args[++i];
+    } else if (args[i] == "--pdf" && hasValue) {
+      pdf = args[++i];
+    } else {
+      return UsageError(ctx, "fleet: unexpected argument " + args[i]);
+    }
+  }
+  LoadSettings(ctx.appDir);
+  const std::string path = RecordsDatabasePath();
+  std::vector<RFleetRow> rows;
+  const std::time_t now = std::time(nullptr);
+  try {
+    rows = FleetRows(FleetEventsFrom(TRecordStore(path, TRecordStore::TMode::Read).History("")), now, dueDays);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "fleet: %s: %s\n", path.c_str(), e.what());
+    return kExitNoStore;
+  }
+  std::fputs(FleetText(rows).c_str(), stdout);
+  std::fflush(stdout);
+  std::string error;
+  if (!csv.empty() && !WriteFileAtomic(csv, FleetCSV(rows), &error)) {
+    std::fprintf(stderr, "fleet: %s could not be written: %s\n", csv.c_str(), error.c_str());
+    return kExitSoftware;
+  }
+  if (!pdf.empty()) {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int argc = 1;
+    char name[] = "beamdock-cli";
+    char* argv[] = {name, nullptr};
+    QGuiApplication app(argc, argv);
+    if (!WriteFleetPdf(rows, FleetSiteName(), FleetDate(now), dueDays, pdf, &error)) {
+      std::fprintf(stderr, "fleet: %s: %s\n", pdf.c_str(), error.c_str());
+      return kExitSoftware;
+    }
+  }
+  for (const RFleetRow& r : rows)
+    if (r.mStatus == TFleetStatus::Overdue || r.mStatus == TFleetStatus::Failed) return 1;
+  return 0;
+}
+
 const CommandRegistrar historyRegistrar("history", &History);
+const CommandRegistrar fleetRegistrar("fleet", &Fleet);
 const CommandRegistrar certificateRegistrar("certificate", &Certificate);
 
 }  // namespace

@@ -34,3 +34,10 @@ std::string FileTimeStamp(const std::tm& local) {
   return two(local.tm_year) + two(local.tm_mon + 1) + two(local.tm_mday) + two(local.tm_hour) + two(local.tm_min) +
          two(local.tm_sec);
 }
+
+std::string CsvQuoted(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}

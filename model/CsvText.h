@@ -11,6 +11,9 @@ std::string CsvDecimalPoint();
 // A number field: quoted when it holds a comma, so a comma separator keeps the columns intact.
 std::string CsvNumber(const std::string& number);
 
+// A text field: quoted (inner quotes doubled) when it holds a comma, a quote or a line end.
+std::string CsvQuoted(const std::string& text);
+
 // A value in tenths formatted "#0.0" with `decimal` as the separator: 125 -> 12.5, -3 -> -0.3.
 std::string TenthsText(int tenths, const std::string& decimal);
 

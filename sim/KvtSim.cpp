@@ -355,6 +355,8 @@ void KvtSim::run() {
     if (!in_.empty()) consider(lastByte_ + std::chrono::milliseconds(opts_.idleGapMs));
     if ((state_ == State::Off || state_ == State::Hibernating) && opts_.wakeAfterMs > 0)
       consider(offSince_ + std::chrono::milliseconds(opts_.wakeAfterMs));
+    if (awayAt_ != Clock::time_point{}) consider(awayAt_);
+    if (backAt_ != Clock::time_point{}) consider(backAt_);
     pollfd fds[3] = {{master_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}, {notify_, POLLIN, 0}};
     lock.unlock();
     const int rc = ::poll(fds, notify_ >= 0 ? 3 : 2, timeout);
@@ -398,9 +400,64 @@ void KvtSim::run() {
       state_ = State::Silent;
       connectsSeen_ = 0;
     }
+    if (awayAt_ != Clock::time_point{} && t >= awayAt_) {
+      awayAt_ = {};
+      present_ = false;
+      if (opts_.backAfterMs > 0 && unit_ < opts_.units) backAt_ = t + std::chrono::milliseconds(opts_.backAfterMs);
+    }
+    if (backAt_ != Clock::time_point{} && t >= backAt_) {
+      backAt_ = {};
+      nextUnit();
+    }
     processInput(t);
     flushOutput(lock);
   }
+}
+
+void KvtSim::nextUnit() {
+  ++unit_;
+  cfg_ = opts_.config;
+  // The serial's trailing digits count up, carrying into the digits before them.
+  for (int i = static_cast<int>(sizeof cfg_.mUnit.mSerial) - 1, add = unit_ - 1; i >= 0 && add > 0; --i) {
+    char& c = cfg_.mUnit.mSerial[i];
+    if (c < '0' || c > '9') break;
+    const int v = c - '0' + add;
+    c = static_cast<char>('0' + v % 10);
+    add = v / 10;
+  }
+  storeConfig();
+  factoryCfg_ = cfg_;
+  present_ = true;
+  state_ = State::Silent;
+  connectsSeen_ = 0;
+}
+
+void KvtSim::takeAway() {
+  std::lock_guard<std::mutex> lock(mu_);
+  present_ = false;
+  awayAt_ = backAt_ = {};
+}
+
+void KvtSim::putBack(bool next) {
+  std::lock_guard<std::mutex> lock(mu_);
+  awayAt_ = backAt_ = {};
+  if (next) {
+    nextUnit();
+  } else {
+    present_ = true;
+    state_ = State::Silent;
+    connectsSeen_ = 0;
+  }
+}
+
+bool KvtSim::present() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return present_;
+}
+
+int KvtSim::unitNumber() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return unit_;
 }
 
 const char* KvtSim::kindName(Expect kind) {
@@ -475,6 +532,12 @@ void KvtSim::processInput(Clock::time_point now) {
 }
 
 void KvtSim::handleFrame(const std::vector<uint8_t>& frame, Expect kind) {
+  if (!present_) {  // no detector at the adapter: nobody hears the frame
+    logFrame(true, frame, kind == Expect::Command ? hexByte(frame[0]) + " (away)" : "(away)");
+    state_ = State::Silent;
+    expect_ = Expect::Command;
+    return;
+  }
   if (kind == Expect::Command) {
     std::string label = hexByte(frame[0]);
     if (state_ == State::Off) label += " (off)";
@@ -579,6 +642,9 @@ void KvtSim::handleCommand(uint8_t cmd) {
       ack();
       state_ = State::Silent;
       connectsSeen_ = 0;
+      if (wroteThisConnection_ && opts_.awayAfterMs > 0)
+        awayAt_ = frameTime_ + std::chrono::milliseconds(opts_.awayAfterMs);
+      wroteThisConnection_ = false;
       break;
     case 0xA0: {
       const RKVTIdenty id = makeIdentity();
@@ -777,8 +843,11 @@ void KvtSim::handlePayload(const std::vector<uint8_t>& p, Expect kind) {
     case Expect::WindowData:
       windowSet_ = false;
       if (applyFault(kTargetData)) return;
-      std::memcpy(reinterpret_cast<uint8_t*>(&cfg_) + windowAddr_, p.data(), p.size());
-      storeConfig();
+      wroteThisConnection_ = true;
+      if (unit_ != opts_.loseWritesUnit) {
+        std::memcpy(reinterpret_cast<uint8_t*>(&cfg_) + windowAddr_, p.data(), p.size());
+        storeConfig();
+      }
       ack();
       return;
     case Expect::LifeValue: {

@@ -107,6 +107,14 @@ class KvtSim {
     int replyDelayMs = 0;        // wait before every reply
     int idleGapMs = 10;          // an unfinished frame older than this is resynchronised
 
+    // A production line: the unit is taken away awayAfterMs after a connection that wrote
+    // its configuration ends, and backAfterMs later the next unit is put on (the started
+    // configuration, its serial number counted up by one a unit), until units have come.
+    int units = 1;
+    int awayAfterMs = 0;         // 0: never taken away by itself
+    int backAfterMs = 0;         // 0: not put back by itself
+    int loseWritesUnit = 0;      // this unit (from 1) acknowledges configuration writes, keeps none
+
     // Frame log.
     std::string logFile;         // every frame received and sent, one line each
     size_t frameLogLimit = 100000;
@@ -167,6 +175,13 @@ class KvtSim {
   void replug();
   bool plugged() const;
 
+  // The detector taken off the adapter (nothing is answered, the terminal stays) and put
+  // back; putBack(true) puts on the next unit of the line instead.
+  void takeAway();
+  void putBack(bool nextUnit = false);
+  bool present() const;
+  int unitNumber() const;           // from 1
+
   // Command line: parses args (without the program name) into opts. False with error set
   // on a bad option; "--help" sets help.
   static bool parseArgs(const std::vector<std::string>& args, Options& opts, std::string& error,
@@ -214,6 +229,7 @@ class KvtSim {
   int expectedLength() const;
   static const char* kindName(Expect kind);
   RKVTIdenty makeIdentity() const;
+  void nextUnit();  // under mu_
 
   mutable std::mutex mu_;
   std::condition_variable cv_;
@@ -265,6 +281,10 @@ class KvtSim {
   std::vector<int> faultUsed_;
   int unitCorruptLeft_ = 0, sensorCorruptLeft_ = 0;
   long repliesSent_ = 0;
+  bool present_ = true;
+  int unit_ = 1;
+  bool wroteThisConnection_ = false;
+  Clock::time_point awayAt_{}, backAt_{};  // pending moves; {} none
   Clock::time_point frameTime_;       // when the frame being handled was read
   Clock::time_point connectAnsweredAt_;  // when the last acknowledged connect frame was read
   bool connectAnswered_ = false;         // a connect was acknowledged and no command came since

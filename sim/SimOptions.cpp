@@ -207,6 +207,14 @@ Power down (0x14) and hibernation (0x17, only with mAllowSuspend 0x80; it clears
 the unit then ignores everything until woken by SIGUSR1, or:
   --wake-after-ms N        wake by itself after N ms (default 0: never)
 
+Production line (one unit after another on the adapter):
+  --units N                this many units come, one after another (default 1); each next
+                           one has the started configuration, its serial counted up by one
+  --away-after-ms N        the unit is taken away N ms after a connection that wrote its
+                           configuration ends (default 0: stays)
+  --back-after-ms N        the next unit is put on N ms after one was taken away
+  --lose-writes UNIT       unit UNIT (from 1) acknowledges configuration writes, keeps none
+
 Fault injection:
   --echo                   echo every connect frame received while not connected (also
                            while off), as an echoing adapter does: B2 75 80 before B5 B7 C1
@@ -475,6 +483,14 @@ bool KvtSim::parseArgs(const std::vector<std::string>& args, Options& o, std::st
       o.calNeverEnd = true;
     } else if (name == "--wake-after-ms") {
       ok = intOpt(o.wakeAfterMs, 0, 86400000);
+    } else if (name == "--units") {
+      ok = intOpt(o.units, 1, 1000000);
+    } else if (name == "--away-after-ms") {
+      ok = intOpt(o.awayAfterMs, 0, 86400000);
+    } else if (name == "--back-after-ms") {
+      ok = intOpt(o.backAfterMs, 0, 86400000);
+    } else if (name == "--lose-writes") {
+      ok = intOpt(o.loseWritesUnit, 0, 1000000);
     } else if (name == "--echo") {
       o.echoHandshake = true;
     } else if (name == "--echo-check") {

@@ -155,6 +155,10 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   QPushButton* UserCalBtn = nullptr;
   QPushButton* UserHistoryBtn = nullptr;     // the service records (ui/HistoryDlg)
   QPushButton* UserOptHistoryBtn = nullptr;
+  // Beside History, a menu of Compare (ui/CompareDlg), Fleet (ui/FleetDlg) and Production
+  // Line (ui/LineDlg).
+  QToolButton* UserMoreBtn = nullptr;
+  QToolButton* UserOptMoreBtn = nullptr;
   QGroupBox* UserFMPanel = nullptr;
   TLabel3DBorder* UserFMFileLabel = nullptr;
   QToolButton* UserFMOpenBtn = nullptr;
@@ -266,6 +270,9 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   void UserFMCancelBtnClick();
   void UserCalBtnClick();
   void UserHistoryBtnClick();
+  void UserCompareBtnClick();
+  void UserFleetBtnClick();
+  void UserLineBtnClick();
   void FatoryOptLogSensorBtnClick();
   void FatoryOptCalBtnClick();
   void FatoryOptTurnOffBtnClick();

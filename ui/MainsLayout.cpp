@@ -10,9 +10,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QMenu>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QLocale>
@@ -270,6 +270,35 @@ QGroupBox* TKVTIRMainForm::BuildFirmwareBox(const QString& prefix, TLabel3DBorde
   return box;
 }
 
+namespace {
+
+// History, and beside it a menu of the other views of the records and the line: Compare,
+// Fleet, Production Line (the window has no room for three more buttons).
+QWidget* RecordsRow(TKVTIRMainForm* form, const std::string& prefix, QPushButton* history, QToolButton*& more) {
+  const std::string name = prefix + "MoreBtn";
+  more = Named(new QToolButton, name.c_str());
+  more->setText(QStringLiteral("More"));
+  more->setMinimumHeight(28);
+  more->setPopupMode(QToolButton::InstantPopup);
+  auto* menu = new QMenu(more);
+  menu->setObjectName(QString::fromStdString(prefix + "MoreMenu"));
+  QObject::connect(menu->addAction(QStringLiteral("Compare...")), &QAction::triggered, form,
+                   &TKVTIRMainForm::UserCompareBtnClick);
+  QObject::connect(menu->addAction(QStringLiteral("Fleet...")), &QAction::triggered, form,
+                   &TKVTIRMainForm::UserFleetBtnClick);
+  QObject::connect(menu->addAction(QStringLiteral("Production Line...")), &QAction::triggered, form,
+                   &TKVTIRMainForm::UserLineBtnClick);
+  more->setMenu(menu);
+  auto* w = new QWidget;
+  auto* h = new QHBoxLayout(w);
+  h->setContentsMargins(0, 0, 0, 0);
+  h->addWidget(history, 1);
+  h->addWidget(more);
+  return w;
+}
+
+}  // namespace
+
 QWidget* TKVTIRMainForm::BuildUserView() {
   UserHWVersionLabel = DisplayBox("UserHWVersionLabel");
   UserSWVersionLabel = DisplayBox("UserSWVersionLabel");
@@ -316,6 +345,7 @@ QWidget* TKVTIRMainForm::BuildUserView() {
   UserCalPanel = Panel("UserCalPanel", UserCalBtn);
   UserHistoryBtn = Button("UserHistoryBtn", QStringLiteral("History"));
   connect(UserHistoryBtn, &QPushButton::clicked, this, &TKVTIRMainForm::UserHistoryBtnClick);
+  QWidget* userRecords = RecordsRow(this, "User", UserHistoryBtn, UserMoreBtn);
   UserFMPanel = BuildFirmwareBox(QStringLiteral("User"), UserFMFileLabel, UserFMOpenBtn, UserFMDescLabel,
                                  UserFMUpgradeBtn, UserFMCancelBtn, UserFMProgressBar);
 
@@ -327,7 +357,7 @@ QWidget* TKVTIRMainForm::BuildUserView() {
   auto* boxes = new QHBoxLayout;
   boxes->addWidget(UserLogPanel, 1);
   boxes->addWidget(UserCalPanel, 1);
-  boxes->addWidget(Panel("UserHistoryPanel", UserHistoryBtn), 1);
+  boxes->addWidget(Panel("UserHistoryPanel", userRecords), 1);
   v->addLayout(boxes);
   v->addWidget(UserFMPanel);
   v->addStretch(1);
@@ -379,6 +409,7 @@ QWidget* TKVTIRMainForm::BuildUserOptPage() {
   UserOptLogPanel = Panel("UserOptLogPanel", UserOptLogSaveBtn);
   UserOptHistoryBtn = Button("UserOptHistoryBtn", QStringLiteral("History"));
   connect(UserOptHistoryBtn, &QPushButton::clicked, this, &TKVTIRMainForm::UserHistoryBtnClick);
+  QWidget* userOptRecords = RecordsRow(this, "UserOpt", UserOptHistoryBtn, UserOptMoreBtn);
   UserOptFMPanel = BuildFirmwareBox(QStringLiteral("UserOpt"), UserOptFMFileLabel, UserOptFMOpenBtn,
                                     UserOptFMDescLabel, UserOptFMUpgradeBtn, UserOptFMCancelBtn,
                                     UserOptFMProgressBar);
@@ -391,7 +422,7 @@ QWidget* TKVTIRMainForm::BuildUserOptPage() {
                           UserOptHibernateBtn}));
   auto* boxes = new QHBoxLayout;
   boxes->addWidget(UserOptLogPanel, 1);  // as wide as the user view's left box
-  boxes->addWidget(Panel("UserOptHistoryPanel", UserOptHistoryBtn), 1);
+  boxes->addWidget(Panel("UserOptHistoryPanel", userOptRecords), 1);
   boxes->addStretch(1);
   v->addLayout(boxes);
   v->addWidget(UserOptFMPanel);

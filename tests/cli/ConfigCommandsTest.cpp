@@ -9,10 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -380,6 +384,113 @@ TEST(CliHibernate, ADetectorThatMayNotHibernateSaysCheckUnit) {
             std::string::npos)
       << r.err;
   EXPECT_EQ(sim.count("17"), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+std::string LevelsFile(const TempDir& dir, const char* name, uint16_t high, uint16_t low) {
+  RKVTCFG cfg;
+  SetDefaultCFG(cfg);
+  cfg.mSensor.mAlarmHigh = high;
+  cfg.mSensor.mAlarmLow = low;
+  cfg.mSensor.mCalInterval = 30 * 86400;
+  std::string error;
+  EXPECT_TRUE(SaveCFGFile(dir.path() + name, cfg, false, &error)) << error;
+  return dir.path() + name;
+}
+
+TEST(CliDiff, ListsWhatDiffersAndWritesNothing) {
+  TempDir dir;
+  SimProgram sim(dir, {});
+  ASSERT_FALSE(sim.device().empty());
+  ProcessResult r = RunProcess(Cli(dir, sim.device(), {"diff", LevelsFile(dir, "levels.cfg", 180, 60)}));
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.out, "mAlarmHigh: 15.0 ppm -> 18.0 ppm\nmAlarmLow: 10.0 ppm -> 6.0 ppm\nmCalInterval: 0 Days -> 30 Days\n");
+  r = RunProcess(Cli(dir, sim.device(), {"diff", LevelsFile(dir, "same.cfg", 150, 100)}));
+  EXPECT_EQ(r.exitCode, 1);  // only the interval differs now
+  EXPECT_EQ(r.out, "mCalInterval: 0 Days -> 30 Days\n");
+  RKVTCFG cfg;
+  SetDefaultCFG(cfg);
+  std::string error;
+  ASSERT_TRUE(SaveCFGFile(dir.path() + "default.cfg", cfg, false, &error));
+  r = RunProcess(Cli(dir, sim.device(), {"diff", dir.path() + "default.cfg"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(sim.count("70"), 0u);
+  EXPECT_EQ(RunProcess(Cli(dir, sim.device(), {"diff", dir.path() + "none.cfg"})).exitCode, 65);
+}
+
+TEST(CliWrite, ConfigurationsThatMayNotBeWrittenAreRefusedByWriteAndLine) {
+  TempDir dir;
+  SimProgram sim(dir, {});
+  ASSERT_FALSE(sim.device().empty());
+  const struct {
+    uint16_t high, low;
+    const char* text;
+  } cases[] = {{250, 300, "Low Alarm 30.0 ppm is not below High Alarm 25.0 ppm."},
+               {1500, 100, "High Alarm 150.0 ppm is above the H2S sensor maximum 100.0 ppm."}};
+  for (const auto& c : cases) {
+    const std::string file = LevelsFile(dir, "refused.cfg", c.high, c.low);
+    ProcessResult r = RunProcess(Cli(dir, sim.device(), {"write", file}));
+    EXPECT_EQ(r.exitCode, 65);
+    EXPECT_NE(r.err.find(std::string(c.text) + "\nNothing was written to the detector.\n"), std::string::npos) << r.err;
+    EXPECT_EQ(sim.count("70"), 0u);
+    const size_t frames = sim.received().size();
+    r = RunProcess(Cli(dir, sim.device(), {"line", file}));
+    EXPECT_EQ(r.exitCode, 65);
+    EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;
+    EXPECT_EQ(sim.received().size(), frames);  // the line refuses before it looks for a detector
+  }
+}
+
+TEST(CliLine, OneLineAUnitTheReportAndTheFleet) {
+  TempDir dir;
+  const std::string file = LevelsFile(dir, "line.cfg", 200, 120);
+  {
+    SimProgram sim(dir, {});
+    ASSERT_FALSE(sim.device().empty());
+    const ProcessResult r =
+        RunProcess(Cli(dir, sim.device(), {"line", file, "--count", "1", "--report", dir.path() + "line.csv"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.substr(19), " SH10000000 PASS mAlarmHigh mAlarmLow mCalInterval\n") << r.out;
+    EXPECT_EQ(dir.read("line.csv").substr(0, 41), "Time,Serial,Result,Reason,Fields changed\r");
+    EXPECT_EQ(sim.count("header"), 2u);
+  }
+  {
+    SimProgram sim(dir, {"--lose-writes", "1"});
+    ASSERT_FALSE(sim.device().empty());
+    const ProcessResult r = RunProcess(Cli(dir, sim.device(), {"line", file, "--count", "1"}));
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(r.out.substr(19), " SH10000000 FAIL read back: mAlarmHigh written 20.0 ppm, read 15.0 ppm\n") << r.out;
+  }
+  // The newest record failed its read-back and holds what the detector kept: no interval.
+  ProcessResult r = RunProcess({BinPath("beamdock-cli"), "--dir", dir.path(), "fleet", "--csv", dir.path() + "f.csv"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(dir.read("f.csv"),
+            "Serial,Sensor,Last calibration,Calibration due,Last bump,Bump due,Status\r\n"
+            "SH10000000,H2S,never,-,never,-,OK\r\n");
+  EXPECT_EQ(r.out.substr(0, 6), "Serial");
+}
+
+TEST(CliLine, CtrlCEndsTheLineAfterTheUnitDone) {
+  TempDir dir;
+  SimProgram sim(dir, {});
+  ASSERT_FALSE(sim.device().empty());
+  ChildProcess line;
+  ASSERT_TRUE(line.start(Cli(dir, sim.device(), {"line", LevelsFile(dir, "line.cfg", 200, 120)})));
+  const std::optional<std::string> unit = line.readLine(20000);
+  ASSERT_TRUE(unit);
+  EXPECT_NE(unit->find(" SH10000000 PASS "), std::string::npos) << *unit;
+  // The detector stays on the adapter; the line waits for it to be taken away until Ctrl-C.
+  kill(line.pid(), SIGINT);
+  const auto asked = std::chrono::steady_clock::now();
+  int status = -1;
+  while (waitpid(line.pid(), &status, WNOHANG) == 0 && std::chrono::steady_clock::now() - asked < std::chrono::seconds(5))
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace
