@@ -1,5 +1,6 @@
-// Every kind of operation from the terminal against the simulated detector leaves its record;
-// history lists and checks them, and certificate prints a PDF of the calibration.
+// Every kind of operation from the terminal against the simulated detector leaves its sealed
+// record; history lists, exports and checks them; certificate prints a PDF of a passed
+// calibration only, marked as no certificate on a simulated detector.
 #include "tests/support/Process.h"
 #include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
@@ -10,73 +11,102 @@
 
 namespace {
 
-TEST(CliHistory, EachOperationLeavesItsRecordTheChainFindsAnEditAndTheCertificateReads) {
+KvtSim::Options Detector(bool calFail) {
   KvtSim::Options o;
   o.calTimeMs = 200;
+  o.calFail = calFail;
   std::memcpy(o.config.mUnit.mSerial, "KV00000042", 10);
   o.config.mSensor.mCalInterval = 30 * 86400;
-  o.config.mUnit.mLifeRemaining = 63072000;  // a new unit: its 24 months collect as one second less
   KvtSim::fillCRCs(o.config);
-  SimPort port(o);
+  return o;
+}
+
+TEST(CliHistory, SealedRecordsOfEachOperationTheirExportAndTheCertificateOfAPassedCalibrationOnly) {
   TempDir dir;
   dir.write("BEAMDOCK.INI",
             "[Environment]\r\nModeEntry=MRW_TQP__\r\n[Calibration]\r\nCalibrationCheckTime=1\r\n"
-            "[RECORDS]\r\nTechnician=Ada Tester\r\n");
-  const std::vector<uint8_t> image = KvtSim::makeFirmwareImage(o);
-  dir.write("fw.img", std::string(image.begin(), image.end()));
+            "[RECORDS]\r\nTechnician=Ada Tester\r\nOrganisation=North Gas Works\r\n");
+  std::string device;
   const auto cli = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), {BinPath("beamdock-cli"), "--dir", dir.path(), "--port", port.device()});
+    args.insert(args.begin(), {BinPath("beamdock-cli"), "--dir", dir.path(), "--port", device});
     return RunProcess(args);
   };
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"read", "-o", dir.path() + "a.cfg"},
-           {"write", dir.path() + "a.cfg"},
-           {"log", "export", "-o", dir.path() + "log.csv"},
-           {"calibrate", "--span", "25"},
-           {"firmware", dir.path() + "fw.img"},
-           {"bump", "pass"}}) {
-    const ProcessResult r = cli(args);
-    ASSERT_EQ(r.exitCode, 0) << args[0] << r.err;
+  {
+    SimPort port(Detector(false));
+    device = port.device();
+    const std::vector<uint8_t> image = KvtSim::makeFirmwareImage(Detector(false));
+    dir.write("fw.img", std::string(image.begin(), image.end()));
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"read", "-o", dir.path() + "a.cfg"},
+             {"write", dir.path() + "a.cfg"},
+             {"log", "export", "-o", dir.path() + "log.csv"},
+             {"calibrate", "--span", "25", "--lot", "CYL-0815", "--expiry", "2027-06-30"},
+             {"firmware", dir.path() + "fw.img"},
+             {"bump", "pass"}}) {
+      const ProcessResult r = cli(args);
+      ASSERT_EQ(r.exitCode, 0) << args[0] << r.err;
+    }
+    EXPECT_EQ(cli({"calibrate", "--expiry", "2027-02-30"}).exitCode, 64);  // no such day
   }
-
+  const std::string key = cli({"history", "--station-key"}).out;
+  ASSERT_EQ(key.rfind("-----BEGIN PUBLIC KEY-----", 0), 0u) << key;
   ProcessResult r = cli({"history", "KV00000042"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  // Written back, only the life changes (24 months collect as one second less) and with it the
-  // unit block's check; the hardware version the view holds is in no window written.
-  for (const char* line : {"KV00000042  read  Read KVT Information  Read KVT Information... OK",
-                           "write  Write KVT Information  Write KVT Information... OK  cfg_bytes_changed=4\n",
-                           "event log  Load Event Log  Load Event Log... OK  events=3; file=",
-                           "calibration  Sensor Calibration  Calibration ... OK  span_gas=25 ppm; zero=OK; span=OK",
-                           "firmware  Check Program  Check Program... OK  image_version=",
-                           "firmware  Download Image  Download Image... OK  image_version="})
+  // The bump asks who the detector is in its own connection: a new terminal run files it right.
+  for (const char* line : {"  KV00000042  read  Read KVT Information  PASS  Ada Tester  ",
+                           "  KV00000042  write  Write KVT Information  PASS  Ada Tester  ",
+                           "  KV00000042  event log  Load Event Log  PASS  ",
+                           "  KV00000042  calibration  Sensor Calibration  PASS  ",
+                           "  KV00000042  firmware  Download Image  PASS  ",
+                           "  KV00000042  bump  Send Bump Pass  PASS  Ada Tester  "})
     EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
-  // The bump button does not ask who the detector is; a new terminal run has met no other.
-  EXPECT_NE(cli({"history"}).out.find("-  bump  Send Bump Pass  Send Bump Pass... OK"), std::string::npos);
-
-  r = cli({"history", "KV00000042", "--csv", dir.path() + "h.csv"});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(dir.read("h.csv").rfind("Time,Serial,Sensor,Kind,Operation,Code,Status,User,Details\r\n", 0), 0u);
+  EXPECT_NE(r.out.find("-8\n"), std::string::npos) << "eight records numbered\n" << r.out;
 
   r = cli({"certificate", "KV00000042", "-o", dir.path() + "cert.pdf"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  r = RunProcess({"/usr/bin/pdftotext", "-layout", dir.path() + "cert.pdf", "-"});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  for (const char* text : {"Calibration Certificate", "KV00000042", "25 ppm", "PASS", "Ada Tester"})
+  r = RunProcess({"/usr/bin/pdftotext", "-raw", dir.path() + "cert.pdf", "-"});
+  for (const char* text : {"North Gas Works", "KV00000042", "Span gas 25 ppm", "Cylinder lot CYL-0815",
+                           "2027-06-30", "Technician Ada Tester", "made without a BeamDock adapter"})
     EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
-  EXPECT_EQ(r.out.find("not set"), std::string::npos) << r.out;  // the detector's 30 days
-  EXPECT_EQ(cli({"certificate", "NOSUCH"}).exitCode, 65);
+  std::string letters;  // the words across the page come out a letter a line
+  for (char c : r.out)
+    if (c != '\n' && c != ' ') letters += c;
+  EXPECT_NE(letters.find("NOTACALIBRATIONCERTIFICATE"), std::string::npos);
 
-  r = cli({"history", "--verify"});
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.out, "chain intact: 8 records\n") << cli({"history"}).out;
-  ASSERT_EQ(RunProcess({"/usr/bin/sqlite3", dir.path() + "BEAMDOCK.DB",
-                        "DROP TRIGGER records_no_update; UPDATE records SET details = 'events=0' "
-                        "WHERE id = 4;"})
+  // An export checks on its own with the station's key; a changed line does not.
+  dir.write("station.pem", key);
+  ASSERT_EQ(cli({"history", "--export", dir.path() + "all.jsonl"}).exitCode, 0);
+  r = cli({"history", "--verify", "--file", dir.path() + "all.jsonl", "--key", dir.path() + "station.pem"});
+  EXPECT_EQ(r.out, "intact: 8 records\n") << r.err;
+  std::string exported = dir.read("all.jsonl");
+  exported.replace(exported.find("Ada Tester"), 10, "Bob Forger");
+  dir.write("forged.jsonl", exported);
+  EXPECT_EQ(cli({"history", "--verify", "--file", dir.path() + "forged.jsonl", "--key", dir.path() + "station.pem"})
                 .exitCode,
-            0);
-  r = cli({"history", "--verify"});
+            65);
+
+  // The newest calibration failed: it shows, and no certificate is issued.
+  {
+    SimPort port(Detector(true));
+    device = port.device();
+    EXPECT_EQ(cli({"calibrate", "--span", "25"}).exitCode, 67);
+  }
+  EXPECT_NE(cli({"history"}).out.find("calibration  Sensor Calibration  FAIL"), std::string::npos);
+  r = cli({"certificate", "KV00000042", "-o", dir.path() + "refused.pdf"});
   EXPECT_EQ(r.exitCode, 65);
-  EXPECT_EQ(r.out, "chain broken at record 4: record 4: its content was changed\n");
+  EXPECT_NE(r.err.find("did not pass: FAIL"), std::string::npos) << r.err;
+  r = cli({"history", "--verify"});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(r.out, "intact: 9 records\n");
+
+  // A store that can keep a record nowhere: the operation's own end, then 75.
+  dir.write("blocker", "");
+  dir.write("BEAMDOCK.INI", "[RECORDS]\r\nDatabase=blocker/records.db\r\n");
+  SimPort port(Detector(false));
+  device = port.device();
+  r = cli({"bump", "pass"});
+  EXPECT_EQ(r.exitCode, 75);
+  EXPECT_LT(r.err.find("Send Bump Pass... OK"), r.err.find("kept nowhere")) << r.err;
 }
 
 }  // namespace
