@@ -89,7 +89,7 @@ void RecordImage(const TUpgradeImage& image) {
 }
 }  // namespace
 
-uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image) {
+uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image, const TStopRequest* stop) {
   RKVTIdenty identity{};
   ROperationOptions options;
   // The header checks come after the link is closed, before the operation's end.
@@ -97,7 +97,9 @@ uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image) {
     if (code != LINK_OK) return code;
     if (HeaderByte(image, 5) > identity.mSW || HeaderByte(image, 6) > identity.mHW) return APP_NOTUSEFUL;
     if (HeaderByte(image, 3) < identity.mSW || HeaderByte(image, 4) < identity.mHW) {
-      if (!op.ask(kVersionCheckCaption, kVersionCheckQuestion)) return APP_NOTOLDVERSION;
+      if ((stop && stop->Requested()) || !op.ask(kVersionCheckCaption, kVersionCheckQuestion) ||
+          (stop && stop->Requested()))
+        return APP_NOTOLDVERSION;
     }
     return LINK_OK;
   };
@@ -119,15 +121,15 @@ TFirmwareDownload::TFirmwareDownload(Operator& op, TComKVT& link, const TUpgrade
     : FOp(op), FLink(link), FImage(image), FView(view), FClock(std::move(clock)) {}
 
 uint8_t TFirmwareDownload::Run() {
-  while (Step()) {
-  }
+  TSteadyRunClock clock;
+  DriveRun(*this, clock);
   return FCode;
 }
 
 bool TFirmwareDownload::Step() {
   switch (FState) {
     case TState::Check:
-      FCode = CheckProgram(FOp, FLink, FImage);
+      FCode = CheckProgram(FOp, FLink, FImage, &FStop);
       FState = FCode == 0 ? TState::StartAttempt : TState::Done;
       break;
     case TState::StartAttempt:
@@ -150,8 +152,10 @@ void TFirmwareDownload::StartAttempt() {
   FPacket = 0;
   FView.ShowProgress(0, static_cast<int>(FImage.size()), FAttempt, DeviceCFG.mFLASHDownloadRetry);
   ShowStatus(FOp, StatusColour::Running, std::string(kDownloadImageName) + "...");
-  // A port that cannot be opened is this attempt's failure; the end reports its code.
-  FCode = OpenUSBCaught(FLink);
+  // A port that cannot be opened is this attempt's failure; the end reports its code. A stop
+  // pressed before the start, or during the handshake, sends no firmware frame at all.
+  FCode = FStop.Requested() ? APP_USERSTOP : OpenUSBCaught(FLink);
+  if (FCode == LINK_OK && FStop.Requested()) FCode = APP_USERSTOP;
   if (FCode == LINK_OK) FCode = FLink.UpgradeStart();
   FState = FCode == LINK_OK && !FImage.empty() ? TState::Packet : TState::EndAttempt;
 }
@@ -171,7 +175,7 @@ void TFirmwareDownload::SendPacket() {
   ++FPacket;
   FView.ShowProgress(FPacket, static_cast<int>(FImage.size()), FAttempt, DeviceCFG.mFLASHDownloadRetry);
   FOp.pump();  // where a Cancel click arrives
-  if (FCancel) FUpgrade = false;
+  if (FStop.Requested()) FUpgrade = false;
   if (FCode != LINK_OK || FPacket >= static_cast<int>(FImage.size())) FState = TState::EndAttempt;
 }
 

@@ -103,14 +103,17 @@ uint8_t OutputCommand(int tag) {
   return 0;
 }
 
-TOutputTest::TOutputTest(TComKVT& link, uint8_t command, uint16_t holdMs, TClock clock)
-    : FLink(link), FCommand(command), FHold(holdMs), FClock(std::move(clock)) {
-  if (!FClock) FClock = [] { return std::chrono::steady_clock::now(); };
-}
+TOutputTest::TOutputTest(TComKVT& link, uint8_t command, uint16_t holdMs, TRunClock& clock)
+    : FLink(link), FCommand(command), FHold(holdMs), FClock(clock) {}
 
 bool TOutputTest::Step() {
   switch (FState) {
     case TState::Start:
+      if (FStop.Requested()) {
+        FResult = APP_USERSTOP;
+        FState = TState::Done;
+        return false;
+      }
       try {
         FResult = FLink.OpenUSB(ConnectSeconds());
       } catch (...) {
@@ -118,17 +121,20 @@ bool TOutputTest::Step() {
         FState = TState::Done;
         throw;
       }
+      // The handshake may take seconds: a stop pressed meanwhile still keeps the output off.
+      if (FResult == LINK_OK && FStop.Requested()) FResult = APP_USERSTOP;
       if (FResult == LINK_OK) FResult = FLink.AVOn(FCommand);
       if (FResult == LINK_OK) {
-        FUntil = FClock() + FHold;
+        FUntil = FClock.Now() + FHold;
         FState = TState::Holding;
         return true;
       }
-      FLink.CloseUSB(FResult);
+      FLink.CloseUSB(FResult == APP_USERSTOP ? LINK_OK : FResult);
       FState = TState::Done;
       return false;
     case TState::Holding:
-      if (FClock() < FUntil) return true;
+      if (FStop.Requested()) FResult = APP_USERSTOP;
+      else if (FClock.Now() < FUntil) return true;
       FLink.CloseUSB(LINK_OK);
       FState = TState::Done;
       return false;
@@ -138,13 +144,12 @@ bool TOutputTest::Step() {
   return false;
 }
 
-uint8_t RunOutputTest(Operator& op, TComKVT& link, uint8_t command, uint16_t holdMs, TOutputTest::TClock clock) {
+uint8_t RunOutputTest(Operator& op, TComKVT& link, uint8_t command, uint16_t holdMs, TRunClock& clock,
+                      const volatile std::sig_atomic_t* stop) {
   return CatchingPortErrors(op, OutputName(command), [&] {
-    TOutputTest test(link, command, holdMs, std::move(clock));
-    while (test.Step()) {
-      op.pump();
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    TOutputTest test(link, command, holdMs, clock);
+    test.Stop().Watch(stop);
+    DriveRun(test, clock, [&] { op.pump(); });
     return test.Result();
   });
 }

@@ -70,7 +70,9 @@ int ExitStatus(const RCalResult& r) {
 
 int Run(CliContext& ctx, const std::vector<std::string>& args) {
   std::optional<double> span;
+  std::string spanText;
   if (args.size() == 2 && args[0] == "--span") {
+    spanText = args[1];
     char* end = nullptr;
     const double v = std::strtod(args[1].c_str(), &end);
     if (args[1].empty() || *end != '\0' || !std::isfinite(v)) return UsageError(ctx, "--span needs a number");
@@ -78,6 +80,7 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
   } else if (!args.empty()) {
     return UsageError(ctx, "calibrate takes [--span VALUE]");
   }
+  CatchCtrlC();
   CliSession cli(ctx);
   TDeviceSession session;
   TSensorCal cal;
@@ -92,15 +95,23 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
       status = kExitCheck;
       return APP_SENSORTYPE;
     }
-    // The span box's limits and its one decimal.
+    // The span box's one decimal; a value outside its limits is refused, not moved to the
+    // nearest limit: a span the operator did not mean would calibrate the detector wrongly.
     double value = cal.SpinValue();
     if (span) {
-      const double lo = cal.Sensor().mMin, hi = cal.Sensor().mMax;
-      value = std::round(std::min(std::max(*span, lo), std::max(lo, hi)) * 10) / 10;
+      const RSensorType& sensor = cal.Sensor();
+      value = std::round(*span * 10) / 10;
+      if (value < sensor.mMin || value > sensor.mMax) {
+        char range[160];
+        std::snprintf(range, sizeof range, "--span %s is outside the %s sensor's range %g to %g %s", spanText.c_str(),
+                      sensor.mName.c_str(), sensor.mMin, sensor.mMax, sensor.mUnit.c_str());
+        status = UsageError(ctx, range);
+        return 0;
+      }
     }
     TTerminalCalView view;
-    TCliRunClock clock([&] { cal.CalAbortBtnClick(); });
-    CatchCtrlC();
+    TCliRunClock clock;
+    cal.FStop.Watch(CtrlCFlag());
     status = ExitStatus(cal.CalBtnClick(cli.op(), cli.link(), view, clock, session.FKVTCFG, value));
     return 0;
   });

@@ -72,11 +72,13 @@ void TKVTIRMainForm::UserFMUpgradeBtnClick() {
   TProgressBars bars(UserFMProgressBar, UserOptFMProgressBar);
   TFirmwareDownload run(Op(), *ComKVT, FUpgradeFile, bars);
   FDownload = &run;
+  // Each packet lets the window take its clicks (the run's pump); the clock adds no pause.
+  TSteadyRunClock clock;
   Guarded([&] {
-    while (run.Step()) {
+    DriveRun(run, clock, [&] {
       UserFMCancelBtn->setEnabled(run.Downloading());
       UserOptFMCancelBtn->setEnabled(run.Downloading());
-    }
+    });
   });
   FDownload = nullptr;
 

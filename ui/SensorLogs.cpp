@@ -1,5 +1,7 @@
 #include "ui/SensorLogs.h"
 
+#include "app/Operation.h"
+
 #include "model/DeviceUtils.h"
 #include "ui/Label3dB.h"
 
@@ -205,7 +207,8 @@ void TSensorLogDlg::ShowDlg() {
 }
 
 void TSensorLogDlg::StartBtnClick() {
-  if (!FCloseEnable) return;
+  TOperationGuard guard;
+  if (!guard || !FCloseEnable) return;
   FCloseEnable = false;
   DataLogErrorLabel->hide();
   FRun.StartLogging();
