@@ -11,7 +11,9 @@
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -30,8 +32,20 @@ uint8_t HeaderByte(const TUpgradeImage& image, size_t i) {
 uint8_t ReadImage(const std::string& fileName, TUpgradeImage& image) {
   const size_t rows = DeviceCFG.mFLASHMaxAddress, cols = DeviceCFG.mFALSHPacketSize;
   image.assign(rows, std::vector<uint8_t>(cols, 0));
-  std::FILE* f = std::fopen(fileName.c_str(), "rb");
-  if (!f) return APP_FILEOPEN;
+  // Opened without blocking and looked at before a byte is read: a FIFO or a device would
+  // otherwise hold the program in open() or read() for ever.
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return APP_FILEOPEN;
+  struct stat st0 {};
+  if (::fstat(fd, &st0) != 0 || !S_ISREG(st0.st_mode)) {
+    ::close(fd);
+    return APP_FILEOPEN;
+  }
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    return APP_FILEOPEN;
+  }
   struct stat st {};
   uint8_t code = APP_FILEOPEN;
   if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
