@@ -1,10 +1,7 @@
 // While a long run lets the window take clicks (in a handshake, between packets, polls or
 // during a hold), every other button of the window and of the run's dialog does nothing: no
 // second operation, no modal dialog, no closed dialog, no stall of the run.
-#include "app/Settings.h"
 #include "link/KVTComms.h"
-#include "model/DeviceUtils.h"
-#include "model/SensorTypes.h"
 #include "sim/KvtSim.h"
 #include "tests/support/SimPort.h"
 #include "tests/ui/UiSupport.h"
@@ -12,14 +9,12 @@
 #include "ui/SensorCals.h"
 #include "ui/SensorLogs.h"
 
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 
 namespace {
 
@@ -28,51 +23,18 @@ class ReentryTest : public QObject {
 
  private slots:
   void duringEachRunEveryOtherButtonDoesNothing() {
-    struct Case {
+    const struct {
       const char* name;
-      // Starts the run; returns its dialog (or null) through the pointer while it runs.
-      std::function<void(TestWindow&, QDialog*&)> run;
       QStringList own;  // the run's own controls, which act during it
-    };
-    const Case cases[] = {
-        {"firmware",
-         [](TestWindow& w, QDialog*&) { w.Find<QPushButton>("UserOptFMUpgradeBtn")->click(); },
-         {"UserFMCancelBtn", "UserOptFMCancelBtn"}},
-        {"output test", [](TestWindow& w, QDialog*&) { w.Find<QPushButton>("EtcBeepONBtn")->click(); }, {}},
-        {"calibration",
-         [](TestWindow& w, QDialog*& shown) {
-           TSensorCalDlg dlg(*w.form->ComKVT, w.op, w.form.get());
-           QVERIFY(dlg.PrepareDlg(w.form->FKVTCFG));
-           dlg.Clock().SetSpeed(20);
-           dlg.show();
-           shown = &dlg;
-           dlg.CalBtn->click();
-           QCOMPARE(dlg.CalLabel2->text(), QString("Calibration ... OK"));
-           shown = nullptr;
-         },
-         {"CalAbortBtn"}},
-        {"logging",
-         [](TestWindow& w, QDialog*& shown) {
-           TSensorLogDlg dlg(*w.form->ComKVT, w.op, w.form.get());
-           dlg.Clock().SetSpeed(20);
-           dlg.show();
-           shown = &dlg;
-           int readings = 0;
-           dlg.Run().OnReading = [&](const RReadingSet&) {
-             if (++readings == 3) dlg.StopBtnClick();
-           };
-           w.op.saveFile(std::nullopt);
-           dlg.StartBtn->click();
-           QCOMPARE(readings, 3);
-           shown = nullptr;
-         },
-         {"StopBtn", "CalBtn", "ZeroBtn", "SpanBtn", "CalAbortBtn", "ClearPeakBtn", "BumpPassBtn", "BumpFailBtn"}},
-    };
-    for (const Case& c : cases) {
+    } cases[] = {{"firmware", {"UserFMCancelBtn", "UserOptFMCancelBtn"}},
+                 {"output test", {}},
+                 {"calibration", {"CalAbortBtn"}},
+                 {"logging", {"StopBtn", "CalBtn", "ZeroBtn", "SpanBtn", "CalAbortBtn", "ClearPeakBtn", "BumpPassBtn",
+                              "BumpFailBtn"}}};
+    for (const auto& c : cases) {
+      const std::string name = c.name;
       KvtSim::Options o;
-      o.config.mUnit.mFWVersion = 12, o.config.mUnit.mHWVersion = 1;
       o.calTimeMs = 300;
-      KvtSim::fillCRCs(o.config);
       SimPort port(o);
       TestWindow w(std::string(kFactoryIni) + "AVOperate=300\r\n");
       const std::vector<uint8_t> image = KvtSim::makeFirmwareImage(o);
@@ -97,39 +59,55 @@ class ReentryTest : public QObject {
       const auto burst = [&] {
         const auto start = std::chrono::steady_clock::now();
         const size_t events = w.op.events().size(), frames = port.sim().received().size();
-        std::vector<QAbstractButton*> buttons;
-        for (QAbstractButton* b : w.form->findChildren<QPushButton*>()) buttons.push_back(b);
-        for (QAbstractButton* b : w.form->findChildren<QToolButton*>()) buttons.push_back(b);
-        if (dialog)
-          for (QAbstractButton* b : dialog->findChildren<QPushButton*>()) buttons.push_back(b);
+        QList<QAbstractButton*> buttons;
+        for (QWidget* parent : {static_cast<QWidget*>(w.form.get()), static_cast<QWidget*>(dialog)})
+          if (parent) buttons += parent->findChildren<QAbstractButton*>();
         for (QAbstractButton* b : buttons)
-          if (!c.own.contains(b->objectName())) emit b->clicked();  // even a disabled one's queued click
+          if ((qobject_cast<QPushButton*>(b) || qobject_cast<QToolButton*>(b)) && !c.own.contains(b->objectName()))
+            emit b->clicked();  // even a disabled one's click that was queued
         if (dialog) dialog->reject(), dialog->close();
         ++bursts;
-        longest = std::max(longest, std::chrono::steady_clock::now() - start);
         ignored += events == w.op.events().size() && frames == port.sim().received().size() &&
                    (!dialog || dialog->isVisible());
+        longest = std::max(longest, std::chrono::steady_clock::now() - start);
       };
       bool inHandshake = false, inRun = false;
       w.form->ComKVT->IdleHook = [&] {
         if (!inHandshake) inHandshake = true, burst();
         QCoreApplication::processEvents();
       };
-      // In the run proper: once it has sent more than the handshake and the reads.
-      const auto begun = [&] {
+      w.op.onPump = [&] {  // once the run has sent more than the handshake and the reads
         for (const KvtSim::Frame& f : port.sim().received())
-          if (f.what != "B2" && f.what != "B3" && f.what != "A0" && f.what != "5F" && f.what != "50" && f.what != "81")
-            return true;
-        return false;
-      };
-      w.op.onPump = [&] {
-        if (!inRun && begun()) inRun = true, burst();
+          if (!inRun && !QStringList{"B2", "B3", "A0", "5F", "50", "81"}.contains(QString::fromStdString(f.what)))
+            inRun = true, burst();
       };
 
-      c.run(w, dialog);
-      QVERIFY2(inHandshake && inRun, c.name);
-      QCOMPARE(ignored, bursts);
-      QVERIFY2(!modalOpened, c.name);
+      if (name == "firmware") w.Find<QPushButton>("UserOptFMUpgradeBtn")->click();
+      if (name == "output test") w.Find<QPushButton>("EtcBeepONBtn")->click();
+      if (name == "calibration") {
+        TSensorCalDlg dlg(*w.form->ComKVT, w.op, w.form.get());
+        QVERIFY(dlg.PrepareDlg(w.form->FKVTCFG));
+        dlg.Clock().SetSpeed(20);
+        dlg.show();
+        dialog = &dlg;
+        dlg.CalBtn->click();
+        QCOMPARE(dlg.CalLabel2->text(), QString("Calibration ... OK"));
+      }
+      if (name == "logging") {
+        TSensorLogDlg dlg(*w.form->ComKVT, w.op, w.form.get());
+        dlg.Clock().SetSpeed(20);
+        dlg.show();
+        dialog = &dlg;
+        int readings = 0;
+        dlg.Run().OnReading = [&](const RReadingSet&) {
+          if (++readings == 3) dlg.StopBtnClick();
+        };
+        w.op.saveFile(std::nullopt);
+        dlg.StartBtn->click();
+        QCOMPARE(readings, 3);
+      }
+      dialog = nullptr;
+      QVERIFY2(inHandshake && inRun && ignored == bursts && !modalOpened, c.name);
       // The clicks cost the run no gap between its frames (a modal box took 1.5 s).
       QVERIFY2(longest < std::chrono::milliseconds(100), c.name);
     }
