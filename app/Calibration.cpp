@@ -119,7 +119,7 @@ bool TSensorCal::PrepareCalibration(Operator& op, TComKVT& link, RKVTCFG& cfg, d
     op.message(MessageIcon::Error, kReadCaption, "This is not KVT module");
   } else if (code != LINK_OK) {
     op.message(MessageIcon::Error, kReadCaption, "KVT comunication error\rCheck BEAMDOCK and KVT connection");
-  } else if (code == LINK_OK && cfg.mSensor.mSensorType != FSensorType) {
+  } else if (cfg.mSensor.mSensorType != FSensorType) {
     op.message(MessageIcon::Error, kReadCaption, "Different sensor type");
     code = APP_NOTKVT;
   }

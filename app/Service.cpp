@@ -8,7 +8,6 @@
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
 
-#include <thread>
 
 namespace {
 
