@@ -1,7 +1,6 @@
 #include "ui/SensorLogs.h"
 
 #include "app/Operation.h"
-
 #include "model/DeviceUtils.h"
 #include "ui/Label3dB.h"
 
