@@ -68,7 +68,7 @@ bool CheckSensorCalibration(Operator& op, TComKVT& link, TDeviceSession& session
 }
 
 bool TSensorCal::ShowDlg(Operator& op, const RKVTCFG& cfg) {
-  FCalib = 0;
+  FCalib = TCalib::Idle;
   FSensorType = cfg.mSensor.mSensorType;
   FPSensor = FindSensorType(FSensorType);
   if (FPSensor < 0) {
@@ -103,6 +103,7 @@ bool TSensorCal::PrepareCalibration(Operator& op, TComKVT& link, RKVTCFG& cfg, d
   if (code == LINK_OK) code = link.ReadUnitCFGData(cfg.mUnit, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitDataSize);
   if (code == LINK_OK)
     code = link.ReadSensorCFGData(cfg.mSensor, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitSensorDataSize);
+  if (code == LINK_OK && cfg.mSensor.mSpanGas != FDefSpan && FStop.Requested()) code = APP_USERSTOP;
   if (code == LINK_OK && cfg.mSensor.mSpanGas != FDefSpan) {
     // Only the two bytes of the span value: the rest of the detector stays as it is.
     cfg.mSensor.mSpanGas = FDefSpan;
@@ -112,9 +113,11 @@ bool TSensorCal::PrepareCalibration(Operator& op, TComKVT& link, RKVTCFG& cfg, d
     if (code == LINK_OK)
       code = link.ReadSensorCFGData(cfg.mSensor, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitSensorDataSize);
   }
-  link.CloseUSB(code);
+  link.CloseUSB(code == APP_USERSTOP ? LINK_OK : code);
 
-  if (code == APP_NOTKVT) {
+  if (code == APP_USERSTOP) {
+    // Cancel was pressed: the run says so; no box.
+  } else if (code == APP_NOTKVT) {
     op.message(MessageIcon::Error, kReadCaption, "This is not KVT module");
   } else if (code != LINK_OK) {
     op.message(MessageIcon::Error, kReadCaption, "KVT comunication error\rCheck BEAMDOCK and KVT connection");
@@ -127,9 +130,17 @@ bool TSensorCal::PrepareCalibration(Operator& op, TComKVT& link, RKVTCFG& cfg, d
 
 RCalResult TSensorCal::CalBtnClick(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock, RKVTCFG& cfg,
                                    double& spinValue) {
-  uint8_t code = 0;
-  if (!PrepareCalibration(op, link, cfg, spinValue, code)) return {TCalOutcome::NotStarted, code};
-  return RunCalibration(op, link, view, clock, cfg);
+  TCalibrationRun run(*this, op, link, view, clock, cfg, &spinValue);
+  DriveRun(run, clock);
+  return run.Result();
+}
+
+RCalResult TSensorCal::RunCalibration(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock,
+                                      const RKVTCFG& cfg) {
+  RKVTCFG prepared = cfg;
+  TCalibrationRun run(*this, op, link, view, clock, prepared, nullptr);
+  DriveRun(run, clock);
+  return run.Result();
 }
 
 void TSensorCal::RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalResult& result, double zeroSeconds,
@@ -181,100 +192,162 @@ int CalibrationExitStatus(const RCalResult& r) {
   }
 }
 
-RCalResult TSensorCal::RunCalibration(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock,
-                                      const RKVTCFG& cfg) {
-  const RSensorType& sensor = Sensor();
-  FCalib = 1;
-  FAsFound.clear();
-  FAsLeft.clear();
-  view.CalRunning(true);
-  for (int i = 0; i < 3; ++i) view.CalText(i, "", TCalColour::Blue);
-  view.CalProgress(0, sensor.mCalTime);
-  const TRunClock::TimePoint start = clock.Now();
+TCalibrationRun::TCalibrationRun(TSensorCal& cal, Operator& op, TComKVT& link, TCalView& view, TRunClock& clock,
+                                 RKVTCFG& cfg, double* spinValue)
+    : FCal(cal), FOp(op), FLink(link), FView(view), FClock(clock), FCFG(cfg), FSpin(spinValue),
+      FPhase(spinValue ? TPhase::Prepare : TPhase::Start) {
+  // The run, and with it Cancel, exists from the press.
+  FCal.FStop.Clear();
+  FCal.FPressed = true;
+  FView.CalRunning(true);
+  FNextDue = FClock.Now();
+}
 
-  RCalResult result{TCalOutcome::LinkFailure, 0};
-  double zeroSeconds = 0;
-  uint8_t code = OpenUSBCaught(link);
-  if (code != LINK_OK) {
-    link.CloseUSB(code);
-    op.message(MessageIcon::Error, "Sensor Connection Fail", "Sensor connection failed\rCheck KVT unit and BEAMDOCK");
-    result.mCode = code;
+TCalibrationRun::~TCalibrationRun() {
+  if (FPhase != TPhase::Done) FView.CalRunning(false);
+  FCal.FCalib = TCalib::Idle;
+  FCal.FPressed = false;
+}
+
+bool TCalibrationRun::Step() {
+  switch (FPhase) {
+    case TPhase::Prepare: Prepare(); break;
+    case TPhase::Start: Start(); break;
+    case TPhase::Monitor: Monitor(); break;
+    case TPhase::Done: break;
+  }
+  if (FPhase == TPhase::Done && FCal.FPressed) Finish();
+  return FPhase != TPhase::Done;
+}
+
+void TCalibrationRun::Prepare() {
+  uint8_t code = APP_USERSTOP;
+  if (!FCal.FStop.Requested()) FCal.PrepareCalibration(FOp, FLink, FCFG, *FSpin, code);
+  if (code == APP_USERSTOP) {
+    UserStop();
+  } else if (code != LINK_OK) {
+    FResult = {TCalOutcome::NotStarted, code};
+    FPhase = TPhase::Done;
   } else {
-    code = link.SensorCalibration(kZeroSpan);
-    link.CloseUSB(code);
-    zeroSeconds = SecondsBetween(start, clock.Now());
-    result.mCode = code;
-    if (code == LINK_OK) {
-      view.CalText(0, "Zero Calibration... OK", TCalColour::Blue);
-      view.CalText(1,
-                   "Apply SPAN Gas (" + sensor.mName + ")... " + SpanText(cfg.mSensor.mSpanGas) + " " + sensor.mUnit,
-                   TCalColour::Blue);
-      view.CalText(2, "SPAN Calibration...", TCalColour::Blue);
-    } else if (code == LINK_ERROR) {
-      view.CalText(0, "Zero Calibration... FAIL", TCalColour::Red);
-      result.mOutcome = TCalOutcome::Failed;
-    } else {
-      op.message(MessageIcon::Error, "Sensor Calibration Fail", "Sensor calibration failed ... Communication error");
-    }
+    FPhase = TPhase::Start;
   }
+  FNextDue = FClock.Now();
+}
 
+void TCalibrationRun::UserStop() {
+  FView.CalText(2, "Calibration... User Stop", TCalColour::Red);
+  FResult = {TCalOutcome::UserStop, 0};
+  FPhase = TPhase::Done;
+}
+
+void TCalibrationRun::Start() {
+  const RSensorType& sensor = FCal.Sensor();
+  FCal.FCalib = TCalib::Running;
+  FCal.FAsFound.clear();
+  FCal.FAsLeft.clear();
+  for (int i = 0; i < 3; ++i) FView.CalText(i, "", TCalColour::Blue);
+  FView.CalProgress(0, sensor.mCalTime);
+  FStartTime = FClock.Now();
+  FPhase = TPhase::Done;
+  if (FCal.FStop.Requested()) return UserStop();
+
+  uint8_t code = OpenUSBCaught(FLink);
+  if (code != LINK_OK) {
+    FLink.CloseUSB(code);
+    FOp.message(MessageIcon::Error, "Sensor Connection Fail", "Sensor connection failed\rCheck KVT unit and BEAMDOCK");
+    FResult.mCode = code;
+    return;
+  }
+  // The handshake may have taken seconds: a Cancel pressed meanwhile keeps 0x42 unsent.
+  if (FCal.FStop.Requested()) {
+    FLink.CloseUSB(LINK_OK);
+    return UserStop();
+  }
+  code = FLink.SensorCalibration(kZeroSpan);
+  FStarted = true;
+  FLink.CloseUSB(code);
+  FZeroSeconds = SecondsBetween(FStartTime, FClock.Now());
+  FResult.mCode = code;
   if (code == LINK_OK) {
-    TRunClock::TimePoint nextPoll = AfterSeconds(start, DeviceCFG.mCalCheckTime);
-    const TRunClock::TimePoint limit = AfterSeconds(start, sensor.mCalTime) + std::chrono::milliseconds(1);
-    for (bool ended = false; !ended;) {
-      const TRunClock::TimePoint now = clock.Now();
-      const double elapsed = SecondsBetween(start, now);
-      if (elapsed > sensor.mCalTime) FCalib = 3;
-      if (FCalib == 1 && now >= nextPoll) {
-        RKVTSensor reading{};
-        uint8_t poll = OpenUSBCaught(link);
-        if (poll == LINK_OK) poll = link.RequireSensor(reading, 0);
-        if (poll == LINK_OK) {
-          // With span gas applied: the first reading is as found, the one at the end as left.
-          char text[24];
-          const long v = static_cast<int16_t>(reading.mSensor);
-          const int dec = reading.mHistory & 3;
-          std::snprintf(text, sizeof text, "%.*f", dec, v / std::pow(10.0, dec));
-          if (FAsFound.empty()) FAsFound = text;
-          FAsLeft = text;
-        }
-        if (poll == LINK_OK && !(reading.mHistory & 0x80)) {
-          if (reading.mHistory & 0x08) {
-            view.CalText(2, "Calibration ... FAIL", TCalColour::Red);
-            result = {TCalOutcome::Failed, 0};
-          } else {
-            view.CalText(2, "Calibration ... OK", TCalColour::Blue);
-            view.CalProgress(sensor.mCalTime, sensor.mCalTime);
-            result = {TCalOutcome::Ok, 0};
-          }
-          ended = true;
-        }
-        link.CloseUSB(poll);
-        nextPoll = AfterSeconds(clock.Now(), poll == LINK_OK ? DeviceCFG.mCalCheckTime : 1.0);
-      } else if (FCalib != 1) {
-        const bool stopped = FCalib == 2;
-        view.CalText(2, stopped ? "Calibration... User Stop" : "Calibration... Time-out", TCalColour::Red);
-        result = {stopped ? TCalOutcome::UserStop : TCalOutcome::TimeOut, 0};
-        // The abort's own result is not reported: the run has ended either way.
-        const uint8_t abort = OpenUSBCaught(link);
-        link.CloseUSB(abort == LINK_OK ? link.SensorCalibration(kAbort) : abort);
-        ended = true;
-      }
-      if (!ended || result.mOutcome != TCalOutcome::Ok)
-        view.CalProgress(static_cast<int>(std::lround(elapsed)), sensor.mCalTime);
-      op.pump();
-      if (!ended) {
-        // Wake for the next poll, the limit, or the next whole second of the progress bar.
-        const TRunClock::TimePoint tick = AfterSeconds(start, std::floor(elapsed + 0.5) + 0.5);
-        clock.WaitUntil(std::min({nextPoll, limit, tick}));
-      }
-    }
+    FView.CalText(0, "Zero Calibration... OK", TCalColour::Blue);
+    FView.CalText(1,
+                  "Apply SPAN Gas (" + sensor.mName + ")... " + SpanText(FCFG.mSensor.mSpanGas) + " " + sensor.mUnit,
+                  TCalColour::Blue);
+    FView.CalText(2, "SPAN Calibration...", TCalColour::Blue);
+    FNextPoll = AfterSeconds(FStartTime, DeviceCFG.mCalCheckTime);
+    FLimit = AfterSeconds(FStartTime, sensor.mCalTime) + std::chrono::milliseconds(1);
+    FNextDue = std::min(FNextPoll, FLimit);
+    FPhase = TPhase::Monitor;
+  } else if (code == LINK_ERROR) {
+    FView.CalText(0, "Zero Calibration... FAIL", TCalColour::Red);
+    FResult.mOutcome = TCalOutcome::Failed;
+  } else {
+    FOp.message(MessageIcon::Error, "Sensor Calibration Fail", "Sensor calibration failed ... Communication error");
   }
+}
 
-  view.CalRunning(false);
-  FCalib = 0;
-  RecordCalibration(op, cfg, result, zeroSeconds, SecondsBetween(start, clock.Now()) - zeroSeconds);
-  return result;
+void TCalibrationRun::Monitor() {
+  const RSensorType& sensor = FCal.Sensor();
+  const TRunClock::TimePoint now = FClock.Now();
+  const double elapsed = SecondsBetween(FStartTime, now);
+  // Cancel first, the limit second: a pass that finds both reports the time-out.
+  if (FCal.FCalib == TCalib::Running && FCal.FStop.Requested()) FCal.FCalib = TCalib::StopAsked;
+  if (elapsed > sensor.mCalTime) FCal.FCalib = TCalib::TimeLimit;
+  bool ended = false;
+  if (FCal.FCalib == TCalib::Running && now >= FNextPoll) {
+    RKVTSensor reading{};
+    uint8_t poll = OpenUSBCaught(FLink);
+    if (poll == LINK_OK) poll = FLink.RequireSensor(reading, 0);
+    if (poll == LINK_OK) {
+      // With span gas applied: the first reading is as found, the one at the end as left.
+      char text[24];
+      const long v = static_cast<int16_t>(reading.mSensor);
+      const int dec = reading.mHistory & 3;
+      std::snprintf(text, sizeof text, "%.*f", dec, v / std::pow(10.0, dec));
+      if (FCal.FAsFound.empty()) FCal.FAsFound = text;
+      FCal.FAsLeft = text;
+    }
+    if (poll == LINK_OK && !(reading.mHistory & 0x80)) {
+      if (reading.mHistory & 0x08) {
+        FView.CalText(2, "Calibration ... FAIL", TCalColour::Red);
+        FResult = {TCalOutcome::Failed, 0};
+      } else {
+        FView.CalText(2, "Calibration ... OK", TCalColour::Blue);
+        FView.CalProgress(sensor.mCalTime, sensor.mCalTime);
+        FResult = {TCalOutcome::Ok, 0};
+      }
+      ended = true;
+    }
+    FLink.CloseUSB(poll);
+    FNextPoll = AfterSeconds(FClock.Now(), poll == LINK_OK ? DeviceCFG.mCalCheckTime : 1.0);
+  } else if (FCal.FCalib != TCalib::Running) {
+    const bool stopped = FCal.FCalib == TCalib::StopAsked;
+    FView.CalText(2, stopped ? "Calibration... User Stop" : "Calibration... Time-out", TCalColour::Red);
+    FResult = {stopped ? TCalOutcome::UserStop : TCalOutcome::TimeOut, 0};
+    // The abort's own result is not reported: the run has ended either way.
+    const uint8_t abort = OpenUSBCaught(FLink);
+    FLink.CloseUSB(abort == LINK_OK ? FLink.SensorCalibration(kAbort) : abort);
+    ended = true;
+  }
+  if (!ended || FResult.mOutcome != TCalOutcome::Ok)
+    FView.CalProgress(static_cast<int>(std::lround(elapsed)), sensor.mCalTime);
+  FOp.pump();
+  if (ended) {
+    FPhase = TPhase::Done;
+    return;
+  }
+  // Wake for the next poll, the limit, or the next whole second of the progress bar.
+  const TRunClock::TimePoint tick = AfterSeconds(FStartTime, std::floor(elapsed + 0.5) + 0.5);
+  FNextDue = std::min({FNextPoll, FLimit, tick});
+}
+
+void TCalibrationRun::Finish() {
+  FView.CalRunning(false);
+  FCal.FCalib = TCalib::Idle;
+  FCal.FPressed = false;
+  // A run stopped or refused before 0x42 did nothing to the detector: no calibration record.
+  if (FStarted || FResult.mOutcome == TCalOutcome::LinkFailure)
+    FCal.RecordCalibration(FOp, FCFG, FResult, FZeroSeconds, SecondsBetween(FStartTime, FClock.Now()) - FZeroSeconds);
 }
 
 RCylinder LoadCylinder() {

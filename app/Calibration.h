@@ -50,12 +50,18 @@ inline constexpr const char* kReadSensorName = "Read sensor information";
 // result, or APP_SENSORTYPE for an unknown type.
 bool CheckSensorCalibration(Operator& op, TComKVT& link, TDeviceSession& session, uint8_t& code);
 
+// The run state of the dialog, with the numbers it has always had.
+enum class TCalib : uint8_t { Idle = 0, Running = 1, StopAsked = 2, TimeLimit = 3 };
+
 class TSensorCal {
  public:
-  uint8_t FCalib = 0;  // 0 idle, 1 running, 2 stop asked, 3 time limit exceeded
+  TCalib FCalib = TCalib::Idle;
   uint8_t FSensorType = 0;
   int FPSensor = -1;   // index into SensorTypes
   uint16_t FDefSpan = 0;
+  // Cancel: from the press of "Calibration" to the run's end (the terminal also watches
+  // Ctrl-C here). Read before the span write and before the start command.
+  TStopRequest FStop;
 
   // The dialog's opening: the sensor type, and the span gas value of section SENSORCAL
   // (written there first when the type has none). False, with the "Wrong Sensor" box, for a
@@ -66,9 +72,10 @@ class TSensorCal {
   double SpinValue() const;
 
   // Stores the span value (settings file, detector) and reads the detector back into cfg.
-  // spinValue may change (the O2 rule). False, with the box shown, when no run may start.
+  // spinValue may change (the O2 rule). False, with the box shown, when no run may start;
+  // a stop requested before the span write gives APP_USERSTOP and no box.
   bool PrepareCalibration(Operator& op, TComKVT& link, RKVTCFG& cfg, double& spinValue, uint8_t& code);
-  // "Calibration": PrepareCalibration, then the run.
+  // "Calibration": PrepareCalibration, then the run, stepped on clock.
   RCalResult CalBtnClick(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock, RKVTCFG& cfg,
                          double& spinValue);
   // The run alone, for a configuration just prepared.
@@ -84,9 +91,59 @@ class TSensorCal {
   std::string FAsFound, FAsLeft;
 
   void CalAbortBtnClick() {
-    if (FCalib == 1) FCalib = 2;
+    if (FPressed) FStop.Request();
   }
-  bool CanClose() const { return FCalib == 0; }
+  // Not from the press until the run has ended: the preparation is part of the run.
+  bool CanClose() const { return !FPressed; }
+
+ private:
+  friend class TCalibrationRun;
+  bool FPressed = false;
+};
+
+// One press of "Calibration" as a long run.
+//
+//   Prepare --stored--> Start --0x42 OK--> Monitor --OK, FAIL, limit, Cancel--> Done
+//      |                  |                                                    ^
+//      +-- refused -------+-- open or start failed, or stopped before 0x42 ----+
+//
+// FCalib is Running (1) from Start; in Monitor a Cancel makes it StopAsked (2) and the limit
+// TimeLimit (3), and either ends the run with the abort code. A Cancel pressed in Prepare or
+// Start ends the run as "Calibration... User Stop" before 0x42, so nothing is sent that
+// changes the detector (no abort either, as nothing was started).
+class TCalibrationRun : public TLongRun {
+ public:
+  // spinValue null: cfg is prepared already and the run begins with Start.
+  TCalibrationRun(TSensorCal& cal, Operator& op, TComKVT& link, TCalView& view, TRunClock& clock, RKVTCFG& cfg,
+                  double* spinValue);
+  ~TCalibrationRun() override;
+  TCalibrationRun(const TCalibrationRun&) = delete;
+  TCalibrationRun& operator=(const TCalibrationRun&) = delete;
+
+  bool Step() override;
+  TRunClock::TimePoint NextDue() const override { return FNextDue; }
+  const RCalResult& Result() const { return FResult; }
+
+ private:
+  enum class TPhase { Prepare, Start, Monitor, Done };
+  void Prepare();
+  void Start();
+  void Monitor();
+  void Finish();
+  void UserStop();
+
+  TSensorCal& FCal;
+  Operator& FOp;
+  TComKVT& FLink;
+  TCalView& FView;
+  TRunClock& FClock;
+  RKVTCFG& FCFG;
+  double* FSpin;
+  TPhase FPhase;
+  RCalResult FResult{TCalOutcome::LinkFailure, 0};
+  bool FStarted = false;  // 0x42 was sent
+  double FZeroSeconds = 0;
+  TRunClock::TimePoint FStartTime{}, FNextPoll{}, FLimit{}, FNextDue{};
 };
 
 // The terminal's exit status of a run, which the record keeps as its code: 0, 67 failed,

@@ -136,7 +136,9 @@ std::string EEPROMLogText(const std::vector<uint8_t>& bytes) {
 
 std::string EEPROMLogFileName(const std::string& folder, const std::vector<uint8_t>& bytes, std::time_t now) {
   const size_t from = std::min<size_t>(kLogSerial, bytes.size());
-  std::string serial = SerialFileText(std::string(bytes.begin() + from, bytes.begin() + std::min<size_t>(from + 10, bytes.size())));
+  // The serial ends at its first zero byte, as the identity's does.
+  const auto end = std::find(bytes.begin() + from, bytes.begin() + std::min<size_t>(from + 10, bytes.size()), 0);
+  std::string serial = SerialFileText(std::string(bytes.begin() + from, end));
   if (serial.empty()) serial = kEEPROMLogFallbackName;
   return WithSlash(folder) + serial + "_" + EEPROMTimeStamp(now) + ".CSV";
 }

@@ -91,7 +91,7 @@ REventLogResult SaveEventLogCSV(Operator& op, const RKVTUnitCFG& unit, const RCo
   if (!file) return {0, TEventLogEnd::Cancelled, {}};
 
   std::vector<std::string> lines = EventLogHeader(unit);
-  const char decimal = CsvDecimalPoint()[0];
+  const std::string decimal = CsvDecimalPoint();
   for (const RKVTEvent& e : events) lines.push_back(EventLine(e, unit.mLifeRemaining, now, decimal));
   const bool written = WriteLines(*file, lines);
   if (!written) op.message(MessageIcon::Error, kSaveEventLogCaption, kEventNotSavedText);

@@ -11,7 +11,9 @@
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -30,8 +32,20 @@ uint8_t HeaderByte(const TUpgradeImage& image, size_t i) {
 uint8_t ReadImage(const std::string& fileName, TUpgradeImage& image) {
   const size_t rows = DeviceCFG.mFLASHMaxAddress, cols = DeviceCFG.mFALSHPacketSize;
   image.assign(rows, std::vector<uint8_t>(cols, 0));
-  std::FILE* f = std::fopen(fileName.c_str(), "rb");
-  if (!f) return APP_FILEOPEN;
+  // Opened without blocking and looked at before a byte is read: a FIFO or a device would
+  // otherwise hold the program in open() or read() for ever.
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return APP_FILEOPEN;
+  struct stat st0 {};
+  if (::fstat(fd, &st0) != 0 || !S_ISREG(st0.st_mode)) {
+    ::close(fd);
+    return APP_FILEOPEN;
+  }
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    return APP_FILEOPEN;
+  }
   struct stat st {};
   uint8_t code = APP_FILEOPEN;
   if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
@@ -89,7 +103,8 @@ void RecordImage(TOperationRecord& record, const TUpgradeImage& image) {
 }
 }  // namespace
 
-uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image, RKVTIdenty* seen) {
+uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image, const TStopRequest* stop,
+                     RKVTIdenty* seen) {
   RKVTIdenty identity{};
   TOperationRecord record(kCheckProgramName);
   RecordImage(record, image);
@@ -100,7 +115,9 @@ uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image, RK
     if (code != LINK_OK) return code;
     if (HeaderByte(image, 5) > identity.mSW || HeaderByte(image, 6) > identity.mHW) return APP_NOTUSEFUL;
     if (HeaderByte(image, 3) < identity.mSW || HeaderByte(image, 4) < identity.mHW) {
-      if (!op.ask(kVersionCheckCaption, kVersionCheckQuestion)) return APP_NOTOLDVERSION;
+      if ((stop && stop->Requested()) || !op.ask(kVersionCheckCaption, kVersionCheckQuestion) ||
+          (stop && stop->Requested()))
+        return APP_NOTOLDVERSION;
     }
     return LINK_OK;
   };
@@ -123,15 +140,15 @@ TFirmwareDownload::TFirmwareDownload(Operator& op, TComKVT& link, const TUpgrade
     : FOp(op), FLink(link), FImage(image), FView(view), FClock(std::move(clock)) {}
 
 uint8_t TFirmwareDownload::Run() {
-  while (Step()) {
-  }
+  TSteadyRunClock clock;
+  DriveRun(*this, clock);
   return FCode;
 }
 
 bool TFirmwareDownload::Step() {
   switch (FState) {
     case TState::Check:
-      FCode = CheckProgram(FOp, FLink, FImage, &FIdentity);
+      FCode = CheckProgram(FOp, FLink, FImage, &FStop, &FIdentity);
       FState = FCode == 0 ? TState::StartAttempt : TState::Done;
       break;
     case TState::StartAttempt:
@@ -154,8 +171,10 @@ void TFirmwareDownload::StartAttempt() {
   FPacket = 0;
   FView.ShowProgress(0, static_cast<int>(FImage.size()), FAttempt, DeviceCFG.mFLASHDownloadRetry);
   ShowStatus(FOp, StatusColour::Running, std::string(kDownloadImageName) + "...");
-  // A port that cannot be opened is this attempt's failure; the end reports its code.
-  FCode = OpenUSBCaught(FLink);
+  // A port that cannot be opened is this attempt's failure; the end reports its code. A stop
+  // pressed before the start, or during the handshake, sends no firmware frame at all.
+  FCode = FStop.Requested() ? APP_USERSTOP : OpenUSBCaught(FLink);
+  if (FCode == LINK_OK && FStop.Requested()) FCode = APP_USERSTOP;
   if (FCode == LINK_OK) FCode = FLink.UpgradeStart();
   FState = FCode == LINK_OK && !FImage.empty() ? TState::Packet : TState::EndAttempt;
 }
@@ -175,7 +194,7 @@ void TFirmwareDownload::SendPacket() {
   ++FPacket;
   FView.ShowProgress(FPacket, static_cast<int>(FImage.size()), FAttempt, DeviceCFG.mFLASHDownloadRetry);
   FOp.pump();  // where a Cancel click arrives
-  if (FCancel) FUpgrade = false;
+  if (FStop.Requested()) FUpgrade = false;
   if (FCode != LINK_OK || FPacket >= static_cast<int>(FImage.size())) FState = TState::EndAttempt;
 }
 

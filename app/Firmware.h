@@ -5,6 +5,7 @@
 
 #include "app/Operator.h"
 #include "model/Records.h"
+#include "app/RunClock.h"
 
 #include <chrono>
 #include <cstdint>
@@ -42,9 +43,10 @@ uint8_t LoadUpgradeFile(Operator& op, const std::string& fileName, bool quiet, T
                         RFirmwareBox& box);
 
 // The detector against the image header: link failures, 0x92, 0x85, or 0x84 when an older
-// image is not confirmed. Ends with its own status and message.
-// seen, when given, gets the identity the detector answered with.
-uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image, RKVTIdenty* seen = nullptr);
+// image is not confirmed (a stop already requested is that No). Ends with its own status and
+// message. seen, when given, gets the identity the detector answered with.
+uint8_t CheckProgram(Operator& op, TComKVT& link, const TUpgradeImage& image, const TStopRequest* stop = nullptr,
+                     RKVTIdenty* seen = nullptr);
 
 // Where the download shows its progress: both progress bars in the window, a line or bar on
 // the terminal, a recorder in tests.
@@ -56,21 +58,31 @@ class TFirmwareView {
 };
 
 // Upgrade Firmware after the buttons are disabled: Check Program, then up to
-// mFLASHDownloadRetry attempts of the whole image, then Download Image's end. Step() does one
-// pass (the check, the start of an attempt, one packet, or the end of an attempt) and returns
-// false once the upgrade has ended. Cancel() is the Cancel button: wherever the press is
-// handled during a packet (the link lets the window take clicks during long waits), it counts
-// from that packet's end, so the next packet still goes and the attempt then ends with 0x86;
-// after the last packet it no longer stops the upgrade.
-class TFirmwareDownload {
+// mFLASHDownloadRetry attempts of the whole image, then Download Image's end.
+//
+//   Check --passed--> StartAttempt --> Packet (one per pass) --> EndAttempt --> Done
+//     |                    ^                                        |
+//     |                    +----------- failed, attempts left ------+
+//     +-- refused or stopped --------------------------------------------------> Done
+//
+// Step() does one pass and returns false once the upgrade has ended. Cancel() is the Cancel
+// button (Ctrl-C in the terminal, through Stop().Watch): pressed before an attempt opens the
+// link, nothing is sent and the upgrade ends with 0x86; pressed during a packet (the link lets
+// the window take clicks during long waits) it counts from that packet's end, so the next
+// packet still goes and the attempt then ends with 0x86; after the last packet it no longer
+// stops the upgrade. At the older-image question a stop is No.
+class TFirmwareDownload : public TLongRun {
  public:
   using TClock = std::function<std::chrono::system_clock::time_point()>;
 
   TFirmwareDownload(Operator& op, TComKVT& link, const TUpgradeImage& image, TFirmwareView& view,
                     TClock clock = [] { return std::chrono::system_clock::now(); });
 
-  bool Step();
-  void Cancel() { FCancel = true; }
+  bool Step() override;
+  // No pause between packets beyond the link's own timing.
+  TRunClock::TimePoint NextDue() const override { return std::chrono::steady_clock::now(); }
+  void Cancel() { FStop.Request(); }
+  TStopRequest& Stop() { return FStop; }
   bool Running() const { return FState != TState::Done; }
   uint8_t Result() const { return FCode; }  // meaningful once Running() is false
   // True when the check passed and downloading began (the Cancel buttons are then enabled).
@@ -92,7 +104,7 @@ class TFirmwareDownload {
   TFirmwareView& FView;
   TClock FClock;
   TState FState = TState::Check;
-  bool FCancel = false;   // Cancel pressed; taken over at the packet's end
+  TStopRequest FStop;
   bool FUpgrade = true;   // false from the end of the packet during which Cancel was pressed
   uint8_t FCode = 0;
   int FAttempt = 0;

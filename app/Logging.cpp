@@ -53,6 +53,7 @@ TLoggingRun::TLoggingRun(TComKVT& link, Operator& op, TLoggingView& view, TRunCl
 }
 
 uint8_t TLoggingRun::StartLogging() {
+  FStop.Clear();
   FLogStart = true;
   FView.LoggingButtons(true);
   FView.CalProgress(0, DeviceCFG.mCalTime);
@@ -69,6 +70,8 @@ uint8_t TLoggingRun::StartLogging() {
 
   if (code != LINK_OK) {
     FOp.message(MessageIcon::Error, kUnitErrorCaption, kUnitErrorText);
+  } else if (FStop.Requested()) {
+    code = LINK_OK;
   } else {
     FileRequest dialog{"Save Data Logging Data...", "Data file|*.csv", "csv", DeviceCFG.mLogSaveDir,
                        DataLogFileName(FIdentity.mSerial, std::chrono::system_clock::now())};
@@ -95,6 +98,7 @@ uint8_t TLoggingRun::StartLogging() {
 }
 
 uint8_t TLoggingRun::RunLogging(const std::string& fileName) {
+  FStop.Clear();
   FLogStart = true;
   return Loop(fileName);
 }
@@ -109,12 +113,14 @@ uint8_t TLoggingRun::Loop(const std::string& fileName) {
   FView.ChartReset(FHistory.AxisMin(), FHistory.AxisMax(), FHistory.Increment());
   FStart = FClock.Now();
   FNextPoll = FNextCheck = FStart;
-  FMonitor = 0;
+  FMonitor = TMonitor::Idle;
   FPollInterval = DeviceCFG.mLogInterval;
 
+  if (FStop.Requested()) FLogStart = false;
+  if (!FLogStart) return LINK_OK;
   FStatus = OpenUSBCaught(FLink);
   FConnected = FStatus == LINK_OK;
-  while (FLogStart && Pass()) FClock.WaitUntil(NextDue());
+  DriveRun(*this, FClock);
   FLink.CloseUSB(FStatus);
   FLogStart = false;
   return IsFatalLoggingStatus(FStatus) ? FStatus : LINK_OK;
@@ -122,11 +128,16 @@ uint8_t TLoggingRun::Loop(const std::string& fileName) {
 
 TRunClock::TimePoint TLoggingRun::NextDue() const {
   // A pending button or a calibration about to set up polling is served at once.
-  if (FBtnSel != 0 || FMonitor == 1) return FClock.Now();
+  if (FBtnSel != 0 || FMonitor == TMonitor::SetUp) return FClock.Now();
   return std::min({FNextPoll, FNextCheck, FClock.Now() + kPortWatch});
 }
 
 bool TLoggingRun::Pass() {
+  // Read before anything is sent: the handshake or a wait may have taken the press.
+  if (FStop.Requested()) {
+    FLogStart = false;
+    return false;
+  }
   if (FLink.PortLost()) FStatus = LINK_PORTERROR;
   if (IsFatalLoggingStatus(FStatus)) {
     FLogStart = false;
@@ -175,7 +186,9 @@ void TLoggingRun::ShowReading(const RReadingSet& set, double seconds) {
     FView.ChartScroll(FHistory.AxisMin(), FHistory.AxisMax(), FHistory.Visible());
   else
     FView.ChartAdd({seconds, ChartValue(set.mSensor)});
-  if (FFile.Enabled() && !FFile.AppendLine(DataLogRow(set, std::chrono::system_clock::now())) && !FFileErrorTold) {
+  // One clock reading per row: the terminal prints the very row the file got.
+  FRow = DataLogRow(set, std::chrono::system_clock::now());
+  if (FFile.Enabled() && !FFile.AppendLine(FRow) && !FFileErrorTold) {
     FView.DataLogError(FFile.Error());
     FFileErrorTold = true;
   }
@@ -195,10 +208,10 @@ void TLoggingRun::SendCalCommand(uint8_t code) {
       FView.CalButtons(false);
       FView.CalProgress(0, DeviceCFG.mCalTime);
       FView.ShowCalLabel(name + " ... START", TLabelColour::Blue);
-      FMonitor = 1;
+      FMonitor = TMonitor::SetUp;
       FCalStart = FClock.Now();
     } else {
-      if ((code == 0x40 || code == 0x43) && FMonitor != 0) FMonitor = 4;
+      if ((code == 0x40 || code == 0x43) && FMonitor != TMonitor::Idle) FMonitor = TMonitor::Done;
       FView.ShowCalLabel(name + " ... OK", TLabelColour::Blue);
       RecordAction(code, result, name + " ... OK", code == 0x40 ? "zero=OK\n" : "");
     }
@@ -241,42 +254,42 @@ void TLoggingRun::MonitorStep() {
   const bool inProgress = FShownHistory & 0x80;
   const bool failed = FShownHistory & 0x08;
   switch (FMonitor) {
-    case 1:
+    case TMonitor::SetUp:
       FPollInterval = 1;
       FNextPoll = FClock.Now();
-      FMonitor = 2;
+      FMonitor = TMonitor::WaitStart;
       break;
-    case 2:
+    case TMonitor::WaitStart:
       if (inProgress) {
         FView.ShowCalLabel("Span Calibration....", TLabelColour::Blue);
         FCalStart = FClock.Now();
-        FMonitor = 3;
+        FMonitor = TMonitor::Running;
       } else if (SecondsBetween(FCalStart, FClock.Now()) > kCalStartLimit) {
         SendCalCommand(0x43);
         FView.ShowCalLabel("Calibration Abort ... Timeout", TLabelColour::Red);
         RecordCalOutcome("Calibration Abort ... Timeout", "time-out");
-        FMonitor = 4;
+        FMonitor = TMonitor::Done;
       }
       break;
-    case 3: {
+    case TMonitor::Running: {
       const double elapsed = SecondsBetween(FCalStart, FClock.Now());
       FView.CalProgress(static_cast<int>(std::lround(elapsed)), DeviceCFG.mCalTime);
       if (inProgress && elapsed > DeviceCFG.mCalTime) {
         SendCalCommand(0x43);
         FView.ShowCalLabel("Calibration FAIL ... Timeout", TLabelColour::Red);
         RecordCalOutcome("Calibration FAIL ... Timeout", "time-out");
-        FMonitor = 4;
+        FMonitor = TMonitor::Done;
       } else if (!inProgress) {
         if (failed)
           FView.ShowCalLabel("Calibration ... FAIL", TLabelColour::Red);
         else
           FView.ShowCalLabel("Calibration ... OK", TLabelColour::Blue);
         RecordCalOutcome(failed ? "Calibration ... FAIL" : "Calibration ... OK", failed ? "FAIL" : "OK");
-        FMonitor = 4;
+        FMonitor = TMonitor::Done;
       }
       break;
     }
-    case 4:
+    case TMonitor::Done:
       FPollInterval = DeviceCFG.mLogInterval;
       FView.CalButtons(true);
       break;

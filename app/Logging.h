@@ -5,6 +5,14 @@
 // The run is a state machine stepped one pass at a time; between passes it waits on the clock
 // it is given until the next poll or link check is due (or a button wakes it). The dialog,
 // the terminal tool and tests each implement TLoggingView.
+//
+//   Start Logging --pre-check, file--> loop: Pass (poll, link check, button, monitor) ...
+//        |                                 |-- Stop, fatal status --> closed, idle
+//        +-- pre-check failed, or Stop pressed meanwhile: no loop, no file --> idle
+//
+// The monitor that follows a calibration started from the "Calibration" box:
+//   Idle(0) --0x41/0x42 sent--> SetUp(1) --1 s polls--> WaitStart(2) --bit 7 seen--> Running(3)
+//   WaitStart, Running --cleared, FAIL, time-out--> Done(4): polls back to the interval.
 #pragma once
 
 #include "app/ChartHistory.h"
@@ -52,12 +60,19 @@ enum : uint8_t {
 // The link statuses that end logging: the adapter and the port, not the detector.
 bool IsFatalLoggingStatus(uint8_t code);
 
-class TLoggingRun {
+enum class TMonitor : uint8_t { Idle = 0, SetUp = 1, WaitStart = 2, Running = 3, Done = 4 };
+
+class TLoggingRun : public TLongRun {
  public:
   TLoggingRun(TComKVT& link, Operator& op, TLoggingView& view, TRunClock& clock);
 
-  // Buttons: each only records a request that the next pass reads.
-  void StopBtnClick() { FLogStart = false; }
+  // Buttons: each only records a request that the next pass reads. Stop holds from the press:
+  // pressed while the start checks the detector, no poll is made and no file written.
+  void StopBtnClick() {
+    FStop.Request();
+    FLogStart = false;
+  }
+  TStopRequest& Stop() { return FStop; }
   void PressCalButton(uint8_t btnSel) { FBtnSel = btnSel; }
   bool Logging() const { return FLogStart; }
 
@@ -73,7 +88,12 @@ class TLoggingRun {
   // For tests and the benchmark: one reading shown as a poll would show it.
   void ShowReading(const RReadingSet& set, double seconds);
   const TChartHistory& History() const { return FHistory; }
-  uint8_t MonitorState() const { return FMonitor; }
+  uint8_t MonitorState() const { return static_cast<uint8_t>(FMonitor); }
+  // The data-log row of the last reading, as the file got it.
+  const std::string& LastRow() const { return FRow; }
+
+  bool Step() override { return FLogStart && Pass(); }
+  TRunClock::TimePoint NextDue() const override;
   double PollInterval() const { return FPollInterval; }
 
  private:
@@ -86,7 +106,6 @@ class TLoggingRun {
   void RecordAction(uint8_t code, uint8_t result, const std::string& text, std::string details);
   void RecordCalOutcome(const std::string& text, const char* span);
   void Poll();
-  TRunClock::TimePoint NextDue() const;
 
   TComKVT& FLink;
   Operator& FOp;
@@ -94,6 +113,7 @@ class TLoggingRun {
   TRunClock& FClock;
 
   bool FLogStart = false;
+  TStopRequest FStop;
   uint8_t FBtnSel = 0;
   RKVTUnitCFG FUnit{};
   RKVTSensorCFG FSensor{};
@@ -102,6 +122,7 @@ class TLoggingRun {
   TDataLogFile FFile{""};
   bool FFileErrorTold = false;
   RReadingSet FSet{};
+  std::string FRow;
   uint8_t FShownHistory = 0;  // the sensor history bits the dialog shows
   TChartHistory FHistory;
 
@@ -110,7 +131,7 @@ class TLoggingRun {
   TRunClock::TimePoint FStart{}, FNextPoll{}, FNextCheck{};
   double FPollInterval = 1;
 
-  uint8_t FMonitor = 0;
+  TMonitor FMonitor = TMonitor::Idle;
   TRunClock::TimePoint FCalStart{};
   uint8_t FCalCode = 0;  // the calibration the monitor follows, for its record
 };

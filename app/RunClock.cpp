@@ -12,3 +12,10 @@ void TSteadyRunClock::WaitUntil(TimePoint deadline) {
     std::this_thread::sleep_until(std::min(deadline, now + kSlice));
   }
 }
+
+void DriveRun(TLongRun& run, TRunClock& clock, const std::function<void()>& afterPass) {
+  while (run.Step()) {
+    if (afterPass) afterPass();
+    clock.WaitUntil(run.NextDue());
+  }
+}

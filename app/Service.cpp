@@ -9,7 +9,6 @@
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
 
-#include <thread>
 
 namespace {
 
@@ -107,14 +106,17 @@ uint8_t OutputCommand(int tag) {
   return 0;
 }
 
-TOutputTest::TOutputTest(TComKVT& link, uint8_t command, uint16_t holdMs, TClock clock)
-    : FLink(link), FCommand(command), FHold(holdMs), FClock(std::move(clock)) {
-  if (!FClock) FClock = [] { return std::chrono::steady_clock::now(); };
-}
+TOutputTest::TOutputTest(TComKVT& link, uint8_t command, uint16_t holdMs, TRunClock& clock)
+    : FLink(link), FCommand(command), FHold(holdMs), FClock(clock) {}
 
 bool TOutputTest::Step() {
   switch (FState) {
     case TState::Start:
+      if (FStop.Requested()) {
+        FResult = APP_USERSTOP;
+        FState = TState::Done;
+        return false;
+      }
       try {
         FResult = FLink.OpenUSB(ConnectSeconds());
       } catch (...) {
@@ -122,19 +124,22 @@ bool TOutputTest::Step() {
         FState = TState::Done;
         throw;
       }
+      // The handshake may take seconds: a stop pressed meanwhile still keeps the output off.
+      if (FResult == LINK_OK && FStop.Requested()) FResult = APP_USERSTOP;
       if (FResult == LINK_OK) FResult = FLink.AVOn(FCommand);
       // Who the detector is, for the record; asked in this connection, after the command.
       if (FResult == LINK_OK) FIdentified = FLink.RequireIdenty(FIdentity) == LINK_OK;
       if (FResult == LINK_OK) {
-        FUntil = FClock() + FHold;
+        FUntil = FClock.Now() + FHold;
         FState = TState::Holding;
         return true;
       }
-      FLink.CloseUSB(FResult);
+      FLink.CloseUSB(FResult == APP_USERSTOP ? LINK_OK : FResult);
       FState = TState::Done;
       return false;
     case TState::Holding:
-      if (FClock() < FUntil) return true;
+      if (FStop.Requested()) FResult = APP_USERSTOP;
+      else if (FClock.Now() < FUntil) return true;
       FLink.CloseUSB(LINK_OK);
       FState = TState::Done;
       return false;
@@ -144,17 +149,17 @@ bool TOutputTest::Step() {
   return false;
 }
 
-uint8_t RunOutputTest(Operator& op, TComKVT& link, uint8_t command, uint16_t holdMs, TOutputTest::TClock clock) {
+uint8_t RunOutputTest(Operator& op, TComKVT& link, uint8_t command, uint16_t holdMs, TRunClock& clock,
+                      const volatile std::sig_atomic_t* stop) {
   return CatchingPortErrors(op, OutputName(command), [&] {
     TOperationRecord record(OutputName(command));
     record.Port(CurrentPortDevice());
-    TOutputTest test(link, command, holdMs, std::move(clock));
-    while (test.Step()) {
-      op.pump();
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    TOutputTest test(link, command, holdMs, clock);
+    test.Stop().Watch(stop);
+    DriveRun(test, clock, [&] { op.pump(); });
     if (test.Identity()) record.Identity(*test.Identity());
-    record.End(test.Result(), std::string(OutputName(command)) + ResultText(test.Result()).mSuffix, test.Identity().has_value());
+    record.End(test.Result(), std::string(OutputName(command)) + ResultText(test.Result()).mSuffix,
+               test.Identity().has_value());
     CommitOperationRecord(op, record);
     return test.Result();
   });

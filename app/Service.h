@@ -4,6 +4,7 @@
 
 #include "app/Operator.h"
 #include "model/Records.h"
+#include "app/RunClock.h"
 
 #include <chrono>
 #include <cstdint>
@@ -34,15 +35,21 @@ uint8_t RunIdentifyButton(Operator& op, TComKVT& link);
 uint8_t OutputCommand(int tag);
 
 // An output test: open, switch the output on, keep the connection open for the hold time,
-// close. A long run: Step does one pass and says whether the run goes on, reading the time
-// from the clock it is given so that tests need not wait.
-class TOutputTest {
+// close.
+//
+//   Start --output on--> Holding --hold over, or stopped--> Done
+//     +--- failed, or stopped before the output went on ----> Done
+//
+// A stop (Ctrl-C in the terminal) before the output is switched on sends nothing; during the
+// hold it closes at once. Either way the result is 0x86.
+class TOutputTest : public TLongRun {
  public:
-  using TClock = std::function<std::chrono::steady_clock::time_point()>;
   enum class TState { Start, Holding, Done };
 
-  TOutputTest(TComKVT& link, uint8_t command, uint16_t holdMs, TClock clock = {});
-  bool Step();
+  TOutputTest(TComKVT& link, uint8_t command, uint16_t holdMs, TRunClock& clock);
+  bool Step() override;
+  TRunClock::TimePoint NextDue() const override { return FState == TState::Holding ? FUntil : FClock.Now(); }
+  TStopRequest& Stop() { return FStop; }
   TState State() const { return FState; }
   uint8_t Result() const { return FResult; }
   // The detector's identity, asked after the output command.
@@ -52,16 +59,18 @@ class TOutputTest {
   TComKVT& FLink;
   uint8_t FCommand;
   std::chrono::milliseconds FHold;
-  TClock FClock;
+  TRunClock& FClock;
+  TStopRequest FStop;
   TState FState = TState::Start;
   uint8_t FResult = 0;
-  std::chrono::steady_clock::time_point FUntil{};
+  TRunClock::TimePoint FUntil{};
   RKVTIdenty FIdentity{};
   bool FIdentified = false;
 };
 
-// The button: runs the test to its end, letting the window repaint (op.pump) during the
-// hold. Shows nothing for a failure of the detector or the link, as the outputs themselves
-// tell the operator; a port that cannot be opened is still one box.
-uint8_t RunOutputTest(Operator& op, TComKVT& link, uint8_t command, uint16_t holdMs,
-                      TOutputTest::TClock clock = {});
+// The button: runs the test to its end on clock (the window's lets it repaint during the
+// hold; op.pump runs after each pass). Shows nothing for a failure of the detector or the
+// link, as the outputs themselves tell the operator; a port that cannot be opened is still
+// one box. stop, when given, is watched as the run's own (Ctrl-C).
+uint8_t RunOutputTest(Operator& op, TComKVT& link, uint8_t command, uint16_t holdMs, TRunClock& clock,
+                      const volatile std::sig_atomic_t* stop = nullptr);

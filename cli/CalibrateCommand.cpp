@@ -56,6 +56,7 @@ class TTerminalCalView : public TCalView {
 int Run(CliContext& ctx, const std::vector<std::string>& args) {
   std::optional<double> span;
   std::optional<std::string> lot, expiry;
+  std::string spanText;
   for (size_t i = 0; i < args.size(); i += 2) {
     if (i + 1 >= args.size()) return UsageError(ctx, args[i] + " needs a value");
     const std::string& value = args[i + 1];
@@ -64,6 +65,7 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
       const double v = std::strtod(value.c_str(), &end);
       if (value.empty() || *end != '\0' || !std::isfinite(v)) return UsageError(ctx, "--span needs a number");
       span = v;
+      spanText = value;
     } else if (args[i] == "--lot") {
       lot = value;
     } else if (args[i] == "--expiry") {
@@ -73,6 +75,7 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
       return UsageError(ctx, "calibrate takes [--span VALUE] [--lot LOT] [--expiry YYYY-MM-DD]");
     }
   }
+  CatchCtrlC();
   CliSession cli(ctx);
   TDeviceSession session;
   TSensorCal cal;
@@ -87,11 +90,19 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
       status = kExitCheck;
       return APP_SENSORTYPE;
     }
-    // The span box's limits and its one decimal.
+    // The span box's one decimal; a value outside its limits is refused, not moved to the
+    // nearest limit: a span the operator did not mean would calibrate the detector wrongly.
     double value = cal.SpinValue();
     if (span) {
-      const double lo = cal.Sensor().mMin, hi = cal.Sensor().mMax;
-      value = std::round(std::min(std::max(*span, lo), std::max(lo, hi)) * 10) / 10;
+      const RSensorType& sensor = cal.Sensor();
+      value = std::round(*span * 10) / 10;
+      if (value < sensor.mMin || value > sensor.mMax) {
+        char range[160];
+        std::snprintf(range, sizeof range, "--span %s is outside the %s sensor's range %g to %g %s", spanText.c_str(),
+                      sensor.mName.c_str(), sensor.mMin, sensor.mMax, sensor.mUnit.c_str());
+        status = UsageError(ctx, range);
+        return 0;
+      }
     }
     // The cylinder is remembered like the span gas value, for the next run.
     if (lot || expiry) SaveCylinder(lot.value_or(LoadCylinder().mLot), expiry.value_or(LoadCylinder().mExpiry));
@@ -100,8 +111,8 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
     cal.FExpiry = cylinder.mExpiry;
     cal.FProduct = session.FProductName;
     TTerminalCalView view;
-    TCliRunClock clock([&] { cal.CalAbortBtnClick(); });
-    CatchCtrlC();
+    TCliRunClock clock;
+    cal.FStop.Watch(CtrlCFlag());
     status = CalibrationExitStatus(cal.CalBtnClick(cli.op(), cli.link(), view, clock, session.FKVTCFG, value));
     return 0;
   });

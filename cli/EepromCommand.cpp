@@ -6,6 +6,7 @@
 #include "model/DeviceUtils.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -25,6 +26,17 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
   if (log && !output.empty()) return UsageError(ctx, "eeprom: --log names its own file; -o does not go with it");
 
   CliSession cli(ctx);
+  // Outside the factory view the settings do not create EEPROM/; the file must not be lost
+  // after the detector was read, so the folder it goes to is made (or refused) first.
+  if (log || output.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(DeviceCFG.mEEPROMSaveDir, ec);
+    if (!std::filesystem::is_directory(DeviceCFG.mEEPROMSaveDir, ec)) {
+      std::fprintf(stderr, "%s: the folder %s cannot be made, so the EEPROM file could not be saved; nothing was read\n",
+                   ctx.program.c_str(), DeviceCFG.mEEPROMSaveDir.c_str());
+      return kExitSoftware;
+    }
+  }
   TEEPROMGrid grid = NewEEPROMGrid(DeviceCFG.mEEPROMMaxAddress);
   if (log) {
     const REEPROMLogResult r = EEPROMReadSaveLog(cli.op(), cli.link(), grid);

@@ -2,17 +2,13 @@
 // bar on a terminal, a line per tenth otherwise); Ctrl-C is the Cancel button.
 #include "app/Firmware.h"
 #include "cli/Cli.h"
+#include "cli/StopSignal.h"
 #include "link/KVTComms.h"
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
 namespace {
-
-volatile std::sig_atomic_t gCancel = 0;
-
-void OnInterrupt(int) { gCancel = 1; }
 
 class TTerminalProgress : public TFirmwareView {
  public:
@@ -20,11 +16,7 @@ class TTerminalProgress : public TFirmwareView {
   ~TTerminalProgress() override {
     if (FBar && FOpenLine) std::fputc('\n', stderr);
   }
-  // Ctrl-C pressed during a packet counts from that packet's end, as a Cancel click does.
-  TFirmwareDownload* FRun = nullptr;
-
   void ShowProgress(int packets, int total, int attempt, int attempts) override {
-    if (gCancel && FRun) FRun->Cancel();
     if (FBar) {
       const int width = 30;
       const int filled = total > 0 ? packets * width / total : width;
@@ -49,6 +41,7 @@ class TTerminalProgress : public TFirmwareView {
 
 int Run(CliContext& ctx, const std::vector<std::string>& args) {
   if (args.size() != 1 || args[0].empty()) return UsageError(ctx, "firmware needs one FILE.img");
+  CatchCtrlC();
   CliSession cli(ctx);
   TUpgradeImage image;
   RFirmwareBox box;
@@ -58,21 +51,10 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
   const uint8_t loaded = LoadUpgradeFile(cli.op(), ec ? args[0] : file.lexically_normal().string(), false, image, box);
   if (loaded != 0) return loaded;
 
-  struct sigaction cancel {}, previous {};
-  cancel.sa_handler = OnInterrupt;
-  cancel.sa_flags = SA_RESTART;
-  sigemptyset(&cancel.sa_mask);
-  gCancel = 0;
-  sigaction(SIGINT, &cancel, &previous);
-  uint8_t code;
-  {
-    TTerminalProgress progress(ctx.op->stderrIsTerminal());
-    TFirmwareDownload run(cli.op(), cli.link(), image, progress);
-    progress.FRun = &run;
-    code = run.Run();
-  }
-  sigaction(SIGINT, &previous, nullptr);
-  return code;
+  TTerminalProgress progress(ctx.op->stderrIsTerminal());
+  TFirmwareDownload run(cli.op(), cli.link(), image, progress);
+  run.Stop().Watch(CtrlCFlag());
+  return run.Run();
 }
 
 const CommandRegistrar registrar("firmware", &Run);

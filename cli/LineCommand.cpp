@@ -56,10 +56,8 @@ int Line(CliContext& ctx, const std::vector<std::string>& args) {
   }
   TTerminalLineView view;
   view.FReport = report;
-  TProductionLine* running = nullptr;
-  TCliRunClock clock([&] {
-    if (running) running->Stop();
-  });
+  CatchCtrlC();
+  TCliRunClock clock;
   TProductionLine line(cli.op(), cli.link(), content.cfg, view, clock, count);
   line.FFileName = file;
   view.FUnits = &line.Units();
@@ -67,10 +65,8 @@ int Line(CliContext& ctx, const std::vector<std::string>& args) {
     ctx.op->message(MessageIcon::Error, kWriteRefusedCaption, refusal->mText);
     return kExitRefused;
   }
-  running = &line;
-  CatchCtrlC();
   while (line.Running()) {
-    clock.WaitUntil(clock.Now());  // takes a Ctrl-C pressed during the last unit
+    if (CtrlCPressed()) line.Stop();  // ends after the unit under way
     line.Step();
   }
   std::fprintf(stderr, "%d passed, %d failed\n", line.Passed(), line.Failed());

@@ -68,6 +68,7 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
       return UsageError(ctx, "--count needs a number of readings above 0");
     if (a == "--csv") csv = v;
   }
+  CatchCtrlC();
   CliSession session(ctx);
   if (interval > 0) DeviceCFG.mLogInterval = static_cast<uint16_t>(interval);
   // The chart's rule (at least 100 intervals shown) holds for a changed interval too.
@@ -75,19 +76,15 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
 
   TReadingsOperator op(session.op(), csv);
   TReadingsView view;
-  TLoggingRun* running = nullptr;
-  TCliRunClock clock([&] {
-    if (running) running->StopBtnClick();
-  });
+  TCliRunClock clock;
   TLoggingRun run(session.link(), op, view, clock);
-  running = &run;
+  run.Stop().Watch(CtrlCFlag());
   long readings = 0;
-  run.OnReading = [&](const RReadingSet& set) {
-    std::printf("%s\n", DataLogRow(set, std::chrono::system_clock::now()).c_str());
+  run.OnReading = [&](const RReadingSet&) {
+    std::printf("%s\n", run.LastRow().c_str());
     std::fflush(stdout);
     if (count > 0 && ++readings >= count) run.StopBtnClick();
   };
-  CatchCtrlC();
   return session.run("Sensor Reading Data Logging", [&] { return run.StartLogging(); });
 }
 

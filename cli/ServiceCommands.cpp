@@ -3,6 +3,7 @@
 #include "app/Service.h"
 #include "cli/Cli.h"
 #include "cli/ConfigOutput.h"
+#include "cli/StopSignal.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
 
@@ -21,8 +22,10 @@ int Test(CliContext& ctx, const std::vector<std::string>& args) {
   for (int i = 0; i < 4 && args.size() == 1; ++i)
     if (args[0] == outputs[i]) tag = i + 1;
   if (tag == 0) return UsageError(ctx, "test needs one of beep, rled, lled, vibrator");
+  CatchCtrlC();
   CliSession cli(ctx);
-  return RunOutputTest(cli.op(), cli.link(), OutputCommand(tag), DeviceCFG.mAVOperate);
+  TCliRunClock clock;
+  return RunOutputTest(cli.op(), cli.link(), OutputCommand(tag), DeviceCFG.mAVOperate, clock, CtrlCFlag());
 }
 
 int Bump(CliContext& ctx, const std::vector<std::string>& args) {

@@ -15,9 +15,6 @@ void CatchCtrlC() {
   sigaction(SIGINT, &sa, nullptr);
 }
 
-TCliRunClock::TCliRunClock(std::function<void()> onStop) : TSteadyRunClock(&gStop), FOnStop(std::move(onStop)) {}
+const volatile std::sig_atomic_t* CtrlCFlag() { return &gStop; }
 
-void TCliRunClock::WaitUntil(TimePoint deadline) {
-  TSteadyRunClock::WaitUntil(deadline);
-  if (gStop && FOnStop) FOnStop();
-}
+bool CtrlCPressed() { return gStop != 0; }

@@ -1,4 +1,5 @@
 #include "cli/Cli.h"
+#include "cli/StopSignal.h"
 
 #include <filesystem>
 #include <unistd.h>
@@ -40,6 +41,12 @@ void TerminalOperator::message(MessageIcon icon, const std::string& caption, con
 
 bool TerminalOperator::ask(const std::string& caption, const std::string& text) {
   std::fprintf(FErr, "%s: %s", caption.c_str(), TerminalText(text).c_str());
+  // Ctrl-C before or during a question is its No, even with --yes.
+  if (CtrlCPressed()) {
+    std::fprintf(FErr, " [y/N] no (Ctrl-C)\n");
+    std::fflush(FErr);
+    return false;
+  }
   if (FYes) {
     std::fprintf(FErr, " [y/N] yes (--yes)\n");
     std::fflush(FErr);
@@ -53,7 +60,7 @@ bool TerminalOperator::ask(const std::string& caption, const std::string& text) 
   std::fprintf(FErr, " [y/N] ");
   std::fflush(FErr);
   char line[64];
-  if (!std::fgets(line, sizeof line, FIn)) {
+  if (!std::fgets(line, sizeof line, FIn) || CtrlCPressed()) {
     std::fprintf(FErr, "\n");
     return false;
   }

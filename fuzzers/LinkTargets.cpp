@@ -114,7 +114,7 @@ int FuzzEventLog(const uint8_t* data, size_t size) {
     for (const std::string& line : header) FUZZ_CHECK(line.find_first_of("\r\n") == std::string::npos);
     for (const RKVTEvent& e : events) {
       // A comma as the separator quotes the reading, so the columns stay those of the heading.
-      const std::string line = EventLine(e, unit.mLifeRemaining, now, control & 0x40 ? ',' : '.');
+      const std::string line = EventLine(e, unit.mLifeRemaining, now, control & 0x40 ? "," : ".");
       FUZZ_CHECK(line.find_first_of("\r\n") == std::string::npos);
     }
     std::tm local{};

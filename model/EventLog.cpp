@@ -82,7 +82,7 @@ std::vector<std::string> EventLogHeader(const RKVTUnitCFG& unit) {
 }
 
 std::string EventLine(const RKVTEvent& event, uint32_t life, std::chrono::system_clock::time_point now,
-                      char decimal) {
+                      const std::string& decimal) {
   const uint32_t age = event.mStartEvent - life;  // modulo 2^32
   const std::time_t when = std::chrono::system_clock::to_time_t(now) - static_cast<std::time_t>(age);
   std::tm t{};
@@ -97,7 +97,7 @@ std::string EventLine(const RKVTEvent& event, uint32_t life, std::chrono::system
   if (reading == kOverRange) {
     line += "O.L.,";
   } else {
-    line += CsvNumber(TenthsText(reading, std::string(1, decimal))) + ",";
+    line += CsvNumber(TenthsText(reading, decimal)) + ",";
   }
   if (event.mAlarmStatusFlag & 0x04) line += "LOW Alarm ";
   if (event.mAlarmStatusFlag & 0x08) line += "HIGH Alarm ";

@@ -37,4 +37,5 @@ std::vector<std::string> EventLogHeader(const RKVTUnitCFG& unit);
 // One event line without its line end. `now` is the moment of the export and `life` the
 // detector's life counter then; `decimal` the separator of the reading. With a comma as the
 // separator the reading is quoted so that the columns stay intact.
-std::string EventLine(const RKVTEvent& event, uint32_t life, std::chrono::system_clock::time_point now, char decimal);
+std::string EventLine(const RKVTEvent& event, uint32_t life, std::chrono::system_clock::time_point now,
+                      const std::string& decimal);

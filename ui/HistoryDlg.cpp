@@ -1,5 +1,6 @@
 #include "ui/HistoryDlg.h"
 
+#include "app/Operation.h"
 #include "app/Settings.h"
 #include "model/DeviceUtils.h"
 #include "model/EventLog.h"
@@ -161,6 +162,9 @@ void THistoryDlg::CertificateClick() {
 }
 
 void TKVTIRMainForm::UserHistoryBtnClick() {
+  // Clicked while a run lets the window take clicks, a modal dialog would stall the run.
+  TOperationGuard guard;
+  if (!guard) return;
   // The detector last read; its serial is in the working configuration after a read.
   const std::string serial = Session.FIdentity.mSerial[0] ? FieldText(Session.FIdentity.mSerial, 10) : "";
   THistoryDlg dialog(Op(), serial, this);

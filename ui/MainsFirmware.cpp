@@ -80,12 +80,14 @@ void TKVTIRMainForm::UserFMUpgradeBtnClick() {
   TFirmwareDownload run(Op(), *ComKVT, FUpgradeFile, bars);
   FDownload = &run;
   bool sent = false;  // a check that refuses the image has its own message and sends nothing
+  // Each packet lets the window take its clicks (the run's pump); the clock adds no pause.
+  TSteadyRunClock clock;
   Guarded([&] {
-    while (run.Step()) {
+    DriveRun(run, clock, [&] {
       sent = sent || run.Downloading();
       UserFMCancelBtn->setEnabled(run.Downloading());
       UserOptFMCancelBtn->setEnabled(run.Downloading());
-    }
+    });
   });
   FDownload = nullptr;
   if (sent) Guarded([&] { ShowUpgradeEnd(run.Result()); });

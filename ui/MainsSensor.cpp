@@ -6,20 +6,27 @@
 #include "ui/SensorCals.h"
 #include "ui/SensorLogs.h"
 
+// The dialogs are modal, so the window takes no clicks while they are open; their own runs
+// (Calibration, Start Logging) take the operation guard from the press on.
+
 void TKVTIRMainForm::UserCalBtnClick() {
-  TOperationGuard guard;
-  if (!guard) return;
-  Guarded([&] {
-    uint8_t code = 0;
-    if (!CheckSensorCalibration(Op(), *ComKVT, Session, code)) return;
+  bool open = false;
+  {
+    TOperationGuard guard;
+    if (!guard) return;
+    Guarded([&] {
+      uint8_t code = 0;
+      open = CheckSensorCalibration(Op(), *ComKVT, Session, code);
+    });
+  }
+  if (open) Guarded([&] {
     TSensorCalDlg dialog(*ComKVT, Op(), this);
     dialog.ShowDlg(FKVTCFG);
   });
 }
 
 void TKVTIRMainForm::FatoryOptLogSensorBtnClick() {
-  TOperationGuard guard;
-  if (!guard) return;
+  if (TOperationGuard::Busy()) return;
   Session.BeginAction();
   Guarded([&] {
     TSensorLogDlg dialog(*ComKVT, Op(), this);

@@ -4,6 +4,7 @@
 #include "app/Service.h"
 #include "model/DeviceUtils.h"
 #include "ui/Mains.h"
+#include "ui/WindowClock.h"
 
 #include <QVariant>
 
@@ -47,5 +48,6 @@ void TKVTIRMainForm::EtcIdentifyBtnClick() {
 // The guard stays taken through the hold, while the window repaints and takes clicks.
 void TKVTIRMainForm::EtcBeepONBtnClick(QObject* Sender) {
   TOperationGuard guard;
-  if (guard) Guarded([&] { RunOutputTest(Op(), *ComKVT, OutputCommand(TagOf(Sender)), DeviceCFG.mAVOperate); });
+  TWindowRunClock clock;
+  if (guard) Guarded([&] { RunOutputTest(Op(), *ComKVT, OutputCommand(TagOf(Sender)), DeviceCFG.mAVOperate, clock); });
 }

@@ -1,5 +1,6 @@
 #include "ui/SensorCals.h"
 
+#include "app/Operation.h"
 #include "ui/Label3dB.h"
 
 #include <QCloseEvent>
@@ -100,12 +101,14 @@ void TSensorCalDlg::ShowDlg(const RKVTCFG& cfg) {
 }
 
 void TSensorCalDlg::CalBtnClick() {
-  if (FCal.FCalib != 0) return;
+  // A second click, or one of the window's buttons, delivered while the link waits is ignored.
+  TOperationGuard guard;
+  if (!guard || !FCal.CanClose()) return;
   double spin = SpanGasSpin->value();
-  uint8_t code = 0;
-  const bool prepared = FCal.PrepareCalibration(FOp, FLink, FCFG, spin, code);
+  TCalibrationRun run(FCal, FOp, FLink, *this, FClock, FCFG, &spin);
+  DriveRun(run, FClock, [&] { SpanGasSpin->setValue(spin); });
   SpanGasSpin->setValue(spin);
-  FResult = prepared ? FCal.RunCalibration(FOp, FLink, *this, FClock, FCFG) : RCalResult{TCalOutcome::NotStarted, code};
+  FResult = run.Result();
 }
 
 void TSensorCalDlg::CalAbortBtnClick() {

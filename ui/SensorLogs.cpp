@@ -1,5 +1,6 @@
 #include "ui/SensorLogs.h"
 
+#include "app/Operation.h"
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
 #include "ui/Label3dB.h"
@@ -305,7 +306,8 @@ void TSensorLogDlg::ShowDlg() {
 }
 
 void TSensorLogDlg::StartBtnClick() {
-  if (!FCloseEnable) return;
+  TOperationGuard guard;
+  if (!guard || !FCloseEnable) return;
   FCloseEnable = false;
   DataLogErrorLabel->hide();
   SensorPauseBtn->setChecked(false);

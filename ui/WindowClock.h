@@ -12,7 +12,7 @@ class TWindowRunClock : public TRunClock {
   TimePoint Now() override;
   void WaitUntil(TimePoint deadline) override;
   // A button was pressed: the run's next pass comes now.
-  void Wake();
+  void Wake() override;
   // For tests: time runs this many times faster than the steady clock.
   void SetSpeed(double speed) { FSpeed = speed; }
 

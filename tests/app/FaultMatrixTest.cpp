@@ -109,8 +109,8 @@ const std::vector<TOperation>& Operations() {
       {"Load Identify", 0xA0, false, true, LINK_ERROR, [](TCell& c) { return RunIdentifyButton(c.op, c.link); }},
       {"Beep", 0x30, false, false, LINK_ERROR,
        [](TCell& c) {
-         auto now = Clock::now();
-         return RunOutputTest(c.op, c.link, OutputCommand(1), 50, [&] { return now += std::chrono::milliseconds(20); });
+         TFastClock clock(100);
+         return RunOutputTest(c.op, c.link, OutputCommand(1), 50, clock);
        },
        TReport::Quiet},
       {kEEPROMReadName, 0x81, false, true, LINK_ERROR,

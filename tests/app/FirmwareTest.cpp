@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <optional>
 
@@ -39,6 +41,11 @@ class FirmwareTest : public ::testing::Test {
     FDir.write(name, std::string(bytes.begin(), bytes.end()));
     return FDir.path() + name;
   }
+  std::string Fifo(const std::string& name) {
+    const std::string path = FDir.path() + name;
+    ::mkfifo(path.c_str(), 0600);
+    return path;
+  }
   TempDir FDir;
   RDeviceCFG FSaved = DeviceCFG;
   std::string FSavedDir = AppDir;
@@ -61,6 +68,8 @@ TEST_F(FirmwareTest, ImagesAreCheckedAndOnlyAGoodOneIsRemembered) {
                {File("big.img", Image(100000)), false, 128, 128, APP_FILESIZE},
                {File("other.img", Image(16384, 2)), false, 128, 128, APP_FILETYPE},
                {FDir.path() + "missing.img", false, 128, 128, APP_FILEOPEN},
+               {Fifo("fifo.img"), false, 128, 128, APP_FILEOPEN},  // never opened for reading
+               {FDir.path(), false, 128, 128, APP_FILEOPEN},
                {FDir.path() + "other.img", true, 128, 128, 0},
                {File("narrow.img", Image(16384, 0, 12)), false, 256, 64, 0}};
   for (const auto& c : cases) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ TEST(SensorCommandsTest, ReadingsPrintsRowsAndWritesTheDataLog) {
   EXPECT_NE(r.out.find(",12.5,"), std::string::npos);
   const std::string csv = dir.read("d.csv");
   EXPECT_EQ(Lines(csv, "\r\n"), 13u);
+  // The rows printed are the rows written, time stamps included.
+  std::string rows = csv.substr(csv.size() - r.out.size() - 3);
+  rows.erase(std::remove(rows.begin(), rows.end(), '\r'), rows.end());
+  EXPECT_EQ(rows, r.out);
   EXPECT_EQ(Cli(dir, sim, {"readings", "--interval", "0"}).exitCode, 64);
 }
 
@@ -50,17 +55,21 @@ TEST(SensorCommandsTest, CalibrateExitsWithHowTheCalibrationEnded) {
   dir.write("BEAMDOCK.INI", "[Environment]\r\nModeEntry=MRW_TQP__\r\n[Calibration]\r\nCalibrationCheckTime=1\r\n");
   struct Case {
     std::vector<std::string> sim;
+    const char* span;
     int exit;
     const char* text;
   } cases[] = {
-      {{"--cal-time-ms", "300"}, 0, "Calibration ... OK"},
-      {{"--cal-time-ms", "300", "--cal-fail"}, 67, "Calibration ... FAIL"},
-      {{"--sensor-type", "9"}, 65, "Sensor type is wrong"},
+      {{"--cal-time-ms", "300"}, "25", 0, "Calibration ... OK"},
+      {{"--cal-time-ms", "300", "--cal-fail"}, "25", 67, "Calibration ... FAIL"},
+      {{"--sensor-type", "9"}, "25", 65, "Sensor type is wrong"},
+      // Outside the H2S range 0 to 100: refused before the span is stored anywhere.
+      {{}, "250", 64, "--span 250 is outside the H2S sensor's range 0 to 100 ppm"},
+      {{}, "-3", 64, "outside"},
   };
   for (const Case& c : cases) {
     Sim sim(c.sim);
     ASSERT_FALSE(sim.device.empty());
-    const ProcessResult r = Cli(dir, sim, {"calibrate", "--span", "25"});
+    const ProcessResult r = Cli(dir, sim, {"calibrate", "--span", c.span});
     EXPECT_EQ(r.exitCode, c.exit) << r.err;
     EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;
   }

@@ -47,6 +47,12 @@ TEST(CliService, CommandsRunTheButtonsAndExitWithTheirResults) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   ASSERT_EQ(r.out.rfind("SAVE:" + dir.path(), 0), 0u) << r.out;  // the folder the save remembered
   EXPECT_TRUE(dir.exists(r.out.substr(5 + dir.path().size(), r.out.size() - 6 - dir.path().size())));
+
+  // Outside the factory view no EEPROM/ exists yet: the command makes it and saves there.
+  TempDir user;
+  const ProcessResult u = RunProcess({BinPath("beamdock-cli"), "--dir", user.path(), "--port", port.device(), "eeprom", "--log"});
+  ASSERT_EQ(u.exitCode, 0) << u.err;
+  EXPECT_EQ(u.out.rfind("SAVE:" + user.path() + "EEPROM/", 0), 0u) << u.out;
 }
 
 }  // namespace

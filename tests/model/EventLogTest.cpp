@@ -37,13 +37,18 @@ TEST(EventLogBuffer, EntriesStopAtEmptySpaceTheCountAndTheBufferEnd) {
   for (const Case& c : cases) EXPECT_EQ(EventsFromBuffer(c.buf, c.stride).size(), c.events) << c.stride;
 }
 
-TEST(EventLogLine, ReadingsAreQuotedWhenTheSeparatorIsAComma) {
+// The whole separator goes in: a locale whose separator is two bytes keeps valid text.
+TEST(EventLogLine, ReadingsCarryTheWholeSeparatorAndAreQuotedWhenItIsAComma) {
   const auto now = std::chrono::system_clock::now();
   const struct {
     int16_t reading;
-    char decimal;
+    const char* decimal;
     const char* field;
-  } cases[] = {{-5, ',', "\"-0,5\","}, {125, ',', "\"12,5\","}, {0x7FFF, ',', "O.L.,"}, {-5, '.', "-0.5,"}};
+  } cases[] = {{-5, ",", "\"-0,5\","},
+               {125, ",", "\"12,5\","},
+               {0x7FFF, ",", "O.L.,"},
+               {-5, ".", "-0.5,"},
+               {250, "\xD9\xAB", "25\xD9\xAB" "0,"}};
   for (const auto& c : cases) {
     const RKVTEvent e{100, 0x8005, 0x01, c.reading};
     const std::string line = EventLine(e, 100, now, c.decimal);
