@@ -419,8 +419,12 @@ TRecordStore::TRecordStore(const std::string& path, TMode mode) : FImpl(new TImp
     }
     if (version > kSchemaVersion)
       throw ERecordStore("the file was made by a newer BeamDock (schema " + std::to_string(version) + ")");
-    for (; version < kSchemaVersion; ++version) Exec(FImpl->mDb, Migrations()[static_cast<size_t>(version)].c_str());
-    Exec(FImpl->mDb, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+    // A store already up to date costs no write here: the transaction only read.
+    if (version < kSchemaVersion) {
+      for (; version < kSchemaVersion; ++version)
+        Exec(FImpl->mDb, Migrations()[static_cast<size_t>(version)].c_str());
+      Exec(FImpl->mDb, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+    }
     t.Commit();
   } catch (...) {
     sqlite3_close(FImpl->mDb);

@@ -83,6 +83,29 @@ std::string PemOf(EVP_PKEY* key, bool privateKey) {
   return text;
 }
 
+std::vector<uint8_t> FromHex(const std::string& hex);
+
+// The private key file holds the raw 32-byte key in hexadecimal behind a name: read on every
+// record, and a PEM decoder costs a millisecond of CPU where this costs microseconds.
+constexpr const char* kPrivateTag = "ED25519-PRIVATE-KEY ";
+
+std::string RawPrivateText(EVP_PKEY* key) {
+  uint8_t raw[32];
+  size_t size = sizeof raw;
+  if (EVP_PKEY_get_raw_private_key(key, raw, &size) != 1 || size != 32) Fail("the station key cannot be written");
+  std::string hex;
+  static const char digits[] = "0123456789abcdef";
+  for (uint8_t b : raw) hex += digits[b >> 4], hex += digits[b & 15];
+  return kPrivateTag + hex + "\n";
+}
+
+EVP_PKEY* ReadPrivate(const std::string& text) {
+  if (text.rfind(kPrivateTag, 0) != 0) return ReadPem(text, true);
+  const std::vector<uint8_t> raw = FromHex(text.substr(std::strlen(kPrivateTag), 64));
+  if (raw.size() != 32) return nullptr;
+  return EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, raw.data(), raw.size());
+}
+
 std::vector<uint8_t> FromHex(const std::string& hex) {
   std::vector<uint8_t> out;
   if (hex.size() % 2) return out;
@@ -132,32 +155,36 @@ TStationKey::~TStationKey() = default;
 TStationKey TStationKey::OpenOrCreate(const std::string& storePath) {
   const std::string path = storePath + ".key";
   std::optional<std::string> pem = ReadWhole(path);
+  const bool made = !pem;
   if (!pem) {
     if (errno != ENOENT) Fail(SysError(path));
     EVP_PKEY* made = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
     if (!made) Fail("no Ed25519 key could be made");
     TKey holder{made, true};
-    WriteFileAtomically(path, PemOf(made, true), 0600, true);
+    WriteFileAtomically(path, RawPrivateText(made), 0600, true);
     holder.mKey = nullptr;
     EVP_PKEY_free(made);
     pem = ReadWhole(path);  // a writer that came first keeps its key
     if (!pem) Fail(SysError(path));
   }
-  auto* key = new TKey{ReadPem(*pem, true), true};
+  auto* key = new TKey{ReadPrivate(*pem), true};
   if (!key->mKey) {
     delete key;
     Fail(path + ": not an Ed25519 private key");
   }
   TStationKey station(key);
-  const std::string pub = station.PublicPem();
-  if (ReadWhole(storePath + ".pub") != pub) WriteFileAtomically(storePath + ".pub", pub, 0644, false);
+  // The public half for readers that may not read the key; made once, mended when it differs.
+  if (made || ::access((storePath + ".pub").c_str(), F_OK) != 0) {
+    const std::string pub = station.PublicPem();
+    if (ReadWhole(storePath + ".pub") != pub) WriteFileAtomically(storePath + ".pub", pub, 0644, false);
+  }
   return station;
 }
 
 std::optional<TStationKey> TStationKey::PublicOf(const std::string& storePath) {
   if (const std::optional<std::string> pem = ReadWhole(storePath + ".pub")) return FromPublicPem(*pem);
   if (const std::optional<std::string> pem = ReadWhole(storePath + ".key")) {
-    auto* key = new TKey{ReadPem(*pem, true), true};
+    auto* key = new TKey{ReadPrivate(*pem), true};
     if (key->mKey) return TStationKey(key);
     delete key;
   }

@@ -2,10 +2,13 @@
 //  - Read Device through kvt-sim with emulated wire time against its floor: the wire time of
 //    every byte kvt-sim paces, 1 ms after every exchange and 2 ms after the handshake,
 //  - the window's event latency (a 10 ms timer's worst delay) during a calibration in its dialog,
-//  - cold start: a fresh process until the main window's first paint.
+//  - cold start: a fresh process until the main window's first paint,
+//  - one service record alone (open the store, seal, append, flush, the station's note): its
+//    CPU time and its wall time.
 // A plain program: bench_ReportBench [runs]
 #include "bench/BenchSupport.h"
 #include "app/DeviceSession.h"
+#include "app/ServiceRecords.h"
 #include "app/Settings.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
@@ -151,6 +154,24 @@ int main(int argc, char** argv) {
     ratios.push_back(wall / floor);
   }
   std::printf("read_device_s %.4f\nread_device_ratio %.3f\n", Median(walls), Median(ratios));
+
+  {
+    std::vector<double> cpu, wall;
+    for (int r = 0; r < 20 * runs; ++r) {
+      RServiceRecord record;
+      record.mOperation = "Read KVT Information";
+      record.mSerial = "SH24031587";
+      record.mCfgAfter.assign(128, 0x5A);
+      timespec c0{}, c1{};
+      clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c0);
+      const auto wall0 = Clock::now();
+      if (CommitRecordTo(dir + "BEAMDOCK.DB", record) != TRecordFate::Stored) return 1;
+      wall.push_back(std::chrono::duration<double>(Clock::now() - wall0).count() * 1000);
+      clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c1);
+      cpu.push_back((c1.tv_sec - c0.tv_sec) * 1e3 + (c1.tv_nsec - c0.tv_nsec) / 1e6);
+    }
+    std::printf("record_cpu_ms %.3f\nrecord_wall_ms %.2f\n", Median(cpu), Median(wall));
+  }
 
   {
     QuietOperator op;
