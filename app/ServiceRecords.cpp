@@ -871,46 +871,36 @@ std::string HistoryCSV(const std::vector<RServiceRecord>& records) {
   return out;
 }
 
+namespace {
+// The text fields of a record under their names in an export, in the order they are written.
+using TTextField = std::pair<const char*, std::string RServiceRecord::*>;
+constexpr TTextField kTextFields[] = {
+    {"station", &RServiceRecord::mStation},       {"time", &RServiceRecord::mTime},
+    {"origin", &RServiceRecord::mOrigin},         {"serial", &RServiceRecord::mSerial},
+    {"sensor_type", &RServiceRecord::mSensorType}, {"product", &RServiceRecord::mProduct},
+    {"hardware", &RServiceRecord::mHardware},     {"firmware", &RServiceRecord::mFirmware},
+    {"kind", &RServiceRecord::mKind},             {"operation", &RServiceRecord::mOperation},
+    {"result", &RServiceRecord::mResult},         {"status", &RServiceRecord::mStatus},
+    {"technician", &RServiceRecord::mTechnician}, {"user", &RServiceRecord::mUser},
+    {"port", &RServiceRecord::mPort},             {"zero", &RServiceRecord::mZero},
+    {"span", &RServiceRecord::mSpan},             {"as_found", &RServiceRecord::mAsFound},
+    {"as_left", &RServiceRecord::mAsLeft},        {"span_gas", &RServiceRecord::mSpanGas},
+    {"lot", &RServiceRecord::mLot},               {"expiry", &RServiceRecord::mExpiry},
+    {"details", &RServiceRecord::mDetails},       {"prev_hash", &RServiceRecord::mPrevHash},
+    {"hash", &RServiceRecord::mHash},             {"signature", &RServiceRecord::mSignature},
+};
+}  // namespace
+
 std::string RecordJson(const RServiceRecord& r) {
-  std::string out = "{";
-  auto field = [&](const char* name, const std::string& value) {
-    if (out.size() > 1) out += ',';
-    out += JsonString(name) + ':' + value;
-  };
-  field("station", JsonString(r.mStation));
-  field("seq", std::to_string(r.mSeq));
-  field("time", JsonString(r.mTime));
-  field("origin", JsonString(r.mOrigin));
-  field("serial", JsonString(r.mSerial));
-  field("sensor_type", JsonString(r.mSensorType));
-  field("product", JsonString(r.mProduct));
-  field("hardware", JsonString(r.mHardware));
-  field("firmware", JsonString(r.mFirmware));
-  field("kind", JsonString(r.mKind));
-  field("operation", JsonString(r.mOperation));
-  field("result", JsonString(r.mResult));
-  field("code", std::to_string(r.mCode));
-  field("status", JsonString(r.mStatus));
-  field("technician", JsonString(r.mTechnician));
-  field("user", JsonString(r.mUser));
-  field("port", JsonString(r.mPort));
-  field("adapter", r.mAdapter ? "true" : "false");
-  field("zero", JsonString(r.mZero));
-  field("span", JsonString(r.mSpan));
-  field("as_found", JsonString(r.mAsFound));
-  field("as_left", JsonString(r.mAsLeft));
-  field("span_gas", JsonString(r.mSpanGas));
-  field("lot", JsonString(r.mLot));
-  field("expiry", JsonString(r.mExpiry));
-  field("details", JsonString(r.mDetails));
-  field("cfg_before", JsonString(HexOf(r.mCfgBefore.data(), r.mCfgBefore.size())));
-  field("cfg_after", JsonString(HexOf(r.mCfgAfter.data(), r.mCfgAfter.size())));
+  std::string out = "{\"seq\":" + std::to_string(r.mSeq) + ",\"code\":" + std::to_string(r.mCode) +
+                    ",\"adapter\":" + (r.mAdapter ? "true" : "false");
+  auto field = [&](const char* name, const std::string& text) { out += ',' + JsonString(name) + ':' + JsonString(text); };
+  for (const auto& [name, member] : kTextFields) field(name, r.*member);
+  field("cfg_before", HexOf(r.mCfgBefore.data(), r.mCfgBefore.size()));
+  field("cfg_after", HexOf(r.mCfgAfter.data(), r.mCfgAfter.size()));
   std::string written;
   for (bool w : r.mCfgWritten) written += w ? '1' : '0';
-  if (!written.empty()) field("cfg_written", JsonString(written));
-  field("prev_hash", JsonString(r.mPrevHash));
-  field("hash", JsonString(r.mHash));
-  field("signature", JsonString(r.mSignature));
+  if (!written.empty()) field("cfg_written", written);
   return out + "}";
 }
 
@@ -922,38 +912,13 @@ std::optional<RServiceRecord> RecordFromJson(const std::string& line) {
     return it == values->end() ? std::string() : it->second;
   };
   RServiceRecord r;
-  r.mStation = get("station");
+  for (const auto& [name, member] : kTextFields) r.*member = get(name);
   r.mSeq = std::strtoll(get("seq").c_str(), nullptr, 10);
-  r.mTime = get("time");
-  r.mOrigin = get("origin");
-  r.mSerial = get("serial");
-  r.mSensorType = get("sensor_type");
-  r.mProduct = get("product");
-  r.mHardware = get("hardware");
-  r.mFirmware = get("firmware");
-  r.mKind = get("kind");
-  r.mOperation = get("operation");
-  r.mResult = get("result");
   r.mCode = static_cast<int>(std::strtol(get("code").c_str(), nullptr, 10));
-  r.mStatus = get("status");
-  r.mTechnician = get("technician");
-  r.mUser = get("user");
-  r.mPort = get("port");
   r.mAdapter = get("adapter") == "true";
-  r.mZero = get("zero");
-  r.mSpan = get("span");
-  r.mAsFound = get("as_found");
-  r.mAsLeft = get("as_left");
-  r.mSpanGas = get("span_gas");
-  r.mLot = get("lot");
-  r.mExpiry = get("expiry");
-  r.mDetails = get("details");
   r.mCfgBefore = BytesFromHex(get("cfg_before"));
   r.mCfgAfter = BytesFromHex(get("cfg_after"));
   for (char c : get("cfg_written")) r.mCfgWritten.push_back(c == '1');
-  r.mPrevHash = get("prev_hash");
-  r.mHash = get("hash");
-  r.mSignature = get("signature");
   return r;
 }
 
