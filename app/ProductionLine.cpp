@@ -53,15 +53,6 @@ std::string FirstLine(const std::string& text) {
   return end == std::string::npos ? text : text.substr(0, end);
 }
 
-std::string Hex(const RKVTCFG& cfg) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string t;
-  const auto* p = reinterpret_cast<const uint8_t*>(&cfg);
-  for (size_t i = 0; i < sizeof cfg; ++i) t += {digits[p[i] >> 4], digits[p[i] & 15]};
-  return t;
-}
-
-
 // A detector's life counter runs down while it is on; a read-back this much below the value
 // written is still the value written.
 constexpr uint32_t kLifeRunDownSeconds = 60;

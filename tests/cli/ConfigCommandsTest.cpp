@@ -401,9 +401,19 @@ std::string LevelsFile(const TempDir& dir, const char* name, uint16_t high, uint
   return dir.path() + name;
 }
 
+// kvt-sim with a unit holding the default configuration (serial SH10000000, High 15.0 and
+// Low 10.0 ppm, no calibration or bump interval): the diffs and changes below count from it.
+std::vector<std::string> DefaultUnit(const TempDir& dir, std::vector<std::string> extra = {}) {
+  RKVTCFG cfg{};
+  SetDefaultCFG(cfg);
+  dir.write("unit.bin", Bin(cfg));
+  extra.insert(extra.begin(), {"--config", dir.path() + "unit.bin"});
+  return extra;
+}
+
 TEST(CliDiff, ListsWhatDiffersAndWritesNothing) {
   TempDir dir;
-  SimProgram sim(dir, {});
+  SimProgram sim(dir, DefaultUnit(dir));
   ASSERT_FALSE(sim.device().empty());
   ProcessResult r = RunProcess(Cli(dir, sim.device(), {"diff", LevelsFile(dir, "levels.cfg", 180, 60)}));
   EXPECT_EQ(r.exitCode, 1) << r.err;
@@ -449,7 +459,7 @@ TEST(CliLine, OneLineAUnitTheReportAndTheFleet) {
   TempDir dir;
   const std::string file = LevelsFile(dir, "line.cfg", 200, 120);
   {
-    SimProgram sim(dir, {});
+    SimProgram sim(dir, DefaultUnit(dir));
     ASSERT_FALSE(sim.device().empty());
     const ProcessResult r =
         RunProcess(Cli(dir, sim.device(), {"line", file, "--count", "1", "--report", dir.path() + "line.csv"}));
@@ -459,7 +469,7 @@ TEST(CliLine, OneLineAUnitTheReportAndTheFleet) {
     EXPECT_EQ(sim.count("header"), 2u);
   }
   {
-    SimProgram sim(dir, {"--lose-writes", "1"});
+    SimProgram sim(dir, DefaultUnit(dir, {"--lose-writes", "1"}));
     ASSERT_FALSE(sim.device().empty());
     const ProcessResult r = RunProcess(Cli(dir, sim.device(), {"line", file, "--count", "1"}));
     EXPECT_EQ(r.exitCode, 1) << r.err;
@@ -476,7 +486,7 @@ TEST(CliLine, OneLineAUnitTheReportAndTheFleet) {
 
 TEST(CliLine, CtrlCEndsTheLineAfterTheUnitDone) {
   TempDir dir;
-  SimProgram sim(dir, {});
+  SimProgram sim(dir, {"--serial", "SH10000000"});
   ASSERT_FALSE(sim.device().empty());
   ChildProcess line;
   ASSERT_TRUE(line.start(Cli(dir, sim.device(), {"line", LevelsFile(dir, "line.cfg", 200, 120)})));

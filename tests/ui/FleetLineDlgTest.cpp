@@ -16,6 +16,8 @@
 #include <QTableWidget>
 #include <QTimer>
 
+#include <cstring>
+
 namespace {
 
 void Shot(QWidget* w, const char* name) {
@@ -28,7 +30,14 @@ class FleetLineDlgTest : public QObject {
 
  private slots:
   void ALineOfThreeThenTheFleetAndCompare() {
+    // Units from SH10000000 up with High 15.0 ppm and no intervals: the one whose write is lost
+    // reads back 15.0 and stays without a due date.
     KvtSim::Options options;
+    std::memcpy(options.config.mUnit.mSerial, "SH10000000", 10);
+    options.config.mSensor.mAlarmHigh = 150;
+    options.config.mSensor.mCalInterval = 0;
+    options.config.mSensor.mBumpInterval = 0;
+    KvtSim::fillCRCs(options.config);
     options.units = 3;
     options.loseWritesUnit = 2;
     SimPort port(options);
