@@ -119,6 +119,8 @@ void THistoryDlg::Fill() {
     }
   }
   Grid->resizeColumnsToContents();
+  DetailText->clear();
+  if (Grid->rowCount() > 0) Grid->setCurrentCell(0, 0);  // the newest, read in full below
   CsvBtn->setEnabled(Grid->rowCount() > 0);
   CertificateBtn->setEnabled(!SerialEdit->text().trimmed().isEmpty());
 }
