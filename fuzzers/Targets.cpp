@@ -9,12 +9,13 @@ int FuzzReplies(const uint8_t*, size_t);
 int FuzzHandshake(const uint8_t*, size_t);
 int FuzzEventLog(const uint8_t*, size_t);
 int FuzzEepromLog(const uint8_t*, size_t);
+int FuzzRecordLine(const uint8_t*, size_t);
 
 const RFuzzTarget kFuzzTargets[] = {
     {"cfg", FuzzCfgFile},           {"img", FuzzImage},
     {"ini", FuzzIniFile},           {"settings", FuzzLoadSettings},
     {"sensor", FuzzSensorEntries},  {"replies", FuzzReplies},
     {"handshake", FuzzHandshake},   {"eventlog", FuzzEventLog},
-    {"eepromlog", FuzzEepromLog},
+    {"eepromlog", FuzzEepromLog},   {"records", FuzzRecordLine},
 };
 const size_t kFuzzTargetCount = sizeof kFuzzTargets / sizeof kFuzzTargets[0];
