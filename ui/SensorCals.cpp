@@ -86,7 +86,7 @@ TSensorCalDlg::TSensorCalDlg(TComKVT& link, Operator& op, QWidget* parent)
   auto* grid = new QGridLayout(CalGB);
   grid->addWidget(SpanGasLabel, 0, 0);
   grid->addWidget(SpanGasSpin, 0, 1);
-  grid->addWidget(CalUnitLabel, 0, 2);
+  grid->addWidget(CalUnitLabel, 0, 2, Qt::AlignLeft);  // aligned, so the column may grow
   grid->addWidget(StepLabel("Cylinder lot"), 1, 0);
   grid->addWidget(SensorCalLotEdit, 1, 1, 1, 2);
   grid->addWidget(StepLabel("Expiry date"), 2, 0);
@@ -107,7 +107,7 @@ TSensorCalDlg::TSensorCalDlg(TComKVT& link, Operator& op, QWidget* parent)
   grid->setColumnStretch(2, 1);
   auto* all = new QVBoxLayout(this);
   all->addWidget(CalGB);
-  setFixedSize(420, 340);
+  setFixedSize(470, 340);
 
   connect(SpanGasSpin, &QDoubleSpinBox::valueChanged, this, [this] {
     if (FGuide == TGuide::Before) ShowGuide(TGuide::Before);
@@ -172,17 +172,19 @@ std::string TSensorCalDlg::SpanGasText() const {
 }
 
 void TSensorCalDlg::ShowGuide(TGuide step, int secondsLeft) {
+  if (step != FGuide && step != TGuide::Span) FSecondsLeft = -1;
+  if (secondsLeft >= 0) FSecondsLeft = secondsLeft;
   FGuide = step;
   std::string text;
   switch (step) {
     case TGuide::Before:
-      text = "1. Zero in clean air: press Calibration with no gas on the sensor.\n2. Then span gas of " +
-             SpanGasText() + " when asked.";
+      text = "1. Zero in clean air: no gas on the sensor at the start.\n2. Then span gas of " + SpanGasText() +
+             " when asked.";
       break;
-    case TGuide::Zero: text = "Step 1 of 2: zero in clean air, keep gas away from the sensor."; break;
-    case TGuide::Span: text = "Step 2 of 2: apply span gas of " + SpanGasText() + " and keep it flowing."; break;
+    case TGuide::Zero: text = "Step 1 of 2: zero in clean air, no gas on the sensor."; break;
+    case TGuide::Span: text = "Step 2 of 2: apply span gas of " + SpanGasText() + "."; break;
   }
-  if (step != TGuide::Before && secondsLeft >= 0) text += "\n" + std::to_string(secondsLeft) + " s left";
+  if (step != TGuide::Before && FSecondsLeft >= 0) text += "\n" + std::to_string(FSecondsLeft) + " s left";
   SensorCalGuideLabel->setText(QString::fromStdString(text));
 }
 

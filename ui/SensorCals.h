@@ -77,4 +77,5 @@ class TSensorCalDlg : public QDialog, public TCalView {
   RKVTCFG FCFG{};
   RCalResult FResult;
   TGuide FGuide = TGuide::Before;
+  int FSecondsLeft = -1;  // the run's, for the guide line; -1 before the first count
 };
