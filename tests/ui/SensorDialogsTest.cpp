@@ -244,12 +244,14 @@ class SensorDialogsTest : public QObject {
       QTimer::singleShot(0, [&] {
         if (QWidget* modal = QApplication::activeModalWidget()) {
           opened = modal->objectName() + " " + modal->windowTitle();
+          if (auto* cal = qobject_cast<TSensorCalDlg*>(modal))  // its record names the product read
+            opened += " " + QString::fromStdString(cal->Model().FProduct);
           static_cast<QDialog*>(modal)->reject();
         }
       });
       w.Find<QPushButton>(factory ? "FatoryOptLogSensorBtn" : "UserCalBtn")->click();
       QCOMPARE(opened, factory ? QString("TSensorLogDlg Sensor Reading Data Logging")
-                               : QString("TSensorCalDlg Sensor Calibration (H2S)"));
+                               : QString("TSensorCalDlg Sensor Calibration (H2S) KVT"));
     }
   }
 
