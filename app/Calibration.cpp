@@ -273,7 +273,8 @@ void TCalibrationRun::Start() {
     FView.CalText(1,
                   "Apply SPAN Gas (" + sensor.mName + ")... " + SpanText(FCFG.mSensor.mSpanGas) + " " + sensor.mUnit,
                   TCalColour::Blue);
-    FView.CalText(2, "SPAN Calibration...", TCalColour::Blue);
+    // "SPAN Calibration..." waits for the first poll: the operator applies the gas first.
+    FSpanShown = false;
     FNextPoll = AfterSeconds(FStartTime, DeviceCFG.mCalCheckTime);
     FLimit = AfterSeconds(FStartTime, sensor.mCalTime) + std::chrono::milliseconds(1);
     FNextDue = std::min(FNextPoll, FLimit);
@@ -295,6 +296,8 @@ void TCalibrationRun::Monitor() {
   if (elapsed > sensor.mCalTime) FCal.FCalib = TCalib::TimeLimit;
   bool ended = false;
   if (FCal.FCalib == TCalib::Running && now >= FNextPoll) {
+    if (!FSpanShown) FView.CalText(2, "SPAN Calibration...", TCalColour::Blue);
+    FSpanShown = true;
     RKVTSensor reading{};
     uint8_t poll = OpenUSBCaught(FLink);
     if (poll == LINK_OK) poll = FLink.RequireSensor(reading, 0);
@@ -371,4 +374,12 @@ bool ValidCylinderDate(const std::string& text) {
   std::tm back{};
   gmtime_r(&t, &back);
   return back.tm_year == y - 1900 && back.tm_mon == m - 1 && back.tm_mday == d;
+}
+
+std::string CylinderExpiryProblem(const std::string& expiry, const std::string& today) {
+  if (expiry.empty()) return "";
+  if (!ValidCylinderDate(expiry)) return "The cylinder's expiry date \"" + expiry + "\" is not a date (YYYY-MM-DD).";
+  // Both are YYYY-MM-DD, so text order is date order.
+  if (expiry < today) return "The span gas cylinder expired on " + expiry + ".\rUse a cylinder within its date.";
+  return "";
 }

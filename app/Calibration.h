@@ -142,6 +142,7 @@ class TCalibrationRun : public TLongRun {
   TPhase FPhase;
   RCalResult FResult{TCalOutcome::LinkFailure, 0};
   bool FStarted = false;  // 0x42 was sent
+  bool FSpanShown = false;
   double FZeroSeconds = 0;
   TRunClock::TimePoint FStartTime{}, FNextPoll{}, FLimit{}, FNextDue{};
 };
@@ -158,6 +159,9 @@ RCylinder LoadCylinder();
 void SaveCylinder(const std::string& lot, const std::string& expiry);
 // A real calendar date written YYYY-MM-DD.
 bool ValidCylinderDate(const std::string& text);
+// Why a cylinder's expiry refuses a calibration on the day today (YYYY-MM-DD): not a date,
+// or passed; empty when it may be used. An empty expiry is allowed, as it was never asked.
+std::string CylinderExpiryProblem(const std::string& expiry, const std::string& today);
 
 // The O2 rule: a span value between 19.0 and 23.5 (exclusive) for sensor type code 4 is air,
 // not span gas; 18.0 is used instead.

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace {
 
@@ -77,6 +78,19 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
   }
   CatchCtrlC();
   CliSession cli(ctx);
+  {
+    // A cylinder past its expiry is refused before anything is sent, as the dialog does.
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char today[16];
+    std::strftime(today, sizeof today, "%Y-%m-%d", &local);
+    const std::string problem = CylinderExpiryProblem(expiry.value_or(LoadCylinder().mExpiry), today);
+    if (!problem.empty()) {
+      ctx.op->message(MessageIcon::Error, "Span Gas Cylinder", problem);
+      return kExitCheck;
+    }
+  }
   TDeviceSession session;
   TSensorCal cal;
   int status = -1;  // set by every end the run reaches

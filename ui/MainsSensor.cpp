@@ -21,6 +21,7 @@ void TKVTIRMainForm::UserCalBtnClick() {
   }
   if (open) Guarded([&] {
     TSensorCalDlg dialog(*ComKVT, Op(), this);
+    dialog.Model().FProduct = Session.FProductName;  // the record names the product
     dialog.ShowDlg(FKVTCFG);
   });
 }

@@ -1,5 +1,6 @@
-// TSensorCalDlg: the span gas value and one zero/span calibration after another, each
-// started, watched and, on Cancel or the time limit, aborted by the app's calibration run.
+// TSensorCalDlg: the span gas value and its cylinder, and one zero/span calibration after
+// another, each started, watched and, on Cancel or the time limit, aborted by the app's
+// calibration run. A guide line names the steps before a run and the current one during it.
 #pragma once
 
 #include "app/Calibration.h"
@@ -11,6 +12,8 @@
 
 class QDoubleSpinBox;
 class QGroupBox;
+class QLabel;
+class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class TComKVT;
@@ -41,6 +44,9 @@ class TSensorCalDlg : public QDialog, public TCalView {
   TLabel3DBorder* CalLabel = nullptr;
   TLabel3DBorder* CalLabel1 = nullptr;
   TLabel3DBorder* CalLabel2 = nullptr;
+  QLineEdit* SensorCalLotEdit = nullptr;
+  QLineEdit* SensorCalExpiryEdit = nullptr;
+  QLabel* SensorCalGuideLabel = nullptr;
 
   // TCalView
   void CalText(int which, const std::string& text, TCalColour colour) override;
@@ -57,10 +63,19 @@ class TSensorCalDlg : public QDialog, public TCalView {
   void reject() override;
 
  private:
+  // The steps of a run as the guide line names them; Before also after a run.
+  enum class TGuide { Before, Zero, Span };
+  void ShowGuide(TGuide step, int secondsLeft = -1);
+  std::string SpanGasText() const;
+  // The cylinder fields, checked and remembered; false after the box that says why not.
+  bool TakeCylinder();
+
   TComKVT& FLink;
   Operator& FOp;
   TSensorCal FCal;
   TWindowRunClock FClock;
   RKVTCFG FCFG{};
   RCalResult FResult;
+  TGuide FGuide = TGuide::Before;
+  int FSecondsLeft = -1;  // the run's, for the guide line; -1 before the first count
 };

@@ -47,6 +47,9 @@ TEST(CliHistory, SealedRecordsOfEachOperationTheirExportAndTheCertificateOfAPass
       ASSERT_EQ(r.exitCode, 0) << args[0] << r.err;
     }
     EXPECT_EQ(cli({"calibrate", "--expiry", "2027-02-30"}).exitCode, 64);  // no such day
+    port.sim().clearFrames();
+    EXPECT_EQ(cli({"calibrate", "--expiry", "2020-01-31"}).exitCode, 65);  // expired: nothing sent
+    EXPECT_TRUE(port.sim().received().empty());
   }
   const std::string key = cli({"history", "--station-key"}).out;
   ASSERT_EQ(key.rfind("-----BEGIN PUBLIC KEY-----", 0), 0u) << key;

@@ -1,5 +1,7 @@
 // The logging and calibration dialogs against the simulated detector, through their buttons,
 // and the main window's buttons that open them. The dialogs' clocks run fast.
+#include "app/Calibration.h"
+#include "app/ServiceRecords.h"
 #include "app/Settings.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
@@ -13,6 +15,8 @@
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QLineSeries>
 #include <QProgressBar>
 #include <QPushButton>
@@ -169,6 +173,56 @@ class SensorDialogsTest : public QObject {
     QVERIFY(op.messages().empty());
   }
 
+  // The cylinder comes from the settings; a passed or impossible expiry refuses the start with a
+  // box and is not remembered; during the run the fields are locked, the guide and the bar show
+  // the step and seconds left, and the span gas prompt comes before the span step.
+  void CalibrationGuidesLocksAndRecordsTheCylinder() {
+    KvtSim::Options o;
+    o.calTimeMs = 300;
+    SimPort port(o);
+    TComKVT link;
+    ScriptedOperator op;
+    SaveCylinder("LOT-7", "2000-01-01");
+    TSensorCalDlg dlg(link, op);
+    QVERIFY(dlg.PrepareDlg(port.sim().config()));
+    QCOMPARE(dlg.SensorCalLotEdit->text(), QString("LOT-7"));
+    dlg.Model().FProduct = "QRB Vaporlet";
+    dlg.Clock().SetSpeed(20);
+    dlg.show();
+    Shot(dlg, "calibration-before");
+    for (const char* refused : {"2000-01-01", "2099-02-30"}) {
+      dlg.SensorCalExpiryEdit->setText(refused);
+      dlg.CalBtn->click();
+    }
+    QCOMPARE(op.messages().size(), size_t(2));
+    QVERIFY(dlg.CalLabel->text().isEmpty() && LoadCylinder().mExpiry == "2000-01-01");
+
+    op.clear();
+    dlg.SensorCalLotEdit->setText(" LOT-8 ");
+    dlg.SensorCalExpiryEdit->setText("2099-12-31");
+    bool locked = true, promptAlone = false, stepShown = false;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+      if (dlg.CalBtn->isEnabled()) return;
+      locked = locked && !dlg.SpanGasSpin->isEnabled() && !dlg.SensorCalLotEdit->isEnabled() &&
+               !dlg.SensorCalExpiryEdit->isEnabled();
+      const bool alone = !dlg.CalLabel1->text().isEmpty() && dlg.CalLabel2->text().isEmpty();
+      if (alone && !promptAlone) Shot(dlg, "calibration-during");
+      promptAlone = promptAlone || alone;
+      stepShown = stepShown || (dlg.SensorCalGuideLabel->text().startsWith("Step 2 of 2: apply span gas of 25 ppm") &&
+                                dlg.CalProgressBar->text().endsWith(" s left"));
+    });
+    watch.start(5);
+    dlg.CalBtn->click();
+    watch.stop();
+    Shot(dlg, "calibration-after");
+    QVERIFY(locked && promptAlone && stepShown && dlg.SensorCalLotEdit->isEnabled() && op.messages().empty());
+    // The folder is shared with the other cases: the newest record is this run's.
+    const RServiceRecord r = TRecordStore(RecordsDatabasePath(), TRecordStore::TMode::Read).History("").at(0);
+    QCOMPARE(r.mKind + "|" + r.mResult + "|" + r.mLot + "|" + r.mExpiry + "|" + r.mProduct,
+             std::string("calibration|PASS|LOT-8|2099-12-31|QRB Vaporlet"));
+  }
+
   void MainWindowButtonsOpenTheDialogs() {
     SimPort port;
     for (const bool factory : {true, false}) {
@@ -177,12 +231,14 @@ class SensorDialogsTest : public QObject {
       QTimer::singleShot(0, [&] {
         if (QWidget* modal = QApplication::activeModalWidget()) {
           opened = modal->objectName() + " " + modal->windowTitle();
+          if (auto* cal = qobject_cast<TSensorCalDlg*>(modal))  // its record names the product read
+            opened += " " + QString::fromStdString(cal->Model().FProduct);
           static_cast<QDialog*>(modal)->reject();
         }
       });
       w.Find<QPushButton>(factory ? "FatoryOptLogSensorBtn" : "UserCalBtn")->click();
       QCOMPARE(opened, factory ? QString("TSensorLogDlg Sensor Reading Data Logging")
-                               : QString("TSensorCalDlg Sensor Calibration (H2S)"));
+                               : QString("TSensorCalDlg Sensor Calibration (H2S) KVT"));
     }
   }
 
