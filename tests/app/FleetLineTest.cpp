@@ -176,8 +176,8 @@ TEST_F(FleetLine, RefusedConfigurationsSendNothingAndNameTheField) {
   EXPECT_TRUE(session.SaveFile(op, FDir.path() + "kept.cfg").ok());
   const CFGFileContent kept = ReadCFGFile(FDir.path() + "kept.cfg");
   ASSERT_TRUE(kept.ok());
-  EXPECT_EQ(kept.cfg.mSensor.mAlarmLow, 300);
-  EXPECT_EQ(kept.cfg.mSensor.mAlarmHigh, 250);
+  EXPECT_EQ(+kept.cfg.mSensor.mAlarmLow, 300);  // by value: the record is packed
+  EXPECT_EQ(+kept.cfg.mSensor.mAlarmHigh, 250);
 }
 
 TEST_F(FleetLine, ThreeUnitsOneFailingItsReadBack) {
@@ -293,10 +293,10 @@ TEST_F(FleetLine, TheFactoryViewWritesItsRangesAndTheLifeButNotTheFilesSerial) {
   EXPECT_TRUE(line.Units()[0].mPass) << line.Units()[0].mReason;
   const RKVTCFG got = port.sim().config();
   EXPECT_EQ(std::string(got.mUnit.mSerial, 10), "SH10000000");  // a line of one serial is no line
-  EXPECT_EQ(got.mUnit.mBatLimitCritical, 555);
-  EXPECT_EQ(got.mUnit.mLifeRemaining, 12 * kSecondsPerMonth - 1);  // as the collect of 12 months 0 days
-  EXPECT_EQ(got.mSensor.mSpanGas, 300);
-  EXPECT_EQ(got.mSensor.mAlarmHigh, 200);
+  EXPECT_EQ(+got.mUnit.mBatLimitCritical, 555);
+  EXPECT_EQ(+got.mUnit.mLifeRemaining, 12 * kSecondsPerMonth - 1);  // as the collect of 12 months 0 days
+  EXPECT_EQ(+got.mSensor.mSpanGas, 300);
+  EXPECT_EQ(+got.mSensor.mAlarmHigh, 200);
   FactoryMode = false;
 }
 

@@ -242,7 +242,7 @@ TEST(CliRead, ListingAndSavedFile) {
   EXPECT_EQ(file.mode, 0);
   EXPECT_EQ(uint16_t{file.cfg.mSensor.mAlarmHigh}, 200);
   EXPECT_EQ(uint16_t{file.cfg.mSensor.mAlarmLow}, 75);
-  EXPECT_EQ(file.cfg.mUnit.mFWVersion, 14);
+  EXPECT_EQ(+file.cfg.mUnit.mFWVersion, 14);
   EXPECT_EQ(std::string(file.cfg.mUnit.mSerial, 10), "SH10000000");
 }
 
