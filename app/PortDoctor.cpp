@@ -535,11 +535,16 @@ std::vector<RDoctorCheck> RunDoctor(const RDoctorEnv& env, const std::string& na
   }
   add(kOpens, TCheckState::Ok, node);
   const uint8_t code = link.ConnectKVT(env.connectSeconds);
+  const RPortError portError = link.LastPortError();  // before closing can replace it
   link.CloseUSB(code);
   char seconds[16];
   std::snprintf(seconds, sizeof seconds, "%g", env.connectSeconds);
   if (code == LINK_OK)
     add(kAnswers, TCheckState::Ok, "a detector answered");
+  else if (code == LINK_PORTERROR)
+    // Not the detector's silence: the port itself failed, and the technician needs its reason.
+    add(kAnswers, TCheckState::Fail,
+        "the port failed during the handshake: " + portError.mText + " (errno " + std::to_string(portError.mErrno) + ")");
   else
     add(kAnswers, TCheckState::Fail,
         std::string("no detector answered within ") + seconds +

@@ -5,11 +5,10 @@
 #include "app/StationKey.h"
 #include "cli/Cli.h"
 #include "report/Certificate.h"
+#include "report/DocumentApp.h"
 #include "report/FleetReport.h"
 #include "app/Fleet.h"
 #include "model/FileUtils.h"
-
-#include <QGuiApplication>
 
 #include <cstdio>
 #include <cstdlib>
@@ -132,10 +131,7 @@ int Certificate(CliContext& ctx, const std::vector<std::string>& args) {
   if (output.empty()) output = AppDir + "Certificate-" + serial + "-" + certificate.mDateTime.substr(0, 10) + ".pdf";
   // The PDF's fonts need a GUI application; this one never shows a window.
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  int argc = 1;
-  char name[] = "beamdock-cli";
-  char* argv[] = {name, nullptr};
-  QGuiApplication app(argc, argv);
+  TDocumentApp app;
   std::string error;
   if (!WriteCertificatePdf(certificate, output, &error)) {
     std::fprintf(stderr, "certificate: %s: %s\n", output.c_str(), error.c_str());
@@ -186,10 +182,7 @@ int Fleet(CliContext& ctx, const std::vector<std::string>& args) {
   }
   if (!pdf.empty()) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    int argc = 1;
-    char name[] = "beamdock-cli";
-    char* argv[] = {name, nullptr};
-    QGuiApplication app(argc, argv);
+    TDocumentApp app;
     if (!WriteFleetPdf(rows, FleetSiteName(), FleetDate(now), dueDays, pdf, &error)) {
       std::fprintf(stderr, "fleet: %s: %s\n", pdf.c_str(), error.c_str());
       return kExitSoftware;

@@ -1,5 +1,6 @@
 #include "link/KVTComms.h"
 
+#include "link/CommInt.h"
 #include "link/USBtoUART.h"
 #include "model/Checksum.h"
 
@@ -150,14 +151,38 @@ bool IsKillStatus(uint8_t nStatus) {
 TComKVT::TComKVT(std::unique_ptr<TByteStream> stream)
     : RSCom(stream ? std::move(stream) : MakeSerialPort()) {}
 
-TComKVT::~TComKVT() { ComClose(); }
+TComKVT::~TComKVT() {
+  // The handler may belong to an owner already half gone; the last close is not traced.
+  FOnKVTEvent = nullptr;
+  ComClose();
+}
+
+template <typename TCall>
+bool TComKVT::PortCall(TCall&& call) const {
+  try {
+    call();
+    return true;
+  } catch (const ECommError& e) {
+    FPortError = {e.Text(), e.ErrorCode};
+  } catch (const std::exception& e) {
+    FPortError = {e.what(), -1};
+  } catch (...) {
+    FPortError = {"unknown port error", -1};
+  }
+  return false;
+}
+
+void TComKVT::TracePortError(const char* during) {
+  RaiseTrace(std::chrono::system_clock::now(), std::string("[PORT] ") + during + ": " + FPortError.mText +
+                                                   " (errno " + std::to_string(FPortError.mErrno) + ")");
+}
 
 bool TComKVT::Enabled() const {
-  try {
-    return RSCom->Enabled();
-  } catch (...) {
-    return false;
-  }
+  bool open = false;
+  if (PortCall([&] { open = RSCom->Enabled(); })) return open;
+  // Asking is const to callers; telling the trace is not.
+  const_cast<TComKVT*>(this)->TracePortError("Enabled");
+  return false;
 }
 
 void TComKVT::ComOpen(int nPort) {
@@ -168,20 +193,33 @@ void TComKVT::ComOpen(int nPort) {
 
 void TComKVT::ComClose() {
   // Also runs from the destructor: a port that fails to close must not take the program down.
-  try {
-    if (RSCom->Enabled()) RSCom->Close();
-  } catch (...) {
-  }
+  if (!PortCall([&] {
+        if (RSCom->Enabled()) RSCom->Close();
+      }))
+    TracePortError("ComClose");
 }
 
 // ---- trace helpers -------------------------------------------------------------------------
 
 void TComKVT::RaiseTrace(TDateTime rNow, const std::string& sLog) {
   if (!FOnKVTEvent) return;
-  // The trace is a view of the exchange; a failing view must not change its result.
+  // The trace is a view of the exchange; a failing view must not change its result. What it
+  // lost is told by the next line that gets through.
   try {
+    if (FLostTraceLines > 0) {
+      FOnKVTEvent(this, rNow, "[TRACE] " + std::to_string(FLostTraceLines) + " line(s) lost: " + FLostTraceWhy);
+      FLostTraceLines = 0;
+    }
     FOnKVTEvent(this, rNow, sLog);
+  } catch (const std::exception& e) {
+    ++FLostTraceLines;
+    try {
+      FLostTraceWhy = e.what();
+    } catch (...) {
+    }
   } catch (...) {
+    ++FLostTraceLines;
+    FLostTraceWhy = "unknown error";
   }
 }
 
@@ -260,9 +298,8 @@ uint8_t TComKVT::SendReceive(uint8_t nLog, int nRevSize, float rTimeOut) {
   if (FReadBuf.mData < 0 || FReadBuf.mData > kBufSize) FReadBuf.mData = 0;
 
   uint8_t result = LINK_PORTERROR;
-  bool collected = false;
   uint8_t state = LINK_NORESPONSE;
-  try {
+  const bool collected = PortCall([&] {
     FSendTime = std::chrono::system_clock::now();
     FSendLog = nLog == 2 ? std::string() : "[SEND] " + HexBytes(FSendBuf.mBuf, FSendBuf.mData);
     FRevLog.clear();
@@ -312,10 +349,7 @@ uint8_t TComKVT::SendReceive(uint8_t nLog, int nRevSize, float rTimeOut) {
       const auto us = std::chrono::duration_cast<std::chrono::microseconds>(until - now).count() + 1;
       wokeEmpty = RSCom->WaitReadable(static_cast<long>(us));
     }
-    collected = true;
-  } catch (...) {
-    collected = false;
-  }
+  });
 
   try {
     FRevTime = std::chrono::system_clock::now();
@@ -368,6 +402,7 @@ uint8_t TComKVT::SendReceive(uint8_t nLog, int nRevSize, float rTimeOut) {
   if (nLog == 0) {
     RaiseTrace(FSendTime, FSendLog);
     RaiseTrace(FRevTime, FRevLog);
+    if (!collected) TracePortError("exchange");
   }
   return result;
 }
@@ -395,10 +430,7 @@ uint8_t TComKVT::ConnectKVT(float rTimeOut) {
   // from this one read: an acknowledgement split across reads is not assembled.
   const auto takeReply = [&]() -> bool {
     count = 0;
-    try {
-      const int got = RSCom->Read(rev, 10);
-      count = std::clamp(got, 0, 10);
-    } catch (...) {
+    if (!PortCall([&] { count = std::clamp(RSCom->Read(rev, 10), 0, 10); })) {
       state = LINK_PORTERROR;
       return false;
     }
@@ -425,11 +457,7 @@ uint8_t TComKVT::ConnectKVT(float rTimeOut) {
       // Spacing counts from before the write, so the write time is part of the 1.05 ms.
       const auto deadline = steady_clock::now() + FConnectSpacing;
       ++sent;
-      try {
-        RSCom->Write(kFrame, 3);
-      } catch (...) {
-        state = LINK_PORTERROR;
-      }
+      if (!PortCall([&] { RSCom->Write(kFrame, 3); })) state = LINK_PORTERROR;
       WaitUntil(deadline);
       if (state == LINK_NOCONNECT && takeReply()) break;
       if (IdleHook && steady_clock::now() >= nextIdle) {
@@ -441,22 +469,14 @@ uint8_t TComKVT::ConnectKVT(float rTimeOut) {
       }
     }
   }
-  try {
-    RSCom->PurgeIn();
-  } catch (...) {
-    if (state == 0 || state == LINK_NOCONNECT) state = LINK_PORTERROR;
-  }
+  if (!PortCall([&] { RSCom->PurgeIn(); }) && (state == 0 || state == LINK_NOCONNECT)) state = LINK_PORTERROR;
   try {
     RaiseTrace(std::chrono::system_clock::now(), "[CHECK TIME] " + FormatSeconds3(steady_clock::now() - start) + " (" +
                                                      std::to_string(sent) + ")");
   } catch (...) {
   }
   Delay(FExchangePauseMs);
-  try {
-    RSCom->PurgeIn();
-  } catch (...) {
-    if (state == 0 || state == LINK_NOCONNECT) state = LINK_PORTERROR;
-  }
+  if (!PortCall([&] { RSCom->PurgeIn(); }) && (state == 0 || state == LINK_NOCONNECT)) state = LINK_PORTERROR;
   Delay(FExchangePauseMs);
   return state;
 }

@@ -32,6 +32,13 @@ class TComKVT;
 // Trace handler: (Sender, rNow, sLog).
 using TOnKVTEvent = std::function<void(TComKVT* Sender, TDateTime rNow, const std::string& sLog)>;
 
+// The reason behind the last LINK_PORTERROR: the port's own text and its errno (-1 when the
+// port gave none, 0 before the first error).
+struct RPortError {
+  std::string mText;
+  int mErrno = 0;
+};
+
 struct RKVTLogRead {
   TDateTime mSendTime{};
   std::string mSendLog;
@@ -100,6 +107,8 @@ class TComKVT {
 
   // Why the last LINK_LIMIT was returned (empty until the first refusal).
   const std::string& LastRefusal() const { return FRefusal; }
+  // Why the port last failed (empty text until the first port error).
+  const RPortError& LastPortError() const { return FPortError; }
 
   TOnKVTEvent FOnKVTEvent;
   int FDefPort = 0;
@@ -119,6 +128,12 @@ class TComKVT {
 
  private:
   uint8_t Refuse(const std::string& why);
+  // Runs one call on the port: true when it returned, false with its reason kept in
+  // FPortError when it raised. The one place where a port error becomes a result.
+  template <typename TCall>
+  bool PortCall(TCall&& call) const;
+  // A port error no result can carry (closing, asking whether open) still shows in the trace.
+  void TracePortError(const char* during);
   void RaiseTrace(TDateTime rNow, const std::string& sLog);
   void RaiseLogReads(const RKVTLogRead* logs, int count, bool withSendLines);
   void CallIdleHook();
@@ -127,4 +142,8 @@ class TComKVT {
 
   std::unique_ptr<TByteStream> RSCom;
   std::string FRefusal;
+  mutable RPortError FPortError;
+  // Lines a failing trace handler lost, told by the next line that gets through.
+  int FLostTraceLines = 0;
+  std::string FLostTraceWhy;
 };

@@ -618,208 +618,255 @@ void KvtSim::handleCommand(uint8_t cmd) {
   if (applyFault(cmd)) return;
   if (cmd != 0x91 && cmd != 0x81) windowSet_ = false;
 
-  auto selectRead = [&](Source s, std::vector<uint8_t> data, int packet) {
-    source_ = s;
-    readData_ = std::move(data);
-    readPos_ = 0;
-    readPacket_ = packet;
-  };
-  auto blockBytes = [&](const void* block, int setting, int& left) {
-    std::vector<uint8_t> b(static_cast<const uint8_t*>(block), static_cast<const uint8_t*>(block) + 64);
-    if (setting < 0 || left > 0) {
-      b[62] ^= 0xFF;
-      if (left > 0) --left;
-    }
-    return b;
-  };
-
-  switch (cmd) {
-    case 0xB2:
-      ack();
-      connectAnswered_ = true, connectAnsweredAt_ = frameTime_;
-      break;
-    case 0xB3:
-      ack();
-      state_ = State::Silent;
-      connectsSeen_ = 0;
-      if (wroteThisConnection_ && opts_.awayAfterMs > 0)
-        awayAt_ = frameTime_ + std::chrono::milliseconds(opts_.awayAfterMs);
-      wroteThisConnection_ = false;
-      break;
-    case 0xA0: {
-      const RKVTIdenty id = makeIdentity();
-      const auto* p = reinterpret_cast<const uint8_t*>(&id);
-      reply({p, p + sizeof id}, "identity");
-      break;
-    }
-    case 0x5F:
-      ack();
-      sensorSelected_ = false;
-      selectRead(Source::Unit, blockBytes(&cfg_.mUnit, opts_.corruptUnitCrc, unitCorruptLeft_),
-                 opts_.blockPacketSize);
-      break;
-    case 0x50:
-      ack();
-      sensorSelected_ = true;
-      selectRead(Source::Sensor, blockBytes(&cfg_.mSensor, opts_.corruptSensorCrc, sensorCorruptLeft_),
-                 opts_.blockPacketSize);
-      break;
-    case 0x60:
-      ack();
-      sensorSelected_ = false;
-      selectRead(Source::Log, logBytes(), opts_.logPacketSize);
-      break;
-    case 0xA1: {
-      const uint32_t size = opts_.logSizeOverride >= 0 ? static_cast<uint32_t>(opts_.logSizeOverride)
-                                                       : static_cast<uint32_t>(logBytes().size());
-      reply({static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size >> 16),
-             static_cast<uint8_t>(size >> 24)},
-            "log size");
-      break;
-    }
-    case 0x81: {
-      if (source_ == Source::None || readPacket_ <= 0) {
-        nak();
-        break;
-      }
-      std::vector<uint8_t> packet(static_cast<size_t>(readPacket_), 0xFF);
-      for (int i = 0; i < readPacket_; ++i)
-        if (readPos_ + i < readData_.size()) packet[i] = readData_[readPos_ + i];
-      readPos_ += static_cast<size_t>(readPacket_);
-      reply(std::move(packet), "packet");
-      break;
-    }
-    case 0x70:
-      ack();
-      sensorSelected_ = false;
-      source_ = Source::None;
-      expect_ = Expect::Header;
-      break;
-    case 0x91:
-      if (windowSet_) {
-        if (windowAddr_ + windowSize_ > static_cast<int>(sizeof(RKVTCFG))) {
-          windowSet_ = false;
-          nak();
-          break;
-        }
-        ack();
-        expect_ = Expect::WindowData;
-      } else if (upgrading_ && static_cast<size_t>(fwNext_) < fwGot_.size()) {
-        ack();
-        fwSlot_ = fwNext_;
-        expect_ = Expect::FwPacket;
-      } else {
-        nak();
-      }
-      break;
-    case 0x93:  // the same slice again
-      if (upgrading_ && fwSlot_ >= 0) {
-        ack();
-        expect_ = Expect::FwPacket;
-      } else {
-        nak();
-      }
-      break;
-    case 0x71:
-      ack();
-      expect_ = Expect::LifeValue;
-      break;
-    case 0x20:
-    case 0x21:
-    case 0x22:
-      reply(readingRecord(cmd - 0x20, now), "reading");
-      break;
-    case 0x17:
-      if (cfg_.mUnit.mAllowSuspend == 0x80) {
-        ack();
-        state_ = State::Hibernating;
-        offSince_ = now;
-        opts_.events.clear();  // hibernation clears the event log
-      } else {
-        errorReply();
-      }
-      break;
-    case 0x14:
-      ack();
-      state_ = State::Off;
-      offSince_ = now;
-      break;
-    case 0x12:
-      ack();
-      cfg_ = factoryCfg_;
-      calRunning_ = calFailedBit_ = bumpFailedBit_ = peakValid_ = false;
-      break;
-    case 0x13:
-      ack();
-      opts_.events.clear();
-      break;
-    case 0x10:
-      ack();
-      upgrading_ = true;
-      fwImage_.assign(static_cast<size_t>(opts_.fwPacketSize) * static_cast<size_t>(opts_.fwPacketCount), 0xFF);
-      fwGot_.assign(static_cast<size_t>(opts_.fwPacketCount), false);
-      fwNext_ = 0;
-      fwSlot_ = -1;
-      break;
-    case 0x11: {
-      bool good = upgrading_ && fwImage_.size() > 7;
-      for (bool got : fwGot_) good = good && got;
-      if (good) {
-        uint16_t crc = 0;
-        for (size_t i = 2; i < fwImage_.size(); ++i) crc = UpdateCRC16(crc, fwImage_[i]);
-        good = crc == (fwImage_[0] | (fwImage_[1] << 8));
-      }
-      upgrading_ = false;
-      if (!good) {
-        nak();
-        break;
-      }
-      ack();
-      ++fwRuns_;
-      cfg_.mUnit.mFWVersion = fwImage_[3];  // the new program reports its own version
-      storeConfig();
-      break;
-    }
-    case 0x40:
-    case 0x41:
-    case 0x42:
-    case 0x43:
-    case 0x44:
-    case 0x45:
-    case 0x46:
-      if (!sensorSelected_) {  // actions go to the sensor selected by 0x50
-        nak();
-        break;
-      }
-      ack();
-      if (cmd == 0x40) {
-        calRunning_ = false;
-        calFailedBit_ = false;
-      } else if (cmd == 0x41 || cmd == 0x42) {
-        calRunning_ = !opts_.calNeverStart;
-        calFailedBit_ = false;
-        calEnd_ = now + std::chrono::milliseconds(opts_.calTimeMs);
-      } else if (cmd == 0x43) {
-        calRunning_ = false;
-      } else if (cmd == 0x44) {
-        peakValid_ = false;
-      } else if (cmd == 0x45) {
-        bumpFailedBit_ = true;
-      } else {
-        bumpFailedBit_ = false;
-      }
-      break;
-    case 0x30:
-    case 0x31:
-    case 0x32:
-    case 0x34:
-      ack();
-      lastOutput_ = cmd;
-      break;
-    default:
-      nak();
-      break;
+  const auto handler = commandHandlers().find(cmd);
+  if (handler == commandHandlers().end()) {
+    nak();
+    return;
   }
+  (this->*handler->second)(cmd, now);
+}
+
+void KvtSim::selectRead(Source s, std::vector<uint8_t> data, int packet) {
+  source_ = s;
+  readData_ = std::move(data);
+  readPos_ = 0;
+  readPacket_ = packet;
+}
+
+std::vector<uint8_t> KvtSim::blockBytes(const void* block, int setting, int& left) {
+  std::vector<uint8_t> b(static_cast<const uint8_t*>(block), static_cast<const uint8_t*>(block) + 64);
+  if (setting < 0 || left > 0) {
+    b[62] ^= 0xFF;
+    if (left > 0) --left;
+  }
+  return b;
+}
+
+const std::map<uint8_t, KvtSim::CommandHandler>& KvtSim::commandHandlers() {
+  static const std::map<uint8_t, CommandHandler> handlers = {
+      {0xB2, &KvtSim::onConnectCheck},
+      {0xB3, &KvtSim::onDisconnect},
+      {0xA0, &KvtSim::onIdentity},
+      {0x5F, &KvtSim::onSelectUnit},
+      {0x50, &KvtSim::onSelectSensor},
+      {0x60, &KvtSim::onSelectLog},
+      {0xA1, &KvtSim::onLogSize},
+      {0x81, &KvtSim::onNextPacket},
+      {0x70, &KvtSim::onWriteHeader},
+      {0x91, &KvtSim::onWriteData},
+      {0x93, &KvtSim::onSamePacket},
+      {0x71, &KvtSim::onWriteLife},
+      {0x20, &KvtSim::onReading},
+      {0x21, &KvtSim::onReading},
+      {0x22, &KvtSim::onReading},
+      {0x17, &KvtSim::onHibernate},
+      {0x14, &KvtSim::onPowerDown},
+      {0x12, &KvtSim::onFactoryReset},
+      {0x13, &KvtSim::onLogReset},
+      {0x10, &KvtSim::onUpgradeStart},
+      {0x11, &KvtSim::onUpgradeRun},
+      {0x40, &KvtSim::onSensorAction},
+      {0x41, &KvtSim::onSensorAction},
+      {0x42, &KvtSim::onSensorAction},
+      {0x43, &KvtSim::onSensorAction},
+      {0x44, &KvtSim::onSensorAction},
+      {0x45, &KvtSim::onSensorAction},
+      {0x46, &KvtSim::onSensorAction},
+      {0x30, &KvtSim::onOutput},
+      {0x31, &KvtSim::onOutput},
+      {0x32, &KvtSim::onOutput},
+      {0x34, &KvtSim::onOutput},
+  };
+  return handlers;
+}
+
+void KvtSim::onConnectCheck(uint8_t, Clock::time_point) {
+  ack();
+  connectAnswered_ = true, connectAnsweredAt_ = frameTime_;
+}
+
+void KvtSim::onDisconnect(uint8_t, Clock::time_point) {
+  ack();
+  state_ = State::Silent;
+  connectsSeen_ = 0;
+  if (wroteThisConnection_ && opts_.awayAfterMs > 0)
+    awayAt_ = frameTime_ + std::chrono::milliseconds(opts_.awayAfterMs);
+  wroteThisConnection_ = false;
+}
+
+void KvtSim::onIdentity(uint8_t, Clock::time_point) {
+  const RKVTIdenty id = makeIdentity();
+  const auto* p = reinterpret_cast<const uint8_t*>(&id);
+  reply({p, p + sizeof id}, "identity");
+}
+
+void KvtSim::onSelectUnit(uint8_t, Clock::time_point) {
+  ack();
+  sensorSelected_ = false;
+  selectRead(Source::Unit, blockBytes(&cfg_.mUnit, opts_.corruptUnitCrc, unitCorruptLeft_),
+             opts_.blockPacketSize);
+}
+
+void KvtSim::onSelectSensor(uint8_t, Clock::time_point) {
+  ack();
+  sensorSelected_ = true;
+  selectRead(Source::Sensor, blockBytes(&cfg_.mSensor, opts_.corruptSensorCrc, sensorCorruptLeft_),
+             opts_.blockPacketSize);
+}
+
+void KvtSim::onSelectLog(uint8_t, Clock::time_point) {
+  ack();
+  sensorSelected_ = false;
+  selectRead(Source::Log, logBytes(), opts_.logPacketSize);
+}
+
+void KvtSim::onLogSize(uint8_t, Clock::time_point) {
+  const uint32_t size = opts_.logSizeOverride >= 0 ? static_cast<uint32_t>(opts_.logSizeOverride)
+                                                   : static_cast<uint32_t>(logBytes().size());
+  reply({static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size >> 16),
+         static_cast<uint8_t>(size >> 24)},
+        "log size");
+}
+
+void KvtSim::onNextPacket(uint8_t, Clock::time_point) {
+  if (source_ == Source::None || readPacket_ <= 0) {
+    nak();
+    return;
+  }
+  std::vector<uint8_t> packet(static_cast<size_t>(readPacket_), 0xFF);
+  for (int i = 0; i < readPacket_; ++i)
+    if (readPos_ + i < readData_.size()) packet[i] = readData_[readPos_ + i];
+  readPos_ += static_cast<size_t>(readPacket_);
+  reply(std::move(packet), "packet");
+}
+
+void KvtSim::onWriteHeader(uint8_t, Clock::time_point) {
+  ack();
+  sensorSelected_ = false;
+  source_ = Source::None;
+  expect_ = Expect::Header;
+}
+
+void KvtSim::onWriteData(uint8_t, Clock::time_point) {
+  if (windowSet_) {
+    if (windowAddr_ + windowSize_ > static_cast<int>(sizeof(RKVTCFG))) {
+      windowSet_ = false;
+      nak();
+      return;
+    }
+    ack();
+    expect_ = Expect::WindowData;
+  } else if (upgrading_ && static_cast<size_t>(fwNext_) < fwGot_.size()) {
+    ack();
+    fwSlot_ = fwNext_;
+    expect_ = Expect::FwPacket;
+  } else {
+    nak();
+  }
+}
+
+// 0x93: the same firmware slice again.
+void KvtSim::onSamePacket(uint8_t, Clock::time_point) {
+  if (upgrading_ && fwSlot_ >= 0) {
+    ack();
+    expect_ = Expect::FwPacket;
+  } else {
+    nak();
+  }
+}
+
+void KvtSim::onWriteLife(uint8_t, Clock::time_point) {
+  ack();
+  expect_ = Expect::LifeValue;
+}
+
+void KvtSim::onReading(uint8_t cmd, Clock::time_point now) {
+  reply(readingRecord(cmd - 0x20, now), "reading");
+}
+
+void KvtSim::onHibernate(uint8_t, Clock::time_point now) {
+  if (cfg_.mUnit.mAllowSuspend == 0x80) {
+    ack();
+    state_ = State::Hibernating;
+    offSince_ = now;
+    opts_.events.clear();  // hibernation clears the event log
+  } else {
+    errorReply();
+  }
+}
+
+void KvtSim::onPowerDown(uint8_t, Clock::time_point now) {
+  ack();
+  state_ = State::Off;
+  offSince_ = now;
+}
+
+void KvtSim::onFactoryReset(uint8_t, Clock::time_point) {
+  ack();
+  cfg_ = factoryCfg_;
+  calRunning_ = calFailedBit_ = bumpFailedBit_ = peakValid_ = false;
+}
+
+void KvtSim::onLogReset(uint8_t, Clock::time_point) {
+  ack();
+  opts_.events.clear();
+}
+
+void KvtSim::onUpgradeStart(uint8_t, Clock::time_point) {
+  ack();
+  upgrading_ = true;
+  fwImage_.assign(static_cast<size_t>(opts_.fwPacketSize) * static_cast<size_t>(opts_.fwPacketCount), 0xFF);
+  fwGot_.assign(static_cast<size_t>(opts_.fwPacketCount), false);
+  fwNext_ = 0;
+  fwSlot_ = -1;
+}
+
+void KvtSim::onUpgradeRun(uint8_t, Clock::time_point) {
+  bool good = upgrading_ && fwImage_.size() > 7;
+  for (bool got : fwGot_) good = good && got;
+  if (good) {
+    uint16_t crc = 0;
+    for (size_t i = 2; i < fwImage_.size(); ++i) crc = UpdateCRC16(crc, fwImage_[i]);
+    good = crc == (fwImage_[0] | (fwImage_[1] << 8));
+  }
+  upgrading_ = false;
+  if (!good) {
+    nak();
+    return;
+  }
+  ack();
+  ++fwRuns_;
+  cfg_.mUnit.mFWVersion = fwImage_[3];  // the new program reports its own version
+  storeConfig();
+}
+
+void KvtSim::onSensorAction(uint8_t cmd, Clock::time_point now) {
+  if (!sensorSelected_) {  // actions go to the sensor selected by 0x50
+    nak();
+    return;
+  }
+  ack();
+  if (cmd == 0x40) {
+    calRunning_ = false;
+    calFailedBit_ = false;
+  } else if (cmd == 0x41 || cmd == 0x42) {
+    calRunning_ = !opts_.calNeverStart;
+    calFailedBit_ = false;
+    calEnd_ = now + std::chrono::milliseconds(opts_.calTimeMs);
+  } else if (cmd == 0x43) {
+    calRunning_ = false;
+  } else if (cmd == 0x44) {
+    peakValid_ = false;
+  } else if (cmd == 0x45) {
+    bumpFailedBit_ = true;
+  } else {
+    bumpFailedBit_ = false;
+  }
+}
+
+void KvtSim::onOutput(uint8_t cmd, Clock::time_point) {
+  ack();
+  lastOutput_ = cmd;
 }
 
 void KvtSim::handlePayload(const std::vector<uint8_t>& p, Expect kind) {

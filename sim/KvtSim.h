@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -210,6 +211,33 @@ class KvtSim {
   void processInput(std::chrono::steady_clock::time_point now);
   void handleFrame(const std::vector<uint8_t>& frame, Expect kind);
   void handleCommand(uint8_t cmd);
+  // One per command byte (or group of bytes), called by handleCommand once the connection's
+  // state has let the command through; a byte without one is answered NAK.
+  using CommandHandler = void (KvtSim::*)(uint8_t cmd, Clock::time_point now);
+  static const std::map<uint8_t, CommandHandler>& commandHandlers();
+  void onConnectCheck(uint8_t cmd, Clock::time_point now);
+  void onDisconnect(uint8_t cmd, Clock::time_point now);
+  void onIdentity(uint8_t cmd, Clock::time_point now);
+  void onSelectUnit(uint8_t cmd, Clock::time_point now);
+  void onSelectSensor(uint8_t cmd, Clock::time_point now);
+  void onSelectLog(uint8_t cmd, Clock::time_point now);
+  void onLogSize(uint8_t cmd, Clock::time_point now);
+  void onNextPacket(uint8_t cmd, Clock::time_point now);
+  void onWriteHeader(uint8_t cmd, Clock::time_point now);
+  void onWriteData(uint8_t cmd, Clock::time_point now);
+  void onSamePacket(uint8_t cmd, Clock::time_point now);
+  void onWriteLife(uint8_t cmd, Clock::time_point now);
+  void onReading(uint8_t cmd, Clock::time_point now);
+  void onHibernate(uint8_t cmd, Clock::time_point now);
+  void onPowerDown(uint8_t cmd, Clock::time_point now);
+  void onFactoryReset(uint8_t cmd, Clock::time_point now);
+  void onLogReset(uint8_t cmd, Clock::time_point now);
+  void onUpgradeStart(uint8_t cmd, Clock::time_point now);
+  void onUpgradeRun(uint8_t cmd, Clock::time_point now);
+  void onSensorAction(uint8_t cmd, Clock::time_point now);
+  void onOutput(uint8_t cmd, Clock::time_point now);
+  void selectRead(Source s, std::vector<uint8_t> data, int packet);
+  static std::vector<uint8_t> blockBytes(const void* block, int setting, int& left);
   void handlePayload(const std::vector<uint8_t>& payload, Expect kind);
   bool applyFault(int target, int packet = -1);
   void reply(std::vector<uint8_t> data, const char* what);   // appends the CRC

@@ -7,6 +7,7 @@
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
 #include "tests/support/NullView.h"
+#include "tests/support/ProgramState.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
@@ -26,7 +27,7 @@ double CpuSeconds() {
 }
 
 TEST(AdapterUnplug, ToldAsAPortErrorQuietlyAndWorksAgainWhenBack) {
-  const RDeviceCFG saved = DeviceCFG;
+  ProgramState kept;
   DeviceCFG = RDeviceCFG{};
   DeviceCFG.mConnectTime = 500;
   // Slow polls and checks: only the watch on the port can tell the unplug within a second.
@@ -96,7 +97,6 @@ TEST(AdapterUnplug, ToldAsAPortErrorQuietlyAndWorksAgainWhenBack) {
       EXPECT_TRUE(op.messages().empty());
     }
   }
-  DeviceCFG = saved;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "model/Checksum.h"
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
+#include "tests/support/ProgramState.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
@@ -28,21 +29,11 @@ namespace {
 class DeviceSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FSavedCFG = DeviceCFG;
-    FSavedMode = FactoryMode;
-    FSavedTypes = SensorTypes;
-    FSavedDir = AppDir;
     DeviceCFG = RDeviceCFG{};
     FactoryMode = false;
     SetBuiltInSensorTypes();
     AppDir = FDir.path();
     ::mkdir((AppDir + "Configure").c_str(), 0755);  // start-up makes it
-  }
-  void TearDown() override {
-    DeviceCFG = FSavedCFG;
-    FactoryMode = FSavedMode;
-    SensorTypes = FSavedTypes;
-    AppDir = FSavedDir;
   }
 
   void UseFactoryView() {
@@ -53,13 +44,8 @@ class DeviceSessionTest : public ::testing::Test {
     DeviceCFG.mSensorWriteUserSize = 0;
   }
 
+  ProgramState FKept;
   TempDir FDir;
-
- private:
-  RDeviceCFG FSavedCFG;
-  bool FSavedMode = false;
-  std::vector<RSensorType> FSavedTypes;
-  std::string FSavedDir;
 };
 
 // A configuration in which every byte differs from the default one.

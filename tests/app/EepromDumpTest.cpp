@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
+#include "tests/support/ProgramState.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
@@ -19,13 +20,8 @@ class EepromDumpTest : public ::testing::Test {
   void SetUp() override {
     AppDir = DeviceCFG.mEEPROMSaveDir = FDir.path();
   }
-  void TearDown() override {
-    DeviceCFG = FSaved;
-    AppDir = FSavedDir;
-  }
+  ProgramState FKept;
   TempDir FDir;
-  RDeviceCFG FSaved = DeviceCFG;
-  std::string FSavedDir = AppDir;
 };
 
 TEST_F(EepromDumpTest, ReadShowsEveryByteOfTheRangeAtItsOwnAddressAndFFElsewhere) {

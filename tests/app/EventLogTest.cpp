@@ -4,6 +4,7 @@
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
+#include "tests/support/ProgramState.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
@@ -23,10 +24,8 @@ class EventLogTest : public ::testing::Test {
     DeviceCFG = RDeviceCFG{}, AppDir = FDir.path(), DeviceCFG.mEVENTSaveDir = AppDir + "EVENT/";
     ::mkdir(DeviceCFG.mEVENTSaveDir.c_str(), 0755);
   }
-  void TearDown() override { DeviceCFG = FSaved, AppDir = FSavedDir; }
+  ProgramState FKept;
   TempDir FDir;
-  RDeviceCFG FSaved = DeviceCFG;
-  std::string FSavedDir = AppDir;
 };
 
 TEST_F(EventLogTest, ExportWritesTheDetectorAndItsEventsOldestFirst) {

@@ -15,6 +15,7 @@
 #include "model/SensorTypes.h"
 #include "tests/support/FastClock.h"
 #include "tests/support/NullView.h"
+#include "tests/support/ProgramState.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
@@ -207,14 +208,10 @@ struct TOutcome {
 class FaultMatrix : public ::testing::TestWithParam<TFault> {
  protected:
   void SetUp() override {
-    FSaved = DeviceCFG, FSavedDir = AppDir, FSavedTypes = SensorTypes;
     SetBuiltInSensorTypes();
   }
-  void TearDown() override { DeviceCFG = FSaved, AppDir = FSavedDir, SensorTypes = FSavedTypes; }
 
-  RDeviceCFG FSaved;
-  std::string FSavedDir;
-  std::vector<RSensorType> FSavedTypes;
+  ProgramState FKept;
 
   TOutcome Run(const TOperation& operation, const TFault* fault, ScriptedOperator& op) {
     TempDir dir;

@@ -6,6 +6,7 @@
 #include "model/Checksum.h"
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
+#include "tests/support/ProgramState.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
@@ -36,7 +37,6 @@ Bytes Image(size_t size, uint8_t product = 0, uint8_t fw = 13, uint8_t hw = 1, u
 class FirmwareTest : public ::testing::Test {
  protected:
   void SetUp() override { DeviceCFG = RDeviceCFG{}, AppDir = FDir.path(), FactoryMode = false; }
-  void TearDown() override { DeviceCFG = FSaved, AppDir = FSavedDir, FactoryMode = FSavedMode; }
   std::string File(const std::string& name, const Bytes& bytes) {
     FDir.write(name, std::string(bytes.begin(), bytes.end()));
     return FDir.path() + name;
@@ -46,10 +46,8 @@ class FirmwareTest : public ::testing::Test {
     ::mkfifo(path.c_str(), 0600);
     return path;
   }
+  ProgramState FKept;
   TempDir FDir;
-  RDeviceCFG FSaved = DeviceCFG;
-  std::string FSavedDir = AppDir;
-  bool FSavedMode = FactoryMode;
 };
 
 TEST_F(FirmwareTest, ImagesAreCheckedAndOnlyAGoodOneIsRemembered) {

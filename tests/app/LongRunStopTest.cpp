@@ -11,6 +11,7 @@
 #include "model/DeviceUtils.h"
 #include "tests/support/FastClock.h"
 #include "tests/support/NullView.h"
+#include "tests/support/ProgramState.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
@@ -53,8 +54,7 @@ TEST(LongRunStop, BeforeTheRunNothingChangesTheDetectorDuringItTheRunEndsAsItsBu
       {Kind::Output, Where::Handshake, APP_USERSTOP, {}},
       {Kind::Output, Where::During, APP_USERSTOP, {"30"}},
   };
-  const RDeviceCFG savedCfg = DeviceCFG;
-  const std::string savedDir = AppDir;
+  ProgramState kept;
   TempDir dir;
   AppDir = dir.path();
   SetBuiltInSensorTypes();
@@ -118,7 +118,6 @@ TEST(LongRunStop, BeforeTheRunNothingChangesTheDetectorDuringItTheRunEndsAsItsBu
     EXPECT_EQ(code, c.code) << name;
     EXPECT_EQ(changes(), c.changes) << name;
   }
-  DeviceCFG = savedCfg, AppDir = savedDir;
 }
 
 }  // namespace

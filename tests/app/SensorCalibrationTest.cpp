@@ -8,6 +8,7 @@
 #include "model/Checksum.h"
 #include "model/DeviceUtils.h"
 #include "tests/support/FastClock.h"
+#include "tests/support/ProgramState.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
@@ -29,19 +30,11 @@ struct TCalRecorder : TCalView {
 class SensorCalTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FSaved = DeviceCFG;
-    FSavedDir = AppDir;
-    FSavedTypes = SensorTypes;
     DeviceCFG = RDeviceCFG{};
     DeviceCFG.mCalCheckTime = 2;
     AppDir = FDir.path();
     SetBuiltInSensorTypes();
     SensorTypes[0].mCalTime = 30;  // H2S
-  }
-  void TearDown() override {
-    DeviceCFG = FSaved;
-    AppDir = FSavedDir;
-    SensorTypes = FSavedTypes;
   }
   static RKVTCFG Detector(uint8_t type, uint16_t span) {
     RKVTCFG cfg;
@@ -58,10 +51,8 @@ class SensorCalTest : public ::testing::Test {
   }
   TIniFile Ini() const { return TIniFile(SettingsFileName(AppDir)); }
 
+  ProgramState FKept;
   TempDir FDir;
-  RDeviceCFG FSaved;
-  std::string FSavedDir;
-  std::vector<RSensorType> FSavedTypes;
 };
 
 TEST_F(SensorCalTest, SpanValueIsKeptPerSensorTypeAndWrittenOnlyWhenItChanges) {

@@ -8,6 +8,7 @@
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
 #include "tests/support/FastClock.h"
+#include "tests/support/ProgramState.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
@@ -124,24 +125,17 @@ struct TRecorderView : TLoggingView {
 class LoggingRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FSaved = DeviceCFG;
-    FSavedDir = AppDir;
     DeviceCFG = RDeviceCFG{};
     DeviceCFG.mLogSaveDir = FDir.path();
     AppDir = FDir.path();
-  }
-  void TearDown() override {
-    DeviceCFG = FSaved;
-    AppDir = FSavedDir;
   }
   int Count(KvtSim& sim, const char* what) {
     int n = 0;
     for (const KvtSim::Frame& f : sim.received()) n += f.what == what;
     return n;
   }
+  ProgramState FKept;
   TempDir FDir;
-  RDeviceCFG FSaved;
-  std::string FSavedDir;
 };
 
 TEST_F(LoggingRunTest, LogsToScreenChartAndFileAndRidesOutDetectorFailures) {

@@ -4,6 +4,7 @@
 #include "app/Service.h"
 #include "link/KVTComms.h"
 #include "tests/support/FastClock.h"
+#include "tests/support/ProgramState.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
 
@@ -80,8 +81,8 @@ TEST(Service, AnOutputTestHoldsTheConnectionOnTheGivenClockWhileTheWindowPaints)
 
 // Identify on one detector, then another in the window: the bump is the second one's.
 TEST(Service, ARecordNamesTheDetectorOfItsOwnConnection) {
+  ProgramState kept;  // LoadSettings sets all of it
   TempDir dir;
-  const std::string savedDir = AppDir;
   AppDir = dir.path();
   LoadSettings(AppDir);
   KvtSim::Options a, b;
@@ -106,7 +107,6 @@ TEST(Service, ARecordNamesTheDetectorOfItsOwnConnection) {
   EXPECT_EQ(records[0].mResult, "FAIL");  // the detector failed its bump
   EXPECT_EQ(records[0].mPort.rfind("no adapter /dev/pts/", 0), 0u) << records[0].mPort;
   EXPECT_FALSE(records[0].mAdapter);
-  AppDir = savedDir;
 }
 
 }  // namespace

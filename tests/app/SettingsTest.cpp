@@ -1,4 +1,5 @@
 #include "app/Settings.h"
+#include "tests/support/ProgramState.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -231,6 +232,7 @@ TEST(Settings, SaveFoldersThatDoNotExistFallBackAndAreWrittenBack) {
 }
 
 TEST(Settings, LoadSettingsSetsTheProgramWideState) {
+  ProgramState kept;
   TempDir dir;
   dir.write("BEAMDOCK.INI", kFactory + "ConnectTime=1500\r\n[SENSOR]\r\nNH3=7,ppm,N,120,0,0\r\n");
   const std::string noSlash = dir.path().substr(0, dir.path().size() - 1);

@@ -1,5 +1,6 @@
 // Frame transport: frames, reply classification, collection, trace modes, port errors and
 // the limits of the buffers, all against a scripted port.
+#include "link/CommInt.h"
 #include "tests/link/KVTCommsTestUtil.h"
 
 #include "link/USBtoUART.h"
@@ -237,20 +238,39 @@ TEST(KVTTraceModes, WithoutAHandlerTheExchangeIsTheSame) {
 TEST(KVTTraceModes, AThrowingHandlerDoesNotChangeTheResult) {
   LinkOnScript t;
   t->FOnKVTEvent = [](TComKVT*, TDateTime, const std::string&) { throw std::runtime_error("memo full"); };
-  t.port->After(1, kAck);
+  t.port->After(1, kAck).After(2, kAck);
   EXPECT_EQ(t->SendCommand(0, 0x5F, 3, 0.1f), LINK_OK);
+  // Once the handler works again, the first line it gets says what it missed.
+  std::vector<std::string> lines;
+  t->FOnKVTEvent = [&](TComKVT*, TDateTime, const std::string& sLog) { lines.push_back(sLog); };
+  EXPECT_EQ(t->SendCommand(0, 0x5F, 3, 0.1f), LINK_OK);
+  EXPECT_EQ(lines, (std::vector<std::string>{"[TRACE] 2 line(s) lost: memo full", "[SEND] 5F 38 40 ",
+                                             "[READ] ACK:B5 B7 C1 "}));
 }
 
-TEST(KVTPortErrors, AreCaughtInsideTheExchangeAsPortError) {
+TEST(KVTPortErrors, AreCaughtInsideTheExchangeAsPortErrorWithTheirReasonKept) {
+  const std::exception_ptr port = std::make_exception_ptr(ECommError("Read error (Error: 5) ", 5));
   for (auto op : {ScriptedStream::Op::Write, ScriptedStream::Op::Read, ScriptedStream::Op::Purge,
                   ScriptedStream::Op::Wait}) {
     LinkOnScript t;
-    t.port->FailAt(op, 1, PortError("Read error (Error: 5) "));
+    t.port->FailAt(op, 1, port);
     t.port->After(1, {0xB5, 0xB7}, 5ms);  // make sure the collection waits at least once
     t.port->After(1, {0xC1}, 10ms);
     EXPECT_EQ(t->SendCommand(0, 0x5F, 3, 0.1f), LINK_PORTERROR) << static_cast<int>(op);
-    EXPECT_EQ(t.lines, (std::vector<std::string>{"[SEND] 5F 38 40 ", "[READ] "}));
+    EXPECT_EQ(t.lines, (std::vector<std::string>{"[SEND] 5F 38 40 ", "[READ] ",
+                                                 "[PORT] exchange: Read error (Error: 5)  (errno 5)"}));
+    EXPECT_EQ(t->LastPortError().mText, "Read error (Error: 5) ");
+    EXPECT_EQ(t->LastPortError().mErrno, 5);
   }
+  // Errors no result can carry: a failing close and a failing handshake write still leave
+  // their reason, the first under the trace.
+  LinkOnScript t;
+  t.port->FailAt(ScriptedStream::Op::Close, 1, PortError("Close error"));
+  t->ComClose();
+  EXPECT_EQ(t.lines, (std::vector<std::string>{"[PORT] ComClose: Close error (errno -1)"}));
+  t.port->FailFrom(ScriptedStream::Op::Write, 1, port);
+  EXPECT_EQ(t->ConnectKVT(0.01f), LINK_PORTERROR);
+  EXPECT_EQ(t->LastPortError().mErrno, 5);
 }
 
 TEST(KVTBuffers, ALongReplyIsCollectedInChunksUpToTheBuffer) {

@@ -1,4 +1,5 @@
 #include "model/SensorTypes.h"
+#include "tests/support/ProgramState.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +60,7 @@ TEST(SensorTypes, BuiltInTable) {
 }
 
 TEST(SensorTypes, FindTakesTheLastMatch) {
-  const std::vector<RSensorType> saved = SensorTypes;
+  ProgramState kept;
   SetBuiltInSensorTypes();
   EXPECT_EQ(FindSensorType(3), -1);
   EXPECT_EQ(FindSensorType(4), 2);
@@ -72,7 +73,6 @@ TEST(SensorTypes, FindTakesTheLastMatch) {
 
   SensorTypes.clear();
   EXPECT_EQ(FindSensorType(1), -1);
-  SensorTypes = saved;
 }
 
 TEST(SensorTypes, RangeRuleReplacesOnlyEmptyRanges) {
@@ -107,7 +107,7 @@ TEST(Products, Names) {
 }
 
 TEST(Products, CheckInBothModes) {
-  const bool saved = FactoryMode;
+  ProgramState kept;
   for (int code = 0; code < 256; ++code) {
     const auto c = static_cast<uint8_t>(code);
     const bool factoryAccepts = code == 0 || code == 2 || code == 4;
@@ -120,7 +120,6 @@ TEST(Products, CheckInBothModes) {
   EXPECT_EQ(PRODUCT_NOT_ACCEPTED, 0x92);
   FactoryMode = false;
   EXPECT_EQ(CheckProduct(3, 3), 0);  // user mode compares with the expected code
-  FactoryMode = saved;
 }
 
 TEST(VersionTexts, HardwareAndFirmware) {
