@@ -113,136 +113,393 @@ bool KvtSim::loadEventFile(const std::string& path, std::vector<Event>& events, 
   return true;
 }
 
+
+namespace {
+
+// One option being read: its name, its value if given as --name=value, and what it may change.
+struct Arg {
+  const std::vector<std::string>& args;
+  size_t& i;
+  const std::string& name;
+  const std::string& value;
+  bool hasValue;
+  KvtSim::Options& o;
+  std::string& error;
+  bool& eventsGiven;
+  bool* help;
+
+  bool need(std::string& v) {
+    if (hasValue) {
+      v = value;
+      return true;
+    }
+    if (i + 1 >= args.size()) {
+      error = name + " needs a value";
+      return false;
+    }
+    v = args[++i];
+    return true;
+  }
+
+  bool num(long long lo, long long hi, long long& out) {
+    std::string v;
+    if (!need(v)) return false;
+    if (!parseInt(v, lo, hi, out)) {
+      error = name + ": '" + v + "' is not a number from " + std::to_string(lo) + " to " + std::to_string(hi);
+      return false;
+    }
+    return true;
+  }
+
+  template <typename T>
+  bool number(T& target, long long lo, long long hi) {
+    long long v;
+    if (!num(lo, hi, v)) return false;
+    target = static_cast<T>(v);
+    return true;
+  }
+
+  bool triple(int& a, int& b, int& c, long long lo, long long hi) {
+    std::string v;
+    if (!need(v)) return false;
+    auto parts = splitList(v, ',');
+    int* dst[3] = {&a, &b, &c};
+    if (parts.size() > 3) {
+      error = name + ": at most three values";
+      return false;
+    }
+    for (size_t k = 0; k < parts.size(); ++k) {
+      long long x;
+      if (!parseInt(parts[k], lo, hi, x)) {
+        error = name + ": bad value '" + parts[k] + "'";
+        return false;
+      }
+      *dst[k] = static_cast<int>(x);
+    }
+    return true;
+  }
+
+  bool fault(KvtSim::FaultKind kind) {
+    std::string v;
+    if (!need(v)) return false;
+    KvtSim::Fault f;
+    f.kind = kind;
+    std::string target = v;
+    const size_t colon = v.find(':');
+    if (colon != std::string::npos) {
+      target = v.substr(0, colon);
+      long long c;
+      if (!parseInt(v.substr(colon + 1), 1, 1000000, c)) {
+        error = name + ": bad count in '" + v + "'";
+        return false;
+      }
+      f.count = static_cast<int>(c);
+    }
+    long long t;
+    if (target == "header") f.target = KvtSim::kTargetHeader;
+    else if (target == "data") f.target = KvtSim::kTargetData;
+    else if (target == "time") f.target = KvtSim::kTargetTime;
+    else if (target == "packet") f.target = KvtSim::kTargetPacket;
+    else if (target == "any") f.target = KvtSim::kTargetAny;
+    else if (target.rfind("packet@", 0) == 0 && parseInt(target.substr(7), 0, 65535, t)) {
+      f.target = KvtSim::kTargetPacket;
+      f.packet = static_cast<int>(t);
+    }
+    else if (parseInt(target, 0, 255, t)) f.target = static_cast<int>(t);
+    else {
+      error = name + ": '" + target + "' is neither a command byte nor header, data, time, packet, any";
+      return false;
+    }
+    o.faults.push_back(f);
+    return true;
+  }
+
+  bool text(char* dst, size_t width, char pad) {
+    std::string v;
+    if (!need(v)) return false;
+    if (v.size() > width) {
+      error = name + ": at most " + std::to_string(width) + " characters";
+      return false;
+    }
+    std::memset(dst, pad, width);
+    std::memcpy(dst, v.data(), v.size());
+    return true;
+  }
+
+  // --corrupt-*-crc: the count only ever comes after '=', so a bare option never eats the next word.
+  bool readCount(int& target) {
+    if (!hasValue) {
+      target = -1;
+      return true;
+    }
+    long long v = 0;
+    const bool ok = parseInt(value, 1, 1000000, v);
+    if (!ok) error = name + ": bad count '" + value + "'";
+    target = static_cast<int>(v);
+    return ok;
+  }
+
+  bool event() {
+    std::string val;
+    if (!need(val)) return false;
+    auto parts = splitList(val, ',');
+    if (parts.size() != 4) {
+      error = "--event needs START,DURATION,FLAGS,READING";
+      return false;
+    }
+    long long f[4];
+    const long long lo[4] = {0, 0, 0, -32768}, hi[4] = {0xFFFFFFFELL, 65535, 255, 32767};
+    for (size_t k = 0; k < 4; ++k) {
+      if (!parseInt(parts[k], lo[k], hi[k], f[k])) {
+        error = "--event: bad value '" + parts[k] + "'";
+        return false;
+      }
+    }
+    // The first --event replaces the default entries, the next ones add to it.
+    if (!eventsGiven) o.events.clear();
+    eventsGiven = true;
+    o.events.push_back({static_cast<uint32_t>(f[0]), static_cast<uint16_t>(f[1]), static_cast<uint8_t>(f[2]),
+                        static_cast<int16_t>(f[3])});
+    return true;
+  }
+
+  bool generatedEvents() {
+    long long v = 0;
+    if (!num(0, 10000, v)) return false;
+    o.events.clear();
+    eventsGiven = true;
+    for (long long k = 0; k < v; ++k) {
+      // Newest last; every fourth a bump test, alarms alternating low and high.
+      const bool bump = k % 4 == 3;
+      o.events.push_back({static_cast<uint32_t>(63000000 - 3600 * (k + 1)),
+                          static_cast<uint16_t>(bump ? 0x8000 | 30 : 60 + k),
+                          static_cast<uint8_t>(bump ? 0 : (k % 2 ? 0x08 : 0x04)),
+                          static_cast<int16_t>(100 + 10 * (k % 20))});
+    }
+    return true;
+  }
+};
+
+// Every option once: its name, its help line(s) after the name, word for word, and how it is read.
+// An entry without a name is a paragraph of the help between options. --help is these texts in order.
+struct OptionEntry {
+  const char* name;
+  const char* help;
+  bool (*parse)(Arg&);
+};
+
+constexpr OptionEntry kOptions[] = {
+    {nullptr, "Usage: kvt-sim [options]\n"
+     "\n"
+     "A simulated detector behind a pseudo-terminal. The first line printed is the terminal's device\n"
+     "path (for example /dev/pts/5); point the tool at it (BEAMDOCK_PORT=/dev/pts/5). It serves until\n"
+     "SIGINT or SIGTERM; SIGUSR1 wakes it from power down or hibernation.\n"
+     "\n"
+     "Frames are delimited by what the protocol implies: a command frame is its byte plus a CRC\n"
+     "(3 bytes); the frames without a command byte are expected only right after the command that\n"
+     "announces them: 6 bytes after 0x70 (window header) and after 0x71 (life value), the header's\n"
+     "size + 2 after 0x91, and the firmware packet size + 2 after 0x91/0x93 during an upgrade.\n"
+     "A frame whose CRC fails is resynchronised by dropping one byte at a time; an unfinished frame\n"
+     "idle for --idle-gap-ms is dropped. A damaged payload frame is answered with NAK.\n"
+     "\n"
+     "Numbers are decimal or 0x hexadecimal.\n"
+     "\n"
+     "Choices of this unit: packets read past the end of a block, the log or the EEPROM are 0xFF;\n"
+     "a window write that would reach past the 128-byte image is refused (NAK to 0x91), so is a\n"
+     "header of size 0 or with a second byte other than 0, and a life value above 63072000 (NAK);\n"
+     "every stored block gets its own CRC recomputed. 0x44 clears the peak, 0x45/0x46 set/clear\n"
+     "history bit 4 (bump failed). An unknown command, 0x81 without a select and 0x91 without a\n"
+     "window or upgrade get NAK. The connect frames the host repeats before it has seen the\n"
+     "acknowledgement are answered once only: a connect frame within 20 ms of an acknowledged one,\n"
+     "with no other command between, gets no answer.\n"
+     "\n"
+     "Identity and configuration:\n", nullptr},
+    {"--config", " FILE            load the configuration: a 128-byte image (.bin) or a .cfg file of\n"
+     "                           version 1 to 8; the own CRCs are always filled in\n",
+     [](Arg& a) { std::string path; return a.need(path) && KvtSim::loadConfigFile(path, a.o.config, a.error); }},
+    {"--serial", " TEXT            serial number (up to 10 characters, padded with '0')\n",
+     [](Arg& a) { return a.text(a.o.config.mUnit.mSerial, sizeof a.o.config.mUnit.mSerial, '0'); }},
+    {"--user-id", " TEXT           user ID (up to 6 characters, padded with blanks)\n",
+     [](Arg& a) { return a.text(a.o.config.mUnit.mUserID, sizeof a.o.config.mUnit.mUserID, ' '); }},
+    {"--allow-suspend", "          mAllowSuspend = 0x80 (hibernation allowed; default 0xFF refuses it)\n",
+     [](Arg& a) { a.o.config.mUnit.mAllowSuspend = 0x80; return true; }},
+    {"--sensor-type", " N          mSensorType of the sensor block (default 1)\n",
+     [](Arg& a) { return a.number(a.o.config.mSensor.mSensorType, 0, 255); }},
+    {"--fw-version", " N           mFWVersion (firmware version x 10; identity mSW)\n",
+     [](Arg& a) { return a.number(a.o.config.mUnit.mFWVersion, 0, 255); }},
+    {"--hw-version", " N           mHWVersion (identity mHW)\n",
+     [](Arg& a) { return a.number(a.o.config.mUnit.mHWVersion, 0, 255); }},
+    {"--life", " SECONDS           mLifeRemaining (identity mLife)\n",
+     [](Arg& a) { return a.number(a.o.config.mUnit.mLifeRemaining, 0, 0xFFFFFFFFLL); }},
+    {"--alarm-high", " N           mAlarmHigh in tenths\n",
+     [](Arg& a) { return a.number(a.o.config.mSensor.mAlarmHigh, 0, 65535); }},
+    {"--alarm-low", " N            mAlarmLow in tenths\n",
+     [](Arg& a) { return a.number(a.o.config.mSensor.mAlarmLow, 0, 65535); }},
+    {"--pid", " N                  product type in the identity (default 0)\n",
+     [](Arg& a) { return a.number(a.o.pid, 0, 255); }},
+    {"--id-sensor", " N            sensor code in the identity, instead of mSensorType\n",
+     [](Arg& a) { return a.number(a.o.identitySensor, 0, 255); }},
+    {"--corrupt-unit-crc", "[=N]   deliver the unit block with a wrong own CRC (N: the first N reads\n"
+     "                           only; without N: every read)\n",
+     [](Arg& a) { return a.readCount(a.o.corruptUnitCrc); }},
+    {"--corrupt-sensor-crc", "[=N] the same for the sensor block\n",
+     [](Arg& a) { return a.readCount(a.o.corruptSensorCrc); }},
+    {nullptr, "\n"
+     "Packet sizes (the host announces none of these; they must match its settings):\n", nullptr},
+    {"--block-packet", " N         data bytes of a 0x81 reply after 0x5F/0x50 (default 32)\n",
+     [](Arg& a) { return a.number(a.o.blockPacketSize, 1, 1000); }},
+    {"--log-packet", " N           data bytes of a 0x81 reply after 0x60 (default 32)\n",
+     [](Arg& a) { return a.number(a.o.logPacketSize, 1, 1000); }},
+    {"--fw-packet", " N            data bytes of one firmware packet frame (default 128)\n",
+     [](Arg& a) { return a.number(a.o.fwPacketSize, 1, 1020); }},
+    {"--fw-packets", " N           packets of one firmware image (default 128)\n",
+     [](Arg& a) { return a.number(a.o.fwPacketCount, 1, 65536); }},
+    {nullptr, "  (EEPROM reads use the packet size of the 4-byte header after 0x70.)\n"
+     "\n"
+     "Event log (9-byte entries, then 9 bytes FF after the last; 0xA1 reports that length):\n", nullptr},
+    {"--no-events", "              empty log\n",
+     [](Arg& a) { a.o.events.clear(); a.eventsGiven = true; return true; }},
+    {"--event", " START,DURATION,FLAGS,READING\n"
+     "                           one entry (repeatable; replaces the three default entries)\n",
+     [](Arg& a) { return a.event(); }},
+    {"--events", " N               N generated entries\n",
+     [](Arg& a) { return a.generatedEvents(); }},
+    {"--event-file", " FILE        entries from a file of 9-byte entries\n",
+     [](Arg& a) {
+       std::string path;
+       const bool ok = a.need(path) && KvtSim::loadEventFile(path, a.o.events, a.error);
+       a.eventsGiven = true;
+       return ok;
+     }},
+    {"--log-size", " N             report N to 0xA1 whatever the log holds\n",
+     [](Arg& a) { return a.number(a.o.logSizeOverride, 0, 0x7FFFFFFF); }},
+    {nullptr, "\n"
+     "EEPROM:\n", nullptr},
+    {"--eeprom-file", " FILE       EEPROM image (default: serial number at 16-25, time step at 30-31,\n"
+     "                           433 logged values at 128-993, 0xFF elsewhere)\n",
+     [](Arg& a) { std::string path; return a.need(path) && readFile(path, a.o.eeprom, a.error); }},
+    {"--eeprom-size", " N          EEPROM size in bytes (default 1024; reads beyond give 0xFF)\n",
+     [](Arg& a) { return a.number(a.o.eepromSize, 32, 65536); }},
+    {"--eeprom-step", " N          time step at 30-31 (default 60)\n",
+     [](Arg& a) { return a.number(a.o.eepromTimeStep, 0, 65535); }},
+    {nullptr, "\n"
+     "Readings (0x20 gas, 0x21 temperature, 0x22 battery):\n", nullptr},
+    {"--gas", " CENTER[,AMPLITUDE[,PERIOD_MS]]\n"
+     "                           moving gas value, raw (default 50,30,20000)\n",
+     [](Arg& a) { return a.triple(a.o.gasCenter, a.o.gasAmplitude, a.o.gasPeriodMs, -32768, 32767); }},
+    {"--decimals", " N             decimals of the gas reading, history bits 0-1 (default 1)\n",
+     [](Arg& a) { return a.number(a.o.gasDecimals, 0, 3); }},
+    {"--overrange", "              gas reading 0x7FFF (OL)\n",
+     [](Arg& a) { a.o.overRange = true; return true; }},
+    {"--history-bits", " N         history bits 2-6 to report as set\n",
+     [](Arg& a) { return a.number(a.o.historyBits, 0, 255); }},
+    {"--alarm-bits", " N           alarm bits to report as set (LOW and HIGH also follow the levels)\n",
+     [](Arg& a) { return a.number(a.o.alarmBits, 0, 255); }},
+    {"--temperature", " V[,DEC[,ADC]]  (default 245,1,1750)\n",
+     [](Arg& a) { return a.triple(a.o.tempValue, a.o.tempDecimals, a.o.tempAdc, -32768, 65535); }},
+    {"--battery", " V[,DEC[,ADC]]      (default 395,2,2048)\n",
+     [](Arg& a) { return a.triple(a.o.batteryValue, a.o.batteryDecimals, a.o.batteryAdc, 0, 65535); }},
+    {nullptr, "\n"
+     "Upgrade: 0x10 starts it; each 0x91 announces the next packet, 0x93 the same packet again;\n"
+     "0x11 is answered NAK unless every packet arrived and the image's own CRC (bytes 0-1, low byte\n"
+     "first, the CRC of bytes 2 to the end) matches. A good image then runs: the firmware version\n"
+     "(mFWVersion, identity mSW) becomes its byte 3.\n"
+     "\n", nullptr},
+    {"--make-image", " FILE         write an image this unit accepts (its firmware version + 0.1)\n"
+     "                           to FILE and end, instead of serving\n",
+     [](Arg& a) { return a.need(a.o.makeImage); }},
+    {nullptr, "\n"
+     "Factory reset (0x12) restores the configuration the unit was started with.\n"
+     "\n"
+     "Calibration (0x50 then 0x40..0x46; an action without 0x50 before it is refused with NAK):\n", nullptr},
+    {"--cal-time-ms", " N          bit 7 stays set this long after 0x41/0x42 (default 3000)\n",
+     [](Arg& a) { return a.number(a.o.calTimeMs, 0, 3600000); }},
+    {"--cal-fail", "               the calibration ends with bit 3 set\n",
+     [](Arg& a) { a.o.calFail = true; return true; }},
+    {"--cal-never-start", "        0x41/0x42 acknowledged, bit 7 never set\n",
+     [](Arg& a) { a.o.calNeverStart = true; return true; }},
+    {"--cal-never-end", "          bit 7 stays set until 0x40 or 0x43\n",
+     [](Arg& a) { a.o.calNeverEnd = true; return true; }},
+    {nullptr, "\n"
+     "Power down (0x14) and hibernation (0x17, only with mAllowSuspend 0x80; it clears the log):\n"
+     "the unit then ignores everything until woken by SIGUSR1, or:\n", nullptr},
+    {"--wake-after-ms", " N        wake by itself after N ms (default 0: never)\n",
+     [](Arg& a) { return a.number(a.o.wakeAfterMs, 0, 86400000); }},
+    {nullptr, "\n"
+     "Production line (one unit after another on the adapter):\n", nullptr},
+    {"--units", " N                this many units come, one after another (default 1); each next\n"
+     "                           one has the started configuration, its serial counted up by one\n",
+     [](Arg& a) { return a.number(a.o.units, 1, 1000000); }},
+    {"--away-after-ms", " N        the unit is taken away N ms after a connection that wrote its\n"
+     "                           configuration ends (default 0: stays)\n",
+     [](Arg& a) { return a.number(a.o.awayAfterMs, 0, 86400000); }},
+    {"--back-after-ms", " N        the next unit is put on N ms after one was taken away\n",
+     [](Arg& a) { return a.number(a.o.backAfterMs, 0, 86400000); }},
+    {"--lose-writes", " UNIT       unit UNIT (from 1) acknowledges configuration writes, keeps none\n",
+     [](Arg& a) { return a.number(a.o.loseWritesUnit, 0, 1000000); }},
+    {nullptr, "\n"
+     "Fault injection:\n", nullptr},
+    {"--echo", "                   echo every connect frame received while not connected (also\n"
+     "                           while off), as an echoing adapter does: B2 75 80 before B5 B7 C1\n",
+     [](Arg& a) { a.o.echoHandshake = true; return true; }},
+    {"--echo-check", "             also echo connect frames received while connected\n",
+     [](Arg& a) { a.o.echoCheck = true; return true; }},
+    {"--ignore-connects", " N      ignore the first N connect frames of each handshake\n",
+     [](Arg& a) { return a.number(a.o.ignoreConnects, 0, 1000000); }},
+    {"--nak", " CMD[:COUNT]        answer CMD with NAK (COUNT times, default always)\n",
+     [](Arg& a) { return a.fault(KvtSim::FaultKind::Nak); }},
+    {"--error", " CMD[:COUNT]      answer CMD with the error status\n",
+     [](Arg& a) { return a.fault(KvtSim::FaultKind::Error); }},
+    {"--silent", " CMD[:COUNT]     do not answer CMD\n",
+     [](Arg& a) { return a.fault(KvtSim::FaultKind::Silent); }},
+    {"--bad-crc", " CMD[:COUNT]    answer CMD as usual but with a wrong CRC\n",
+     [](Arg& a) { return a.fault(KvtSim::FaultKind::BadCrc); }},
+    {"--hangup", " CMD             close the terminal instead of answering CMD, as an adapter\n"
+     "                           pulled out (SIGUSR2 to kvt-sim plugs a new one in)\n"
+     "                           CMD is a command byte (0x5F) or header, data, time, packet,\n"
+     "                           or packet@N for firmware packet N only (packet@40:1 fails it once),\n"
+     "                           or any: every command of a connection but 0xB2 and 0xB3\n",
+     [](Arg& a) { return a.fault(KvtSim::FaultKind::Hangup); }},
+    {"--error-status", " N         status byte of error replies (default 0xBF)\n",
+     [](Arg& a) { return a.number(a.o.errorStatus, 0, 255); }},
+    {"--corrupt-crc-every", " N    every Nth reply goes out with a wrong CRC\n",
+     [](Arg& a) { return a.number(a.o.corruptCrcEvery, 0, 1000000); }},
+    {"--split", " N                send replies in pieces of N bytes (not the handshake's\n"
+     "                           acknowledgement, which the host takes only whole)\n",
+     [](Arg& a) { return a.number(a.o.splitBytes, 0, 1024); }},
+    {"--split-gap-us", " N         gap between pieces (default 500)\n",
+     [](Arg& a) { return a.number(a.o.splitGapUs, 0, 1000000); }},
+    {"--wire-time", "              pace sent bytes at 115200 baud 8N1 (86.8 us a byte; sleeps)\n",
+     [](Arg& a) { a.o.wireTime = true; return true; }},
+    {"--reply-delay-ms", " N       wait N ms before every reply\n",
+     [](Arg& a) { return a.number(a.o.replyDelayMs, 0, 60000); }},
+    {"--idle-gap-ms", " N          resynchronise an unfinished frame after N ms idle (default 10)\n",
+     [](Arg& a) { return a.number(a.o.idleGapMs, 1, 60000); }},
+    {nullptr, "\n"
+     "Output:\n", nullptr},
+    {"--log", " FILE               write every frame received and sent to FILE\n",
+     [](Arg& a) { return a.need(a.o.logFile); }},
+    {"--link", " PATH              also create a symbolic link PATH to the terminal\n",
+     [](Arg& a) { return a.need(a.o.linkPath); }},
+    {"--help", "                   this text\n",
+     [](Arg& a) { if (a.help) *a.help = true; return true; }},
+};
+
+const OptionEntry* findOption(const std::string& name) {
+  for (const OptionEntry& e : kOptions)
+    if (e.name && name == e.name) return &e;
+  return nullptr;
+}
+
+}  // namespace
+
 std::string KvtSim::helpText() {
-  return R"(Usage: kvt-sim [options]
-
-A simulated detector behind a pseudo-terminal. The first line printed is the terminal's device
-path (for example /dev/pts/5); point the tool at it (BEAMDOCK_PORT=/dev/pts/5). It serves until
-SIGINT or SIGTERM; SIGUSR1 wakes it from power down or hibernation.
-
-Frames are delimited by what the protocol implies: a command frame is its byte plus a CRC
-(3 bytes); the frames without a command byte are expected only right after the command that
-announces them: 6 bytes after 0x70 (window header) and after 0x71 (life value), the header's
-size + 2 after 0x91, and the firmware packet size + 2 after 0x91/0x93 during an upgrade.
-A frame whose CRC fails is resynchronised by dropping one byte at a time; an unfinished frame
-idle for --idle-gap-ms is dropped. A damaged payload frame is answered with NAK.
-
-Numbers are decimal or 0x hexadecimal.
-
-Choices of this unit: packets read past the end of a block, the log or the EEPROM are 0xFF;
-a window write that would reach past the 128-byte image is refused (NAK to 0x91), so is a
-header of size 0 or with a second byte other than 0, and a life value above 63072000 (NAK);
-every stored block gets its own CRC recomputed. 0x44 clears the peak, 0x45/0x46 set/clear
-history bit 4 (bump failed). An unknown command, 0x81 without a select and 0x91 without a
-window or upgrade get NAK. The connect frames the host repeats before it has seen the
-acknowledgement are answered once only: a connect frame within 20 ms of an acknowledged one,
-with no other command between, gets no answer.
-
-Identity and configuration:
-  --config FILE            load the configuration: a 128-byte image (.bin) or a .cfg file of
-                           version 1 to 8; the own CRCs are always filled in
-  --serial TEXT            serial number (up to 10 characters, padded with '0')
-  --user-id TEXT           user ID (up to 6 characters, padded with blanks)
-  --allow-suspend          mAllowSuspend = 0x80 (hibernation allowed; default 0xFF refuses it)
-  --sensor-type N          mSensorType of the sensor block (default 1)
-  --fw-version N           mFWVersion (firmware version x 10; identity mSW)
-  --hw-version N           mHWVersion (identity mHW)
-  --life SECONDS           mLifeRemaining (identity mLife)
-  --alarm-high N           mAlarmHigh in tenths
-  --alarm-low N            mAlarmLow in tenths
-  --pid N                  product type in the identity (default 0)
-  --id-sensor N            sensor code in the identity, instead of mSensorType
-  --corrupt-unit-crc[=N]   deliver the unit block with a wrong own CRC (N: the first N reads
-                           only; without N: every read)
-  --corrupt-sensor-crc[=N] the same for the sensor block
-
-Packet sizes (the host announces none of these; they must match its settings):
-  --block-packet N         data bytes of a 0x81 reply after 0x5F/0x50 (default 32)
-  --log-packet N           data bytes of a 0x81 reply after 0x60 (default 32)
-  --fw-packet N            data bytes of one firmware packet frame (default 128)
-  --fw-packets N           packets of one firmware image (default 128)
-  (EEPROM reads use the packet size of the 4-byte header after 0x70.)
-
-Event log (9-byte entries, then 9 bytes FF after the last; 0xA1 reports that length):
-  --no-events              empty log
-  --event START,DURATION,FLAGS,READING
-                           one entry (repeatable; replaces the three default entries)
-  --events N               N generated entries
-  --event-file FILE        entries from a file of 9-byte entries
-  --log-size N             report N to 0xA1 whatever the log holds
-
-EEPROM:
-  --eeprom-file FILE       EEPROM image (default: serial number at 16-25, time step at 30-31,
-                           433 logged values at 128-993, 0xFF elsewhere)
-  --eeprom-size N          EEPROM size in bytes (default 1024; reads beyond give 0xFF)
-  --eeprom-step N          time step at 30-31 (default 60)
-
-Readings (0x20 gas, 0x21 temperature, 0x22 battery):
-  --gas CENTER[,AMPLITUDE[,PERIOD_MS]]
-                           moving gas value, raw (default 50,30,20000)
-  --decimals N             decimals of the gas reading, history bits 0-1 (default 1)
-  --overrange              gas reading 0x7FFF (OL)
-  --history-bits N         history bits 2-6 to report as set
-  --alarm-bits N           alarm bits to report as set (LOW and HIGH also follow the levels)
-  --temperature V[,DEC[,ADC]]  (default 245,1,1750)
-  --battery V[,DEC[,ADC]]      (default 395,2,2048)
-
-Upgrade: 0x10 starts it; each 0x91 announces the next packet, 0x93 the same packet again;
-0x11 is answered NAK unless every packet arrived and the image's own CRC (bytes 0-1, low byte
-first, the CRC of bytes 2 to the end) matches. A good image then runs: the firmware version
-(mFWVersion, identity mSW) becomes its byte 3.
-
-  --make-image FILE         write an image this unit accepts (its firmware version + 0.1)
-                           to FILE and end, instead of serving
-
-Factory reset (0x12) restores the configuration the unit was started with.
-
-Calibration (0x50 then 0x40..0x46; an action without 0x50 before it is refused with NAK):
-  --cal-time-ms N          bit 7 stays set this long after 0x41/0x42 (default 3000)
-  --cal-fail               the calibration ends with bit 3 set
-  --cal-never-start        0x41/0x42 acknowledged, bit 7 never set
-  --cal-never-end          bit 7 stays set until 0x40 or 0x43
-
-Power down (0x14) and hibernation (0x17, only with mAllowSuspend 0x80; it clears the log):
-the unit then ignores everything until woken by SIGUSR1, or:
-  --wake-after-ms N        wake by itself after N ms (default 0: never)
-
-Production line (one unit after another on the adapter):
-  --units N                this many units come, one after another (default 1); each next
-                           one has the started configuration, its serial counted up by one
-  --away-after-ms N        the unit is taken away N ms after a connection that wrote its
-                           configuration ends (default 0: stays)
-  --back-after-ms N        the next unit is put on N ms after one was taken away
-  --lose-writes UNIT       unit UNIT (from 1) acknowledges configuration writes, keeps none
-
-Fault injection:
-  --echo                   echo every connect frame received while not connected (also
-                           while off), as an echoing adapter does: B2 75 80 before B5 B7 C1
-  --echo-check             also echo connect frames received while connected
-  --ignore-connects N      ignore the first N connect frames of each handshake
-  --nak CMD[:COUNT]        answer CMD with NAK (COUNT times, default always)
-  --error CMD[:COUNT]      answer CMD with the error status
-  --silent CMD[:COUNT]     do not answer CMD
-  --bad-crc CMD[:COUNT]    answer CMD as usual but with a wrong CRC
-  --hangup CMD             close the terminal instead of answering CMD, as an adapter
-                           pulled out (SIGUSR2 to kvt-sim plugs a new one in)
-                           CMD is a command byte (0x5F) or header, data, time, packet,
-                           or packet@N for firmware packet N only (packet@40:1 fails it once),
-                           or any: every command of a connection but 0xB2 and 0xB3
-  --error-status N         status byte of error replies (default 0xBF)
-  --corrupt-crc-every N    every Nth reply goes out with a wrong CRC
-  --split N                send replies in pieces of N bytes (not the handshake's
-                           acknowledgement, which the host takes only whole)
-  --split-gap-us N         gap between pieces (default 500)
-  --wire-time              pace sent bytes at 115200 baud 8N1 (86.8 us a byte; sleeps)
-  --reply-delay-ms N       wait N ms before every reply
-  --idle-gap-ms N          resynchronise an unfinished frame after N ms idle (default 10)
-
-Output:
-  --log FILE               write every frame received and sent to FILE
-  --link PATH              also create a symbolic link PATH to the terminal
-  --help                   this text
-)";
+  std::string text;
+  for (const OptionEntry& e : kOptions) {
+    if (e.name) text += std::string("  ") + e.name;
+    text += e.help;
+  }
+  return text;
 }
 
 bool KvtSim::parseArgs(const std::vector<std::string>& args, Options& o, std::string& error, bool* help) {
@@ -258,279 +515,13 @@ bool KvtSim::parseArgs(const std::vector<std::string>& args, Options& o, std::st
       name = name.substr(0, eq);
       hasValue = true;
     }
-    auto need = [&](std::string& v) {
-      if (hasValue) {
-        v = value;
-        return true;
-      }
-      if (i + 1 >= args.size()) {
-        error = name + " needs a value";
-        return false;
-      }
-      v = args[++i];
-      return true;
-    };
-    auto num = [&](long long lo, long long hi, long long& out) {
-      std::string v;
-      if (!need(v)) return false;
-      if (!parseInt(v, lo, hi, out)) {
-        error = name + ": '" + v + "' is not a number from " + std::to_string(lo) + " to " + std::to_string(hi);
-        return false;
-      }
-      return true;
-    };
-    auto intOpt = [&](int& target, long long lo, long long hi) {
-      long long v;
-      if (!num(lo, hi, v)) return false;
-      target = static_cast<int>(v);
-      return true;
-    };
-    auto triple = [&](int& a, int& b, int& c, long long lo, long long hi) {
-      std::string v;
-      if (!need(v)) return false;
-      auto parts = splitList(v, ',');
-      int* dst[3] = {&a, &b, &c};
-      if (parts.size() > 3) {
-        error = name + ": at most three values";
-        return false;
-      }
-      for (size_t k = 0; k < parts.size(); ++k) {
-        long long x;
-        if (!parseInt(parts[k], lo, hi, x)) {
-          error = name + ": bad value '" + parts[k] + "'";
-          return false;
-        }
-        *dst[k] = static_cast<int>(x);
-      }
-      return true;
-    };
-    auto fault = [&](FaultKind kind) {
-      std::string v;
-      if (!need(v)) return false;
-      Fault f;
-      f.kind = kind;
-      std::string target = v;
-      const size_t colon = v.find(':');
-      if (colon != std::string::npos) {
-        target = v.substr(0, colon);
-        long long c;
-        if (!parseInt(v.substr(colon + 1), 1, 1000000, c)) {
-          error = name + ": bad count in '" + v + "'";
-          return false;
-        }
-        f.count = static_cast<int>(c);
-      }
-      long long t;
-      if (target == "header") f.target = kTargetHeader;
-      else if (target == "data") f.target = kTargetData;
-      else if (target == "time") f.target = kTargetTime;
-      else if (target == "packet") f.target = kTargetPacket;
-      else if (target == "any") f.target = kTargetAny;
-      else if (target.rfind("packet@", 0) == 0 && parseInt(target.substr(7), 0, 65535, t)) {
-        f.target = kTargetPacket;
-        f.packet = static_cast<int>(t);
-      }
-      else if (parseInt(target, 0, 255, t)) f.target = static_cast<int>(t);
-      else {
-        error = name + ": '" + target + "' is neither a command byte nor header, data, time, packet, any";
-        return false;
-      }
-      o.faults.push_back(f);
-      return true;
-    };
-    auto text = [&](char* dst, size_t width, char pad) {
-      std::string v;
-      if (!need(v)) return false;
-      if (v.size() > width) {
-        error = name + ": at most " + std::to_string(width) + " characters";
-        return false;
-      }
-      std::memset(dst, pad, width);
-      std::memcpy(dst, v.data(), v.size());
-      return true;
-    };
-    long long v = 0;
-    bool ok = true;
-    RKVTUnitCFG& u = o.config.mUnit;
-    RKVTSensorCFG& s = o.config.mSensor;
-
-    if (name == "--help" || name == "-h") {
-      if (help) *help = true;
-    } else if (name == "--config") {
-      std::string path;
-      ok = need(path) && loadConfigFile(path, o.config, error);
-    } else if (name == "--serial") {
-      ok = text(u.mSerial, sizeof u.mSerial, '0');
-    } else if (name == "--user-id") {
-      ok = text(u.mUserID, sizeof u.mUserID, ' ');
-    } else if (name == "--allow-suspend") {
-      u.mAllowSuspend = 0x80;
-    } else if (name == "--sensor-type") {
-      ok = num(0, 255, v);
-      s.mSensorType = static_cast<uint8_t>(v);
-    } else if (name == "--fw-version") {
-      ok = num(0, 255, v);
-      u.mFWVersion = static_cast<uint8_t>(v);
-    } else if (name == "--hw-version") {
-      ok = num(0, 255, v);
-      u.mHWVersion = static_cast<uint8_t>(v);
-    } else if (name == "--life") {
-      ok = num(0, 0xFFFFFFFFLL, v);
-      u.mLifeRemaining = static_cast<uint32_t>(v);
-    } else if (name == "--alarm-high") {
-      ok = num(0, 65535, v);
-      s.mAlarmHigh = static_cast<uint16_t>(v);
-    } else if (name == "--alarm-low") {
-      ok = num(0, 65535, v);
-      s.mAlarmLow = static_cast<uint16_t>(v);
-    } else if (name == "--pid") {
-      ok = num(0, 255, v);
-      o.pid = static_cast<uint8_t>(v);
-    } else if (name == "--id-sensor") {
-      ok = intOpt(o.identitySensor, 0, 255);
-    } else if (name == "--corrupt-unit-crc" || name == "--corrupt-sensor-crc") {
-      int& target = name == "--corrupt-unit-crc" ? o.corruptUnitCrc : o.corruptSensorCrc;
-      if (hasValue) {
-        ok = parseInt(value, 1, 1000000, v);
-        if (!ok) error = name + ": bad count '" + value + "'";
-        target = static_cast<int>(v);
-      } else {
-        target = -1;
-      }
-    } else if (name == "--block-packet") {
-      ok = intOpt(o.blockPacketSize, 1, 1000);
-    } else if (name == "--log-packet") {
-      ok = intOpt(o.logPacketSize, 1, 1000);
-    } else if (name == "--fw-packet") {
-      ok = intOpt(o.fwPacketSize, 1, 1020);
-    } else if (name == "--fw-packets") {
-      ok = intOpt(o.fwPacketCount, 1, 65536);
-    } else if (name == "--no-events") {
-      o.events.clear();
-      eventsGiven = true;
-    } else if (name == "--event") {
-      std::string val;
-      ok = need(val);
-      auto parts = splitList(val, ',');
-      long long f[4];
-      const long long lo[4] = {0, 0, 0, -32768}, hi[4] = {0xFFFFFFFELL, 65535, 255, 32767};
-      if (ok && parts.size() != 4) {
-        error = "--event needs START,DURATION,FLAGS,READING";
-        ok = false;
-      }
-      for (size_t k = 0; ok && k < 4; ++k) {
-        if (!parseInt(parts[k], lo[k], hi[k], f[k])) {
-          error = "--event: bad value '" + parts[k] + "'";
-          ok = false;
-        }
-      }
-      if (ok) {
-        if (!eventsGiven) o.events.clear();
-        eventsGiven = true;
-        o.events.push_back({static_cast<uint32_t>(f[0]), static_cast<uint16_t>(f[1]), static_cast<uint8_t>(f[2]),
-                            static_cast<int16_t>(f[3])});
-      }
-    } else if (name == "--events") {
-      ok = num(0, 10000, v);
-      o.events.clear();
-      eventsGiven = true;
-      for (long long k = 0; k < v; ++k) {
-        // Newest last; every fourth a bump test, alarms alternating low and high.
-        const bool bump = k % 4 == 3;
-        o.events.push_back({static_cast<uint32_t>(63000000 - 3600 * (k + 1)),
-                            static_cast<uint16_t>(bump ? 0x8000 | 30 : 60 + k), static_cast<uint8_t>(bump ? 0 : (k % 2 ? 0x08 : 0x04)),
-                            static_cast<int16_t>(100 + 10 * (k % 20))});
-      }
-    } else if (name == "--event-file") {
-      std::string path;
-      ok = need(path) && loadEventFile(path, o.events, error);
-      eventsGiven = true;
-    } else if (name == "--make-image") {
-      ok = need(o.makeImage);
-    } else if (name == "--log-size") {
-      ok = intOpt(o.logSizeOverride, 0, 0x7FFFFFFF);
-    } else if (name == "--eeprom-file") {
-      std::string path;
-      ok = need(path) && readFile(path, o.eeprom, error);
-    } else if (name == "--eeprom-size") {
-      ok = intOpt(o.eepromSize, 32, 65536);
-    } else if (name == "--eeprom-step") {
-      ok = num(0, 65535, v);
-      o.eepromTimeStep = static_cast<uint16_t>(v);
-    } else if (name == "--gas") {
-      ok = triple(o.gasCenter, o.gasAmplitude, o.gasPeriodMs, -32768, 32767);
-    } else if (name == "--decimals") {
-      ok = intOpt(o.gasDecimals, 0, 3);
-    } else if (name == "--overrange") {
-      o.overRange = true;
-    } else if (name == "--history-bits") {
-      ok = num(0, 255, v);
-      o.historyBits = static_cast<uint8_t>(v);
-    } else if (name == "--alarm-bits") {
-      ok = num(0, 255, v);
-      o.alarmBits = static_cast<uint8_t>(v);
-    } else if (name == "--temperature") {
-      ok = triple(o.tempValue, o.tempDecimals, o.tempAdc, -32768, 65535);
-    } else if (name == "--battery") {
-      ok = triple(o.batteryValue, o.batteryDecimals, o.batteryAdc, 0, 65535);
-    } else if (name == "--cal-time-ms") {
-      ok = intOpt(o.calTimeMs, 0, 3600000);
-    } else if (name == "--cal-fail") {
-      o.calFail = true;
-    } else if (name == "--cal-never-start") {
-      o.calNeverStart = true;
-    } else if (name == "--cal-never-end") {
-      o.calNeverEnd = true;
-    } else if (name == "--wake-after-ms") {
-      ok = intOpt(o.wakeAfterMs, 0, 86400000);
-    } else if (name == "--units") {
-      ok = intOpt(o.units, 1, 1000000);
-    } else if (name == "--away-after-ms") {
-      ok = intOpt(o.awayAfterMs, 0, 86400000);
-    } else if (name == "--back-after-ms") {
-      ok = intOpt(o.backAfterMs, 0, 86400000);
-    } else if (name == "--lose-writes") {
-      ok = intOpt(o.loseWritesUnit, 0, 1000000);
-    } else if (name == "--echo") {
-      o.echoHandshake = true;
-    } else if (name == "--echo-check") {
-      o.echoCheck = true;
-    } else if (name == "--ignore-connects") {
-      ok = intOpt(o.ignoreConnects, 0, 1000000);
-    } else if (name == "--nak") {
-      ok = fault(FaultKind::Nak);
-    } else if (name == "--error") {
-      ok = fault(FaultKind::Error);
-    } else if (name == "--silent") {
-      ok = fault(FaultKind::Silent);
-    } else if (name == "--bad-crc") {
-      ok = fault(FaultKind::BadCrc);
-    } else if (name == "--hangup") {
-      ok = fault(FaultKind::Hangup);
-    } else if (name == "--error-status") {
-      ok = num(0, 255, v);
-      o.errorStatus = static_cast<uint8_t>(v);
-    } else if (name == "--corrupt-crc-every") {
-      ok = intOpt(o.corruptCrcEvery, 0, 1000000);
-    } else if (name == "--split") {
-      ok = intOpt(o.splitBytes, 0, 1024);
-    } else if (name == "--split-gap-us") {
-      ok = intOpt(o.splitGapUs, 0, 1000000);
-    } else if (name == "--wire-time") {
-      o.wireTime = true;
-    } else if (name == "--reply-delay-ms") {
-      ok = intOpt(o.replyDelayMs, 0, 60000);
-    } else if (name == "--idle-gap-ms") {
-      ok = intOpt(o.idleGapMs, 1, 60000);
-    } else if (name == "--log") {
-      ok = need(o.logFile);
-    } else if (name == "--link") {
-      ok = need(o.linkPath);
-    } else {
+    const OptionEntry* e = findOption(name == "-h" ? "--help" : name);
+    if (!e) {
       error = "unknown option " + args[i];
-      ok = false;
+      return false;
     }
-    if (!ok) {
+    Arg a{args, i, name, value, hasValue, o, error, eventsGiven, help};
+    if (!e->parse(a)) {
       if (error.empty()) error = "bad option " + name;
       return false;
     }
