@@ -54,9 +54,10 @@ bool CheckSensorCalibration(Operator& op, TComKVT& link, TDeviceSession& session
     return false;
   }
   if (code == LINK_OK) code = session.ReadDeviceInfo(link);
+  const std::string portReason = PortErrorReason(link);
   link.CloseUSB(code);
   if (code != LINK_OK) {
-    EndOperation(op, code, kReadSensorName);
+    EndOperation(op, code, kReadSensorName, portReason);
     return false;
   }
   if (FindSensorType(session.FKVTCFG.mSensor.mSensorType) < 0) {

@@ -177,7 +177,7 @@ RSessionResult TDeviceSession::Hibernate(Operator& op, TComKVT& link) {
     return {LINK_PORTERROR};
   }
   if (code != LINK_OK) {
-    EndOperation(op, code, kReadDeviceName);
+    EndOperation(op, code, kReadDeviceName, PortErrorReason(link));
     return {code};
   }
   // The status line keeps "Read KVT Information..." after these stops.

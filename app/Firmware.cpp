@@ -200,11 +200,12 @@ void TFirmwareDownload::SendPacket() {
 
 void TFirmwareDownload::EndAttempt() {
   if (FCode == LINK_OK && FLink.UpgradeExecute() != LINK_OK) FCode = APP_VALIDATION;
+  const std::string portReason = PortErrorReason(FLink);
   FLink.CloseUSB(FCode);
   if (FCode != LINK_OK && FCode != APP_USERSTOP)
     ShowStatus(FOp, StatusColour::Failure, std::string(kDownloadImageName) + "...Fail");
   if (FCode == LINK_OK || FCode == APP_USERSTOP || FAttempt >= DeviceCFG.mFLASHDownloadRetry) {
-    EndOperation(FOp, FCode, kDownloadImageName);
+    EndOperation(FOp, FCode, kDownloadImageName, portReason);
     FState = TState::Done;
     // The download is framed by its attempts, not by one operation, so it records itself; the
     // detector is the one the check met (after the upgrade it restarts and cannot be asked).

@@ -52,12 +52,13 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
     RKVTIdenty identity{};
     if (link.RequireIdenty(identity) == LINK_OK) record.Identity(identity);
   }
+  const std::string portReason = PortErrorReason(link);
   if (options.close)
     options.close(link, code);
   else
     link.CloseUSB(code);
   if (options.mapResult) code = options.mapResult(code);
-  EndOperation(op, code, name);
+  EndOperation(op, code, name, portReason);
   record.End(code, name + ResultText(code).mSuffix, talked);
   if (!record.FHold) CommitOperationRecord(op, record);
   return code;

@@ -90,7 +90,15 @@ void ShowStatus(Operator& op, StatusColour colour, const std::string& text) {
   op.pump();
 }
 
-void EndOperation(Operator& op, uint8_t code, const std::string& name) {
+std::string PortErrorReason(const TComKVT& link) {
+  std::string text = link.LastPortError().mText;
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  if (text.empty()) return text;
+  const int code = link.LastPortError().mErrno;
+  return "Port error: " + text + (code > 0 ? " (errno " + std::to_string(code) + ")" : "");
+}
+
+void EndOperation(Operator& op, uint8_t code, const std::string& name, const std::string& portReason) {
   const RResultText row = ResultText(code);
   if (code == LINK_OK) {
     ShowStatus(op, StatusColour::Success, name + row.mSuffix);
@@ -100,6 +108,8 @@ void EndOperation(Operator& op, uint8_t code, const std::string& name) {
   // "isnot found" says nothing about why: the adapter checks behind Details do.
   if (code == LINK_NOADAPTER || code == APP_NOTFOUND)
     op.detailedMessage(MessageIcon::Error, name, row.mMessage, AdapterCheckDetails());
+  else if (code == LINK_PORTERROR && !portReason.empty())
+    op.message(MessageIcon::Error, name, std::string(row.mMessage) + "\r" + portReason);
   else
     op.message(MessageIcon::Error, name, row.mMessage);
 }

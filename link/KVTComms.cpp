@@ -418,6 +418,7 @@ uint8_t TComKVT::OpenUSB(float rTimeOut) {
 }
 
 uint8_t TComKVT::ConnectKVT(float rTimeOut) {
+  FPortError = {};  // a reason belongs to the connection that met it, not to an earlier one
   static constexpr uint8_t kFrame[3] = {kConnect, 0x75, 0x80};
   uint8_t rev[kChunk];
   int count = 0;

@@ -107,7 +107,7 @@ class TComKVT {
 
   // Why the last LINK_LIMIT was returned (empty until the first refusal).
   const std::string& LastRefusal() const { return FRefusal; }
-  // Why the port last failed (empty text until the first port error).
+  // Why the port last failed in this connection (empty until a port error; a handshake clears it).
   const RPortError& LastPortError() const { return FPortError; }
 
   TOnKVTEvent FOnKVTEvent;
