@@ -27,17 +27,6 @@ struct TAcc {
 // Newer wins; of two at the same second the later in the list (appended later).
 bool Newer(const RFleetEvent& e, const RFleetEvent* than) { return !than || e.mTime >= than->mTime; }
 
-
-std::time_t ParseUtc(const std::string& iso) {
-  std::tm tm{};
-  if (std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
-                  &tm.tm_min, &tm.tm_sec) != 6)
-    return 0;
-  tm.tm_year -= 1900;
-  tm.tm_mon -= 1;
-  return timegm(&tm);
-}
-
 }  // namespace
 
 const char* FleetStatusText(TFleetStatus s) {
@@ -187,7 +176,7 @@ std::vector<RFleetEvent> FleetEventsFrom(const std::vector<RServiceRecord>& reco
     e.mSerial = r.mSerial;
     e.mSensor = r.mSensorType;
     e.mKind = r.mKind;
-    e.mTime = ParseUtc(r.mTime);
+    e.mTime = UtcTimeOf(r.mTime).value_or(0);
     // Earlier records kept their outcome in the details.
     const std::string result = !r.mResult.empty() ? r.mResult
                                : r.mKind == "bump" ? r.Detail("bump")

@@ -25,7 +25,6 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
   TOperationRecord own(name);
   TOperationRecord& record = options.record ? *options.record : own;
   ShowStatus(op, StatusColour::Running, name + "...");
-  record.Port(CurrentPortDevice());
   uint8_t code;
   try {
     code = link.OpenUSB(seconds);
@@ -35,6 +34,9 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
     throw;
   }
   const bool talked = code == LINK_OK;
+  // Only a connection that answered is recorded: a handshake nobody answered (the production
+  // line waiting for a detector) asks discovery nothing more.
+  if (talked) record.Port(CurrentPortDevice());
   if (code == LINK_OK && commands) {
     try {
       code = commands();

@@ -4,6 +4,7 @@
 #include "app/StationKey.h"
 #include "link/USBtoUART.h"
 #include "model/Checksum.h"
+#include "model/CsvText.h"
 #include "model/DeviceUtils.h"
 #include "model/EventLog.h"
 #include "model/SensorTypes.h"
@@ -201,16 +202,6 @@ std::string IsoNow() {
   return text;
 }
 
-std::optional<std::time_t> ParseIso(const std::string& iso) {
-  std::tm tm{};
-  if (iso.size() < 10 || std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
-                                     &tm.tm_hour, &tm.tm_min, &tm.tm_sec) < 3)
-    return std::nullopt;
-  tm.tm_year -= 1900;
-  tm.tm_mon -= 1;
-  return timegm(&tm);
-}
-
 std::string RandomHex(size_t bytes) {
   std::vector<uint8_t> b(bytes);
   if (RAND_bytes(b.data(), static_cast<int>(bytes)) != 1) throw ERecordStore("no random numbers");
@@ -226,13 +217,6 @@ void HeldAfterWrite(const std::vector<uint8_t>& before, const std::vector<bool>&
   if (!CfgFromImage(after, held)) return;
   FillBlockCRCs(held);
   after = CfgImage(held);
-}
-
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string out = "\"";
-  for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return out + "\"";
 }
 
 // SQLite's URI form of a path, so that a read-only open can ask for the file as it is.
@@ -335,12 +319,6 @@ std::optional<std::map<std::string, std::string>> ParseFlatJson(const std::strin
     if (s[i] == '}') return out;
     if (s[i++] != ',') return std::nullopt;
   }
-}
-
-std::vector<uint8_t> BytesFromHex(const std::string& hex) {
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
-  return out;
 }
 
 std::string OutboxPath(const std::string& store) { return store + ".outbox"; }
@@ -461,6 +439,13 @@ std::vector<RServiceRecord> TRecordStore::Chain(std::string* earlierHead) const 
   }
   t.Commit();
   return out;
+}
+
+std::vector<uint8_t> TRecordStore::LatestConfig(const std::string& serial) const {
+  TStatement s(FImpl->mDb,
+               "SELECT cfg_after FROM records WHERE serial = ? AND cfg_after IS NOT NULL ORDER BY id DESC LIMIT 1");
+  s.Bind(1, serial);
+  return s.Step() ? s.Blob(0) : std::vector<uint8_t>();
 }
 
 bool TRecordStore::Has(const std::string& origin) const {
@@ -584,7 +569,7 @@ RChainCheck VerifyChain(const std::vector<RServiceRecord>& chain, const TStation
   return check;
 }
 
-RChainCheck VerifyStore(const std::string& path) {
+RChainCheck VerifyStore(const std::string& path, std::vector<RServiceRecord>* verified) {
   RChainCheck bad;
   bad.mIntact = false;
   if (path.empty()) return bad.mWhy = "no start folder", bad;
@@ -596,6 +581,7 @@ RChainCheck VerifyStore(const std::string& path) {
     chain = TRecordStore(path, TRecordStore::TMode::Read).Chain(&head);
   } catch (const ERecordStore& e) {
     bad.mWhy = path + ": " + e.what();
+    bad.mUnreadable = true;
     return bad;
   }
   std::optional<TStationKey> key;
@@ -620,6 +606,7 @@ RChainCheck VerifyStore(const std::string& path) {
     check.mBroken = lastEarlier + 1;
     check.mWhy = "the newest earlier records after record " + std::to_string(lastEarlier) + " were deleted";
   }
+  if (check.mIntact && verified) *verified = std::move(chain);
   return check;
 }
 
@@ -651,13 +638,7 @@ TRecordFate CommitRecordTo(const std::string& path, RServiceRecord r, std::strin
     std::vector<RServiceRecord> sealed;
     for (RServiceRecord& b : batch) {
       if (store.Has(b.mOrigin)) continue;  // moved in before a crash emptied the outbox
-      if (b.mKind == "write" && b.mCfgBefore.empty() && !b.mSerial.empty()) {
-        for (const RServiceRecord& known : store.History(b.mSerial))
-          if (!known.mCfgAfter.empty()) {
-            b.mCfgBefore = known.mCfgAfter;
-            break;
-          }
-      }
+      if (b.mKind == "write" && b.mCfgBefore.empty() && !b.mSerial.empty()) b.mCfgBefore = store.LatestConfig(b.mSerial);
       if (b.mKind == "write" && !b.mCfgAfter.empty() && b.Detail("cfg_bytes_changed").empty()) {
         if (b.mCfgBefore.size() == b.mCfgAfter.size()) HeldAfterWrite(b.mCfgBefore, b.mCfgWritten, b.mCfgAfter);
         size_t changed = 0;
@@ -835,8 +816,18 @@ bool CfgFromImage(const std::vector<uint8_t>& image, RKVTCFG& cfg) {
   return true;
 }
 
+std::optional<std::time_t> UtcTimeOf(const std::string& iso) {
+  std::tm tm{};
+  if (iso.size() < 10 || std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                                     &tm.tm_hour, &tm.tm_min, &tm.tm_sec) < 3)
+    return std::nullopt;
+  tm.tm_year -= 1900;
+  tm.tm_mon -= 1;
+  return timegm(&tm);
+}
+
 std::string LocalTimeText(const std::string& utcIso) {
-  const std::optional<std::time_t> t = ParseIso(utcIso);
+  const std::optional<std::time_t> t = UtcTimeOf(utcIso);
   if (!t) return utcIso;
   std::tm local{};
   localtime_r(&*t, &local);
@@ -863,7 +854,7 @@ std::string HistoryCSV(const std::vector<RServiceRecord>& records) {
     bool first = true;
     for (const std::string& f : fields) {
       if (!first) out += ',';
-      out += CsvField(f);
+      out += CsvQuoted(f);
       first = false;
     }
     out += "\r\n";
@@ -916,8 +907,8 @@ std::optional<RServiceRecord> RecordFromJson(const std::string& line) {
   r.mSeq = std::strtoll(get("seq").c_str(), nullptr, 10);
   r.mCode = static_cast<int>(std::strtol(get("code").c_str(), nullptr, 10));
   r.mAdapter = get("adapter") == "true";
-  r.mCfgBefore = BytesFromHex(get("cfg_before"));
-  r.mCfgAfter = BytesFromHex(get("cfg_after"));
+  r.mCfgBefore = BytesOfHex(get("cfg_before"));
+  r.mCfgAfter = BytesOfHex(get("cfg_after"));
   for (char c : get("cfg_written")) r.mCfgWritten.push_back(c == '1');
   return r;
 }
@@ -1014,7 +1005,7 @@ RCertificateChoice CertificateFor(const std::vector<RServiceRecord>& newestFirst
     c.mLowAlarm = text + unit;
     std::snprintf(text, sizeof text, "%.1f", cfg.mSensor.mAlarmHigh / 10.0);
     c.mHighAlarm = text + unit;
-    const std::optional<std::time_t> t = ParseIso(cal->mTime);
+    const std::optional<std::time_t> t = UtcTimeOf(cal->mTime);
     if (cfg.mSensor.mCalInterval > 0 && t) {
       const std::time_t dueAt = *t + static_cast<std::time_t>(cfg.mSensor.mCalInterval);
       std::tm due{};
@@ -1028,10 +1019,15 @@ RCertificateChoice CertificateFor(const std::vector<RServiceRecord>& newestFirst
 }
 
 RCertificateChoice CertificateOfStore(const std::string& path, const std::string& serial) {
-  const std::vector<RServiceRecord> records = TRecordStore(path, TRecordStore::TMode::Read).History(serial);
-  const RChainCheck check = VerifyStore(path);
+  // The certificate comes from the very records that were verified, read once.
+  std::vector<RServiceRecord> chain;
+  const RChainCheck check = VerifyStore(path, &chain);
+  if (check.mUnreadable) throw ERecordStore(check.mWhy);
   if (!check.mIntact) return {std::nullopt, "the records do not verify: " + check.mWhy};
-  return CertificateFor(records);
+  std::vector<RServiceRecord> newestFirst;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+    if (it->mSerial == serial) newestFirst.push_back(std::move(*it));
+  return CertificateFor(newestFirst);
 }
 
 std::string RecordInWords(const RServiceRecord& r) {

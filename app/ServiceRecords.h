@@ -14,6 +14,7 @@
 #include "model/Records.h"
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -65,6 +66,7 @@ struct RChainCheck {
   int64_t mEarlier = 0;   // records from before the seals (chained, but not signed)
   int64_t mBroken = 0;    // the sequence number (or earlier row id) of the first record that fails
   std::string mWhy;       // one line for the operator; empty when intact
+  bool mUnreadable = false;  // the store could not be read at all (missing, not a store)
 };
 
 class TRecordStore {
@@ -86,6 +88,8 @@ class TRecordStore {
   // earlierHead: the head of the chain of records from before the seals ("id hash").
   std::vector<RServiceRecord> Chain(std::string* earlierHead = nullptr) const;
   bool Has(const std::string& origin) const;
+  // The configuration after the newest record of serial that holds one; empty when none does.
+  std::vector<uint8_t> LatestConfig(const std::string& serial) const;
   // Inserts sealed records in one transaction.
   void Insert(const std::vector<RServiceRecord>& sealed);
   // The last sealed record's sequence and digest, and the head of the earlier chain.
@@ -110,7 +114,8 @@ struct RSealNote;
 RChainCheck VerifyChain(const std::vector<RServiceRecord>& chain, const TStationKey* key,
                         const std::optional<RSealNote>& note);
 // The store at path with its key and note; a missing store, key or note is not intact.
-RChainCheck VerifyStore(const std::string& path);
+// verified, when given and intact, gets the chain that was checked (earlier records first).
+RChainCheck VerifyStore(const std::string& path, std::vector<RServiceRecord>* verified = nullptr);
 
 // The file: [RECORDS] Database of the settings, relative to AppDir, else AppDir + BEAMDOCK.DB.
 // Empty while no start folder is set (nothing is recorded then).
@@ -181,6 +186,8 @@ bool CfgFromImage(const std::vector<uint8_t>& image, RKVTCFG& cfg);
 
 // CSV of records: a header line, then one line per record, CR LF ends.
 std::string HistoryCSV(const std::vector<RServiceRecord>& records);
+// The time of a record's ISO 8601 UTC text (2026-03-07T14:03:27Z); nullopt when it is none.
+std::optional<std::time_t> UtcTimeOf(const std::string& utcIso);
 // The record's time in local time with its UTC offset: 2026-12-09 14:03:27 +01:00.
 std::string LocalTimeText(const std::string& utcIso);
 

@@ -83,8 +83,6 @@ std::string PemOf(EVP_PKEY* key, bool privateKey) {
   return text;
 }
 
-std::vector<uint8_t> FromHex(const std::string& hex);
-
 // The private key file holds the raw 32-byte key in hexadecimal behind a name: read on every
 // record, and a PEM decoder costs a millisecond of CPU where this costs microseconds.
 constexpr const char* kPrivateTag = "ED25519-PRIVATE-KEY ";
@@ -101,12 +99,26 @@ std::string RawPrivateText(EVP_PKEY* key) {
 
 EVP_PKEY* ReadPrivate(const std::string& text) {
   if (text.rfind(kPrivateTag, 0) != 0) return ReadPem(text, true);
-  const std::vector<uint8_t> raw = FromHex(text.substr(std::strlen(kPrivateTag), 64));
+  const std::vector<uint8_t> raw = BytesOfHex(text.substr(std::strlen(kPrivateTag), 64));
   if (raw.size() != 32) return nullptr;
   return EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, raw.data(), raw.size());
 }
 
-std::vector<uint8_t> FromHex(const std::string& hex) {
+
+}  // namespace
+
+std::string HexOf(const uint8_t* p, size_t n) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(n * 2);
+  for (size_t i = 0; i < n; ++i) {
+    out += digits[p[i] >> 4];
+    out += digits[p[i] & 15];
+  }
+  return out;
+}
+
+std::vector<uint8_t> BytesOfHex(const std::string& hex) {
   std::vector<uint8_t> out;
   if (hex.size() % 2) return out;
   for (size_t i = 0; i < hex.size(); i += 2) {
@@ -118,19 +130,6 @@ std::vector<uint8_t> FromHex(const std::string& hex) {
       v = v * 16 + static_cast<unsigned>(d);
     }
     out.push_back(static_cast<uint8_t>(v));
-  }
-  return out;
-}
-
-}  // namespace
-
-std::string HexOf(const uint8_t* p, size_t n) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(n * 2);
-  for (size_t i = 0; i < n; ++i) {
-    out += digits[p[i] >> 4];
-    out += digits[p[i] & 15];
   }
   return out;
 }
@@ -215,7 +214,7 @@ std::string TStationKey::Sign(const std::string& text) const {
 }
 
 bool TStationKey::Check(const std::string& text, const std::string& signatureHex) const {
-  const std::vector<uint8_t> sig = FromHex(signatureHex);
+  const std::vector<uint8_t> sig = BytesOfHex(signatureHex);
   if (sig.size() != 64) return false;
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   const bool ok = ctx && EVP_DigestVerifyInit(ctx, nullptr, nullptr, nullptr, FKey->mKey) == 1 &&

@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 class EStationKey : public std::runtime_error {
  public:
@@ -69,3 +70,5 @@ class TStationLock {
 
 std::string Sha256Hex(const std::string& text);
 std::string HexOf(const uint8_t* data, size_t size);
+// The bytes of lower-case hexadecimal text; empty when it is not that.
+std::vector<uint8_t> BytesOfHex(const std::string& hex);

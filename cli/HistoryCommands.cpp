@@ -120,7 +120,7 @@ int Certificate(CliContext& ctx, const std::vector<std::string>& args) {
   try {
     choice = CertificateOfStore(path, serial);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "certificate: %s: %s\n", path.c_str(), e.what());
+    std::fprintf(stderr, "certificate: %s\n", e.what());  // the reason names the store
     return kExitNoStore;
   }
   if (!choice.mCertificate) {
