@@ -131,7 +131,9 @@ TEST(ServiceRecords, EveryForgeryWithoutTheKeyIsFound) {
     check = VerifyStore(db);
     EXPECT_FALSE(check.mIntact) << c.name;
     EXPECT_NE(check.mWhy.find(c.why), std::string::npos) << c.name << ": " << check.mWhy;
-    if (std::string(c.name) == "the store deleted") EXPECT_NE(::access(db.c_str(), F_OK), 0) << "verify made a store";
+    if (std::string(c.name) == "the store deleted") {
+      EXPECT_NE(::access(db.c_str(), F_OK), 0) << "verify made a store";
+    }
   }
 }
 
