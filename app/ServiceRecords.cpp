@@ -9,6 +9,7 @@
 #include "model/EventLog.h"
 #include "model/SensorTypes.h"
 
+#include <array>
 #include <fcntl.h>
 #include <openssl/rand.h>
 #include <pwd.h>
@@ -441,6 +442,14 @@ std::vector<RServiceRecord> TRecordStore::Chain(std::string* earlierHead) const 
   return out;
 }
 
+std::vector<RServiceRecord> TRecordStore::Sealed(int64_t after) const {
+  TStatement s(FImpl->mDb, (std::string("SELECT ") + kColumns + " FROM records WHERE seq > ? ORDER BY seq").c_str());
+  s.Bind(1, after);
+  std::vector<RServiceRecord> out;
+  while (s.Step()) out.push_back(RowToRecord(s));
+  return out;
+}
+
 std::vector<uint8_t> TRecordStore::LatestConfig(const std::string& serial) const {
   TStatement s(FImpl->mDb,
                "SELECT cfg_after FROM records WHERE serial = ? AND cfg_after IS NOT NULL ORDER BY id DESC LIMIT 1");
@@ -491,21 +500,73 @@ void TRecordStore::Insert(const std::vector<RServiceRecord>& records) {
 
 // --- Seals and their check ------------------------------------------------------------------
 
+namespace {
+
+constexpr const char* kSealTag = "beamdock-record-2";
+
+// The text fields of the seal, in their order; the numbers and images follow them.
+template <class R>
+auto SealedStrings(R& r) {
+  return std::array{&r.mStation, &r.mPrevHash, &r.mTime,      &r.mOrigin,    &r.mSerial, &r.mSensorType,
+                    &r.mProduct, &r.mHardware, &r.mFirmware,  &r.mKind,      &r.mOperation, &r.mResult,
+                    &r.mStatus,  &r.mTechnician, &r.mUser,    &r.mPort,      &r.mZero,   &r.mSpan,
+                    &r.mAsFound, &r.mAsLeft,   &r.mSpanGas,   &r.mLot,       &r.mExpiry, &r.mDetails};
+}
+
+std::optional<int64_t> DecimalOf(const std::string& text) {
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  int64_t n = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '-' && i == 0 && text.size() > 1) continue;
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  return text[0] == '-' ? -n : n;
+}
+
+}  // namespace
+
 std::string SealedText(const RServiceRecord& r) {
   std::string content;
   auto add = [&](const std::string& field) { content += std::to_string(field.size()) + ':' + field; };
-  add("beamdock-record-2");
-  for (const std::string* f : {&r.mStation, &r.mPrevHash, &r.mTime, &r.mOrigin, &r.mSerial, &r.mSensorType,
-                               &r.mProduct, &r.mHardware, &r.mFirmware, &r.mKind, &r.mOperation, &r.mResult,
-                               &r.mStatus, &r.mTechnician, &r.mUser, &r.mPort, &r.mZero, &r.mSpan, &r.mAsFound,
-                               &r.mAsLeft, &r.mSpanGas, &r.mLot, &r.mExpiry, &r.mDetails})
-    add(*f);
+  add(kSealTag);
+  for (const std::string* f : SealedStrings(r)) add(*f);
   add(std::to_string(r.mSeq));
   add(std::to_string(r.mCode));
   add(r.mAdapter ? "1" : "0");
   add(HexOf(r.mCfgBefore.data(), r.mCfgBefore.size()));
   add(HexOf(r.mCfgAfter.data(), r.mCfgAfter.size()));
   return content;
+}
+
+std::optional<RServiceRecord> RecordFromSealedText(const std::string& text) {
+  std::vector<std::string> fields;
+  for (size_t at = 0; at < text.size();) {
+    const size_t colon = text.find(':', at);
+    if (colon == std::string::npos || colon == at || colon - at > 9) return std::nullopt;
+    const std::optional<int64_t> size = DecimalOf(text.substr(at, colon - at));
+    if (!size || *size < 0 || static_cast<uint64_t>(*size) > text.size() - colon - 1) return std::nullopt;
+    fields.push_back(text.substr(colon + 1, static_cast<size_t>(*size)));
+    at = colon + 1 + static_cast<size_t>(*size);
+  }
+  RServiceRecord r;
+  const auto strings = SealedStrings(r);
+  if (fields.size() != strings.size() + 6 || fields[0] != kSealTag) return std::nullopt;
+  for (size_t i = 0; i < strings.size(); ++i) *strings[i] = fields[i + 1];
+  const size_t n = strings.size() + 1;
+  const std::optional<int64_t> seq = DecimalOf(fields[n]), code = DecimalOf(fields[n + 1]);
+  if (!seq || *seq <= 0 || !code || *code < INT32_MIN || *code > INT32_MAX) return std::nullopt;
+  if (fields[n + 2] != "0" && fields[n + 2] != "1") return std::nullopt;
+  r.mSeq = *seq;
+  r.mCode = static_cast<int>(*code);
+  r.mAdapter = fields[n + 2] == "1";
+  r.mCfgBefore = BytesOfHex(fields[n + 3]);
+  r.mCfgAfter = BytesOfHex(fields[n + 4]);
+  if (r.mCfgBefore.size() * 2 != fields[n + 3].size() || r.mCfgAfter.size() * 2 != fields[n + 4].size())
+    return std::nullopt;
+  r.mHash = Sha256Hex(text);
+  return r;
 }
 
 std::string EarlierRecordHash(const RServiceRecord& r, const std::string& prevHash) {

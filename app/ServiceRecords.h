@@ -87,6 +87,8 @@ class TRecordStore {
   // Every record in the order of the chain (earlier records first), read in one transaction.
   // earlierHead: the head of the chain of records from before the seals ("id hash").
   std::vector<RServiceRecord> Chain(std::string* earlierHead = nullptr) const;
+  // Sealed records with a sequence number above after, in sequence.
+  std::vector<RServiceRecord> Sealed(int64_t after) const;
   bool Has(const std::string& origin) const;
   // The configuration after the newest record of serial that holds one; empty when none does.
   std::vector<uint8_t> LatestConfig(const std::string& serial) const;
@@ -103,6 +105,9 @@ class TRecordStore {
 // The record's content in one text, each field with its length in front, so that no two
 // records share a text; the digest is its SHA-256 and the signature is over the digest.
 std::string SealedText(const RServiceRecord& record);
+// The record a sealed text holds, its digest computed (the signature is not part of the text);
+// nullopt when the text is not one.
+std::optional<RServiceRecord> RecordFromSealedText(const std::string& text);
 // The unkeyed digest of a record from before the seals.
 std::string EarlierRecordHash(const RServiceRecord& record, const std::string& prevHash);
 

@@ -146,6 +146,7 @@ TStationKey::TStationKey(TKey* key) : FKey(key) {
   size_t size = sizeof raw;
   if (EVP_PKEY_get_raw_public_key(FKey->mKey, raw, &size) != 1) Fail("the station key has no public half");
   FId = Sha256Hex(std::string(reinterpret_cast<const char*>(raw), size)).substr(0, 16);
+  FPublicHex = HexOf(raw, size);
 }
 TStationKey::TStationKey(TStationKey&&) noexcept = default;
 TStationKey& TStationKey::operator=(TStationKey&&) noexcept = default;
@@ -188,6 +189,18 @@ std::optional<TStationKey> TStationKey::PublicOf(const std::string& storePath) {
     delete key;
   }
   return std::nullopt;
+}
+
+TStationKey TStationKey::FromPublicHex(const std::string& hex) {
+  const std::vector<uint8_t> raw = BytesOfHex(hex);
+  auto* key = new TKey{raw.size() == 32 ? EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, raw.data(), raw.size())
+                                        : nullptr,
+                       false};
+  if (!key->mKey) {
+    delete key;
+    Fail("not an Ed25519 public key");
+  }
+  return TStationKey(key);
 }
 
 TStationKey TStationKey::FromPublicPem(const std::string& pem) {

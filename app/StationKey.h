@@ -27,6 +27,8 @@ class TStationKey {
   static std::optional<TStationKey> PublicOf(const std::string& storePath);
   // A public key in PEM text. Throws EStationKey when it is no Ed25519 key.
   static TStationKey FromPublicPem(const std::string& pem);
+  // A raw 32-byte public key in hexadecimal (as a site server keeps it). Throws EStationKey.
+  static TStationKey FromPublicHex(const std::string& hex);
 
   TStationKey(TStationKey&&) noexcept;
   TStationKey& operator=(TStationKey&&) noexcept;
@@ -35,6 +37,8 @@ class TStationKey {
   // The station id: the first 16 hexadecimal digits of the public key's SHA-256.
   const std::string& Id() const { return FId; }
   std::string PublicPem() const;
+  // The raw 32-byte public key, lower-case hexadecimal.
+  const std::string& PublicHex() const { return FPublicHex; }
   // Hexadecimal signature of text; throws EStationKey without the private half.
   std::string Sign(const std::string& text) const;
   bool Check(const std::string& text, const std::string& signatureHex) const;
@@ -44,6 +48,7 @@ class TStationKey {
   explicit TStationKey(TKey* key);
   std::unique_ptr<TKey> FKey;
   std::string FId;
+  std::string FPublicHex;
 };
 
 // The last record the station wrote: sequence and digest, in storePath + ".seal".

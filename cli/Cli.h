@@ -58,6 +58,11 @@ class TerminalOperator : public Operator {
 // '\r' (and "\r\n") as '\n', for the message table's texts on a terminal.
 std::string TerminalText(const std::string& text);
 
+struct CliContext;
+// Sends the records waiting in the start folder's store to the site server, when one is set;
+// a failure is one line on stderr (the records wait for the next push).
+void PushAfterOperation(const CliContext& ctx);
+
 struct CliContext {
   std::string appDir;  // ends with '/'
   bool trace = false;

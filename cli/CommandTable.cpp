@@ -53,6 +53,7 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
        "  history [SERIAL] [--csv FILE] [--verify] [--export FILE.jsonl]\n"
        "                                   the service records, newest first; --verify checks them\n"
        "  history --station-key            this station's public key (PEM)\n"
+       "  history --verify --server        checks the site server's records, and this station's store against them\n"
        "  history --verify --file FILE.jsonl --key KEYFILE\n"
        "                                   checks an export against a station's public key\n"},
       {"certificate", "  certificate SERIAL [-o FILE.pdf] the calibration certificate of the detector's newest calibration\n"},
@@ -63,6 +64,9 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
       {"line",
        "  line FILE.cfg [--count N] [--report FILE.csv]\n"
        "                                   the production line: the file's configuration into detector after detector\n"},
+      {"records",
+       "  records status|push|import FILE.DB|init-server|register-station\n"
+       "                                   the site server's side of the records (see below)\n"},
   };
   return commands;
 }

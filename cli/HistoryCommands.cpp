@@ -1,6 +1,7 @@
 // history / certificate: the service records of the start folder's store, listed, checked,
 // exported, and a detector's calibration certificate as a PDF. Both only read the store.
 #include "app/ServiceRecords.h"
+#include "app/SiteServer.h"
 #include "app/Settings.h"
 #include "app/StationKey.h"
 #include "cli/Cli.h"
@@ -33,13 +34,35 @@ int Verified(const RChainCheck& check) {
   return 0;
 }
 
+int VerifiedSite(CliContext& ctx, const std::string& path) {
+  const std::string server = SiteServerSetting();
+  if (server.empty())
+    return UsageError(ctx, "history: --server needs a site server ([RECORDS] Server in " + ctx.appDir + "BEAMDOCK.INI)");
+  RSiteCheck check;
+  try {
+    check = VerifySite(server, path);
+  } catch (const ESiteServer& e) {
+    std::fprintf(stderr, "history: %s\n", e.what());
+    return kExitNoStore;
+  }
+  if (!check.mIntact) {
+    std::printf("NOT intact: %s\n", check.mWhy.c_str());
+    return kExitBroken;
+  }
+  std::printf("intact: %lld records of %lld stations on the site server\n", static_cast<long long>(check.mRecords),
+              static_cast<long long>(check.mStations));
+  return 0;
+}
+
 int History(CliContext& ctx, const std::vector<std::string>& args) {
   std::string serial, csv, exportFile, file, key;
-  bool verify = false, stationKey = false;
+  bool verify = false, stationKey = false, server = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const bool value = i + 1 < args.size() && !args[i + 1].empty();
     if (args[i] == "--verify")
       verify = true;
+    else if (args[i] == "--server")
+      server = true;
     else if (args[i] == "--station-key")
       stationKey = true;
     else if (args[i] == "--csv" && value)
@@ -57,9 +80,12 @@ int History(CliContext& ctx, const std::vector<std::string>& args) {
   }
   if (file.empty() != key.empty() || (!file.empty() && !verify))
     return UsageError(ctx, "history: --file and --key go together, with --verify");
+  if (server && (!verify || !file.empty() || !serial.empty()))
+    return UsageError(ctx, "history: --server goes with --verify alone");
   if (!file.empty()) return Verified(VerifyExport(file, key));
   LoadSettings(ctx.appDir);
   const std::string path = RecordsDatabasePath();
+  if (server) return VerifiedSite(ctx, path);
   if (verify) return Verified(VerifyStore(path));
   try {
     if (stationKey) {
@@ -76,7 +102,9 @@ int History(CliContext& ctx, const std::vector<std::string>& args) {
       std::printf("%s\n", exportFile.c_str());
       return 0;
     }
-    const std::vector<RServiceRecord> records = TRecordStore(path, TRecordStore::TMode::Read).History(serial);
+    const RRecordsRead read = ReadRecords(serial);
+    if (!read.mNote.empty()) std::fprintf(stderr, "history: %s\n", read.mNote.c_str());
+    const std::vector<RServiceRecord>& records = read.mRecords;
     if (!csv.empty()) {
       std::ofstream out(csv, std::ios::binary | std::ios::trunc);
       out << HistoryCSV(records);
@@ -103,6 +131,18 @@ int History(CliContext& ctx, const std::vector<std::string>& args) {
   }
 }
 
+// The site's records when a server is set and answers, else this store's (said on stderr).
+RCertificateChoice CertificateOfRecords(const std::string& serial) {
+  if (const std::string server = SiteServerSetting(); !server.empty()) {
+    try {
+      return CertificateOfSite(server, serial);
+    } catch (const ESiteServer& e) {
+      std::fprintf(stderr, "certificate: %s: the records of this computer only\n", e.what());
+    }
+  }
+  return CertificateOfStore(RecordsDatabasePath(), serial);
+}
+
 int Certificate(CliContext& ctx, const std::vector<std::string>& args) {
   std::string serial, output;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -115,10 +155,9 @@ int Certificate(CliContext& ctx, const std::vector<std::string>& args) {
   }
   if (serial.empty()) return UsageError(ctx, "certificate needs a serial number");
   LoadSettings(ctx.appDir);
-  const std::string path = RecordsDatabasePath();
   RCertificateChoice choice;
   try {
-    choice = CertificateOfStore(path, serial);
+    choice = CertificateOfRecords(serial);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "certificate: %s\n", e.what());  // the reason names the store
     return kExitNoStore;
@@ -168,7 +207,9 @@ int Fleet(CliContext& ctx, const std::vector<std::string>& args) {
   std::vector<RFleetRow> rows;
   const std::time_t now = std::time(nullptr);
   try {
-    rows = FleetRows(FleetEventsFrom(TRecordStore(path, TRecordStore::TMode::Read).History("")), now, dueDays);
+    const RRecordsRead read = ReadRecords("");
+    if (!read.mNote.empty()) std::fprintf(stderr, "fleet: %s\n", read.mNote.c_str());
+    rows = FleetRows(FleetEventsFrom(read.mRecords), now, dueDays);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "fleet: %s: %s\n", path.c_str(), e.what());
     return kExitNoStore;

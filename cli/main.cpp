@@ -100,6 +100,9 @@ int main(int argc, char** argv) {
                    "%s: no adapter found. To use another serial device, name it: --port DEVICE "
                    "(or BEAMDOCK_PORT=DEVICE), for example --port /dev/ttyUSB0.\n",
                    ctx.program.c_str());
+    // The result is out before the site server is asked: a server that is down costs the
+    // operation nothing, and what could not be sent waits for the next push.
+    if (command != "records") PushAfterOperation(ctx);
     // The operation's own result came first; a record kept nowhere is said after it.
     if (op.recordsLost() > 0) {
       std::fprintf(stderr, "%s: the service record of this operation could be kept nowhere\n", ctx.program.c_str());

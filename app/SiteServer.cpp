@@ -1,0 +1,473 @@
+#include "app/SiteServer.h"
+
+#include "app/Settings.h"
+#include "app/SiteSchema.h"
+#include "app/StationKey.h"
+#include "model/FileUtils.h"
+
+#include <libpq-fe.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <utility>
+
+namespace {
+
+// libpq's messages end in a line break and may run over several lines.
+std::string OneLine(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  for (size_t at; (at = text.find('\n')) != std::string::npos;) text.replace(at, 1, "; ");
+  return text;
+}
+
+class TPgResult {
+ public:
+  explicit TPgResult(PGresult* result) : FResult(result) {}
+  ~TPgResult() { PQclear(FResult); }
+  TPgResult(TPgResult&& other) noexcept : FResult(std::exchange(other.FResult, nullptr)) {}
+  TPgResult(const TPgResult&) = delete;
+  TPgResult& operator=(const TPgResult&) = delete;
+
+  int Rows() const { return PQntuples(FResult); }
+  bool Null(int row, int col) const { return PQgetisnull(FResult, row, col) != 0; }
+  std::string Text(int row, int col) const {
+    return std::string(PQgetvalue(FResult, row, col), static_cast<size_t>(PQgetlength(FResult, row, col)));
+  }
+  int64_t Int(int row, int col) const { return std::strtoll(PQgetvalue(FResult, row, col), nullptr, 10); }
+  // A bytea column in the server's text form (\x and hexadecimal).
+  std::string Bytes(int row, int col) const {
+    const std::string text = Text(row, col);
+    const std::vector<uint8_t> bytes = BytesOfHex(text.size() >= 2 ? text.substr(2) : "");
+    return std::string(bytes.begin(), bytes.end());
+  }
+
+ private:
+  PGresult* FResult;
+};
+
+// One connection; every call that fails throws ESiteServer with the server's words.
+class TPgLink {
+ public:
+  explicit TPgLink(const std::string& conninfo) {
+    // The connection string's own settings win over these; a dead server costs two seconds.
+    const char* keys[] = {"connect_timeout", "tcp_user_timeout", "application_name", "dbname", nullptr};
+    const char* values[] = {"2", "10000", "beamdock", conninfo.c_str(), nullptr};
+    FConn = PQconnectdbParams(keys, values, 1);
+    if (!FConn) throw ESiteServer(TSiteFailure::Unreachable, "the site server cannot be reached: out of memory");
+    if (PQstatus(FConn) != CONNECTION_OK) {
+      const std::string why = OneLine(PQerrorMessage(FConn));
+      PQfinish(FConn);
+      throw ESiteServer(TSiteFailure::Unreachable, "the site server cannot be reached: " + why);
+    }
+  }
+  ~TPgLink() { PQfinish(FConn); }
+  TPgLink(const TPgLink&) = delete;
+  TPgLink& operator=(const TPgLink&) = delete;
+
+  TPgResult Exec(const std::string& sql, const std::vector<std::string>& params = {}) {
+    std::vector<const char*> values;
+    for (const std::string& p : params) values.push_back(p.c_str());
+    return Checked(PQexecParams(FConn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                                nullptr, 0));
+  }
+  // Several statements at once, without parameters.
+  void Script(const std::string& sql) { Checked(PQexec(FConn, sql.c_str())); }
+
+ private:
+  TPgResult Checked(PGresult* raw) {
+    TPgResult result(raw);
+    const ExecStatusType status = PQresultStatus(raw);
+    if (raw && (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)) return result;
+    const char* state = raw ? PQresultErrorField(raw, PG_DIAG_SQLSTATE) : nullptr;
+    const char* primary = raw ? PQresultErrorField(raw, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    const std::string code = state ? state : "";
+    const std::string why = primary ? primary : OneLine(PQerrorMessage(FConn));
+    TSiteFailure failure = TSiteFailure::Failed;
+    if (PQstatus(FConn) == CONNECTION_BAD || code.rfind("08", 0) == 0 || code.rfind("57P", 0) == 0)
+      failure = TSiteFailure::Unreachable;
+    else if (code.rfind("BD", 0) == 0 || code == "42501")
+      failure = TSiteFailure::Refused;
+    ESiteServer e(failure, failure == TSiteFailure::Unreachable ? "the site server was lost: " + why
+                                                                : "the site server refused: " + why);
+    e.SetSqlState(code);
+    throw e;
+  }
+
+  PGconn* FConn = nullptr;
+};
+
+// A PostgreSQL array literal of texts that need no quoting (hexadecimal).
+std::string ArrayOf(const std::vector<std::string>& items) {
+  std::string out = "{";
+  for (size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + items[i];
+  return out + "}";
+}
+
+std::string Fields(std::initializer_list<std::string> parts) {
+  std::string out;
+  for (const std::string& p : parts) out += std::to_string(p.size()) + ':' + p;
+  return out;
+}
+
+std::string PushedMarkPath(const std::string& storePath) { return storePath + ".pushed"; }
+
+int64_t PushedMark(const std::string& storePath) {
+  std::ifstream in(PushedMarkPath(storePath));
+  long long seq = 0;
+  return in >> seq ? seq : 0;
+}
+
+void WritePushedMark(const std::string& storePath, int64_t seq) {
+  // Only a count for the status line: the server decides what it holds, so a lost mark costs
+  // nothing but a wrong count until the next push.
+  WriteFileAtomic(PushedMarkPath(storePath), std::to_string(seq) + "\n", nullptr);
+}
+
+TStationKey StationKeyOf(const std::string& storePath) {
+  std::optional<TStationKey> key;
+  try {
+    key = TStationKey::PublicOf(storePath);
+  } catch (const EStationKey& e) {
+    throw ESiteServer(TSiteFailure::Failed, storePath + ": " + e.what());
+  }
+  if (!key) throw ESiteServer(TSiteFailure::Failed, storePath + " has no station key: it holds no sealed record");
+  return std::move(*key);
+}
+
+std::string Register(TPgLink& pg, const TStationKey& key) {
+  return pg.Exec("SELECT beamdock.register_station($1)", {key.PublicHex()}).Text(0, 0);
+}
+
+// Sends chain (sealed records in sequence, the store's) past what the server holds.
+RPushResult PushChain(TPgLink& pg, const std::string& storePath, const TStationKey& key,
+                      std::vector<RServiceRecord> pending, int64_t localLast, bool markPushed, size_t batch) {
+  RPushResult result;
+  result.mStation = Register(pg, key);
+  result.mLocalLast = localLast;
+  const TPgResult station =
+      pg.Exec("SELECT last_seq, last_hash FROM beamdock.stations WHERE station = $1", {result.mStation});
+  const int64_t serverLast = station.Int(0, 0);
+  const std::string serverHash = station.Text(0, 1);
+  result.mServerLast = serverLast;
+  auto refuse = [&](const std::string& why) {
+    ESiteServer e(TSiteFailure::Refused, why);
+    e.SetSqlState("BD004");
+    throw e;
+  };
+  if (localLast < serverLast)
+    refuse(storePath + " ends at record " + std::to_string(localLast) + ", but station " + result.mStation +
+           " already sent record " + std::to_string(serverLast) +
+           " to the site server: the store was rolled back or replaced; nothing was sent");
+  size_t from = 0;
+  while (from < pending.size() && pending[from].mSeq < serverLast) ++from;
+  if (serverLast > 0) {
+    if (from >= pending.size() || pending[from].mSeq != serverLast || pending[from].mHash != serverHash)
+      refuse("record " + std::to_string(serverLast) + " of " + storePath +
+             " is not the one station " + result.mStation +
+             " sent to the site server: the store was replaced; nothing was sent");
+    ++from;
+  }
+  if (markPushed && PushedMark(storePath) != serverLast) WritePushedMark(storePath, serverLast);
+  for (; from < pending.size(); from += batch) {
+    std::vector<std::string> sealed, signatures;
+    const size_t end = std::min(pending.size(), from + batch);
+    for (size_t i = from; i < end; ++i) {
+      const std::string text = SealedText(pending[i]);
+      sealed.push_back(HexOf(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+      signatures.push_back(pending[i].mSignature);
+    }
+    // One statement is one transaction: a batch is taken whole or not at all.
+    result.mSent += pg.Exec("SELECT beamdock.push_records($1::text[], $2::text[])",
+                            {ArrayOf(sealed), ArrayOf(signatures)})
+                        .Int(0, 0);
+    result.mServerLast = pending[end - 1].mSeq;
+    if (markPushed) WritePushedMark(storePath, result.mServerLast);
+  }
+  return result;
+}
+
+// The sealed records of a server query's rows: sealed text in column 0, signature in 1, server
+// sequence in 2.
+std::vector<RServiceRecord> RecordsOfRows(const TPgResult& rows) {
+  std::vector<RServiceRecord> out;
+  out.reserve(static_cast<size_t>(rows.Rows()));
+  for (int i = 0; i < rows.Rows(); ++i) {
+    std::optional<RServiceRecord> r = RecordFromSealedText(rows.Bytes(i, 0));
+    if (!r)
+      throw ESiteServer(TSiteFailure::Failed, "the site server's record " + rows.Text(i, 2) + " is no sealed record");
+    r->mSignature = rows.Text(i, 1);
+    r->mId = rows.Int(i, 2);
+    out.push_back(std::move(*r));
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string SiteServerSetting() { return ReadSetting("RECORDS", "Server", ""); }
+
+std::string InitSiteServer(const std::string& conninfo) {
+  TPgLink pg(conninfo);
+  if (pg.Exec("SELECT rolsuper FROM pg_roles WHERE rolname = current_user").Text(0, 0) != "t")
+    throw ESiteServer(TSiteFailure::Refused,
+                      "records init-server must run as a PostgreSQL superuser: the seal check is a C function");
+  pg.Exec("BEGIN");
+  pg.Exec("SELECT pg_advisory_xact_lock(7340021)");  // one initialisation at a time
+  pg.Script(SiteRolesSql());
+  pg.Exec("SET LOCAL ROLE beamdock_owner");
+  int version = 0;
+  if (!pg.Exec("SELECT to_regclass('beamdock.schema_version')").Null(0, 0))
+    version = static_cast<int>(pg.Exec("SELECT version FROM beamdock.schema_version").Int(0, 0));
+  const std::vector<std::string> migrations = SiteMigrations();
+  if (version > static_cast<int>(migrations.size())) {
+    pg.Exec("ROLLBACK");
+    throw ESiteServer(TSiteFailure::Refused, "the site server's schema (version " + std::to_string(version) +
+                                                 ") is newer than this program's");
+  }
+  const int from = version;
+  for (; version < static_cast<int>(migrations.size()); ++version) pg.Script(migrations[static_cast<size_t>(version)]);
+  pg.Exec("UPDATE beamdock.schema_version SET version = $1", {std::to_string(version)});
+  pg.Script(SiteFunctionsSql());
+  pg.Exec("COMMIT");
+  return from == version ? "the site server's schema is up to date (version " + std::to_string(version) + ")"
+                         : "the site server's schema is now version " + std::to_string(version) +
+                               (from ? " (was " + std::to_string(from) + ")" : "");
+}
+
+std::string RegisterStation(const std::string& conninfo, const std::string& storePath) {
+  // The key is made with the store's first record; a station that has none makes it now.
+  try {
+    TStationLock lock(storePath);
+    TStationKey::OpenOrCreate(storePath);
+  } catch (const EStationKey& e) {
+    throw ESiteServer(TSiteFailure::Failed, storePath + ": " + e.what());
+  }
+  TPgLink pg(conninfo);
+  return Register(pg, StationKeyOf(storePath));
+}
+
+RPushResult PushStore(const std::string& conninfo, const std::string& storePath, bool markPushed, size_t batch) {
+  const TStationKey key = StationKeyOf(storePath);
+  std::vector<RServiceRecord> pending;
+  int64_t localLast = 0;
+  {
+    const TRecordStore store(storePath, TRecordStore::TMode::Read);
+    localLast = store.Last().mSeq;
+    // Only what the server lacks is read, but the record it holds last is compared.
+    const int64_t mark = PushedMark(storePath);
+    pending = store.Sealed(mark > 1 && mark <= localLast ? mark - 1 : 0);
+  }
+  TPgLink pg(conninfo);
+  try {
+    return PushChain(pg, storePath, key, std::move(pending), localLast, markPushed, batch ? batch : 1);
+  } catch (const ESiteServer& e) {
+    // The mark was ahead of the server (a server restored from a backup): read everything.
+    if (e.SqlState() != "BD004" || PushedMark(storePath) <= 1) throw;
+  }
+  const TRecordStore store(storePath, TRecordStore::TMode::Read);
+  return PushChain(pg, storePath, key, store.Sealed(0), localLast, markPushed, batch ? batch : 1);
+}
+
+RPushResult ImportStore(const std::string& conninfo, const std::string& file) {
+  std::optional<TStationKey> key;
+  try {
+    key = TStationKey::PublicOf(file);
+  } catch (const EStationKey& e) {
+    throw ERecordStore(file + ": " + e.what());
+  }
+  if (!key) throw ERecordStore(file + " has no station key beside it (" + file + ".pub)");
+  std::string head;
+  const std::vector<RServiceRecord> chain = TRecordStore(file, TRecordStore::TMode::Read).Chain(&head);
+  // Its note travels with it when it was copied along; without one the key and chain must hold.
+  const RChainCheck check = VerifyChain(chain, &*key, ReadSealNote(file));
+  if (!check.mIntact) throw ERecordStore(file + " does not verify: " + check.mWhy);
+  std::vector<RServiceRecord> sealed;
+  int64_t earlier = 0;
+  for (const RServiceRecord& r : chain) r.Sealed() ? sealed.push_back(r) : void(++earlier);
+  const int64_t last = sealed.empty() ? 0 : sealed.back().mSeq;
+  TPgLink pg(conninfo);
+  RPushResult result = PushChain(pg, file, *key, std::move(sealed), last, false, 500);
+  result.mEarlier = earlier;
+  return result;
+}
+
+int64_t WaitingRecords(const std::string& storePath) {
+  if (storePath.empty()) return 0;
+  int64_t waiting = static_cast<int64_t>(OutboxRecords(storePath).size());
+  try {
+    const int64_t last = TRecordStore(storePath, TRecordStore::TMode::Read).Last().mSeq;
+    waiting += std::max<int64_t>(0, last - PushedMark(storePath));
+  } catch (const ERecordStore&) {
+    // No store yet: only the outbox waits.
+  }
+  return waiting;
+}
+
+RSiteStatus SiteStatus(const std::string& conninfo, const std::string& storePath) {
+  RSiteStatus status;
+  const TStationKey key = StationKeyOf(storePath);
+  status.mStation = key.Id();
+  status.mWaiting = WaitingRecords(storePath);
+  try {
+    status.mLocalLast = TRecordStore(storePath, TRecordStore::TMode::Read).Last().mSeq;
+  } catch (const ERecordStore&) {
+  }
+  TPgLink pg(conninfo);
+  const TPgResult row = pg.Exec("SELECT last_seq FROM beamdock.stations WHERE station = $1", {status.mStation});
+  if (row.Rows() == 1) {
+    status.mServerLast = row.Int(0, 0);
+    status.mWaiting = std::max<int64_t>(0, status.mLocalLast - *status.mServerLast) +
+                      static_cast<int64_t>(OutboxRecords(storePath).size());
+  }
+  return status;
+}
+
+std::vector<RServiceRecord> SiteHistory(const std::string& conninfo, const std::string& serial) {
+  TPgLink pg(conninfo);
+  const std::string columns = "SELECT sealed, signature, server_seq FROM beamdock.records";
+  if (serial.empty()) return RecordsOfRows(pg.Exec(columns + " ORDER BY time DESC, server_seq DESC"));
+  return RecordsOfRows(pg.Exec(columns + " WHERE serial = $1 ORDER BY time DESC, server_seq DESC", {serial}));
+}
+
+RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath) {
+  RSiteCheck check;
+  auto broken = [&](const std::string& why) {
+    check.mIntact = false;
+    check.mWhy = why;
+    return check;
+  };
+  TPgLink pg(conninfo);
+  // One snapshot: records pushed meanwhile neither break the count nor the head.
+  pg.Exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+  struct TStation {
+    std::optional<TStationKey> mKey;
+    int64_t mSeen = 0;
+    std::string mHash;
+    int64_t mLast = 0;
+    std::string mLastHash;
+  };
+  std::map<std::string, TStation> stations;
+  {
+    const TPgResult rows = pg.Exec("SELECT station, public_key, last_seq, last_hash FROM beamdock.stations");
+    for (int i = 0; i < rows.Rows(); ++i) {
+      const std::string raw = rows.Bytes(i, 1);
+      TStation& s = stations[rows.Text(i, 0)];
+      try {
+        s.mKey = TStationKey::FromPublicHex(HexOf(reinterpret_cast<const uint8_t*>(raw.data()), raw.size()));
+      } catch (const EStationKey&) {
+      }
+      if (!s.mKey || s.mKey->Id() != rows.Text(i, 0))
+        return broken("station " + rows.Text(i, 0) + ": its registered key is not the key of that id");
+      s.mLast = rows.Int(i, 2);
+      s.mLastHash = rows.Text(i, 3);
+    }
+  }
+  check.mStations = static_cast<int64_t>(stations.size());
+  std::string link(64, '0');
+  for (int64_t after = 0;;) {
+    const TPgResult rows = pg.Exec(
+        "SELECT sealed, signature, server_seq, server_time, station, seq, serial, time, kind, hash, server_prev, "
+        "server_hash FROM beamdock.records WHERE server_seq > $1 ORDER BY server_seq LIMIT 5000",
+        {std::to_string(after)});
+    if (rows.Rows() == 0) break;
+    for (int i = 0; i < rows.Rows(); ++i) {
+      const int64_t serverSeq = rows.Int(i, 2);
+      const std::string n = "server record " + std::to_string(serverSeq);
+      if (serverSeq != after + 1) return broken("server record " + std::to_string(after + 1) + " is missing");
+      after = serverSeq;
+      const std::string station = rows.Text(i, 4), hash = rows.Text(i, 9), signature = rows.Text(i, 1);
+      if (rows.Text(i, 10) != link) return broken(n + " is not chained to the one before it");
+      link = Sha256Hex(Fields({link, std::to_string(serverSeq), rows.Text(i, 3), station, hash, signature}));
+      if (rows.Text(i, 11) != link) return broken(n + ": its server digest does not match its content");
+      const std::optional<RServiceRecord> r = RecordFromSealedText(rows.Bytes(i, 0));
+      if (!r || r->mHash != hash) return broken(n + ": its content was changed");
+      if (r->mStation != station || std::to_string(r->mSeq) != rows.Text(i, 5) || r->mSerial != rows.Text(i, 6) ||
+          r->mTime != rows.Text(i, 7) || r->mKind != rows.Text(i, 8))
+        return broken(n + ": its columns differ from its sealed content");
+      auto s = stations.find(station);
+      if (s == stations.end()) return broken(n + ": station " + station + " is not registered");
+      const std::string which = "record " + std::to_string(r->mSeq) + " of station " + station;
+      if (r->mSeq != s->second.mSeen + 1)
+        return broken(which + " follows its record " + std::to_string(s->second.mSeen));
+      if (s->second.mSeen > 0 && r->mPrevHash != s->second.mHash) return broken(which + " is not chained to the one before it");
+      if (!s->second.mKey->Check(hash, signature)) return broken(which + ": its seal is not the station's");
+      s->second.mSeen = r->mSeq;
+      s->second.mHash = hash;
+      ++check.mRecords;
+    }
+  }
+  const TPgResult head = pg.Exec("SELECT server_seq, server_hash FROM beamdock.head");
+  if (head.Rows() != 1 || head.Int(0, 0) != check.mRecords || head.Text(0, 1) != link)
+    return broken("the server's chain ends at record " + std::to_string(check.mRecords) + ", its head names record " +
+                  (head.Rows() ? head.Text(0, 0) : "none") + ": records were removed");
+  for (const auto& [id, s] : stations)
+    if (s.mSeen != s.mLast || (s.mLast > 0 && s.mHash != s.mLastHash))
+      return broken("station " + id + ": the server holds " + std::to_string(s.mSeen) + " of its records, its last is " +
+                    std::to_string(s.mLast));
+  pg.Exec("COMMIT");
+  // This station's own store against what it already sent.
+  std::optional<TStationKey> own;
+  try {
+    own = TStationKey::PublicOf(storePath);
+  } catch (const EStationKey&) {
+  }
+  if (!own) return check;
+  const auto s = stations.find(own->Id());
+  if (s == stations.end() || s->second.mLast == 0) return check;
+  std::vector<RServiceRecord> last;
+  try {
+    last = TRecordStore(storePath, TRecordStore::TMode::Read).Sealed(s->second.mLast - 1);
+  } catch (const ERecordStore& e) {
+    return broken("this station's store cannot be read (" + std::string(e.what()) + "), but it sent " +
+                  std::to_string(s->second.mLast) + " records to the site server");
+  }
+  if (last.empty() || last.front().mSeq != s->second.mLast) {
+    const int64_t ends = last.empty() ? 0 : last.back().mSeq;
+    return broken("this station's store is behind what it already sent: it ends at record " +
+                  std::to_string(ends) + ", station " + own->Id() + " sent record " + std::to_string(s->second.mLast) +
+                  " to the site server (the store was rolled back or replaced)");
+  }
+  if (last.front().mHash != s->second.mLastHash)
+    return broken("record " + std::to_string(s->second.mLast) + " of this station's store is not the one station " +
+                  own->Id() + " sent to the site server (the store was replaced)");
+  return check;
+}
+
+RCertificateChoice CertificateOfSite(const std::string& conninfo, const std::string& serial) {
+  TPgLink pg(conninfo);
+  const TPgResult rows = pg.Exec(
+      "SELECT r.sealed, r.signature, r.server_seq, s.public_key FROM beamdock.records r "
+      "JOIN beamdock.stations s USING (station) WHERE r.serial = $1 ORDER BY r.time DESC, r.server_seq DESC",
+      {serial});
+  std::vector<RServiceRecord> records = RecordsOfRows(rows);
+  for (size_t i = 0; i < records.size(); ++i) {
+    const std::string raw = rows.Bytes(static_cast<int>(i), 3);
+    bool holds = false;
+    try {
+      const TStationKey key =
+          TStationKey::FromPublicHex(HexOf(reinterpret_cast<const uint8_t*>(raw.data()), raw.size()));
+      holds = key.Id() == records[i].mStation && key.Check(records[i].mHash, records[i].mSignature);
+    } catch (const EStationKey&) {
+    }
+    if (!holds)
+      return {std::nullopt, "the site's records do not verify: record " + std::to_string(records[i].mSeq) +
+                                " of station " + records[i].mStation + ": its seal is not the station's"};
+  }
+  return CertificateFor(records);
+}
+
+RRecordsRead ReadRecords(const std::string& serial) {
+  RRecordsRead read;
+  if (const std::string server = SiteServerSetting(); !server.empty()) {
+    try {
+      read.mRecords = SiteHistory(server, serial);
+      read.mFromSite = true;
+      return read;
+    } catch (const ESiteServer& e) {
+      read.mNote = std::string(e.what()) + ": the records of this computer only";
+    }
+  }
+  read.mRecords = TRecordStore(RecordsDatabasePath(), TRecordStore::TMode::Read).History(serial);
+  return read;
+}

@@ -1,0 +1,91 @@
+// records: the site server's side of the service records. Every subcommand connects with
+// [RECORDS] Server; the records themselves stay in this computer's store, which is pushed.
+#include "app/ServiceRecords.h"
+#include "app/Settings.h"
+#include "app/SiteServer.h"
+#include "cli/Cli.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kExitRefused = 65;      // the server (or the file's check) said no
+constexpr int kExitUnreachable = 74;  // the records could not be read: no server, or no store
+
+int Failed(const std::string& what, const ESiteServer& e) {
+  std::fprintf(stderr, "records %s: %s\n", what.c_str(), e.what());
+  return e.Failure() == TSiteFailure::Refused ? kExitRefused : kExitUnreachable;
+}
+
+void PrintPush(const RPushResult& r) {
+  std::printf("sent: %lld records of station %s; the site server holds its records up to %lld\n",
+              static_cast<long long>(r.mSent), r.mStation.c_str(), static_cast<long long>(r.mServerLast));
+  if (r.mEarlier > 0)
+    std::printf("%lld records from before the seals stay in the store: they carry no signature\n",
+                static_cast<long long>(r.mEarlier));
+}
+
+int Records(CliContext& ctx, const std::vector<std::string>& args) {
+  if (args.empty()) return UsageError(ctx, "records needs status, push, import FILE.DB, init-server or register-station");
+  const std::string& what = args[0];
+  const bool import = what == "import";
+  if (import ? args.size() != 2 || args[1].empty() : args.size() != 1)
+    return UsageError(ctx, import ? "records import needs one FILE.DB" : "records " + what + ": unexpected argument");
+  if (what != "status" && what != "push" && !import && what != "init-server" && what != "register-station")
+    return UsageError(ctx, "records: unknown subcommand " + what);
+  LoadSettings(ctx.appDir);
+  const std::string server = SiteServerSetting();
+  if (server.empty())
+    return UsageError(ctx, "records: no site server is set ([RECORDS] Server in " + ctx.appDir + "BEAMDOCK.INI)");
+  const std::string path = RecordsDatabasePath();
+  try {
+    if (what == "init-server") {
+      std::printf("%s\n", InitSiteServer(server).c_str());
+    } else if (what == "register-station") {
+      std::printf("station %s is registered with the site server\n", RegisterStation(server, path).c_str());
+    } else if (what == "push") {
+      PrintPush(PushStore(server, path));
+    } else if (import) {
+      PrintPush(ImportStore(server, args[1]));
+    } else {
+      const int64_t waitingHere = WaitingRecords(path);
+      RSiteStatus status;
+      try {
+        status = SiteStatus(server, path);
+      } catch (const ESiteServer& e) {
+        std::printf("waiting: %lld\n", static_cast<long long>(waitingHere));
+        return Failed(what, e);
+      }
+      std::printf("station: %s\nstore: %s, last record %lld\nserver: ", status.mStation.c_str(), path.c_str(),
+                  static_cast<long long>(status.mLocalLast));
+      if (status.mServerLast)
+        std::printf("last record %lld of this station\n", static_cast<long long>(*status.mServerLast));
+      else
+        std::printf("this station is not registered\n");
+      std::printf("waiting: %lld\n", static_cast<long long>(status.mWaiting));
+    }
+    return 0;
+  } catch (const ESiteServer& e) {
+    if (what == "push") std::fprintf(stderr, "records push: %lld records wait\n", static_cast<long long>(WaitingRecords(path)));
+    return Failed(what, e);
+  } catch (const ERecordStore& e) {
+    std::fprintf(stderr, "records %s: %s\n", what.c_str(), e.what());
+    return import ? kExitRefused : kExitUnreachable;
+  }
+}
+
+const CommandRegistrar recordsRegistrar("records", &Records);
+
+}  // namespace
+
+void PushAfterOperation(const CliContext& ctx) {
+  const std::string server = SiteServerSetting();
+  const std::string path = RecordsDatabasePath();
+  if (server.empty() || path.empty() || WaitingRecords(path) == 0) return;
+  try {
+    PushStore(server, path);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %lld service records wait to be sent to the site server: %s\n", ctx.program.c_str(),
+                 static_cast<long long>(WaitingRecords(path)), e.what());
+  }
+}
