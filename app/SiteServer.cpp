@@ -471,3 +471,14 @@ RRecordsRead ReadRecords(const std::string& serial) {
   read.mRecords = TRecordStore(RecordsDatabasePath(), TRecordStore::TMode::Read).History(serial);
   return read;
 }
+
+RCertificateChoice CertificateOfRecords(const std::string& serial, std::string* note) {
+  if (const std::string server = SiteServerSetting(); !server.empty()) {
+    try {
+      return CertificateOfSite(server, serial);
+    } catch (const ESiteServer& e) {
+      if (note) *note = std::string(e.what()) + ": the records of this computer only";
+    }
+  }
+  return CertificateOfStore(RecordsDatabasePath(), serial);
+}

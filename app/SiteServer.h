@@ -108,3 +108,6 @@ struct RRecordsRead {
   std::string mNote;  // why the local store was read although a server is set; empty otherwise
 };
 RRecordsRead ReadRecords(const std::string& serial);
+// The certificate from the site's records when a server is set and answers, else from this
+// store's (the reason in *note). Throws ERecordStore when the local store cannot be read.
+RCertificateChoice CertificateOfRecords(const std::string& serial, std::string* note);

@@ -131,18 +131,6 @@ int History(CliContext& ctx, const std::vector<std::string>& args) {
   }
 }
 
-// The site's records when a server is set and answers, else this store's (said on stderr).
-RCertificateChoice CertificateOfRecords(const std::string& serial) {
-  if (const std::string server = SiteServerSetting(); !server.empty()) {
-    try {
-      return CertificateOfSite(server, serial);
-    } catch (const ESiteServer& e) {
-      std::fprintf(stderr, "certificate: %s: the records of this computer only\n", e.what());
-    }
-  }
-  return CertificateOfStore(RecordsDatabasePath(), serial);
-}
-
 int Certificate(CliContext& ctx, const std::vector<std::string>& args) {
   std::string serial, output;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -157,7 +145,9 @@ int Certificate(CliContext& ctx, const std::vector<std::string>& args) {
   LoadSettings(ctx.appDir);
   RCertificateChoice choice;
   try {
-    choice = CertificateOfRecords(serial);
+    std::string note;
+    choice = CertificateOfRecords(serial, &note);
+    if (!note.empty()) std::fprintf(stderr, "certificate: %s\n", note.c_str());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "certificate: %s\n", e.what());  // the reason names the store
     return kExitNoStore;
