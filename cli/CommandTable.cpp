@@ -77,13 +77,14 @@ const std::vector<DocumentedExit>& DocumentedExitStatuses() {
       {kExitUsage, "a command line that is not accepted"},
       {65,
        "a check stopped the command before the detector was changed (a refused .cfg file, no sensor type, a detector "
-       "that may not hibernate, a certificate that may not be issued, records that do not verify)"},
+       "that may not hibernate, a certificate that may not be issued, records that do not verify, records the site server "
+       "refused)"},
       {66, "a question was answered No"},
       {67, "calibrate: the calibration failed"},
       {68, "calibrate: its time limit"},
       {69, "calibrate: stopped by Ctrl-C"},
       {kExitSoftware, "a file could not be written"},
-      {74, "the service records could not be read"},
+      {74, "the service records could not be read, or the site server could not be reached"},
       {75, "the operation ran, but its service record could be kept nowhere"},
   };
   return statuses;

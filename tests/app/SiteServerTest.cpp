@@ -1,0 +1,254 @@
+// The site server against a real PostgreSQL cluster of the test program's own: stations push
+// their sealed records, the server takes them only through its checked function, and neither a
+// stopped server, a rolled-back store nor eight stations at once lose or double a record.
+#include "app/ServiceRecords.h"
+#include "app/SiteServer.h"
+#include "app/StationKey.h"
+#include "tests/support/PgServer.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+
+#include <atomic>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+namespace {
+
+// The SQLSTATE a statement ends with ("" when it succeeds), through libpq as the given role.
+std::string StateOf(const std::string& conninfo, const std::string& sql, std::string* value = nullptr) {
+  PGconn* c = PQconnectdb(conninfo.c_str());
+  PGresult* r = PQexec(c, sql.c_str());
+  const ExecStatusType s = PQresultStatus(r);
+  std::string state;
+  if (s != PGRES_TUPLES_OK && s != PGRES_COMMAND_OK) {
+    const char* code = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+    state = code ? code : "connection";
+  } else if (value && PQntuples(r) > 0) {
+    *value = PQgetvalue(r, 0, 0);
+  }
+  PQclear(r);
+  PQfinish(c);
+  return state;
+}
+
+// One site: a fresh database with the schema, and a login role of the station role.
+struct TSite {
+  TPgServer& pg = TPgServer::Shared();
+  std::string db = pg.CreateDatabase();
+  std::string admin = pg.ConnInfo(db);
+  std::string station = pg.ConnInfo(db, db + "_station");
+  TSite() {
+    InitSiteServer(admin);
+    pg.Sql(db, "CREATE ROLE " + db + "_station LOGIN IN ROLE beamdock_station");
+  }
+  int64_t Count(const std::string& where = "true") const {
+    std::string n;
+    EXPECT_EQ(StateOf(admin, "SELECT count(*) FROM beamdock.records WHERE " + where, &n), "");
+    return std::stoll(n);
+  }
+};
+
+// n sealed records of serial appended to the store, in one transaction, as CommitRecordTo seals them.
+void FillStore(const std::string& path, int n, const std::string& serial) {
+  const TStationKey key = TStationKey::OpenOrCreate(path);
+  TRecordStore store(path, TRecordStore::TMode::Write);
+  RServiceRecord last = store.Last();
+  std::vector<RServiceRecord> batch;
+  for (int i = 0; i < n; ++i) {
+    RServiceRecord r;
+    r.mStation = key.Id();
+    r.mSeq = last.mSeq + 1;
+    r.mPrevHash = last.mHash;
+    r.mOrigin = key.Id() + std::to_string(r.mSeq);
+    r.mTime = "2026-12-10T08:00:" + std::to_string(10 + i % 50) + "Z";
+    r.mSerial = serial;
+    r.mKind = i % 2 ? "bump" : "calibration";
+    r.mOperation = i % 2 ? "Send Bump Pass" : "Sensor Calibration";
+    r.mResult = "PASS";
+    r.mHash = Sha256Hex(SealedText(r));
+    r.mSignature = key.Sign(r.mHash);
+    last = r;
+    batch.push_back(r);
+  }
+  store.Insert(batch);
+  WriteSealNote(path, {last.mSeq, last.mHash});
+}
+
+std::string SealedHex(const RServiceRecord& r) {
+  const std::string text = SealedText(r);
+  return HexOf(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+TEST(SiteServer, TwoStationsShareOneServerAndARecordSentTwiceIsKeptOnce) {
+  TSite site;
+  EXPECT_NE(InitSiteServer(site.admin).find("up to date"), std::string::npos);  // a second run only refreshes
+  TempDir a, b, old;
+  const std::string pa = a.path() + "BEAMDOCK.DB", pb = b.path() + "BEAMDOCK.DB", po = old.path() + "OLD.DB";
+  FillStore(pa, 3, "KV1");
+  FillStore(pb, 2, "KV1");
+  FillStore(pb, 1, "KV2");
+  FillStore(po, 4, "KV3");
+  EXPECT_EQ(WaitingRecords(pa), 3);
+  EXPECT_EQ(PushStore(site.station, pa).mSent, 3);
+  EXPECT_EQ(PushStore(site.station, pb, true, 2).mSent, 3);
+  EXPECT_EQ(WaitingRecords(pa), 0);
+  // The answer lost after the server took the records: the next push sends nothing twice.
+  std::filesystem::remove(pa + ".pushed");
+  EXPECT_EQ(WaitingRecords(pa), 3);
+  EXPECT_EQ(PushStore(site.station, pa).mSent, 0);
+  const RServiceRecord first = TRecordStore(pa, TRecordStore::TMode::Read).Sealed(0).front();
+  EXPECT_EQ(StateOf(site.station, "SELECT beamdock.push_records('{" + SealedHex(first) + "}', '{" + first.mSignature +
+                                      "}')"),
+            "");
+  EXPECT_EQ(site.Count(), 6);
+  // Another computer's file moves in under its own station id.
+  EXPECT_EQ(ImportStore(site.station, po).mSent, 4);
+
+  const std::vector<RServiceRecord> kv1 = SiteHistory(site.station, "KV1");
+  ASSERT_EQ(kv1.size(), 5u);
+  std::set<std::string> stations;
+  for (const RServiceRecord& r : kv1) stations.insert(r.mStation);
+  EXPECT_EQ(stations.size(), 2u);
+  EXPECT_GE(kv1.front().mTime, kv1.back().mTime);
+  EXPECT_EQ(SiteHistory(site.station, "").size(), 10u);
+  const RSiteCheck check = VerifySite(site.station, pa);
+  EXPECT_TRUE(check.mIntact) << check.mWhy;
+  EXPECT_EQ(check.mRecords, 10);
+  EXPECT_EQ(check.mStations, 3);
+  const RSiteStatus status = SiteStatus(site.station, pb);
+  EXPECT_EQ(status.mServerLast, 3);
+  EXPECT_EQ(status.mWaiting, 0);
+}
+
+TEST(SiteServer, AStationAppendsOnlyThroughTheCheckedFunction) {
+  TSite site;
+  TempDir a, other;
+  const std::string pa = a.path() + "BEAMDOCK.DB", po = other.path() + "BEAMDOCK.DB";
+  FillStore(pa, 3, "KV1");
+  FillStore(po, 1, "KV1");
+  ASSERT_EQ(PushStore(site.station, pa).mSent, 3);
+  FillStore(pa, 2, "KV1");
+  const std::vector<RServiceRecord> next = TRecordStore(pa, TRecordStore::TMode::Read).Sealed(3);
+  const RServiceRecord stranger = TRecordStore(po, TRecordStore::TMode::Read).Sealed(0).front();
+  std::string badSignature = next[0].mSignature;
+  badSignature[5] = badSignature[5] == '0' ? '1' : '0';
+  RServiceRecord changed = next[0];
+  changed.mResult = "FAIL";  // the content no longer matches its signature
+  const auto push = [](const RServiceRecord& r, const std::string& signature) {
+    return "SELECT beamdock.push_records('{" + SealedHex(r) + "}', '{" + signature + "}')";
+  };
+  const struct {
+    std::string sql, state;
+  } cases[] = {
+      {"UPDATE beamdock.records SET serial = 'KV9'", "42501"},
+      {"DELETE FROM beamdock.records", "42501"},
+      {"TRUNCATE beamdock.records", "42501"},
+      {"DROP TABLE beamdock.records", "42501"},
+      {"ALTER TABLE beamdock.records ADD COLUMN x int", "42501"},
+      {"INSERT INTO beamdock.stations(station, public_key, registered_by) VALUES ('x', '\\x00', 'me')", "42501"},
+      {"UPDATE beamdock.stations SET last_seq = 0", "42501"},
+      {"SELECT beamdock.sealed_fields('\\x00')", "42501"},
+      {push(next[0], badSignature), "BD003"},
+      {push(changed, next[0].mSignature), "BD003"},
+      {push(next[1], next[1].mSignature), "BD005"},  // record 5 before 4
+      {push(stranger, stranger.mSignature), "BD002"},  // a station never registered
+      {"SELECT beamdock.push_records('{6869}', '{00}')", "BD001"},
+      {"SELECT count(*) FROM beamdock.records", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(StateOf(site.station, c.sql), c.state) << c.sql;
+  // Not even the owner changes what was taken.
+  EXPECT_EQ(StateOf(site.admin, "DELETE FROM beamdock.records"), "BD010");
+  EXPECT_EQ(StateOf(site.admin, "UPDATE beamdock.stations SET last_seq = 1"), "BD010");
+  EXPECT_EQ(site.Count(), 3);
+  EXPECT_EQ(PushStore(site.station, pa).mSent, 2);
+  EXPECT_TRUE(VerifySite(site.station, pa).mIntact);
+}
+
+TEST(SiteServer, AServerStoppedDuringAPushGetsEveryRecordOnce) {
+  TSite site;
+  TempDir a;
+  const std::string pa = a.path() + "BEAMDOCK.DB";
+  FillStore(pa, 3000, "KV1");
+  std::atomic<bool> failed{false};
+  std::thread push([&] {
+    try {
+      PushStore(site.station, pa, true, 50);
+    } catch (const ESiteServer& e) {
+      failed = e.Failure() == TSiteFailure::Unreachable;
+    }
+  });
+  while (site.Count() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  site.pg.Stop();
+  push.join();
+  EXPECT_TRUE(failed);
+  EXPECT_THROW(PushStore(site.station, pa), ESiteServer);
+  EXPECT_GT(WaitingRecords(pa), 0);
+  site.pg.Start();
+  PushStore(site.station, pa);
+  EXPECT_EQ(WaitingRecords(pa), 0);
+  EXPECT_EQ(site.Count(), 3000);
+  EXPECT_EQ(site.Count("seq BETWEEN 1 AND 3000"), 3000);  // and station + seq is unique
+  EXPECT_TRUE(VerifySite(site.station, pa).mIntact);
+}
+
+TEST(SiteServer, AStoreReplacedByAnOlderCopyIsFoundAndSendsNothing) {
+  TSite site;
+  TempDir a, copy;
+  const std::string pa = a.path() + "BEAMDOCK.DB";
+  FillStore(pa, 2, "KV1");
+  for (const char* suffix : {"", ".key", ".pub", ".seal"})
+    std::filesystem::copy_file(pa + suffix, copy.path() + "BEAMDOCK.DB" + suffix);
+  FillStore(pa, 2, "KV1");
+  PushStore(site.station, pa);
+  for (const char* suffix : {"", ".key", ".pub", ".seal"})
+    std::filesystem::copy_file(copy.path() + "BEAMDOCK.DB" + suffix, pa + suffix,
+                               std::filesystem::copy_options::overwrite_existing);
+  EXPECT_TRUE(VerifyStore(pa).mIntact);  // on its own the copy holds together
+  RSiteCheck check = VerifySite(site.station, pa);
+  EXPECT_FALSE(check.mIntact);
+  EXPECT_NE(check.mWhy.find("behind what it already sent: it ends at record 2"), std::string::npos) << check.mWhy;
+  // It goes on writing records 3 and 4 of its own: not the ones the server holds.
+  FillStore(pa, 2, "KV7");
+  check = VerifySite(site.station, pa);
+  EXPECT_NE(check.mWhy.find("is not the one station"), std::string::npos) << check.mWhy;
+  try {
+    PushStore(site.station, pa);
+    ADD_FAILURE() << "pushed";
+  } catch (const ESiteServer& e) {
+    EXPECT_EQ(e.Failure(), TSiteFailure::Refused) << e.what();
+  }
+  EXPECT_EQ(site.Count(), 4);
+  EXPECT_EQ(site.Count("serial = 'KV7'"), 0);
+}
+
+TEST(SiteServer, EightStationsPushingAtOnce) {
+  TSite site;
+  std::vector<std::unique_ptr<TempDir>> dirs;
+  for (int i = 0; i < 8; ++i) {
+    dirs.push_back(std::make_unique<TempDir>());
+    FillStore(dirs.back()->path() + "BEAMDOCK.DB", 150, "KV" + std::to_string(i));
+  }
+  std::vector<std::thread> pushes;
+  std::atomic<int> failures{0};
+  // Each store twice at once too: the second push of a store finds its records there.
+  for (int i = 0; i < 16; ++i)
+    pushes.emplace_back([&, i] {
+      try {
+        PushStore(site.station, dirs[static_cast<size_t>(i % 8)]->path() + "BEAMDOCK.DB", false, 20);
+      } catch (const std::exception& e) {
+        ++failures;
+        ADD_FAILURE() << e.what();
+      }
+    });
+  for (std::thread& t : pushes) t.join();
+  EXPECT_EQ(failures, 0);
+  const RSiteCheck check = VerifySite(site.station, dirs[0]->path() + "BEAMDOCK.DB");
+  EXPECT_TRUE(check.mIntact) << check.mWhy;
+  EXPECT_EQ(check.mRecords, 1200);
+  EXPECT_EQ(check.mStations, 8);
+}
+
+}  // namespace
