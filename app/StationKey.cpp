@@ -141,12 +141,18 @@ std::string Sha256Hex(const std::string& text) {
   return HexOf(md, size);
 }
 
-TStationKey::TStationKey(TKey* key) : FKey(key) {
+namespace {
+
+std::string RawPublic(EVP_PKEY* key) {
   uint8_t raw[64];
   size_t size = sizeof raw;
-  if (EVP_PKEY_get_raw_public_key(FKey->mKey, raw, &size) != 1) Fail("the station key has no public half");
-  FId = Sha256Hex(std::string(reinterpret_cast<const char*>(raw), size)).substr(0, 16);
+  if (EVP_PKEY_get_raw_public_key(key, raw, &size) != 1) Fail("the station key has no public half");
+  return std::string(reinterpret_cast<const char*>(raw), size);
 }
+
+}  // namespace
+
+TStationKey::TStationKey(TKey* key) : FKey(key) { FId = Sha256Hex(RawPublic(FKey->mKey)).substr(0, 16); }
 TStationKey::TStationKey(TStationKey&&) noexcept = default;
 TStationKey& TStationKey::operator=(TStationKey&&) noexcept = default;
 TStationKey::~TStationKey() = default;
@@ -200,6 +206,11 @@ TStationKey TStationKey::FromPublicPem(const std::string& pem) {
 }
 
 std::string TStationKey::PublicPem() const { return PemOf(FKey->mKey, false); }
+
+std::string TStationKey::PublicHex() const {
+  const std::string raw = RawPublic(FKey->mKey);
+  return HexOf(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
+}
 
 std::string TStationKey::Sign(const std::string& text) const {
   if (!FKey->mPrivate) Fail("this station key has no private half");

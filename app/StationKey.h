@@ -35,6 +35,8 @@ class TStationKey {
   // The station id: the first 16 hexadecimal digits of the public key's SHA-256.
   const std::string& Id() const { return FId; }
   std::string PublicPem() const;
+  // The raw 32-byte public key in lower-case hexadecimal: what a server registers and checks with.
+  std::string PublicHex() const;
   // Hexadecimal signature of text; throws EStationKey without the private half.
   std::string Sign(const std::string& text) const;
   bool Check(const std::string& text, const std::string& signatureHex) const;
