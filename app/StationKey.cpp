@@ -141,12 +141,21 @@ std::string Sha256Hex(const std::string& text) {
   return HexOf(md, size);
 }
 
-TStationKey::TStationKey(TKey* key) : FKey(key) {
+namespace {
+
+std::string RawPublic(EVP_PKEY* key) {
   uint8_t raw[64];
   size_t size = sizeof raw;
-  if (EVP_PKEY_get_raw_public_key(FKey->mKey, raw, &size) != 1) Fail("the station key has no public half");
-  FId = Sha256Hex(std::string(reinterpret_cast<const char*>(raw), size)).substr(0, 16);
-  FPublicHex = HexOf(raw, size);
+  if (EVP_PKEY_get_raw_public_key(key, raw, &size) != 1) Fail("the station key has no public half");
+  return std::string(reinterpret_cast<const char*>(raw), size);
+}
+
+}  // namespace
+
+TStationKey::TStationKey(TKey* key) : FKey(key) {
+  const std::string raw = RawPublic(FKey->mKey);
+  FId = Sha256Hex(raw).substr(0, 16);
+  FPublicHex = HexOf(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
 }
 TStationKey::TStationKey(TStationKey&&) noexcept = default;
 TStationKey& TStationKey::operator=(TStationKey&&) noexcept = default;

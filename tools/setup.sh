@@ -1,12 +1,13 @@
 # Shared by ./run and ./test: install what is missing, then configure and build.
 # Sourced, not run: it sets BUILD_DIR for the caller.
 
-BEAMDOCK_PACKAGES=(cmake ninja-build g++ ccache pkg-config
+BEAMDOCK_PACKAGES=(cmake ninja-build g++ gcc ccache pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   libqrencode-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation dpkg-dev file
-  libsqlite3-dev libssl-dev sqlite3 poppler-utils lintian bash-completion man-db)
+  libsqlite3-dev libssl-dev sqlite3 poppler-utils lintian bash-completion man-db
+  postgresql postgresql-server-dev-15 libpq-dev)
 # ./fuzz only: clang and its libFuzzer and sanitizer runtimes.
 BEAMDOCK_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 

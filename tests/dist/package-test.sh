@@ -22,7 +22,8 @@ has "$deb" usr/bin/beamdock usr/bin/beamdock-cli \
     usr/share/icons/hicolor/scalable/apps/beamdock.svg usr/share/icons/hicolor/256x256/apps/beamdock.png \
     usr/share/man/man1/beamdock.1.gz usr/share/man/man1/beamdock-cli.1.gz \
     usr/share/bash-completion/completions/beamdock-cli \
-    usr/share/doc/beamdock/copyright usr/share/doc/beamdock/changelog.gz
+    usr/share/doc/beamdock/copyright usr/share/doc/beamdock/changelog.gz \
+    usr/lib/postgresql/15/lib/beamdock_seal.so
 ! grep -q kvt-sim "$out/files" || fail "the tool's package holds the simulator: $(grep kvt-sim "$out/files")"
 has "$sim" usr/bin/kvt-sim usr/share/man/man1/kvt-sim.1.gz usr/share/doc/beamdock-sim/copyright
 dpkg-deb -x "$deb" "$out/root"
