@@ -60,6 +60,8 @@ class TPgLink {
       PQfinish(FConn);
       throw ESiteServer(TSiteFailure::Unreachable, "the site server cannot be reached: " + why);
     }
+    // The server's notices ("already exists, skipping") are no news to the operator.
+    PQsetNoticeProcessor(FConn, [](void*, const char*) {}, nullptr);
   }
   ~TPgLink() { PQfinish(FConn); }
   TPgLink(const TPgLink&) = delete;
@@ -306,9 +308,15 @@ int64_t WaitingRecords(const std::string& storePath) {
 
 RSiteStatus SiteStatus(const std::string& conninfo, const std::string& storePath) {
   RSiteStatus status;
-  const TStationKey key = StationKeyOf(storePath);
-  status.mStation = key.Id();
   status.mWaiting = WaitingRecords(storePath);
+  std::optional<TStationKey> key;
+  try {
+    key = TStationKey::PublicOf(storePath);
+  } catch (const EStationKey& e) {
+    throw ESiteServer(TSiteFailure::Failed, storePath + ": " + e.what());
+  }
+  if (!key) return status;  // no record made here yet: nothing to ask the server
+  status.mStation = key->Id();
   try {
     status.mLocalLast = TRecordStore(storePath, TRecordStore::TMode::Read).Last().mSeq;
   } catch (const ERecordStore&) {
@@ -416,18 +424,19 @@ RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath)
   const auto s = stations.find(own->Id());
   if (s == stations.end() || s->second.mLast == 0) return check;
   std::vector<RServiceRecord> last;
+  int64_t ends = 0;
   try {
-    last = TRecordStore(storePath, TRecordStore::TMode::Read).Sealed(s->second.mLast - 1);
+    const TRecordStore store(storePath, TRecordStore::TMode::Read);
+    last = store.Sealed(s->second.mLast - 1);
+    ends = store.Last().mSeq;
   } catch (const ERecordStore& e) {
     return broken("this station's store cannot be read (" + std::string(e.what()) + "), but it sent " +
                   std::to_string(s->second.mLast) + " records to the site server");
   }
-  if (last.empty() || last.front().mSeq != s->second.mLast) {
-    const int64_t ends = last.empty() ? 0 : last.back().mSeq;
+  if (last.empty() || last.front().mSeq != s->second.mLast)
     return broken("this station's store is behind what it already sent: it ends at record " +
                   std::to_string(ends) + ", station " + own->Id() + " sent record " + std::to_string(s->second.mLast) +
                   " to the site server (the store was rolled back or replaced)");
-  }
   if (last.front().mHash != s->second.mLastHash)
     return broken("record " + std::to_string(s->second.mLast) + " of this station's store is not the one station " +
                   own->Id() + " sent to the site server (the store was replaced)");

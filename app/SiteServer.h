@@ -72,7 +72,7 @@ RPushResult ImportStore(const std::string& conninfo, const std::string& file);
 int64_t WaitingRecords(const std::string& storePath);
 
 struct RSiteStatus {
-  std::string mStation;
+  std::string mStation;  // empty while the store has made no record (it has no key yet)
   int64_t mLocalLast = 0;
   int64_t mWaiting = 0;
   std::optional<int64_t> mServerLast;  // nullopt when the station is not registered

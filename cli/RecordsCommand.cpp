@@ -56,6 +56,11 @@ int Records(CliContext& ctx, const std::vector<std::string>& args) {
         std::printf("waiting: %lld\n", static_cast<long long>(waitingHere));
         return Failed(what, e);
       }
+      if (status.mStation.empty()) {
+        std::printf("station: none yet (%s has made no record)\nwaiting: %lld\n", path.c_str(),
+                    static_cast<long long>(status.mWaiting));
+        return 0;
+      }
       std::printf("station: %s\nstore: %s, last record %lld\nserver: ", status.mStation.c_str(), path.c_str(),
                   static_cast<long long>(status.mLocalLast));
       if (status.mServerLast)
