@@ -176,11 +176,15 @@ RCompletion CommandCompletion(const DocumentedCommand& c) {
     std::istringstream in(l.synopsis);
     for (std::string t; in >> t;) tokens.push_back(t);
     std::string pendingOption;
+    // A subcommand's own argument (import FILE.DB) follows it as an option's value does.
+    std::string subcommand;
     for (size_t i = 1; i < tokens.size(); ++i) {
       std::string t = tokens[i];
       std::erase_if(t, [](char ch) { return ch == '[' || ch == ']'; });
       std::istringstream alternatives(t);
-      for (std::string a; std::getline(alternatives, a, '|');) {
+      std::string lastWord;
+      bool first = true;
+      for (std::string a; std::getline(alternatives, a, '|'); first = false) {
         if (a.empty()) continue;
         if (a[0] == '-') {
           r.words.insert(a);
@@ -188,7 +192,10 @@ RCompletion CommandCompletion(const DocumentedCommand& c) {
           continue;
         }
         const bool placeholder = std::isupper(static_cast<unsigned char>(a[0]));
-        if (placeholder && !pendingOption.empty()) {
+        lastWord = placeholder ? "" : a;
+        if (placeholder && first && !subcommand.empty()) {
+          r.optionArg[subcommand] = Completer(a);
+        } else if (placeholder && !pendingOption.empty()) {
           if (!r.optionArg.count(pendingOption)) r.optionArg[pendingOption] = Completer(a);
         } else if (placeholder) {
           if (r.positional.empty()) r.positional = Completer(a);
@@ -197,6 +204,7 @@ RCompletion CommandCompletion(const DocumentedCommand& c) {
         }
         pendingOption.clear();
       }
+      subcommand = lastWord;
     }
   }
   return r;
