@@ -46,10 +46,30 @@ class TPgResult {
   PGresult* FResult;
 };
 
+// The setting lives in BEAMDOCK.INI, which any user of the computer may read: a password
+// belongs in ~/.pgpass or a service file, where libpq finds it.
+void CheckConnInfo(const std::string& conninfo) {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &error);
+  if (!options) {
+    const std::string why = error ? OneLine(error) : "out of memory";
+    PQfreemem(error);
+    throw ESiteServer(TSiteFailure::Failed, "[RECORDS] Server is no connection string: " + why);
+  }
+  bool password = false;
+  for (const PQconninfoOption* o = options; o->keyword; ++o)
+    password = password || (std::string(o->keyword) == "password" && o->val && *o->val);
+  PQconninfoFree(options);
+  if (password)
+    throw ESiteServer(TSiteFailure::Refused,
+                      "[RECORDS] Server holds a password: keep it in ~/.pgpass (or PGPASSFILE, a service file) instead");
+}
+
 // One connection; every call that fails throws ESiteServer with the server's words.
 class TPgLink {
  public:
   explicit TPgLink(const std::string& conninfo) {
+    CheckConnInfo(conninfo);
     // The connection string's own settings win over these; a dead server costs two seconds.
     const char* keys[] = {"connect_timeout", "tcp_user_timeout", "application_name", "dbname", nullptr};
     const char* values[] = {"2", "10000", "beamdock", conninfo.c_str(), nullptr};

@@ -118,6 +118,15 @@ TEST(SiteServer, TwoStationsShareOneServerAndARecordSentTwiceIsKeptOnce) {
   EXPECT_TRUE(check.mIntact) << check.mWhy;
   EXPECT_EQ(check.mRecords, 10);
   EXPECT_EQ(check.mStations, 3);
+  // A password never comes from the settings file, and a setting that is no connection string says so.
+  for (const std::string& bad : std::vector<std::string>{"postgresql://ws1:secret@/beamdock", site.station + " password=x", "host"}) {
+    try {
+      PushStore(bad, pa);
+      ADD_FAILURE() << bad;
+    } catch (const ESiteServer& e) {
+      EXPECT_NE(std::string(e.what()).find("[RECORDS] Server"), std::string::npos) << e.what();
+    }
+  }
   const RSiteStatus status = SiteStatus(site.station, pb);
   EXPECT_EQ(status.mServerLast, 3);
   EXPECT_EQ(status.mWaiting, 0);
