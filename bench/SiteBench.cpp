@@ -7,6 +7,7 @@
 #include "app/SiteServer.h"
 #include "app/StationKey.h"
 #include "tests/support/PgServer.h"
+#include "tests/support/SealedRecords.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -29,33 +30,6 @@ std::string TempFolder() {
   return std::string(templ) + "/";
 }
 
-// n sealed records appended in one transaction, sealed as a station seals them.
-void FillStore(const std::string& path, int n) {
-  const TStationKey key = TStationKey::OpenOrCreate(path);
-  TRecordStore store(path, TRecordStore::TMode::Write);
-  RServiceRecord last = store.Last();
-  std::vector<RServiceRecord> batch;
-  for (int i = 0; i < n; ++i) {
-    RServiceRecord r;
-    r.mStation = key.Id();
-    r.mSeq = last.mSeq + 1;
-    r.mPrevHash = last.mHash;
-    r.mOrigin = key.Id() + std::to_string(r.mSeq);
-    r.mTime = "2026-12-10T08:00:00Z";
-    r.mSerial = "KV" + std::to_string(10000000 + i % 1000);
-    r.mKind = "calibration";
-    r.mOperation = "Sensor Calibration";
-    r.mResult = "PASS";
-    r.mDetails = "attempts=1\n";
-    r.mHash = Sha256Hex(SealedText(r));
-    r.mSignature = key.Sign(r.mHash);
-    last = r;
-    batch.push_back(r);
-  }
-  store.Insert(batch);
-  WriteSealNote(path, {last.mSeq, last.mHash});
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,7 +40,7 @@ int main(int argc, char** argv) {
   const std::string dir = TempFolder();
 
   // Pushing 10,000 records.
-  FillStore(dir + "PUSH.DB", 10000);
+  FillStore(dir + "PUSH.DB", 10000, "KV10000001");
   auto start = std::chrono::steady_clock::now();
   const RPushResult pushed = PushStore(pg.ConnInfo(db), dir + "PUSH.DB");
   std::printf("site_push_10k_s %.3f\n", Since(start));

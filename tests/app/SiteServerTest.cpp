@@ -5,6 +5,7 @@
 #include "app/SiteServer.h"
 #include "app/StationKey.h"
 #include "tests/support/PgServer.h"
+#include "tests/support/SealedRecords.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -50,32 +51,6 @@ struct TSite {
     return std::stoll(n);
   }
 };
-
-// n sealed records of serial appended to the store, in one transaction, as CommitRecordTo seals them.
-void FillStore(const std::string& path, int n, const std::string& serial) {
-  const TStationKey key = TStationKey::OpenOrCreate(path);
-  TRecordStore store(path, TRecordStore::TMode::Write);
-  RServiceRecord last = store.Last();
-  std::vector<RServiceRecord> batch;
-  for (int i = 0; i < n; ++i) {
-    RServiceRecord r;
-    r.mStation = key.Id();
-    r.mSeq = last.mSeq + 1;
-    r.mPrevHash = last.mHash;
-    r.mOrigin = key.Id() + std::to_string(r.mSeq);
-    r.mTime = "2026-12-10T08:00:" + std::to_string(10 + i % 50) + "Z";
-    r.mSerial = serial;
-    r.mKind = i % 2 ? "bump" : "calibration";
-    r.mOperation = i % 2 ? "Send Bump Pass" : "Sensor Calibration";
-    r.mResult = "PASS";
-    r.mHash = Sha256Hex(SealedText(r));
-    r.mSignature = key.Sign(r.mHash);
-    last = r;
-    batch.push_back(r);
-  }
-  store.Insert(batch);
-  WriteSealNote(path, {last.mSeq, last.mHash});
-}
 
 std::string SealedHex(const RServiceRecord& r) {
   const std::string text = SealedText(r);
