@@ -65,8 +65,11 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
        "  line FILE.cfg [--count N] [--report FILE.csv]\n"
        "                                   the production line: the file's configuration into detector after detector\n"},
       {"records",
-       "  records status|push|import FILE.DB|init-server|register-station\n"
-       "                                   the site server's side of the records (see below)\n"},
+       "  records status                   what waits for the site server, and its last record of this station\n"
+       "  records push                     send what waits to the site server now\n"
+       "  records import FILE.DB           verify another computer's store and send its records\n"
+       "  records init-server              create or migrate the site server's tables and roles (administrator)\n"
+       "  records register-station         register this station's public key with the site server\n"},
   };
   return commands;
 }
