@@ -50,11 +50,14 @@ CREATE TABLE beamdock.records(
   hash text NOT NULL,
   signature text NOT NULL,
   sealed bytea NOT NULL,
+  has_cfg boolean NOT NULL,
   pushed_by text NOT NULL,
   server_prev text NOT NULL,
   server_hash text NOT NULL,
   UNIQUE (station, seq));
 CREATE INDEX records_serial_time ON beamdock.records(serial, time);
+-- The fleet wants each detector's newest record of a kind, with and without a configuration.
+CREATE INDEX records_fleet ON beamdock.records(serial, kind, has_cfg, time, server_seq);
 CREATE TABLE beamdock.head(one int PRIMARY KEY CHECK (one = 1), server_seq bigint NOT NULL, server_hash text NOT NULL);
 INSERT INTO beamdock.head VALUES (1, 0, repeat('0', 64));
 
@@ -169,9 +172,9 @@ BEGIN
     link := encode(sha256(convert_to(beamdock.fields(hd.server_hash, (hd.server_seq + 1)::text, stamp,
                                                      st.station, digest, signatures[i]), 'UTF8')), 'hex');
     INSERT INTO beamdock.records(server_seq, server_time, station, seq, serial, time, kind, hash, signature,
-                                 sealed, pushed_by, server_prev, server_hash)
+                                 sealed, has_cfg, pushed_by, server_prev, server_hash)
       VALUES (hd.server_seq + 1, stamp, st.station, rec_seq, f[6], f[4], f[11], digest, signatures[i],
-              sealed, session_user, hd.server_hash, link);
+              sealed, f[30] <> '', session_user, hd.server_hash, link);
     UPDATE beamdock.head SET server_seq = hd.server_seq + 1, server_hash = link WHERE one = 1;
     UPDATE beamdock.stations SET last_seq = rec_seq, last_hash = digest WHERE station = st.station;
     stored := stored + 1;

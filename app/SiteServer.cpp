@@ -358,6 +358,14 @@ std::vector<RServiceRecord> SiteHistory(const std::string& conninfo, const std::
   return RecordsOfRows(pg.Exec(columns + " WHERE serial = $1 ORDER BY time DESC, server_seq DESC", {serial}));
 }
 
+std::vector<RServiceRecord> SiteFleetRecords(const std::string& conninfo) {
+  TPgLink pg(conninfo);
+  return RecordsOfRows(pg.Exec(
+      "SELECT sealed, signature, server_seq FROM (SELECT DISTINCT ON (serial, kind, has_cfg) sealed, signature, "
+      "server_seq, time FROM beamdock.records ORDER BY serial, kind, has_cfg, time DESC, server_seq DESC) newest "
+      "ORDER BY time DESC, server_seq DESC"));
+}
+
 RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath) {
   RSiteCheck check;
   auto broken = [&](const std::string& why) {
@@ -486,11 +494,11 @@ RCertificateChoice CertificateOfSite(const std::string& conninfo, const std::str
   return CertificateFor(records);
 }
 
-RRecordsRead ReadRecords(const std::string& serial) {
+RRecordsRead ReadRecords(const std::string& serial, bool fleet) {
   RRecordsRead read;
   if (const std::string server = SiteServerSetting(); !server.empty()) {
     try {
-      read.mRecords = SiteHistory(server, serial);
+      read.mRecords = fleet ? SiteFleetRecords(server) : SiteHistory(server, serial);
       read.mFromSite = true;
       return read;
     } catch (const ESiteServer& e) {

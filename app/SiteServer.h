@@ -85,6 +85,10 @@ RSiteStatus SiteStatus(const std::string& conninfo, const std::string& storePath
 // seal and station. Throws ESiteServer.
 std::vector<RServiceRecord> SiteHistory(const std::string& conninfo, const std::string& serial);
 
+// For the fleet: each detector's newest record of each kind, with a configuration and without
+// (all that FleetRows looks at), newest first. Throws ESiteServer.
+std::vector<RServiceRecord> SiteFleetRecords(const std::string& conninfo);
+
 struct RSiteCheck {
   bool mIntact = true;
   int64_t mRecords = 0;
@@ -107,7 +111,8 @@ struct RRecordsRead {
   bool mFromSite = false;
   std::string mNote;  // why the local store was read although a server is set; empty otherwise
 };
-RRecordsRead ReadRecords(const std::string& serial);
+// fleet: only what the fleet needs of the site (SiteFleetRecords); the local store is read whole.
+RRecordsRead ReadRecords(const std::string& serial, bool fleet = false);
 // The certificate from the site's records when a server is set and answers, else from this
 // store's (the reason in *note). Throws ERecordStore when the local store cannot be read.
 RCertificateChoice CertificateOfRecords(const std::string& serial, std::string* note);

@@ -2,6 +2,7 @@
 // time an operation's end waits on a server that does not answer, and one detector's history on a
 // server that holds 1,000,000 records. Prints "key value" lines for bench/report.
 //   bench_SiteBench [records on the server (1000000)]
+#include "app/Fleet.h"
 #include "app/ServiceRecords.h"
 #include "app/Settings.h"
 #include "app/SiteServer.h"
@@ -93,7 +94,7 @@ int main(int argc, char** argv) {
   pg.Sql(db,
          "SET session_replication_role = replica;"
          "INSERT INTO beamdock.records(server_seq, server_time, station, seq, serial, time, kind, hash, signature,"
-         " sealed, pushed_by, server_prev, server_hash)"
+         " sealed, has_cfg, pushed_by, server_prev, server_hash)"
          " SELECT 20000 + g, '2026-12-10T08:00:00.000000Z', s.station, 20000 + g, 'KV' || (20000000 + g % 10000),"
          "  to_char(timestamp '2020-01-01' + g * interval '1 minute', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), 'bump', '', '',"
          "  convert_to(beamdock.fields('beamdock-record-2', s.station, '', to_char(timestamp '2020-01-01' + g * interval"
@@ -111,6 +112,10 @@ int main(int argc, char** argv) {
     worst = std::max(worst, Since(start));
   }
   std::printf("site_history_1m_ms %.2f\n", worst * 1000);
+  start = std::chrono::steady_clock::now();
+  const size_t detectors = FleetRows(FleetEventsFrom(SiteFleetRecords(pg.ConnInfo(db))), std::time(nullptr), 7).size();
+  std::printf("site_fleet_1m_s %.3f\n", Since(start));
+  std::fprintf(stderr, "%zu detectors in the site's fleet\n", detectors);
   std::fprintf(stderr, "%zu records of that serial\n", found);
   std::system(("rm -rf '" + dir + "'").c_str());
   return 0;

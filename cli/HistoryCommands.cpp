@@ -197,7 +197,7 @@ int Fleet(CliContext& ctx, const std::vector<std::string>& args) {
   std::vector<RFleetRow> rows;
   const std::time_t now = std::time(nullptr);
   try {
-    const RRecordsRead read = ReadRecords("");
+    const RRecordsRead read = ReadRecords("", true);
     if (!read.mNote.empty()) std::fprintf(stderr, "fleet: %s\n", read.mNote.c_str());
     rows = FleetRows(FleetEventsFrom(read.mRecords), now, dueDays);
   } catch (const std::exception& e) {
