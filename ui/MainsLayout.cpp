@@ -732,6 +732,19 @@ void TKVTIRMainForm::BuildWindow() {
   SimulatedLabel->setMaximumWidth(QWIDGETSIZE_MAX);
   SimulatedLabel->hide();
 
+  // A line of its own above the status line, shown only while records wait, so that the
+  // status line keeps its full width for the result texts.
+  SiteLabel = Named(new TLabel3DBorder, "SiteLabel");
+  SiteLabel->SetBorderStyle(TLabel3DBorder::bsRaisedFrame);
+  SiteLabel->SetVerticalAlign(TLabel3DBorder::vaCenter);
+  SiteLabel->setAlignment(Qt::AlignHCenter);
+  SiteLabel->SetColor(QColor(255, 245, 200));
+  SiteLabel->SetShowAccelChar(false);
+  SiteLabel->setFixedHeight(22);
+  SiteLabel->setMinimumWidth(0);
+  SiteLabel->setMaximumWidth(QWIDGETSIZE_MAX);
+  SiteLabel->hide();
+
   auto* central = new QWidget;
   auto* v = new QVBoxLayout(central);
   v->setContentsMargins(0, 0, 0, 0);
@@ -745,6 +758,7 @@ void TKVTIRMainForm::BuildWindow() {
   work->addWidget(Memo);
   v->addLayout(work, 1);
   v->addWidget(BuildCustomerPanel());
+  v->addWidget(SiteLabel);
   v->addWidget(BuildStatusPanel());
   setCentralWidget(central);
 
