@@ -40,8 +40,7 @@ class SiteServerWindowTest : public QObject {
       QVERIFY(waiting == 0 ? site->isHidden() : site->text().startsWith(QString::number(waiting) + " "));
       ++waiting;
       QTRY_COMPARE(site->text(), QString("%1 records wait to be sent to the site server").arg(waiting));
-      QVERIFY(site->isVisible());
-      QVERIFY2(site->toolTip().contains("cannot be reached"), qPrintable(site->toolTip()));
+      QVERIFY2(site->isVisible() && site->toolTip().contains("cannot be reached"), qPrintable(site->toolTip()));
       QCOMPARE(w.op.statuses().size(), shown);  // the push added no status of its own
     }
     if (qEnvironmentVariableIsSet("BEAMDOCK_SHOTS"))
@@ -54,8 +53,6 @@ class SiteServerWindowTest : public QObject {
       if (!dlg) return;
       rows = dlg->Grid->rowCount();
       note = dlg->NoteLabel->isVisible() ? dlg->NoteLabel->text() : QString();
-      if (qEnvironmentVariableIsSet("BEAMDOCK_SHOTS"))
-        dlg->grab().save(qEnvironmentVariable("BEAMDOCK_SHOTS") + "/history-site.png");
       dlg->accept();
     });
     w.Find<QPushButton>("UserOptHistoryBtn")->click();
