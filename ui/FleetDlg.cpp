@@ -6,6 +6,7 @@
 #include "model/DeviceUtils.h"
 #include "model/FileUtils.h"
 #include "report/FleetReport.h"
+#include "ui/Application.h"
 #include "ui/Mains.h"
 
 #include <QBrush>
@@ -101,6 +102,7 @@ void TFleetDlg::Reload() {
   FEvents.clear();
   std::string note;
   try {
+    const TWaitCursor wait;
     const RRecordsRead read = ReadRecords("");
     FEvents = FleetEventsFrom(read.mRecords);
     note = read.mNote;

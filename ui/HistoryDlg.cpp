@@ -6,6 +6,7 @@
 #include "model/DeviceUtils.h"
 #include "model/EventLog.h"
 #include "report/Certificate.h"
+#include "ui/Application.h"
 #include "ui/Mains.h"
 
 #include <QComboBox>
@@ -99,6 +100,7 @@ void THistoryDlg::Reload() {
   FRecords.clear();
   std::string note;
   try {
+    const TWaitCursor wait;
     RRecordsRead read = ReadRecords(SerialEdit->text().trimmed().toStdString());
     FRecords = std::move(read.mRecords);
     note = read.mNote;
@@ -162,6 +164,7 @@ void THistoryDlg::CertificateClick() {
   RCertificateChoice choice;
   std::string note;
   try {
+    const TWaitCursor wait;
     choice = CertificateOfRecords(SerialEdit->text().trimmed().toStdString(), &note);
   } catch (const std::exception& e) {
     choice.mRefusal = std::string("the service records cannot be read: ") + e.what();
