@@ -15,12 +15,7 @@
 TEST(SitePusher, FoldsRequestsWhileAPushRunsAndStartsNoneAtItsEnd) {
   TempDir dir;
   const std::string store = dir.path() + "BEAMDOCK.DB", server = "host=/nonexistent port=1 dbname=x";
-  RServiceRecord r;
-  r.mTime = "2026-03-07T14:03:27Z";
-  r.mSerial = "KV1";
-  r.mOperation = "Send Bump Pass";
-  ASSERT_EQ(CommitRecordTo(store, r), TRecordFate::Stored);
-
+  ASSERT_EQ(CommitRecordTo(store, RServiceRecord{}), TRecordFate::Stored);
   // Each report holds its push until the test lets it go.
   std::mutex mutex;
   std::condition_variable changed;
@@ -30,8 +25,7 @@ TEST(SitePusher, FoldsRequestsWhileAPushRunsAndStartsNoneAtItsEnd) {
     std::unique_lock<std::mutex> lock(mutex);
     failures.push_back(waiting == 1 ? failure : "waiting " + std::to_string(waiting));
     changed.notify_all();
-    const size_t mine = failures.size();
-    changed.wait(lock, [&] { return released >= mine; });
+    changed.wait(lock, [&, mine = failures.size()] { return released >= mine; });
   });
   const auto heldAt = [&](size_t n) {
     std::unique_lock<std::mutex> lock(mutex);
@@ -42,7 +36,6 @@ TEST(SitePusher, FoldsRequestsWhileAPushRunsAndStartsNoneAtItsEnd) {
     released = n;
     changed.notify_all();
   };
-
   pusher->Request(server, store);
   heldAt(1);
   for (int i = 0; i < 5; ++i) pusher->Request(server, store);
