@@ -147,6 +147,11 @@ class HistoryDlgTest : public QObject {
 
     w.Restart();  // the next start shows what still waits before any operation
     QCOMPARE(w.Find<TLabel3DBorder>("SiteLabel")->text(), QString("2 records wait to be sent to the site server"));
+
+    // Neither read answers: said above the table, not overwritten by the count below it.
+    w.dir.write("BEAMDOCK.DB", std::string(4096, 'x'));
+    fleet.Reload();
+    QVERIFY2(fleet.NoteLabel->text().startsWith("The records could not be read"), qPrintable(fleet.NoteLabel->text()));
   }
 
  private:
