@@ -76,6 +76,10 @@ class TOperationGuard {
   bool Acquired() const { return FAcquired; }
   explicit operator bool() const { return FAcquired; }
   static bool Busy();
+  // Called once the outermost guard is released, when every operation of a handler or dialog
+  // has ended and shown its status: work that follows them (the site server's push) hangs
+  // here, not in each handler. Empty clears it.
+  static void SetOnEnded(std::function<void()> onEnded);
 
  private:
   bool FAcquired;

@@ -3,9 +3,11 @@
 #include "app/PortDoctor.h"
 
 #include <cstdlib>
+#include <utility>
 
 namespace {
 bool gBusy = false;
+std::function<void()> gOnEnded;
 
 // The port's errors end in " (Error: N) "; N is the system's error number.
 int errorNumberOf(const std::string& text) {
@@ -26,7 +28,11 @@ TOperationGuard::TOperationGuard() : FAcquired(!gBusy) {
 }
 
 TOperationGuard::~TOperationGuard() {
-  if (FAcquired) gBusy = false;
+  if (!FAcquired) return;
+  gBusy = false;
+  if (gOnEnded) gOnEnded();
 }
+
+void TOperationGuard::SetOnEnded(std::function<void()> onEnded) { gOnEnded = std::move(onEnded); }
 
 bool TOperationGuard::Busy() { return gBusy; }

@@ -21,3 +21,13 @@ bool KnockOnRunningCopy(const std::string& lockFile);
 // A message box is laid out for its text only, and a desktop cuts a longer title to fit the
 // frame: the box is widened until its title fits.
 void FitBoxToTitle(QMessageBox& box);
+
+// The wait cursor while the object lives, for work that holds the window, such as a read from
+// a site server that does not answer (its connect time-out).
+class TWaitCursor {
+ public:
+  TWaitCursor();
+  ~TWaitCursor();
+  TWaitCursor(const TWaitCursor&) = delete;
+  TWaitCursor& operator=(const TWaitCursor&) = delete;
+};

@@ -2,9 +2,11 @@
 
 #include "app/Operation.h"
 #include "app/ServiceRecords.h"
+#include "app/SiteServer.h"
 #include "model/DeviceUtils.h"
 #include "model/FileUtils.h"
 #include "report/FleetReport.h"
+#include "ui/Application.h"
 #include "ui/Mains.h"
 
 #include <QBrush>
@@ -53,6 +55,11 @@ TFleetDlg::TFleetDlg(Operator& op, std::time_t now, QWidget* parent) : QDialog(p
   top->addWidget(new QLabel("days"));
   top->addWidget(reloadBtn);
 
+  NoteLabel = new QLabel;
+  NoteLabel->setObjectName("FleetNoteLabel");
+  NoteLabel->setWordWrap(true);
+  NoteLabel->hide();
+
   Grid = new QTableWidget(0, static_cast<int>(FleetColumns().size()));
   Grid->setObjectName("FleetGrid");
   QStringList headings;
@@ -75,6 +82,7 @@ TFleetDlg::TFleetDlg(Operator& op, std::time_t now, QWidget* parent) : QDialog(p
 
   auto* v = new QVBoxLayout(this);
   v->addLayout(top);
+  v->addWidget(NoteLabel);
   v->addWidget(Grid, 1);
   v->addLayout(bottom);
 
@@ -92,12 +100,18 @@ TFleetDlg::TFleetDlg(Operator& op, std::time_t now, QWidget* parent) : QDialog(p
 
 void TFleetDlg::Reload() {
   FEvents.clear();
-  const std::string path = RecordsDatabasePath();
+  std::string note;
   try {
-    FEvents = FleetEventsFrom(TRecordStore(path, TRecordStore::TMode::Read).History(""));
+    const TWaitCursor wait;
+    const RRecordsRead read = ReadRecords("");
+    FEvents = FleetEventsFrom(read.mRecords);
+    note = read.mNote;
   } catch (const std::exception& e) {
-    StateLabel->setText(Q("The records could not be read: " + std::string(e.what())));
+    // Above the table: the count line below is rewritten by every fill.
+    note = "The records could not be read: " + std::string(e.what());
   }
+  NoteLabel->setText(Q(note));
+  NoteLabel->setVisible(!note.empty());
   FRows = FleetRows(FEvents, FNow, DueSpin->value());
   Fill();
 }

@@ -23,12 +23,13 @@ class TFleetDlg : public QDialog {
   // now: the moment the statuses are taken for (the wall clock in the window, set in tests).
   TFleetDlg(Operator& op, std::time_t now, QWidget* parent = nullptr);
 
-  void Reload();  // the records again, from the database
+  void Reload();  // the records again, from the site or this computer
   void ExportCsvClick();
   void ExportPdfClick();
 
   QLineEdit* FilterEdit = nullptr;
   QSpinBox* DueSpin = nullptr;
+  QLabel* NoteLabel = nullptr;  // why the site's records are not shown, or why none could be read
   QTableWidget* Grid = nullptr;
   QLabel* StateLabel = nullptr;
   QPushButton* CsvBtn = nullptr;

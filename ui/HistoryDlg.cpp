@@ -2,9 +2,11 @@
 
 #include "app/Operation.h"
 #include "app/Settings.h"
+#include "app/SiteServer.h"
 #include "model/DeviceUtils.h"
 #include "model/EventLog.h"
 #include "report/Certificate.h"
+#include "ui/Application.h"
 #include "ui/Mains.h"
 
 #include <QComboBox>
@@ -46,6 +48,11 @@ THistoryDlg::THistoryDlg(Operator& op, const std::string& serial, QWidget* paren
   top->addWidget(KindCombo);
   top->addStretch(1);
 
+  NoteLabel = new QLabel;
+  NoteLabel->setObjectName("HistoryNoteLabel");
+  NoteLabel->setWordWrap(true);
+  NoteLabel->hide();
+
   Grid = new QTableWidget(0, 7);
   Grid->setObjectName("HistoryGrid");
   Grid->setHorizontalHeaderLabels({"Time (local)", "Serial", "Kind", "Operation", "Result", "Technician", "Record"});
@@ -71,6 +78,7 @@ THistoryDlg::THistoryDlg(Operator& op, const std::string& serial, QWidget* paren
 
   auto* v = new QVBoxLayout(this);
   v->addLayout(top);
+  v->addWidget(NoteLabel);
   v->addWidget(Grid, 3);
   v->addWidget(DetailText, 2);
   v->addLayout(bottom);
@@ -90,14 +98,25 @@ THistoryDlg::THistoryDlg(Operator& op, const std::string& serial, QWidget* paren
 
 void THistoryDlg::Reload() {
   FRecords.clear();
-  const std::string path = RecordsDatabasePath();
+  std::string note;
   try {
-    FRecords = TRecordStore(path, TRecordStore::TMode::Read).History(SerialEdit->text().trimmed().toStdString());
-    StateLabel->setText(QString("%1 records  (%2)").arg(FRecords.size()).arg(Q(path)));
+    const TWaitCursor wait;
+    RRecordsRead read = ReadRecords(SerialEdit->text().trimmed().toStdString());
+    FRecords = std::move(read.mRecords);
+    note = read.mNote;
+    StateLabel->setText(QString("%1 records  (%2)")
+                            .arg(FRecords.size())
+                            .arg(read.mFromSite ? QString("the site server") : Q(RecordsDatabasePath())));
   } catch (const std::exception& e) {
     StateLabel->setText(Q("The service records cannot be read: " + std::string(e.what())));
   }
+  ShowNote(note);
   Fill();
+}
+
+void THistoryDlg::ShowNote(const std::string& note) {
+  NoteLabel->setText(Q(note));
+  NoteLabel->setVisible(!note.empty());
 }
 
 void THistoryDlg::Fill() {
@@ -143,11 +162,14 @@ void THistoryDlg::ExportCsvClick() {
 
 void THistoryDlg::CertificateClick() {
   RCertificateChoice choice;
+  std::string note;
   try {
-    choice = CertificateOfStore(RecordsDatabasePath(), SerialEdit->text().trimmed().toStdString());
+    const TWaitCursor wait;
+    choice = CertificateOfRecords(SerialEdit->text().trimmed().toStdString(), &note);
   } catch (const std::exception& e) {
     choice.mRefusal = std::string("the service records cannot be read: ") + e.what();
   }
+  ShowNote(note);
   if (!choice.mCertificate) {
     FOp.message(MessageIcon::Warning, "Calibration Certificate", "No certificate can be issued\r" + choice.mRefusal);
     return;

@@ -24,12 +24,13 @@ class THistoryDlg : public QDialog {
   // serial: the detector last read; empty shows every detector.
   THistoryDlg(Operator& op, const std::string& serial, QWidget* parent = nullptr);
 
-  void Reload();           // the records of the serial typed in, from the database
+  void Reload();           // the records of the serial typed in, from the site or this computer
   void ExportCsvClick();
   void CertificateClick();
 
   QLineEdit* SerialEdit = nullptr;
   QComboBox* KindCombo = nullptr;
+  QLabel* NoteLabel = nullptr;  // why this computer's records are shown although a site server is set
   QTableWidget* Grid = nullptr;
   QPlainTextEdit* DetailText = nullptr;  // the selected record in words
   QLabel* StateLabel = nullptr;
@@ -39,6 +40,7 @@ class THistoryDlg : public QDialog {
 
  private:
   void Fill();  // the records that pass the kind filter
+  void ShowNote(const std::string& note);  // hidden when empty
 
   Operator& FOp;
   std::vector<RServiceRecord> FRecords;

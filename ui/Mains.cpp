@@ -2,8 +2,12 @@
 // and the Operator side (message boxes, questions, file dialogs, trace memo).
 #include "ui/Mains.h"
 
+#include "app/Operation.h"
 #include "app/Results.h"
+#include "app/ServiceRecords.h"
 #include "app/Settings.h"
+#include "app/SitePusher.h"
+#include "app/SiteServer.h"
 #include "app/Trace.h"
 #include "link/KVTComms.h"
 #include "model/Checksum.h"
@@ -90,10 +94,20 @@ TKVTIRMainForm::TKVTIRMainForm(const std::string& startFolder, QWidget* parent)
   connect(TimeTimer, &QTimer::timeout, this, &TKVTIRMainForm::TimeTimerTimer);
   Session.OnShowCFG = [this] { ShowCFG(); };
   Session.OnProductName = [this](const std::string& name) { UserOptIDLabel->setText(Q(name)); };
+  // The push reports from its own thread; the window is changed on its own.
+  FSitePusher = std::make_unique<TSitePusher>([this](int64_t waiting, const std::string& failure) {
+    QMetaObject::invokeMethod(
+        this, [this, waiting, text = Q(failure)] { ShowWaitingRecords(waiting, text); }, Qt::QueuedConnection);
+  });
+  // Queued, so that the handler has returned and its status is on screen before the push.
+  TOperationGuard::SetOnEnded([this] { QMetaObject::invokeMethod(this, [this] { RequestSitePush(); }, Qt::QueuedConnection); });
   FormCreate();
 }
 
-TKVTIRMainForm::~TKVTIRMainForm() = default;
+TKVTIRMainForm::~TKVTIRMainForm() {
+  TOperationGuard::SetOnEnded({});
+  FSitePusher.reset();  // its report needs the window
+}
 
 void TKVTIRMainForm::FormCreate() {
   FFirst = true;
@@ -113,6 +127,16 @@ void TKVTIRMainForm::FormCreate() {
   SaveCSVDialog = {"Save Configuration File", "Data file|*.csv", "csv", FStartFolder, {}};
 
   LoadSettings();
+  if (!SiteServerSetting().empty()) {
+    // What an earlier run could not send is shown, and sent, from the start.
+    int64_t waiting = 0;
+    try {
+      waiting = WaitingRecords(RecordsDatabasePath());
+    } catch (const std::exception&) {
+    }
+    ShowWaitingRecords(waiting, {});
+    if (waiting > 0) RequestSitePush();
+  }
 
   ComKVT = std::make_unique<TComKVT>();
   ComKVT->IdleHook = [] { QCoreApplication::processEvents(); };
@@ -143,9 +167,13 @@ void TKVTIRMainForm::RestoreView() {
     UserScrollBox->show();
   }
   RWindowGeometry g = ReadWindowGeometry(AppDir);
-  // The simulated strip takes its height from the view: a window the operator never sized
-  // grows by it, so that the view still fits.
-  if (!SimulatedLabel->isHidden() && g.mHeight == RWindowGeometry{}.mHeight) g.mHeight += SimulatedLabel->minimumHeight();
+  // The simulated strip, and the line of records waiting for a site server (which comes and
+  // goes), take their height from the view: a window the operator never sized grows by them,
+  // so that the view still fits.
+  if (g.mHeight == RWindowGeometry{}.mHeight) {
+    if (!SimulatedLabel->isHidden()) g.mHeight += SimulatedLabel->minimumHeight();
+    if (!SiteServerSetting().empty()) g.mHeight += SiteLabel->minimumHeight();
+  }
   ApplyWindowGeometry(g.mWidth, g.mHeight, g.mLeft, g.mTop);
 }
 
@@ -223,6 +251,19 @@ void TKVTIRMainForm::MarkSimulated(const std::string& device) {
   SimulatedLabel->setText(QStringLiteral("SIMULATED DETECTOR"));
   SimulatedLabel->setToolTip(QStringLiteral("kvt-sim on %1, not a real detector").arg(Q(device)));
   SimulatedLabel->show();
+}
+
+void TKVTIRMainForm::ShowWaitingRecords(int64_t waiting, const QString& failure) {
+  SiteLabel->setText(waiting > 0 ? QStringLiteral("%1 records wait to be sent to the site server").arg(waiting)
+                                 : QString());
+  SiteLabel->setToolTip(failure);
+  SiteLabel->setVisible(waiting > 0);
+}
+
+void TKVTIRMainForm::RequestSitePush() {
+  const std::string server = SiteServerSetting();
+  const std::string path = RecordsDatabasePath();
+  if (!server.empty() && !path.empty()) FSitePusher->Request(server, path);
 }
 
 // ---- contact panel

@@ -40,6 +40,7 @@ class TComKVT;
 class TFirmwareDownload;
 class TLabel3DBorder;
 class TLogoImage;
+class TSitePusher;
 struct RSensorType;
 
 class TKVTIRMainForm : public QMainWindow, public Operator {
@@ -94,6 +95,12 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   // Marks the window as connected to the simulated detector (caption and status bar).
   void MarkSimulated(const std::string& device);
 
+  // With a site server: the records that wait to be sent, in the status bar (hidden when
+  // none), with why the last push failed as its tooltip.
+  void ShowWaitingRecords(int64_t waiting, const QString& failure);
+  // Pushes the records in the background when a site server is set; returns at once.
+  void RequestSitePush();
+
   const std::string& StartFolder() const { return FStartFolder; }
   const std::vector<std::string>& MemoLines() const { return FMemoLines; }
 
@@ -120,6 +127,7 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   TLabel3DBorder* StatusLabel = nullptr;
   TLabel3DBorder* StatusTimeLabel = nullptr;
   TLabel3DBorder* SimulatedLabel = nullptr;
+  TLabel3DBorder* SiteLabel = nullptr;  // the records that wait for the site server, when any
   QWidget* CustomerPanel = nullptr;
   TLogoImage* CustomerImage = nullptr;
   TLabel3DBorder* CustomerLabel = nullptr;
@@ -333,6 +341,7 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   QMargins FRestoredFrame;              // the frame as known when the geometry was restored
   QString FFirmwareDesc;                // the loaded image's description in the firmware boxes
   bool FUpgradeEndShown = false;
+  std::unique_ptr<TSitePusher> FSitePusher;
 };
 
 #include <exception>

@@ -716,21 +716,28 @@ void TKVTIRMainForm::BuildWindow() {
   Memo->setFont(memoFont);
   Memo->hide();
 
-  // A strip across the top, shown only against the simulated detector, so that nobody takes
-  // it for a real one; it keeps the status line its full width for the result texts.
-  SimulatedLabel = Named(new TLabel3DBorder, "SimulatedLabel");
-  SimulatedLabel->SetBorderStyle(TLabel3DBorder::bsRaisedFrame);
-  SimulatedLabel->SetVerticalAlign(TLabel3DBorder::vaCenter);
-  SimulatedLabel->setAlignment(Qt::AlignHCenter);
-  SimulatedLabel->SetColor(QColor(255, 170, 0));
-  SimulatedLabel->SetShowAccelChar(false);
+  // Strips across the window, shown only while they have something to say; each keeps the
+  // status line its full width for the result texts.
+  const auto strip = [](const char* name, const QColor& colour) {
+    auto* l = Named(new TLabel3DBorder, name);
+    l->SetBorderStyle(TLabel3DBorder::bsRaisedFrame);
+    l->SetVerticalAlign(TLabel3DBorder::vaCenter);
+    l->setAlignment(Qt::AlignHCenter);
+    l->SetColor(colour);
+    l->SetShowAccelChar(false);
+    l->setFixedHeight(22);
+    l->setMinimumWidth(0);
+    l->setMaximumWidth(QWIDGETSIZE_MAX);
+    l->hide();
+    return l;
+  };
+  // At the top, against the simulated detector, so that nobody takes it for a real one.
+  SimulatedLabel = strip("SimulatedLabel", QColor(255, 170, 0));
   QFont bold = font();
   bold.setBold(true);
   SimulatedLabel->setFont(bold);
-  SimulatedLabel->setFixedHeight(22);
-  SimulatedLabel->setMinimumWidth(0);
-  SimulatedLabel->setMaximumWidth(QWIDGETSIZE_MAX);
-  SimulatedLabel->hide();
+  // Above the status line, while records wait for the site server.
+  SiteLabel = strip("SiteLabel", QColor(255, 245, 200));
 
   auto* central = new QWidget;
   auto* v = new QVBoxLayout(central);
@@ -745,6 +752,7 @@ void TKVTIRMainForm::BuildWindow() {
   work->addWidget(Memo);
   v->addLayout(work, 1);
   v->addWidget(BuildCustomerPanel());
+  v->addWidget(SiteLabel);
   v->addWidget(BuildStatusPanel());
   setCentralWidget(central);
 

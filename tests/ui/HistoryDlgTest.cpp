@@ -1,19 +1,25 @@
 // The History window over a database of records: newest first, the kind filter, the CSV and
-// the certificate through the save dialog.
+// the certificate through the save dialog; with a site server that cannot be reached, the
+// window's records wait in its status bar and History and Fleet say whose records they show.
 #include "app/ServiceRecords.h"
 #include "model/DeviceUtils.h"
 #include "model/EventLog.h"
 #include <QPlainTextEdit>
 #include "tests/support/SimPort.h"
 #include "tests/ui/UiSupport.h"
+#include "ui/FleetDlg.h"
 #include "ui/HistoryDlg.h"
+#include "ui/Label3dB.h"
 
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
+
+#include <ctime>
 
 namespace {
 
@@ -98,6 +104,54 @@ class HistoryDlgTest : public QObject {
     QCOMPARE(rows, 2);
     QCOMPARE(serial, QString::fromStdString(FieldText(port.sim().config().mUnit.mSerial, 10)));
     QVERIFY(w.op.messages().empty());
+  }
+
+  void WithAnUnreachableSiteServerRecordsWaitAndTheReadersSaySo() {
+    SimPort port;
+    TestWindow w(std::string(kFactoryIni) + "[RECORDS]\r\nServer=host=/nonexistent port=1 dbname=x connect_timeout=1\r\n");
+    AppDir = w.dir.path();
+    auto* site = w.Find<TLabel3DBorder>("SiteLabel");
+    QVERIFY(site->isHidden());  // nothing waits yet
+    int waiting = 0;
+    for (const char* button : {"UserOptReadDeviceBtn", "EtcBumpPassBtn"}) {
+      w.Find<QPushButton>(button)->click();
+      // The handler has returned with its status shown, and the count is still the last one:
+      // the push comes after it, and adds no status of its own.
+      const size_t shown = w.op.statuses().size();
+      QVERIFY2(QString::fromStdString(w.op.lastStatus().text).endsWith("... OK"), w.op.lastStatus().text.c_str());
+      QVERIFY(waiting == 0 ? site->isHidden() : site->text().startsWith(QString::number(waiting) + " "));
+      ++waiting;
+      QTRY_COMPARE(site->text(), QString("%1 records wait to be sent to the site server").arg(waiting));
+      QVERIFY2(site->isVisible() && site->toolTip().contains("cannot be reached"), qPrintable(site->toolTip()));
+      QCOMPARE(w.op.statuses().size(), shown);
+    }
+    if (qEnvironmentVariableIsSet("BEAMDOCK_SHOTS"))
+      w.form->grab().save(qEnvironmentVariable("BEAMDOCK_SHOTS") + "/window-site.png");
+
+    int rows = -1;
+    QString note;
+    QTimer::singleShot(0, [&] {
+      if (auto* dlg = qobject_cast<THistoryDlg*>(QApplication::activeModalWidget())) {
+        rows = dlg->Grid->rowCount();
+        note = dlg->NoteLabel->isVisible() ? dlg->NoteLabel->text() : QString();
+        dlg->accept();
+      }
+    });
+    w.Find<QPushButton>("UserOptHistoryBtn")->click();
+    QCOMPARE(rows, 2);
+    QVERIFY2(note.contains("cannot be reached") && note.endsWith("the records of this computer only"), qPrintable(note));
+    TFleetDlg fleet(w.op, std::time(nullptr));
+    QCOMPARE(fleet.Grid->rowCount(), 1);
+    QVERIFY(!fleet.NoteLabel->isHidden() && fleet.NoteLabel->text().endsWith("the records of this computer only"));
+    QVERIFY(w.op.messages().empty());
+
+    w.Restart();  // the next start shows what still waits before any operation
+    QCOMPARE(w.Find<TLabel3DBorder>("SiteLabel")->text(), QString("2 records wait to be sent to the site server"));
+
+    // Neither read answers: said above the table, not overwritten by the count below it.
+    w.dir.write("BEAMDOCK.DB", std::string(4096, 'x'));
+    fleet.Reload();
+    QVERIFY2(fleet.NoteLabel->text().startsWith("The records could not be read"), qPrintable(fleet.NoteLabel->text()));
   }
 
  private:
