@@ -5,6 +5,7 @@
 #include "app/Operation.h"
 #include "app/Results.h"
 #include "app/ServiceRecords.h"
+#include "app/SiteServer.h"
 #include "link/CommInt.h"
 #include "link/KVTComms.h"
 #include "model/CfgFile.h"
@@ -174,6 +175,7 @@ void TProductionLine::TryUnit() {
   }
   FUnits.push_back(unit);
   FView.ShowUnit(unit);
+  if (const std::string server = SiteServerSetting(); !server.empty()) FPusher.Request(server, RecordsDatabasePath());
   if (FStop || (FCount > 0 && static_cast<int>(FUnits.size()) >= FCount)) {
     FState = TState::Done;
     return;

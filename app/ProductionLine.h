@@ -12,6 +12,7 @@
 #include "app/CfgFields.h"
 #include "app/Operator.h"
 #include "app/RunClock.h"
+#include "app/SitePusher.h"
 #include "model/Records.h"
 
 #include <cstdint>
@@ -88,4 +89,6 @@ class TProductionLine {
   int FMisses = 0;
   std::string FWaiting;
   std::vector<RLineUnit> FUnits;
+  // A line runs for hours: each unit's record goes to the site server while the next waits.
+  TSitePusher FPusher{nullptr};
 };

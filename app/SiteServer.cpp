@@ -18,6 +18,7 @@ namespace {
 std::string OneLine(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
   for (size_t at; (at = text.find('\n')) != std::string::npos;) text.replace(at, 1, "; ");
+  for (char& c : text) c = c == '\t' ? ' ' : c;
   return text;
 }
 

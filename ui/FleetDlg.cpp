@@ -103,7 +103,7 @@ void TFleetDlg::Reload() {
   std::string note;
   try {
     const TWaitCursor wait;
-    const RRecordsRead read = ReadRecords("");
+    const RRecordsRead read = ReadRecords("", true);
     FEvents = FleetEventsFrom(read.mRecords);
     note = read.mNote;
   } catch (const std::exception& e) {
