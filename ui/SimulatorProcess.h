@@ -22,6 +22,7 @@ class TSimulatorProcess {
   bool Start(const QString& programDir, QString& error, const QStringList& args = {}, int timeoutMs = 5000);
   void Stop();
   const std::string& DevicePath() const { return FDevice; }
+  bool Running() const { return FProcess.state() != QProcess::NotRunning; }
 
  private:
   QProcess FProcess;
