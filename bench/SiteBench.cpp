@@ -14,10 +14,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -64,21 +66,22 @@ int main(int argc, char** argv) {
     std::fputs(withServer ? ini.c_str() : "[RECORDS]\r\n", f);
     std::fclose(f);
     LoadSettings(dir);
-    double worst = 0;
-    for (int i = 0; i < 20; ++i) {
+    std::vector<double> times;
+    for (int i = 0; i < 21; ++i) {  // the first makes the station's key: not counted
       RServiceRecord r;
       r.mOperation = "Send Bump Pass";
       r.mSerial = "KV00000042";
       r.mResult = "PASS";
       const auto t = std::chrono::steady_clock::now();
       CommitRecordTo(RecordsDatabasePath(), r);
-      worst = std::max(worst, Since(t));
+      if (i > 0) times.push_back(Since(t) * 1000);
     }
-    return worst * 1000;
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
   };
   const double without = endOfOperation(false), with = endOfOperation(true);
   std::printf("site_end_wait_ms %.3f\n", std::max(0.0, with - without));
-  std::fprintf(stderr, "an operation's record, worst of 20: %.2f ms without a server, %.2f ms with a silent one\n",
+  std::fprintf(stderr, "an operation's record, median of 20: %.2f ms without a server, %.2f ms with a silent one\n",
                without, with);
   start = std::chrono::steady_clock::now();
   try {
@@ -100,7 +103,7 @@ int main(int argc, char** argv) {
          "  convert_to(beamdock.fields('beamdock-record-2', s.station, '', to_char(timestamp '2020-01-01' + g * interval"
          "  '1 minute', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), md5(g::text), 'KV' || (20000000 + g % 10000), 'CO', '', '',"
          "  '', 'bump', 'Send Bump Pass', 'PASS', 'OK', 'Ada', 'ada', 'no adapter /dev/pts/3', '', '', '', '', '', '',"
-         "  '', '', (20000 + g)::text, '0', '0', '', ''), 'UTF8'), 'bench', '', ''"
+         "  '', '', (20000 + g)::text, '0', '0', '', ''), 'UTF8'), false, 'bench', '', ''"
          " FROM generate_series(1, " + std::to_string(onServer) + ") AS g, (SELECT station FROM beamdock.stations LIMIT 1) s;"
          "ANALYZE beamdock.records;");
   std::fprintf(stderr, "%ld records written in %.1f s\n", onServer, Since(start));
