@@ -56,8 +56,15 @@ CREATE TABLE beamdock.records(
   server_hash text NOT NULL,
   UNIQUE (station, seq));
 CREATE INDEX records_serial_time ON beamdock.records(serial, time);
--- The fleet wants each detector's newest record of a kind, with and without a configuration.
-CREATE INDEX records_fleet ON beamdock.records(serial, kind, has_cfg, time, server_seq);
+-- The fleet wants each detector's newest record of a kind, with and without a configuration:
+-- kept as records arrive, so that reading it costs the detectors, not the records.
+CREATE TABLE beamdock.newest(
+  serial text NOT NULL,
+  kind text NOT NULL,
+  has_cfg boolean NOT NULL,
+  time text NOT NULL,
+  server_seq bigint NOT NULL REFERENCES beamdock.records,
+  PRIMARY KEY (serial, kind, has_cfg));
 CREATE TABLE beamdock.head(one int PRIMARY KEY CHECK (one = 1), server_seq bigint NOT NULL, server_hash text NOT NULL);
 INSERT INTO beamdock.head VALUES (1, 0, repeat('0', 64));
 
@@ -175,6 +182,9 @@ BEGIN
                                  sealed, has_cfg, pushed_by, server_prev, server_hash)
       VALUES (hd.server_seq + 1, stamp, st.station, rec_seq, f[6], f[4], f[11], digest, signatures[i],
               sealed, f[30] <> '', session_user, hd.server_hash, link);
+    INSERT INTO beamdock.newest AS n VALUES (f[6], f[11], f[30] <> '', f[4], hd.server_seq + 1)
+      ON CONFLICT (serial, kind, has_cfg) DO UPDATE SET time = EXCLUDED.time, server_seq = EXCLUDED.server_seq
+      WHERE (n.time, n.server_seq) < (EXCLUDED.time, EXCLUDED.server_seq);
     UPDATE beamdock.head SET server_seq = hd.server_seq + 1, server_hash = link WHERE one = 1;
     UPDATE beamdock.stations SET last_seq = rec_seq, last_hash = digest WHERE station = st.station;
     stored := stored + 1;

@@ -362,9 +362,8 @@ std::vector<RServiceRecord> SiteHistory(const std::string& conninfo, const std::
 std::vector<RServiceRecord> SiteFleetRecords(const std::string& conninfo) {
   TPgLink pg(conninfo);
   return RecordsOfRows(pg.Exec(
-      "SELECT sealed, signature, server_seq FROM (SELECT DISTINCT ON (serial, kind, has_cfg) sealed, signature, "
-      "server_seq, time FROM beamdock.records ORDER BY serial, kind, has_cfg, time DESC, server_seq DESC) newest "
-      "ORDER BY time DESC, server_seq DESC"));
+      "SELECT r.sealed, r.signature, r.server_seq FROM beamdock.newest JOIN beamdock.records r USING (server_seq) "
+      "ORDER BY r.time DESC, r.server_seq DESC"));
 }
 
 RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath) {
@@ -385,6 +384,9 @@ RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath)
     std::string mLastHash;
   };
   std::map<std::string, TStation> stations;
+  // Each detector's newest record of a kind, with and without a configuration, as the fleet's
+  // index must have it: (serial, kind, has_cfg) -> (time, server sequence).
+  std::map<std::string, std::pair<std::string, int64_t>> newest;
   {
     const TPgResult rows = pg.Exec("SELECT station, public_key, last_seq, last_hash FROM beamdock.stations");
     for (int i = 0; i < rows.Rows(); ++i) {
@@ -431,6 +433,8 @@ RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath)
       if (!s->second.mKey->Check(hash, signature)) return broken(which + ": its seal is not the station's");
       s->second.mSeen = r->mSeq;
       s->second.mHash = hash;
+      auto& top = newest[Fields({r->mSerial, r->mKind, r->mCfgAfter.empty() ? "f" : "t"})];
+      if (std::pair(r->mTime, serverSeq) > top) top = {r->mTime, serverSeq};
       ++check.mRecords;
     }
   }
@@ -438,6 +442,13 @@ RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath)
   if (head.Rows() != 1 || head.Int(0, 0) != check.mRecords || head.Text(0, 1) != link)
     return broken("the server's chain ends at record " + std::to_string(check.mRecords) + ", its head names record " +
                   (head.Rows() ? head.Text(0, 0) : "none") + ": records were removed");
+  const TPgResult index = pg.Exec("SELECT serial, kind, has_cfg, server_seq FROM beamdock.newest");
+  bool same = index.Rows() == static_cast<int>(newest.size());
+  for (int i = 0; same && i < index.Rows(); ++i) {
+    const auto n = newest.find(Fields({index.Text(i, 0), index.Text(i, 1), index.Text(i, 2)}));
+    same = n != newest.end() && n->second.second == index.Int(i, 3);
+  }
+  if (!same) return broken("the fleet's index of each detector's newest records does not match the records");
   for (const auto& [id, s] : stations)
     if (s.mSeen != s.mLast || (s.mLast > 0 && s.mHash != s.mLastHash))
       return broken("station " + id + ": the server holds " + std::to_string(s.mSeen) + " of its records, its last is " +

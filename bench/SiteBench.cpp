@@ -105,6 +105,9 @@ int main(int argc, char** argv) {
          "  '', 'bump', 'Send Bump Pass', 'PASS', 'OK', 'Ada', 'ada', 'no adapter /dev/pts/3', '', '', '', '', '', '',"
          "  '', '', (20000 + g)::text, '0', '0', '', ''), 'UTF8'), false, 'bench', '', ''"
          " FROM generate_series(1, " + std::to_string(onServer) + ") AS g, (SELECT station FROM beamdock.stations LIMIT 1) s;"
+         "INSERT INTO beamdock.newest SELECT DISTINCT ON (serial, kind, has_cfg) serial, kind, has_cfg, time,"
+         " server_seq FROM beamdock.records ORDER BY serial, kind, has_cfg, time DESC, server_seq DESC"
+         " ON CONFLICT DO NOTHING;"
          "ANALYZE beamdock.records;");
   std::fprintf(stderr, "%ld records written in %.1f s\n", onServer, Since(start));
   double worst = 0;

@@ -1,6 +1,7 @@
 // The site server against a real PostgreSQL cluster of the test program's own: stations push
 // their sealed records, the server takes them only through its checked function, and neither a
 // stopped server, a rolled-back store nor eight stations at once lose or double a record.
+#include "app/Fleet.h"
 #include "app/ServiceRecords.h"
 #include "app/SiteServer.h"
 #include "app/StationKey.h"
@@ -89,10 +90,17 @@ TEST(SiteServer, TwoStationsShareOneServerAndARecordSentTwiceIsKeptOnce) {
   EXPECT_EQ(stations.size(), 2u);
   EXPECT_GE(kv1.front().mTime, kv1.back().mTime);
   EXPECT_EQ(SiteHistory(site.station, "").size(), 10u);
-  const RSiteCheck check = VerifySite(site.station, pa);
+  RSiteCheck check = VerifySite(site.station, pa);
   EXPECT_TRUE(check.mIntact) << check.mWhy;
   EXPECT_EQ(check.mRecords, 10);
   EXPECT_EQ(check.mStations, 3);
+  // The fleet reads each detector's newest records only, and sees what all of them say.
+  const auto fleet = [](const std::vector<RServiceRecord>& r) { return FleetText(FleetRows(FleetEventsFrom(r), 0, 7)); };
+  EXPECT_EQ(SiteFleetRecords(site.station).size(), 5u);
+  EXPECT_EQ(fleet(SiteFleetRecords(site.station)), fleet(SiteHistory(site.station, "")));
+  EXPECT_EQ(StateOf(site.admin, "UPDATE beamdock.newest SET server_seq = 1 WHERE serial = 'KV2'"), "");
+  check = VerifySite(site.station, pa);
+  EXPECT_NE(check.mWhy.find("the fleet's index"), std::string::npos) << check.mWhy;
   // A password never comes from the settings file, and a setting that is no connection string says so.
   for (const std::string& bad : std::vector<std::string>{"postgresql://ws1:secret@/beamdock", site.station + " password=x", "host"}) {
     try {
