@@ -6,7 +6,10 @@
 #include "model/FileUtils.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -66,10 +69,15 @@ void CheckConnInfo(const std::string& conninfo) {
                       "[RECORDS] Server holds a password: keep it in ~/.pgpass (or PGPASSFILE, a service file) instead");
 }
 
-// One connection; every call that fails throws ESiteServer with the server's words.
+std::atomic<int> gAnswerTimeout{10000};
+
+// One connection; every call that fails throws ESiteServer with the server's words. A statement
+// that hears nothing from the server for answerMs (0: no limit) gives the server up: one that
+// stopped answering, or a station that holds the chain's lock in an open transaction, would
+// otherwise hold a push, and the window that waits for it, for ever.
 class TPgLink {
  public:
-  explicit TPgLink(const std::string& conninfo) {
+  explicit TPgLink(const std::string& conninfo, int answerMs = gAnswerTimeout) : FAnswerMs(answerMs) {
     CheckConnInfo(conninfo);
     // The connection string's own settings win over these; a dead server costs two seconds.
     const char* keys[] = {"connect_timeout", "tcp_user_timeout", "application_name", "dbname", nullptr};
@@ -83,6 +91,9 @@ class TPgLink {
     }
     // The server's notices ("already exists, skipping") are no news to the operator.
     PQsetNoticeProcessor(FConn, [](void*, const char*) {}, nullptr);
+    // Non-blocking, so that a batch larger than the socket's buffer cannot stall on a server that
+    // reads nothing.
+    PQsetnonblocking(FConn, 1);
   }
   ~TPgLink() { PQfinish(FConn); }
   TPgLink(const TPgLink&) = delete;
@@ -91,13 +102,42 @@ class TPgLink {
   TPgResult Exec(const std::string& sql, const std::vector<std::string>& params = {}) {
     std::vector<const char*> values;
     for (const std::string& p : params) values.push_back(p.c_str());
-    return Checked(PQexecParams(FConn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
-                                nullptr, 0));
+    return Checked(Wait(PQsendQueryParams(FConn, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                                          values.data(), nullptr, nullptr, 0)));
   }
   // Several statements at once, without parameters.
-  void Script(const std::string& sql) { Checked(PQexec(FConn, sql.c_str())); }
+  void Script(const std::string& sql) { Checked(Wait(PQsendQuery(FConn, sql.c_str()))); }
 
  private:
+  // The outcome of the query just sent, as PQexec gives it: its first error, else its last result.
+  PGresult* Wait(int sent) {
+    if (!sent) return nullptr;
+    PGresult* kept = nullptr;
+    for (;;) {
+      for (int flushing; PQstatus(FConn) == CONNECTION_OK && ((flushing = PQflush(FConn)) != 0 || PQisBusy(FConn));) {
+        if (flushing < 0) break;
+        pollfd p{PQsocket(FConn), static_cast<short>(POLLIN | (flushing ? POLLOUT : 0)), 0};
+        const int ready = poll(&p, 1, FAnswerMs > 0 ? FAnswerMs : -1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) {
+          PQclear(kept);
+          throw ESiteServer(TSiteFailure::Unreachable, "the site server was lost: it did not answer for " +
+                                                           std::to_string(FAnswerMs / 1000) + "." +
+                                                           std::to_string(FAnswerMs % 1000 / 100) + " s");
+        }
+        if (ready < 0 || ((p.revents & (POLLIN | POLLERR | POLLHUP)) && !PQconsumeInput(FConn))) break;
+      }
+      PGresult* r = PQgetResult(FConn);
+      if (!r) return kept;
+      if (kept && PQresultStatus(kept) == PGRES_FATAL_ERROR) {
+        PQclear(r);
+      } else {
+        PQclear(kept);
+        kept = r;
+      }
+    }
+  }
+
   TPgResult Checked(PGresult* raw) {
     TPgResult result(raw);
     const ExecStatusType status = PQresultStatus(raw);
@@ -118,6 +158,7 @@ class TPgLink {
   }
 
   PGconn* FConn = nullptr;
+  int FAnswerMs;
 };
 
 // A PostgreSQL array literal of texts that need no quoting (hexadecimal).
@@ -191,6 +232,11 @@ RPushResult PushChain(TPgLink& pg, const std::string& storePath, const TStationK
              " sent to the site server: the store was replaced; nothing was sent");
     ++from;
   }
+  // Read from a pushed mark the server has lost (restored from an older copy, or a new server):
+  // the caller reads the whole store again.
+  if (from < pending.size() && pending[from].mSeq != serverLast + 1)
+    refuse("the site server holds " + std::to_string(serverLast) + " records of station " + result.mStation +
+           ", but " + storePath + " has no record " + std::to_string(serverLast + 1) + " to send; nothing was sent");
   if (markPushed && PushedMark(storePath) != serverLast) WritePushedMark(storePath, serverLast);
   for (; from < pending.size(); from += batch) {
     std::vector<std::string> sealed, signatures;
@@ -230,8 +276,10 @@ std::vector<RServiceRecord> RecordsOfRows(const TPgResult& rows) {
 
 std::string SiteServerSetting() { return ReadSetting("RECORDS", "Server", ""); }
 
+void SetSiteAnswerTimeout(int milliseconds) { gAnswerTimeout = milliseconds; }
+
 std::string InitSiteServer(const std::string& conninfo) {
-  TPgLink pg(conninfo);
+  TPgLink pg(conninfo, 0);  // a migration of a large site may take its time
   if (pg.Exec("SELECT rolsuper FROM pg_roles WHERE rolname = current_user").Text(0, 0) != "t")
     throw ESiteServer(TSiteFailure::Refused,
                       "records init-server must run as a PostgreSQL superuser: the seal check is a C function");
@@ -462,6 +510,13 @@ RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath)
   }
   if (!own) return check;
   const auto s = stations.find(own->Id());
+  // The server's own chain cannot show records removed from its end by someone who may rewrite
+  // it; this computer remembers what the server took.
+  const int64_t took = PushedMark(storePath), holds = s == stations.end() ? 0 : s->second.mLast;
+  if (took > holds)
+    return broken("station " + own->Id() + ": the site server holds " + std::to_string(holds) +
+                  " of its records, but it took record " + std::to_string(took) +
+                  " from this computer (records were removed from the server, or it was restored from an older copy)");
   if (s == stations.end() || s->second.mLast == 0) return check;
   std::vector<RServiceRecord> last;
   int64_t ends = 0;

@@ -36,6 +36,10 @@ class ESiteServer : public std::runtime_error {
   std::string FSqlState;
 };
 
+// How long a statement may go without a word from the server before the server counts as lost
+// (Unreachable): 10 s unless set.
+void SetSiteAnswerTimeout(int milliseconds);
+
 // [RECORDS] Server: a libpq connection string; empty when the site has no server.
 std::string SiteServerSetting();
 

@@ -113,6 +113,10 @@ TEST(SiteServer, TwoStationsShareOneServerAndARecordSentTwiceIsKeptOnce) {
   const RSiteStatus status = SiteStatus(site.station, pb);
   EXPECT_EQ(status.mServerLast, 3);
   EXPECT_EQ(status.mWaiting, 0);
+  // A server that holds none of what this store pushed (a new one, or one restored from an older
+  // copy) gets every record at the first push.
+  const TSite fresh;
+  EXPECT_EQ(PushStore(fresh.station, pa).mSent, 3);
 }
 
 TEST(SiteServer, AStationAppendsOnlyThroughTheCheckedFunction) {
@@ -157,6 +161,35 @@ TEST(SiteServer, AStationAppendsOnlyThroughTheCheckedFunction) {
   EXPECT_EQ(site.Count(), 3);
   EXPECT_EQ(PushStore(site.station, pa).mSent, 2);
   EXPECT_TRUE(VerifySite(site.station, pa).mIntact);
+  // A superuser who removes the newest record and rewrites the head, the index and the station
+  // to match leaves a chain that holds: the station remembers what the server took.
+  site.pg.Sql(site.db,
+              "SET session_replication_role = replica; DELETE FROM beamdock.records WHERE server_seq = 5;"
+              "UPDATE beamdock.newest SET server_seq = 2 WHERE server_seq = 5;"
+              "UPDATE beamdock.head SET (server_seq, server_hash) = (SELECT 4, server_hash FROM beamdock.records "
+              "WHERE server_seq = 4); UPDATE beamdock.stations SET (last_seq, last_hash) = (SELECT 4, hash FROM "
+              "beamdock.records WHERE server_seq = 4)");
+  const RSiteCheck check = VerifySite(site.station, pa);
+  EXPECT_NE(check.mWhy.find("holds 4 of its records, but it took record 5"), std::string::npos) << check.mWhy;
+  EXPECT_EQ(PushStore(site.station, pa).mSent, 1);
+  EXPECT_TRUE(VerifySite(site.station, pa).mIntact);
+  // A station that holds the chain's lock in an open transaction costs the others a time-out.
+  FillStore(pa, 1, "KV1");
+  const RServiceRecord sixth = TRecordStore(pa, TRecordStore::TMode::Read).Sealed(5).front();
+  PGconn* holder = PQconnectdb(site.station.c_str());
+  PQclear(PQexec(holder, ("BEGIN; " + push(sixth, sixth.mSignature)).c_str()));
+  SetSiteAnswerTimeout(300);
+  try {
+    PushStore(site.station, po);
+    ADD_FAILURE() << "pushed past the lock";
+  } catch (const ESiteServer& e) {
+    EXPECT_EQ(e.Failure(), TSiteFailure::Unreachable) << e.what();
+  }
+  SetSiteAnswerTimeout(10000);
+  PQclear(PQexec(holder, "COMMIT"));
+  PQfinish(holder);
+  PushStore(site.station, po);
+  EXPECT_TRUE(VerifySite(site.station, po).mIntact);
 }
 
 TEST(SiteServer, AServerStoppedDuringAPushGetsEveryRecordOnce) {
