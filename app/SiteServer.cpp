@@ -176,16 +176,20 @@ std::string Fields(std::initializer_list<std::string> parts) {
 
 std::string PushedMarkPath(const std::string& storePath) { return storePath + ".pushed"; }
 
-int64_t PushedMark(const std::string& storePath) {
+// The mark names its station: a store replaced by a new one (another key) beside an old mark
+// has pushed nothing yet. Given station, a mark of another one (or of none) counts as 0.
+int64_t PushedMark(const std::string& storePath, const std::string& station = "") {
   std::ifstream in(PushedMarkPath(storePath));
   long long seq = 0;
-  return in >> seq ? seq : 0;
+  std::string id;
+  if (!(in >> seq)) return 0;
+  return station.empty() || (in >> id && id == station) ? seq : 0;
 }
 
-void WritePushedMark(const std::string& storePath, int64_t seq) {
-  // Only a count for the status line: the server decides what it holds, so a lost mark costs
-  // nothing but a wrong count until the next push.
-  WriteFileAtomic(PushedMarkPath(storePath), std::to_string(seq) + "\n", nullptr);
+void WritePushedMark(const std::string& storePath, int64_t seq, const std::string& station) {
+  // Only a count for the status line and a witness of what the server took: the server decides
+  // what it holds, so a mark lost or behind costs nothing but a wrong count until the next push.
+  WriteFileAtomic(PushedMarkPath(storePath), std::to_string(seq) + " " + station + "\n", nullptr);
 }
 
 TStationKey StationKeyOf(const std::string& storePath) {
@@ -237,7 +241,8 @@ RPushResult PushChain(TPgLink& pg, const std::string& storePath, const TStationK
   if (from < pending.size() && pending[from].mSeq != serverLast + 1)
     refuse("the site server holds " + std::to_string(serverLast) + " records of station " + result.mStation +
            ", but " + storePath + " has no record " + std::to_string(serverLast + 1) + " to send; nothing was sent");
-  if (markPushed && PushedMark(storePath) != serverLast) WritePushedMark(storePath, serverLast);
+  if (markPushed && PushedMark(storePath, result.mStation) != serverLast)
+    WritePushedMark(storePath, serverLast, result.mStation);
   for (; from < pending.size(); from += batch) {
     std::vector<std::string> sealed, signatures;
     const size_t end = std::min(pending.size(), from + batch);
@@ -251,7 +256,7 @@ RPushResult PushChain(TPgLink& pg, const std::string& storePath, const TStationK
                             {ArrayOf(sealed), ArrayOf(signatures)})
                         .Int(0, 0);
     result.mServerLast = pending[end - 1].mSeq;
-    if (markPushed) WritePushedMark(storePath, result.mServerLast);
+    if (markPushed) WritePushedMark(storePath, result.mServerLast, result.mStation);
   }
   return result;
 }
@@ -326,7 +331,7 @@ RPushResult PushStore(const std::string& conninfo, const std::string& storePath,
     const TRecordStore store(storePath, TRecordStore::TMode::Read);
     localLast = store.Last().mSeq;
     // Only what the server lacks is read, but the record it holds last is compared.
-    const int64_t mark = PushedMark(storePath);
+    const int64_t mark = PushedMark(storePath, key.Id());
     pending = store.Sealed(mark > 1 && mark <= localLast ? mark - 1 : 0);
   }
   TPgLink pg(conninfo);
@@ -334,7 +339,7 @@ RPushResult PushStore(const std::string& conninfo, const std::string& storePath,
     return PushChain(pg, storePath, key, std::move(pending), localLast, markPushed, batch ? batch : 1);
   } catch (const ESiteServer& e) {
     // The mark was ahead of the server (a server restored from a backup): read everything.
-    if (e.SqlState() != "BD004" || PushedMark(storePath) <= 1) throw;
+    if (e.SqlState() != "BD004" || PushedMark(storePath, key.Id()) <= 1) throw;
   }
   const TRecordStore store(storePath, TRecordStore::TMode::Read);
   return PushChain(pg, storePath, key, store.Sealed(0), localLast, markPushed, batch ? batch : 1);
@@ -512,7 +517,7 @@ RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath)
   const auto s = stations.find(own->Id());
   // The server's own chain cannot show records removed from its end by someone who may rewrite
   // it; this computer remembers what the server took.
-  const int64_t took = PushedMark(storePath), holds = s == stations.end() ? 0 : s->second.mLast;
+  const int64_t took = PushedMark(storePath, own->Id()), holds = s == stations.end() ? 0 : s->second.mLast;
   if (took > holds)
     return broken("station " + own->Id() + ": the site server holds " + std::to_string(holds) +
                   " of its records, but it took record " + std::to_string(took) +

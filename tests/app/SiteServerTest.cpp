@@ -117,6 +117,12 @@ TEST(SiteServer, TwoStationsShareOneServerAndARecordSentTwiceIsKeptOnce) {
   // copy) gets every record at the first push.
   const TSite fresh;
   EXPECT_EQ(PushStore(fresh.station, pa).mSent, 3);
+  // A new store (a new key) beside the old one's mark has sent nothing yet.
+  for (const char* suffix : {"", ".key", ".pub", ".seal"}) std::filesystem::remove(pa + suffix);
+  FillStore(pa, 1, "KV1");
+  check = VerifySite(fresh.station, pa);
+  EXPECT_TRUE(check.mIntact) << check.mWhy;
+  EXPECT_EQ(PushStore(fresh.station, pa).mSent, 1);
 }
 
 TEST(SiteServer, AStationAppendsOnlyThroughTheCheckedFunction) {
