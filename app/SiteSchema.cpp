@@ -122,7 +122,8 @@ BEGIN
 END $$;
 
 -- Takes a batch of sealed records (hexadecimal) with their signatures, in sequence; returns
--- how many were new. The whole batch is refused at the first record that fails.
+-- how many were new. The whole batch is refused at the first record that fails. A batch holds
+-- the chain's head for its whole transaction, so one station may not send an endless one.
 CREATE OR REPLACE FUNCTION beamdock.push_records(sealed_hex text[], signatures text[]) RETURNS bigint
 LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$
 DECLARE
@@ -140,6 +141,9 @@ DECLARE
 BEGIN
   IF n <> coalesce(array_length(signatures, 1), 0) THEN
     RAISE EXCEPTION 'records and signatures do not pair up' USING ERRCODE = 'BD001';
+  END IF;
+  IF n > 1000 THEN
+    RAISE EXCEPTION 'a batch holds at most 1000 records, not %', n USING ERRCODE = 'BD001';
   END IF;
   FOR i IN 1 .. n LOOP
     IF sealed_hex[i] IS NULL OR sealed_hex[i] !~ '^([0-9a-f]{2})+$' THEN

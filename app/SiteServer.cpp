@@ -241,6 +241,7 @@ RPushResult PushChain(TPgLink& pg, const std::string& storePath, const TStationK
   if (from < pending.size() && pending[from].mSeq != serverLast + 1)
     refuse("the site server holds " + std::to_string(serverLast) + " records of station " + result.mStation +
            ", but " + storePath + " has no record " + std::to_string(serverLast + 1) + " to send; nothing was sent");
+  batch = std::min<size_t>(batch, 1000);  // the most the server takes at once
   if (markPushed && PushedMark(storePath, result.mStation) != serverLast)
     WritePushedMark(storePath, serverLast, result.mStation);
   for (; from < pending.size(); from += batch) {

@@ -60,7 +60,7 @@ struct RPushResult {
 };
 
 // Sends the sealed records the server does not hold yet, oldest first, in batches of one
-// transaction each. Registers the station when the server does not know it. Refuses (Refused,
+// transaction each (at most 1000 records). Registers the station when the server does not know it. Refuses (Refused,
 // nothing sent) a store behind what the station already sent. With markPushed, the store's
 // pushed mark is moved on after each batch. Throws ESiteServer; what was not sent waits.
 RPushResult PushStore(const std::string& conninfo, const std::string& storePath, bool markPushed = true,

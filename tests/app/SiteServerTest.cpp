@@ -142,6 +142,12 @@ TEST(SiteServer, AStationAppendsOnlyThroughTheCheckedFunction) {
   const auto push = [](const RServiceRecord& r, const std::string& signature) {
     return "SELECT beamdock.push_records('{" + SealedHex(r) + "}', '{" + signature + "}')";
   };
+  const RServiceRecord sent = TRecordStore(pa, TRecordStore::TMode::Read).Sealed(0).front();
+  const auto replays = [&](int n) {
+    const std::string times = "'::text, ARRAY[" + std::to_string(n) + "])";
+    return "SELECT beamdock.push_records(array_fill('" + SealedHex(sent) + times + ", array_fill('" + sent.mSignature +
+           times + ")";
+  };
   const struct {
     std::string sql, state;
   } cases[] = {
@@ -158,6 +164,8 @@ TEST(SiteServer, AStationAppendsOnlyThroughTheCheckedFunction) {
       {push(next[1], next[1].mSignature), "BD005"},  // record 5 before 4
       {push(stranger, stranger.mSignature), "BD002"},  // a station never registered
       {"SELECT beamdock.push_records('{6869}', '{00}')", "BD001"},
+      {replays(1000), ""},
+      {replays(1001), "BD001"},  // one station may not hold the chain for ever
       {"SELECT count(*) FROM beamdock.records", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(StateOf(site.station, c.sql), c.state) << c.sql;
