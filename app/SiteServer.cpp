@@ -493,6 +493,9 @@ RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath)
     }
   }
   const TPgResult head = pg.Exec("SELECT server_seq, server_hash FROM beamdock.head");
+  if (head.Rows() == 1 && head.Int(0, 0) == check.mRecords && head.Text(0, 1) != link)
+    return broken("the server's head names record " + std::to_string(check.mRecords) +
+                  " with a digest that is not that record's: the head was rewritten");
   if (head.Rows() != 1 || head.Int(0, 0) != check.mRecords || head.Text(0, 1) != link)
     return broken("the server's chain ends at record " + std::to_string(check.mRecords) + ", its head names record " +
                   (head.Rows() ? head.Text(0, 0) : "none") + ": records were removed");

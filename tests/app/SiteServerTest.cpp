@@ -101,6 +101,9 @@ TEST(SiteServer, TwoStationsShareOneServerAndARecordSentTwiceIsKeptOnce) {
   EXPECT_EQ(StateOf(site.admin, "UPDATE beamdock.newest SET server_seq = 1 WHERE serial = 'KV2'"), "");
   check = VerifySite(site.station, pa);
   EXPECT_NE(check.mWhy.find("the fleet's index"), std::string::npos) << check.mWhy;
+  EXPECT_EQ(StateOf(site.admin, "UPDATE beamdock.head SET server_hash = repeat('1', 64)"), "");
+  check = VerifySite(site.station, pa);
+  EXPECT_NE(check.mWhy.find("the head was rewritten"), std::string::npos) << check.mWhy;
   // A password never comes from the settings file, and a setting that is no connection string says so.
   for (const std::string& bad : std::vector<std::string>{"postgresql://ws1:secret@/beamdock", site.station + " password=x", "host"}) {
     try {
