@@ -570,20 +570,24 @@ RCertificateChoice CertificateOfSite(const std::string& conninfo, const std::str
   return CertificateFor(records);
 }
 
-RRecordsRead ReadRecords(const std::string& serial, bool fleet) {
+RRecordsSource RecordsSource() { return {SiteServerSetting(), RecordsDatabasePath()}; }
+
+RRecordsRead ReadRecordsFrom(const RRecordsSource& source, const std::string& serial, bool fleet) {
   RRecordsRead read;
-  if (const std::string server = SiteServerSetting(); !server.empty()) {
+  if (!source.mServer.empty()) {
     try {
-      read.mRecords = fleet ? SiteFleetRecords(server) : SiteHistory(server, serial);
+      read.mRecords = fleet ? SiteFleetRecords(source.mServer) : SiteHistory(source.mServer, serial);
       read.mFromSite = true;
       return read;
     } catch (const ESiteServer& e) {
       read.mNote = std::string(e.what()) + ": the records of this computer only";
     }
   }
-  read.mRecords = TRecordStore(RecordsDatabasePath(), TRecordStore::TMode::Read).History(serial);
+  read.mRecords = TRecordStore(source.mStorePath, TRecordStore::TMode::Read).History(serial);
   return read;
 }
+
+RRecordsRead ReadRecords(const std::string& serial, bool fleet) { return ReadRecordsFrom(RecordsSource(), serial, fleet); }
 
 RCertificateChoice CertificateOfRecords(const std::string& serial, std::string* note) {
   if (const std::string server = SiteServerSetting(); !server.empty()) {

@@ -117,6 +117,13 @@ struct RRecordsRead {
 };
 // fleet: only what the fleet needs of the site (SiteFleetRecords); the local store is read whole.
 RRecordsRead ReadRecords(const std::string& serial, bool fleet = false);
+// The same in two steps, so that the read may run on another thread: where to read (from the
+// settings, on the settings' thread), then the read itself, which touches no settings.
+struct RRecordsSource {
+  std::string mServer, mStorePath;
+};
+RRecordsSource RecordsSource();
+RRecordsRead ReadRecordsFrom(const RRecordsSource& source, const std::string& serial, bool fleet = false);
 // The certificate from the site's records when a server is set and answers, else from this
 // store's (the reason in *note). Throws ERecordStore when the local store cannot be read.
 RCertificateChoice CertificateOfRecords(const std::string& serial, std::string* note);

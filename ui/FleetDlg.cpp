@@ -98,22 +98,43 @@ TFleetDlg::TFleetDlg(Operator& op, std::time_t now, QWidget* parent) : QDialog(p
   Reload();
 }
 
-void TFleetDlg::Reload() {
-  FEvents.clear();
-  std::string note;
+namespace {
+
+// The fleet's events, or the note of why none could be read.
+struct RFleetRead {
+  std::vector<RFleetEvent> mEvents;
+  std::string mNote;
+};
+
+RFleetRead FleetReadOf(const RRecordsSource& source) {
+  RFleetRead r;
   try {
-    const TWaitCursor wait;
-    const RRecordsRead read = ReadRecords("", true);
-    FEvents = FleetEventsFrom(read.mRecords);
-    note = read.mNote;
+    const RRecordsRead read = ReadRecordsFrom(source, "", true);
+    r.mEvents = FleetEventsFrom(read.mRecords);
+    r.mNote = read.mNote;
   } catch (const std::exception& e) {
     // Above the table: the count line below is rewritten by every fill.
-    note = "The records could not be read: " + std::string(e.what());
+    r.mNote = "The records could not be read: " + std::string(e.what());
   }
-  NoteLabel->setText(Q(note));
-  NoteLabel->setVisible(!note.empty());
-  FRows = FleetRows(FEvents, FNow, DueSpin->value());
-  Fill();
+  return r;
+}
+
+}  // namespace
+
+void TFleetDlg::Reload() {
+  if (FRead.Busy()) return;  // the read under way shows the same fleet
+  const auto show = [this](RFleetRead read) {
+    FEvents = std::move(read.mEvents);
+    NoteLabel->setText(Q(read.mNote));
+    NoteLabel->setVisible(!read.mNote.empty());
+    FRows = FleetRows(FEvents, FNow, DueSpin->value());
+    Fill();
+  };
+  const RRecordsSource source = RecordsSource();
+  if (source.mServer.empty()) return show(FleetReadOf(source));  // this computer's store answers at once
+  NoteLabel->setText("Reading the site server...");
+  NoteLabel->setVisible(true);
+  FRead.Start<RFleetRead>(this, [source] { return FleetReadOf(source); }, show);
 }
 
 std::vector<RFleetRow> TFleetDlg::Shown() const {

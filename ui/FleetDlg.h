@@ -4,6 +4,7 @@
 
 #include "app/Fleet.h"
 #include "app/Operator.h"
+#include "ui/BackgroundRead.h"
 
 #include <QDialog>
 
@@ -23,7 +24,8 @@ class TFleetDlg : public QDialog {
   // now: the moment the statuses are taken for (the wall clock in the window, set in tests).
   TFleetDlg(Operator& op, std::time_t now, QWidget* parent = nullptr);
 
-  void Reload();  // the records again, from the site or this computer
+  void Reload();  // the records again, from the site (read in the background) or this computer
+  bool Reading() const { return FRead.Busy(); }
   void ExportCsvClick();
   void ExportPdfClick();
 
@@ -43,4 +45,5 @@ class TFleetDlg : public QDialog {
   std::time_t FNow;
   std::vector<RFleetEvent> FEvents;
   std::vector<RFleetRow> FRows;
+  TBackgroundRead FRead;
 };

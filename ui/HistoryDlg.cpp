@@ -96,21 +96,43 @@ THistoryDlg::THistoryDlg(Operator& op, const std::string& serial, QWidget* paren
   Reload();
 }
 
-void THistoryDlg::Reload() {
-  FRecords.clear();
-  std::string note;
+struct THistoryDlg::RRead {
+  RRecordsRead mRead;
+  std::string mError;  // the records could be read from nowhere
+};
+
+THistoryDlg::RRead THistoryDlg::ReadOf(const RRecordsSource& source, const std::string& serial) {
+  RRead r;
   try {
-    const TWaitCursor wait;
-    RRecordsRead read = ReadRecords(SerialEdit->text().trimmed().toStdString());
-    FRecords = std::move(read.mRecords);
-    note = read.mNote;
+    r.mRead = ReadRecordsFrom(source, serial);
+  } catch (const std::exception& e) {
+    r.mError = e.what();
+  }
+  return r;
+}
+
+void THistoryDlg::Reload() {
+  if (FRead.Busy()) return;  // the read under way shows the same records
+  const RRecordsSource source = RecordsSource();
+  const std::string serial = SerialEdit->text().trimmed().toStdString();
+  if (source.mServer.empty()) return Show(ReadOf(source, serial));  // this computer's store answers at once
+  StateLabel->setText("Reading the site server...");
+  ShowBtn->setEnabled(false);
+  FRead.Start<RRead>(this, [source, serial] { return ReadOf(source, serial); }, [this](RRead read) {
+    ShowBtn->setEnabled(true);
+    Show(std::move(read));
+  });
+}
+
+void THistoryDlg::Show(RRead read) {
+  FRecords = std::move(read.mRead.mRecords);
+  if (read.mError.empty())
     StateLabel->setText(QString("%1 records  (%2)")
                             .arg(FRecords.size())
-                            .arg(read.mFromSite ? QString("the site server") : Q(RecordsDatabasePath())));
-  } catch (const std::exception& e) {
-    StateLabel->setText(Q("The service records cannot be read: " + std::string(e.what())));
-  }
-  ShowNote(note);
+                            .arg(read.mRead.mFromSite ? QString("the site server") : Q(RecordsDatabasePath())));
+  else
+    StateLabel->setText(Q("The service records cannot be read: " + read.mError));
+  ShowNote(read.mRead.mNote);
   Fill();
 }
 

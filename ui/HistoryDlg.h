@@ -4,6 +4,8 @@
 
 #include "app/Operator.h"
 #include "app/ServiceRecords.h"
+#include "app/SiteServer.h"
+#include "ui/BackgroundRead.h"
 
 #include <QDialog>
 
@@ -24,7 +26,9 @@ class THistoryDlg : public QDialog {
   // serial: the detector last read; empty shows every detector.
   THistoryDlg(Operator& op, const std::string& serial, QWidget* parent = nullptr);
 
-  void Reload();           // the records of the serial typed in, from the site or this computer
+  // The records of the serial typed in, from the site (read in the background) or this computer.
+  void Reload();
+  bool Reading() const { return FRead.Busy(); }
   void ExportCsvClick();
   void CertificateClick();
 
@@ -41,7 +45,11 @@ class THistoryDlg : public QDialog {
  private:
   void Fill();  // the records that pass the kind filter
   void ShowNote(const std::string& note);  // hidden when empty
+  struct RRead;
+  static RRead ReadOf(const RRecordsSource& source, const std::string& serial);
+  void Show(RRead read);
 
   Operator& FOp;
   std::vector<RServiceRecord> FRecords;
+  TBackgroundRead FRead;
 };

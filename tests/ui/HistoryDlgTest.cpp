@@ -19,6 +19,8 @@
 #include <QTableWidget>
 #include <QTimer>
 
+#include <functional>
+
 #include <ctime>
 
 namespace {
@@ -130,17 +132,21 @@ class HistoryDlgTest : public QObject {
 
     int rows = -1;
     QString note;
-    QTimer::singleShot(0, [&] {
-      if (auto* dlg = qobject_cast<THistoryDlg*>(QApplication::activeModalWidget())) {
-        rows = dlg->Grid->rowCount();
-        note = dlg->NoteLabel->isVisible() ? dlg->NoteLabel->text() : QString();
-        dlg->accept();
-      }
-    });
+    // The site is read in the background: the dialog is sampled once that read has come back.
+    std::function<void()> sample = [&] {
+      auto* dlg = qobject_cast<THistoryDlg*>(QApplication::activeModalWidget());
+      if (!dlg || dlg->Reading()) return QTimer::singleShot(10, sample);
+      rows = dlg->Grid->rowCount();
+      note = dlg->NoteLabel->isVisible() ? dlg->NoteLabel->text() : QString();
+      dlg->accept();
+    };
+    QTimer::singleShot(0, sample);
     w.Find<QPushButton>("UserOptHistoryBtn")->click();
     QCOMPARE(rows, 2);
     QVERIFY2(note.contains("cannot be reached") && note.endsWith("the records of this computer only"), qPrintable(note));
     TFleetDlg fleet(w.op, std::time(nullptr));
+    QVERIFY(fleet.Reading() && fleet.NoteLabel->text() == "Reading the site server...");
+    QTRY_VERIFY(!fleet.Reading());
     QCOMPARE(fleet.Grid->rowCount(), 1);
     QVERIFY(!fleet.NoteLabel->isHidden() && fleet.NoteLabel->text().endsWith("the records of this computer only"));
     QVERIFY(w.op.messages().empty());
@@ -151,6 +157,7 @@ class HistoryDlgTest : public QObject {
     // Neither read answers: said above the table, not overwritten by the count below it.
     w.dir.write("BEAMDOCK.DB", std::string(4096, 'x'));
     fleet.Reload();
+    QTRY_VERIFY(!fleet.Reading());
     QVERIFY2(fleet.NoteLabel->text().startsWith("The records could not be read"), qPrintable(fleet.NoteLabel->text()));
   }
 
