@@ -527,9 +527,13 @@ std::optional<int64_t> DecimalOf(const std::string& text) {
 
 }  // namespace
 
+void AppendField(std::string& text, const std::string& field) {
+  text += std::to_string(field.size()) + ':' + field;
+}
+
 std::string SealedText(const RServiceRecord& r) {
   std::string content;
-  auto add = [&](const std::string& field) { content += std::to_string(field.size()) + ':' + field; };
+  auto add = [&](const std::string& field) { AppendField(content, field); };
   add(kSealTag);
   for (const std::string* f : SealedStrings(r)) add(*f);
   add(std::to_string(r.mSeq));
@@ -571,7 +575,7 @@ std::optional<RServiceRecord> RecordFromSealedText(const std::string& text) {
 
 std::string EarlierRecordHash(const RServiceRecord& r, const std::string& prevHash) {
   std::string content;
-  auto add = [&](const std::string& field) { content += std::to_string(field.size()) + ':' + field; };
+  auto add = [&](const std::string& field) { AppendField(content, field); };
   add(prevHash);
   for (const std::string* f : {&r.mTime, &r.mSerial, &r.mSensorType, &r.mKind, &r.mOperation}) add(*f);
   add(std::to_string(r.mCode));
@@ -718,7 +722,10 @@ TRecordFate CommitRecordTo(const std::string& path, RServiceRecord r, std::strin
     }
     store.Insert(sealed);
     if (!note || note->mSeq < last.mSeq) WriteSealNote(path, {last.mSeq, last.mHash});
-    if (batch.size() > 1) ::truncate(OutboxPath(path).c_str(), 0);
+    // An outbox left behind costs nothing: its records are stored once, by their origin.
+    if (batch.size() > 1) {
+      [[maybe_unused]] const int emptied = ::truncate(OutboxPath(path).c_str(), 0);
+    }
     return TRecordFate::Stored;
   } catch (const std::exception& e) {
     std::string reason = e.what();

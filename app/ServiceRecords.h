@@ -105,6 +105,8 @@ class TRecordStore {
 // The record's content in one text, each field with its length in front, so that no two
 // records share a text; the digest is its SHA-256 and the signature is over the digest.
 std::string SealedText(const RServiceRecord& record);
+// One field as the seals write them: its byte length, ':', the field.
+void AppendField(std::string& text, const std::string& field);
 // The record a sealed text holds, its digest computed (the signature is not part of the text);
 // nullopt when the text is not one.
 std::optional<RServiceRecord> RecordFromSealedText(const std::string& text);

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -30,6 +31,10 @@ class TPgResult {
   explicit TPgResult(PGresult* result) : FResult(result) {}
   ~TPgResult() { PQclear(FResult); }
   TPgResult(TPgResult&& other) noexcept : FResult(std::exchange(other.FResult, nullptr)) {}
+  TPgResult& operator=(TPgResult&& other) noexcept {
+    std::swap(FResult, other.FResult);
+    return *this;
+  }
   TPgResult(const TPgResult&) = delete;
   TPgResult& operator=(const TPgResult&) = delete;
 
@@ -170,7 +175,7 @@ std::string ArrayOf(const std::vector<std::string>& items) {
 
 std::string Fields(std::initializer_list<std::string> parts) {
   std::string out;
-  for (const std::string& p : parts) out += std::to_string(p.size()) + ':' + p;
+  for (const std::string& p : parts) AppendField(out, p);
   return out;
 }
 
@@ -209,14 +214,21 @@ std::string Register(TPgLink& pg, const TStationKey& key) {
 
 // Sends chain (sealed records in sequence, the store's) past what the server holds.
 RPushResult PushChain(TPgLink& pg, const std::string& storePath, const TStationKey& key,
-                      std::vector<RServiceRecord> pending, int64_t localLast, bool markPushed, size_t batch) {
+                      const std::function<std::vector<RServiceRecord>(int64_t after)>& sealedAfter, int64_t localLast,
+                      bool markPushed, size_t batch) {
   RPushResult result;
-  result.mStation = Register(pg, key);
+  result.mStation = key.Id();
   result.mLocalLast = localLast;
-  const TPgResult station =
-      pg.Exec("SELECT last_seq, last_hash FROM beamdock.stations WHERE station = $1", {result.mStation});
+  const std::string lastOf = "SELECT last_seq, last_hash FROM beamdock.stations WHERE station = $1";
+  TPgResult station = pg.Exec(lastOf, {result.mStation});
+  if (station.Rows() == 0) {
+    Register(pg, key);  // its first push: a write only then
+    station = pg.Exec(lastOf, {result.mStation});
+  }
   const int64_t serverLast = station.Int(0, 0);
   const std::string serverHash = station.Text(0, 1);
+  // What the server lacks, and the record it holds last to compare.
+  const std::vector<RServiceRecord> pending = sealedAfter(serverLast > 0 ? serverLast - 1 : 0);
   result.mServerLast = serverLast;
   auto refuse = [&](const std::string& why) {
     ESiteServer e(TSiteFailure::Refused, why);
@@ -236,8 +248,6 @@ RPushResult PushChain(TPgLink& pg, const std::string& storePath, const TStationK
              " sent to the site server: the store was replaced; nothing was sent");
     ++from;
   }
-  // Read from a pushed mark the server has lost (restored from an older copy, or a new server):
-  // the caller reads the whole store again.
   if (from < pending.size() && pending[from].mSeq != serverLast + 1)
     refuse("the site server holds " + std::to_string(serverLast) + " records of station " + result.mStation +
            ", but " + storePath + " has no record " + std::to_string(serverLast + 1) + " to send; nothing was sent");
@@ -326,24 +336,11 @@ std::string RegisterStation(const std::string& conninfo, const std::string& stor
 
 RPushResult PushStore(const std::string& conninfo, const std::string& storePath, bool markPushed, size_t batch) {
   const TStationKey key = StationKeyOf(storePath);
-  std::vector<RServiceRecord> pending;
-  int64_t localLast = 0;
-  {
-    const TRecordStore store(storePath, TRecordStore::TMode::Read);
-    localLast = store.Last().mSeq;
-    // Only what the server lacks is read, but the record it holds last is compared.
-    const int64_t mark = PushedMark(storePath, key.Id());
-    pending = store.Sealed(mark > 1 && mark <= localLast ? mark - 1 : 0);
-  }
-  TPgLink pg(conninfo);
-  try {
-    return PushChain(pg, storePath, key, std::move(pending), localLast, markPushed, batch ? batch : 1);
-  } catch (const ESiteServer& e) {
-    // The mark was ahead of the server (a server restored from a backup): read everything.
-    if (e.SqlState() != "BD004" || PushedMark(storePath, key.Id()) <= 1) throw;
-  }
   const TRecordStore store(storePath, TRecordStore::TMode::Read);
-  return PushChain(pg, storePath, key, store.Sealed(0), localLast, markPushed, batch ? batch : 1);
+  TPgLink pg(conninfo);
+  return PushChain(
+      pg, storePath, key, [&](int64_t after) { return store.Sealed(after); }, store.Last().mSeq, markPushed,
+      batch ? batch : 1);
 }
 
 RPushResult ImportStore(const std::string& conninfo, const std::string& file) {
@@ -359,13 +356,15 @@ RPushResult ImportStore(const std::string& conninfo, const std::string& file) {
   // Its note travels with it when it was copied along; without one the key and chain must hold.
   const RChainCheck check = VerifyChain(chain, &*key, ReadSealNote(file));
   if (!check.mIntact) throw ERecordStore(file + " does not verify: " + check.mWhy);
-  std::vector<RServiceRecord> sealed;
-  int64_t earlier = 0;
-  for (const RServiceRecord& r : chain) r.Sealed() ? sealed.push_back(r) : void(++earlier);
-  const int64_t last = sealed.empty() ? 0 : sealed.back().mSeq;
+  const auto sealedAfter = [&](int64_t after) {
+    std::vector<RServiceRecord> sealed;
+    for (const RServiceRecord& r : chain)
+      if (r.mSeq > after) sealed.push_back(r);
+    return sealed;
+  };
   TPgLink pg(conninfo);
-  RPushResult result = PushChain(pg, file, *key, std::move(sealed), last, false, 500);
-  result.mEarlier = earlier;
+  RPushResult result = PushChain(pg, file, *key, sealedAfter, chain.empty() ? 0 : chain.back().mSeq, false, 500);
+  for (const RServiceRecord& r : chain) result.mEarlier += r.Sealed() ? 0 : 1;
   return result;
 }
 
@@ -442,12 +441,12 @@ RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath)
   // index must have it: (serial, kind, has_cfg) -> (time, server sequence).
   std::map<std::string, std::pair<std::string, int64_t>> newest;
   {
-    const TPgResult rows = pg.Exec("SELECT station, public_key, last_seq, last_hash FROM beamdock.stations");
+    const TPgResult rows =
+        pg.Exec("SELECT station, encode(public_key, 'hex'), last_seq, last_hash FROM beamdock.stations");
     for (int i = 0; i < rows.Rows(); ++i) {
-      const std::string raw = rows.Bytes(i, 1);
       TStation& s = stations[rows.Text(i, 0)];
       try {
-        s.mKey = TStationKey::FromPublicHex(HexOf(reinterpret_cast<const uint8_t*>(raw.data()), raw.size()));
+        s.mKey = TStationKey::FromPublicHex(rows.Text(i, 1));
       } catch (const EStationKey&) {
       }
       if (!s.mKey || s.mKey->Id() != rows.Text(i, 0))
@@ -550,16 +549,14 @@ RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath)
 RCertificateChoice CertificateOfSite(const std::string& conninfo, const std::string& serial) {
   TPgLink pg(conninfo);
   const TPgResult rows = pg.Exec(
-      "SELECT r.sealed, r.signature, r.server_seq, s.public_key FROM beamdock.records r "
+      "SELECT r.sealed, r.signature, r.server_seq, encode(s.public_key, 'hex') FROM beamdock.records r "
       "JOIN beamdock.stations s USING (station) WHERE r.serial = $1 ORDER BY r.time DESC, r.server_seq DESC",
       {serial});
   std::vector<RServiceRecord> records = RecordsOfRows(rows);
   for (size_t i = 0; i < records.size(); ++i) {
-    const std::string raw = rows.Bytes(static_cast<int>(i), 3);
     bool holds = false;
     try {
-      const TStationKey key =
-          TStationKey::FromPublicHex(HexOf(reinterpret_cast<const uint8_t*>(raw.data()), raw.size()));
+      const TStationKey key = TStationKey::FromPublicHex(rows.Text(static_cast<int>(i), 3));
       holds = key.Id() == records[i].mStation && key.Check(records[i].mHash, records[i].mSignature);
     } catch (const EStationKey&) {
     }
