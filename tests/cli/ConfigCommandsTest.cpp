@@ -9,14 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -386,16 +384,10 @@ TEST(CliHibernate, ADetectorThatMayNotHibernateSaysCheckUnit) {
   EXPECT_EQ(sim.count("17"), 0u);
 }
 
-}  // namespace
-
-namespace {
-
-std::string LevelsFile(const TempDir& dir, const char* name, uint16_t high, uint16_t low) {
+std::string LevelsFile(const TempDir& dir, const char* name, uint16_t high, uint16_t low, uint32_t days = 30) {
   RKVTCFG cfg;
   SetDefaultCFG(cfg);
-  cfg.mSensor.mAlarmHigh = high;
-  cfg.mSensor.mAlarmLow = low;
-  cfg.mSensor.mCalInterval = 30 * 86400;
+  cfg.mSensor.mAlarmHigh = high, cfg.mSensor.mAlarmLow = low, cfg.mSensor.mCalInterval = days * 86400;
   std::string error;
   EXPECT_TRUE(SaveCFGFile(dir.path() + name, cfg, false, &error)) << error;
   return dir.path() + name;
@@ -418,14 +410,7 @@ TEST(CliDiff, ListsWhatDiffersAndWritesNothing) {
   ProcessResult r = RunProcess(Cli(dir, sim.device(), {"diff", LevelsFile(dir, "levels.cfg", 180, 60)}));
   EXPECT_EQ(r.exitCode, 1) << r.err;
   EXPECT_EQ(r.out, "mAlarmHigh: 15.0 ppm -> 18.0 ppm\nmAlarmLow: 10.0 ppm -> 6.0 ppm\nmCalInterval: 0 Days -> 30 Days\n");
-  r = RunProcess(Cli(dir, sim.device(), {"diff", LevelsFile(dir, "same.cfg", 150, 100)}));
-  EXPECT_EQ(r.exitCode, 1);  // only the interval differs now
-  EXPECT_EQ(r.out, "mCalInterval: 0 Days -> 30 Days\n");
-  RKVTCFG cfg;
-  SetDefaultCFG(cfg);
-  std::string error;
-  ASSERT_TRUE(SaveCFGFile(dir.path() + "default.cfg", cfg, false, &error));
-  r = RunProcess(Cli(dir, sim.device(), {"diff", dir.path() + "default.cfg"}));
+  r = RunProcess(Cli(dir, sim.device(), {"diff", LevelsFile(dir, "same.cfg", 150, 100, 0)}));
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(sim.count("70"), 0u);
@@ -481,7 +466,6 @@ TEST(CliLine, OneLineAUnitTheReportAndTheFleet) {
   EXPECT_EQ(dir.read("f.csv"),
             "Serial,Sensor,Last calibration,Calibration due,Last bump,Bump due,Status\r\n"
             "SH10000000,H2S,never,-,never,-,OK\r\n");
-  EXPECT_EQ(r.out.substr(0, 6), "Serial");
 }
 
 TEST(CliLine, CtrlCEndsTheLineAfterTheUnitDone) {
@@ -496,11 +480,9 @@ TEST(CliLine, CtrlCEndsTheLineAfterTheUnitDone) {
   // The detector stays on the adapter; the line waits for it to be taken away until Ctrl-C.
   kill(line.pid(), SIGINT);
   const auto asked = std::chrono::steady_clock::now();
-  int status = -1;
-  while (waitpid(line.pid(), &status, WNOHANG) == 0 && std::chrono::steady_clock::now() - asked < std::chrono::seconds(5))
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(line.readLine(5000));  // its output ends as it does
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(line.stop(), 0);
 }
 
 }  // namespace
