@@ -239,17 +239,14 @@ TEST(PortDoctor, PortsListsEveryAdapterWithItsNames) {
 
 // Discovery, ports and doctor count the same adapters: any bridge the cp210x driver serves.
 TEST(PortDoctor, DiscoveryPortsAndDoctorAgreeOnWhatCounts) {
-  struct Case {
-    const char* what;
-    const char* driver;
-    const char* ids;
-    const char* aliases;  // the running kernel's modules.alias, "" for none
-    size_t ports;
-    const char* bus;      // the doctor's first line
-  };
   const char* kTable = "alias usb:v0403p6001d*dc*dsc*dp*ic*isc*ip*in* ftdi_sio\n"
                        "alias usb:v1B1Cp1C00d*dc*dsc*dp*ic*isc*ip*in* cp210x\n";
-  const Case cases[] = {
+  const struct {
+    const char *what, *driver, *ids;
+    const char* aliases;  // the running kernel's modules.alias, "" for none
+    size_t ports;
+    const char* bus;  // the doctor's first line
+  } cases[] = {
       {"the usual bridge", "cp210x", "10c4:ea60", "", 1, "ok    adapter on the USB bus: 10c4:ea60 at 1-2 (serial 0001)"},
       {"a dual bridge's ids", "cp210x", "10c4:ea70", "", 1, "ok    adapter on the USB bus: 10c4:ea70 at 1-2 (serial 0001)"},
       {"another maker's bridge", "ch341", "1a86:7523", "", 0, "FAIL  adapter on the USB bus: no CP210x adapter found"},
@@ -257,7 +254,7 @@ TEST(PortDoctor, DiscoveryPortsAndDoctorAgreeOnWhatCounts) {
       {"without its driver, ids of this kernel's table", "", "1b1c:1c00", kTable, 0, "ok    adapter on the USB bus: 1b1c:1c00"},
       {"without its driver, ids of another driver", "", "0403:6001", kTable, 0, "FAIL  adapter on the USB bus: no CP210x"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Machine m;
     m.AddAdapter("1-2", "ttyUSB0", "0001", c.driver, c.ids);
@@ -270,8 +267,7 @@ TEST(PortDoctor, DiscoveryPortsAndDoctorAgreeOnWhatCounts) {
     EXPECT_EQ(FindComPort(0, port, m.root() + "/sys"), c.ports ? 0 : 0xFF);
     EXPECT_EQ(PortDeviceName(port), c.ports ? "/dev/ttyUSB0" : "");
     RDoctorEnv env;
-    env.root = m.root();
-    env.openPort = false;
+    env.root = m.root(), env.openPort = false;
     EXPECT_EQ(DoctorLine(RunDoctor(env, "").front()).substr(0, std::strlen(c.bus)), c.bus);
   }
 }
