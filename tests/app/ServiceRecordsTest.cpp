@@ -181,7 +181,6 @@ TEST(ServiceRecords, AStoreThatCannotTakeARecordKeepsItInTheOutboxAndAReadOnlyCo
   EXPECT_EQ(CommitRecordTo(db, Sample("A1", "Send Bump Fail", "FAIL"), &why), TRecordFate::Outbox);
   EXPECT_EQ(CommitRecordTo(db, Sample("A1", "Clear Peak")), TRecordFate::Outbox);
   EXPECT_FALSE(why.empty());
-  EXPECT_EQ(OutboxRecords(db).size(), 2u);
   ::rmdir(db.c_str());
   ::rename((db + ".kept").c_str(), db.c_str());
   ASSERT_EQ(CommitRecordTo(db, Sample("A1", "Send Bump Pass")), TRecordFate::Stored);
