@@ -87,9 +87,8 @@ TEST(ServiceRecords, EveryForgeryWithoutTheKeyIsFound) {
            "UPDATE records SET seq = 3 + seq WHERE seq IN (-1, -2)"),
        "record 1: the record before it was changed or replaced"},
       {"the file replaced by an older copy", [](const std::string& db) {
+         for (const char* ext : {"-wal", "-shm"}) ::unlink((db + ext).c_str());
          ::rename((db + ".older").c_str(), db.c_str());
-         ::unlink((db + "-wal").c_str());
-         ::unlink((db + "-shm").c_str());
        },
        "the store is older than the station last wrote: it ends at record 2"},
       {"the note of the last record removed", [](const std::string& db) { ::unlink((db + ".seal").c_str()); },
