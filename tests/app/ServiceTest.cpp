@@ -2,17 +2,18 @@
 // sends, the result mapping and the hold of an output test.
 #include "app/Results.h"
 #include "app/Service.h"
+#include "app/ServiceRecords.h"
+#include "app/Settings.h"
 #include "link/KVTComms.h"
 #include "tests/support/FastClock.h"
 #include "tests/support/ProgramState.h"
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
-
-#include "app/ServiceRecords.h"
-#include "app/Settings.h"
 #include "tests/support/TempDir.h"
-#include <cstring>
+
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 namespace {
 
@@ -74,7 +75,6 @@ TEST(Service, AnOutputTestHoldsTheConnectionOnTheGivenClockWhileTheWindowPaints)
   Names duringHold;
   op.onPump = [&] { duringHold = Commands(port.sim()); };
   EXPECT_EQ(RunOutputTest(op, link, OutputCommand(4), 100, clock), 0);
-  EXPECT_GE(op.pumps(), 1);
   EXPECT_EQ(duringHold, (Names{"34", "A0"}));
   EXPECT_EQ(Commands(port.sim()), (Names{"34", "A0", "B3"}));
 }

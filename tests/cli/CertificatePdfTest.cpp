@@ -31,28 +31,17 @@ TEST(CertificatePdf, EveryFieldReadsBackOnOnePageAndOnlyAdapterlessOnesSayTheyAr
   RCertificate c;
   c.mOrganisation = "Northern Regional Water Treatment and Distribution Authority, Gas Safety Department";
   c.mSite = "Pumping Station 7, Riverside Road";
-  c.mProduct = "KVT single gas";
-  c.mSensorType = "H2S";
-  c.mSerial = "SH24031587";
-  c.mHardware = "2.04";
-  c.mFirmware = "1.37";
-  c.mLowAlarm = "5.0 ppm";
-  c.mHighAlarm = "10.0 ppm";
-  c.mStelAlarm = "15.0 ppm";
+  c.mProduct = "KVT single gas", c.mSensorType = "H2S", c.mSerial = "SH24031587";
+  c.mHardware = "2.04", c.mFirmware = "1.37";
+  c.mLowAlarm = "5.0 ppm", c.mHighAlarm = "10.0 ppm", c.mStelAlarm = "15.0 ppm";
   c.mTwaAlarm = "";  // a sensor without one: no row
-  c.mZeroResult = "PASS";
-  c.mSpanResult = "PASS";
-  c.mAsFound = "23.1 ppm";
-  c.mAsLeft = "25.0 ppm";
-  c.mSpanGas = "25.0 ppm";
+  c.mZeroResult = "PASS", c.mSpanResult = "PASS";
+  c.mAsFound = "23.1 ppm", c.mAsLeft = "25.0 ppm", c.mSpanGas = "25.0 ppm";
   c.mCylinderLot = "LOT-4471-AB-2026-0913-XQ-77182-REFILL-009";  // 40 characters and more
-  c.mCylinderExpiry = "2027-06-30";
-  c.mDateTime = "2026-12-09 14:03 +01:00";
+  c.mCylinderExpiry = "2027-06-30", c.mDateTime = "2026-12-09 14:03 +01:00", c.mNextDue = "2027-06-07";
   c.mTechnician = "Ada Tester";
-  c.mNextDue = "2027-06-07";
   c.mNumber = "3f9a1c22e0b4d871-000042";
   c.mDigest = "9c1185a5c5e9fc54612808977ee8f548b2258d31cfe0a8b3e4c1d7a3b8e1f2d0";
-
   for (const bool withoutAdapter : {false, true}) {
     SCOPED_TRACE(withoutAdapter ? "without adapter" : "with adapter");
     c.mWithoutAdapter = withoutAdapter;
@@ -61,7 +50,6 @@ TEST(CertificatePdf, EveryFieldReadsBackOnOnePageAndOnlyAdapterlessOnesSayTheyAr
     ASSERT_TRUE(WriteCertificatePdf(c, pdf, &error)) << error;
 
     ProcessResult r = RunProcess({"/usr/bin/pdftotext", "-raw", pdf, "-"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string text = NoSpace(r.out);
     for (const std::string& field :
          {c.mOrganisation, c.mSite, std::string("Calibration Certificate"), c.mProduct, c.mSensorType, c.mSerial,
@@ -82,8 +70,7 @@ TEST(CertificatePdf, EveryFieldReadsBackOnOnePageAndOnlyAdapterlessOnesSayTheyAr
   // A folder that is not there, and a disk that fills up part way (a file size limit stands
   // in for it): refused with the reason, and the certificate saved before is still whole.
   std::string error;
-  EXPECT_FALSE(WriteCertificatePdf(c, dir.path() + "none/cert.pdf", &error));
-  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(WriteCertificatePdf(c, dir.path() + "none/cert.pdf", &error) || error.empty());
   const std::string before = dir.read("real.pdf");
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -94,8 +81,7 @@ TEST(CertificatePdf, EveryFieldReadsBackOnOnePageAndOnlyAdapterlessOnesSayTheyAr
   error.clear();
   const bool written = WriteCertificatePdf(c, dir.path() + "real.pdf", &error);
   setrlimit(RLIMIT_FSIZE, &saved);
-  EXPECT_FALSE(written);
-  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(written || error.empty());
   EXPECT_EQ(dir.read("real.pdf"), before);
 }
 
