@@ -1,9 +1,8 @@
 // The window's production line over three simulated detectors (one failing its read-back),
 // then the Fleet window over the records it left, and Compare against the window's values.
-#include "app/ServiceRecords.h"
+#include "app/Settings.h"
 #include "model/CfgFile.h"
 #include "model/Checksum.h"
-#include "model/DeviceUtils.h"
 #include "tests/support/SimPort.h"
 #include "tests/ui/UiSupport.h"
 #include "ui/FleetDlg.h"
@@ -35,11 +34,9 @@ class FleetLineDlgTest : public QObject {
     KvtSim::Options options;
     std::memcpy(options.config.mUnit.mSerial, "SH10000000", 10);
     options.config.mSensor.mAlarmHigh = 150;
-    options.config.mSensor.mCalInterval = 0;
-    options.config.mSensor.mBumpInterval = 0;
+    options.config.mSensor.mCalInterval = options.config.mSensor.mBumpInterval = 0;
     KvtSim::fillCRCs(options.config);
-    options.units = 3;
-    options.loseWritesUnit = 2;
+    options.units = 3, options.loseWritesUnit = 2;
     SimPort port(options);
     KvtSim& sim = port.sim();
     TestWindow w;
@@ -49,8 +46,7 @@ class FleetLineDlgTest : public QObject {
     SetDefaultCFG(cfg);
     cfg.mSensor.mAlarmHigh = 200, cfg.mSensor.mAlarmLow = 120, cfg.mSensor.mCalInterval = 30 * 86400;
     cfg.mSensor.mBumpInterval = 7;
-    std::string error;
-    QVERIFY(SaveCFGFile(w.dir.path() + "line.cfg", cfg, false, &error));
+    QVERIFY(SaveCFGFile(w.dir.path() + "line.cfg", cfg, false, nullptr));
     w.op.openFile(w.dir.path() + "line.cfg");
 
     QStringList units;
