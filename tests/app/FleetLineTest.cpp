@@ -137,35 +137,23 @@ class FleetLine : public ::testing::Test {
   TempDir FDir;
 };
 
+// Equal levels are refused too (the larger ones and the sensor maximum are the terminal tool's
+// cases); in the window the refusal is a box and not even a connect frame goes out.
 TEST_F(FleetLine, RefusedConfigurationsSendNothingAndNameTheField) {
   SimPort port;
   ScriptedOperator op;
   TComKVT link;
-  const struct {
-    uint16_t high, low;
-    const char* text;
-  } cases[] = {
-      {250, 300, "Low Alarm 30.0 ppm is not below High Alarm 25.0 ppm."},
-      {200, 200, "Low Alarm 20.0 ppm is not below High Alarm 20.0 ppm."},
-      {1500, 100, "High Alarm 150.0 ppm is above the H2S sensor maximum 100.0 ppm."},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    port.sim().clearFrames();
-    TDeviceSession session;
-    const RSessionResult r = session.WriteDevice(op, link, FileCfg(c.high, c.low));
-    EXPECT_EQ(r.mStop, TSessionStop::WriteRefused);
-    ASSERT_FALSE(op.events().empty());
-    EXPECT_EQ(op.events().back().caption, kWriteRefusedCaption);
-    EXPECT_EQ(op.events().back().text, std::string(c.text) + "\rNothing was written to the detector.");
-    // Refused before the port is opened: not even a connect frame.
-    EXPECT_TRUE(port.sim().received().empty());
-    ScriptedLineView view;
-    TSteadyRunClock clock;
-    EXPECT_TRUE(TProductionLine(op, link, FileCfg(c.high, c.low), view, clock).Refusal());
-  }
-  // The same values still go to a file and come back from it: nothing stored is lost.
   TDeviceSession session;
+  EXPECT_EQ(session.WriteDevice(op, link, FileCfg(200, 200)).mStop, TSessionStop::WriteRefused);
+  ASSERT_FALSE(op.events().empty());
+  EXPECT_EQ(op.events().back().caption, kWriteRefusedCaption);
+  EXPECT_EQ(op.events().back().text,
+            "Low Alarm 20.0 ppm is not below High Alarm 20.0 ppm.\rNothing was written to the detector.");
+  EXPECT_TRUE(port.sim().received().empty());
+  ScriptedLineView view;
+  TSteadyRunClock clock;
+  EXPECT_TRUE(TProductionLine(op, link, FileCfg(200, 200), view, clock).Refusal());
+  // The same values still go to a file and come back from it: nothing stored is lost.
   session.FKVTCFG = FileCfg(250, 300);
   EXPECT_TRUE(session.SaveFile(op, FDir.path() + "kept.cfg").ok());
   const CFGFileContent kept = ReadCFGFile(FDir.path() + "kept.cfg");
