@@ -215,8 +215,6 @@ std::string TPgServer::ConnInfo(const std::string& db, const std::string& user) 
          (user.empty() ? kSuperuser : user);
 }
 
-const std::string& TPgServer::Superuser() const { return kSuperuser; }
-
 void TPgServer::Sql(const std::string& db, const std::string& sql) const {
   TConn conn(PQconnectdb(ConnInfo(db).c_str()), &PQfinish);
   if (!conn || PQstatus(conn.get()) != CONNECTION_OK)

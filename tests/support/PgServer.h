@@ -22,7 +22,6 @@ class TPgServer {
   // libpq connection string to database db as user (the superuser when user is empty):
   // "host=<socket folder> port=<port> dbname=<db> user=<user>"
   std::string ConnInfo(const std::string& db, const std::string& user = "") const;
-  const std::string& Superuser() const;  // "beamdock_admin"
   // Runs SQL as the superuser in db (several statements allowed); throws std::runtime_error with the
   // server's message on failure. For fixtures (CREATE ROLE station1 LOGIN IN ROLE ...).
   void Sql(const std::string& db, const std::string& sql) const;
