@@ -2,7 +2,7 @@
 // time, and the wire time of one byte.
 #pragma once
 
-#include "app/Operator.h"
+#include "app/core/Operator.h"
 
 #include <cstdio>
 #include <ctime>

@@ -6,8 +6,8 @@
 //    (goal: at most 50 ms).
 // A plain program: bench_FirmwareBench [runs]
 #include "bench/BenchSupport.h"
-#include "app/Firmware.h"
-#include "app/Settings.h"
+#include "app/device/Firmware.h"
+#include "app/core/Settings.h"
 #include "link/KVTComms.h"
 #include "model/Checksum.h"
 #include "model/DeviceUtils.h"

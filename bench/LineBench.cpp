@@ -7,11 +7,11 @@
 //  - the fleet rows from 1,000,000 records of 10,000 detectors.
 // A plain program: bench_LineBench [wait seconds]
 #include "bench/BenchSupport.h"
-#include "app/Fleet.h"
-#include "app/ProductionLine.h"
-#include "app/RunClock.h"
-#include "app/ServiceRecords.h"
-#include "app/Settings.h"
+#include "app/records/Fleet.h"
+#include "app/device/ProductionLine.h"
+#include "app/core/RunClock.h"
+#include "app/records/ServiceRecords.h"
+#include "app/core/Settings.h"
 #include "link/KVTComms.h"
 #include "model/Checksum.h"
 #include "model/DeviceUtils.h"

@@ -7,9 +7,9 @@
 //    CPU time and its wall time.
 // A plain program: bench_ReportBench [runs]
 #include "bench/BenchSupport.h"
-#include "app/DeviceSession.h"
-#include "app/ServiceRecords.h"
-#include "app/Settings.h"
+#include "app/device/DeviceSession.h"
+#include "app/records/ServiceRecords.h"
+#include "app/core/Settings.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"

@@ -4,8 +4,8 @@
 //  - lateness of polls over 100 polls (goal: median under 10 ms),
 //  - CPU of the window's thread while logging at 1 s intervals (goal: at most 2 % of a core).
 #include "bench/BenchSupport.h"
-#include "app/DataLog.h"
-#include "app/Logging.h"
+#include "app/device/DataLog.h"
+#include "app/device/Logging.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
 #include "sim/KvtSim.h"

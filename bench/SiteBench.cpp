@@ -2,11 +2,11 @@
 // time an operation's end waits on a server that does not answer, and one detector's history on a
 // server that holds 1,000,000 records. Prints "key value" lines for bench/report.
 //   bench_SiteBench [records on the server (1000000)]
-#include "app/Fleet.h"
-#include "app/ServiceRecords.h"
-#include "app/Settings.h"
-#include "app/SiteServer.h"
-#include "app/StationKey.h"
+#include "app/records/Fleet.h"
+#include "app/records/ServiceRecords.h"
+#include "app/core/Settings.h"
+#include "app/site/SiteServer.h"
+#include "app/records/StationKey.h"
 #include "tests/support/PgServer.h"
 #include "tests/support/SealedRecords.h"
 

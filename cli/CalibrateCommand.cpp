@@ -1,8 +1,8 @@
 // calibrate: the Sensor Calibration button and one run of its dialog. The labels go to stderr
 // as they change, with the seconds of the run; Ctrl-C is Cancel (the abort code is sent).
-#include "app/Calibration.h"
-#include "app/DeviceSession.h"
-#include "app/Results.h"
+#include "app/device/Calibration.h"
+#include "app/device/DeviceSession.h"
+#include "app/core/Results.h"
 #include "cli/Cli.h"
 #include "cli/StopSignal.h"
 

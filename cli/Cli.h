@@ -3,7 +3,7 @@
 // interface, and one that no file registers says it is not available in this build.
 #pragma once
 
-#include "app/Operator.h"
+#include "app/core/Operator.h"
 
 #include <cstdint>
 #include <cstdio>

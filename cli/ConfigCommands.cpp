@@ -1,8 +1,8 @@
 // read and write: Read Device, Read File and Write Device of the main window, on the same
 // session code the window runs.
-#include "app/CfgFields.h"
-#include "app/CfgView.h"
-#include "app/DeviceSession.h"
+#include "app/config/CfgFields.h"
+#include "app/config/CfgView.h"
+#include "app/device/DeviceSession.h"
 #include "cli/Cli.h"
 #include "cli/ConfigOutput.h"
 #include "link/KVTComms.h"

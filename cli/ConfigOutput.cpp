@@ -1,6 +1,6 @@
 #include "cli/ConfigOutput.h"
 
-#include "app/CfgView.h"
+#include "app/config/CfgView.h"
 #include "cli/Cli.h"
 #include "model/SensorTypes.h"
 

@@ -2,7 +2,7 @@
 // object of read --json, and the exit status of a session action.
 #pragma once
 
-#include "app/DeviceSession.h"
+#include "app/device/DeviceSession.h"
 #include "model/Records.h"
 
 #include <string>

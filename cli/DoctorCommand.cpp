@@ -1,11 +1,11 @@
 // doctor: the checks between this machine and the detector, one line each on stdout;
 // exit 0 when none failed, 1 otherwise.
-#include "app/Operation.h"
-#include "app/PortDoctor.h"
+#include "app/device/Operation.h"
+#include "link/PortDoctor.h"
+#include "link/USBtoUART.h"
 #include "cli/Cli.h"
 #include "model/DeviceUtils.h"
 
-#include <cstdlib>
 
 namespace {
 
@@ -15,9 +15,8 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
   // The settings file is not read here (reading it creates folders); the handshake gets the
   // default connect time.
   env.connectSeconds = ConnectSeconds();
-  const char* named = std::getenv("BEAMDOCK_PORT");
   bool failed = false;
-  for (const RDoctorCheck& check : RunDoctor(env, named ? named : "")) {
+  for (const RDoctorCheck& check : RunDoctor(env, PortOverride())) {
     std::printf("%s\n", DoctorLine(check).c_str());
     std::fflush(stdout);
     failed = failed || check.state == TCheckState::Fail;

@@ -1,6 +1,6 @@
 // eeprom [-o FILE.csv]: EEPROM Read, then Save File of the grid it leaves.
 // eeprom --log: Read/Save Log; the path of the log file on stdout after "SAVE:".
-#include "app/EepromDump.h"
+#include "app/device/EepromDump.h"
 #include "cli/Cli.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"

@@ -1,7 +1,7 @@
 // log export / log reset: Save Event Log and Log Reset of the window. The CSV file is the
 // window's, byte for byte; its path is printed on stdout.
-#include "app/DeviceSession.h"
-#include "app/EventLog.h"
+#include "app/device/DeviceSession.h"
+#include "app/device/EventLog.h"
 #include "cli/Cli.h"
 #include "cli/ConfigOutput.h"
 #include "link/KVTComms.h"

@@ -1,6 +1,6 @@
 // firmware FILE.img: load and check the image, then Upgrade Firmware. Progress on stderr (a
 // bar on a terminal, a line per tenth otherwise); Ctrl-C is the Cancel button.
-#include "app/Firmware.h"
+#include "app/device/Firmware.h"
 #include "cli/Cli.h"
 #include "cli/StopSignal.h"
 #include "link/KVTComms.h"

@@ -1,5 +1,5 @@
 // hibernate: the Hibernate button; the question is answered on the terminal or by --yes.
-#include "app/DeviceSession.h"
+#include "app/device/DeviceSession.h"
 #include "cli/Cli.h"
 #include "cli/ConfigOutput.h"
 

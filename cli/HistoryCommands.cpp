@@ -1,14 +1,14 @@
 // history / certificate: the service records of the start folder's store, listed, checked,
 // exported, and a detector's calibration certificate as a PDF. Both only read the store.
-#include "app/ServiceRecords.h"
-#include "app/SiteServer.h"
-#include "app/Settings.h"
-#include "app/StationKey.h"
+#include "app/records/ServiceRecords.h"
+#include "app/site/SiteServer.h"
+#include "app/core/Settings.h"
+#include "app/records/StationKey.h"
 #include "cli/Cli.h"
 #include "report/Certificate.h"
 #include "report/DocumentApp.h"
 #include "report/FleetReport.h"
-#include "app/Fleet.h"
+#include "app/records/Fleet.h"
 #include "model/FileUtils.h"
 
 #include <cstdio>

@@ -1,5 +1,5 @@
 // identify: the TEST page's Identify; the six lines of its box on stdout.
-#include "app/Identify.h"
+#include "app/device/Identify.h"
 #include "cli/Cli.h"
 #include "link/KVTComms.h"
 

@@ -1,5 +1,6 @@
 // line: the production line from a terminal, one line on stdout per detector.
-#include "app/ProductionLine.h"
+#include "app/device/ProductionLine.h"
+#include "app/site/SitePusher.h"
 #include "cli/Cli.h"
 #include "cli/ConfigOutput.h"
 #include "cli/StopSignal.h"
@@ -60,6 +61,8 @@ int Line(CliContext& ctx, const std::vector<std::string>& args) {
   TCliRunClock clock;
   TProductionLine line(cli.op(), cli.link(), content.cfg, view, clock, count);
   line.FFileName = file;
+  TSitePusher pusher(nullptr);
+  line.FAfterUnit = [&pusher] { pusher.RequestFromSettings(); };
   view.FUnits = &line.Units();
   if (const std::optional<RWriteRefusal> refusal = line.Refusal()) {
     ctx.op->message(MessageIcon::Error, kWriteRefusedCaption, refusal->mText);

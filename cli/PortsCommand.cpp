@@ -1,5 +1,5 @@
 // ports: every adapter discovery finds, one line each; nothing is opened.
-#include "app/PortDoctor.h"
+#include "link/PortDoctor.h"
 #include "cli/Cli.h"
 
 namespace {

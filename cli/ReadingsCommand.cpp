@@ -1,7 +1,7 @@
 // readings: the logging dialog's loop. One data-log row per reading on stdout; --csv also
 // writes the data-log file as the dialog does. Ctrl-C is Stop Logging.
-#include "app/DataLog.h"
-#include "app/Logging.h"
+#include "app/device/DataLog.h"
+#include "app/device/Logging.h"
 #include "cli/Cli.h"
 #include "cli/StopSignal.h"
 #include "model/DeviceUtils.h"

@@ -1,8 +1,8 @@
 // records: the site server's side of the service records. Every subcommand connects with
 // [RECORDS] Server; the records themselves stay in this computer's store, which is pushed.
-#include "app/ServiceRecords.h"
-#include "app/Settings.h"
-#include "app/SiteServer.h"
+#include "app/records/ServiceRecords.h"
+#include "app/core/Settings.h"
+#include "app/site/SiteServer.h"
 #include "cli/Cli.h"
 
 #include <cstdio>

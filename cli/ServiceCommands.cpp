@@ -1,6 +1,6 @@
 // test, clear-peak, bump, zero-span, power-off, factory-reset: the service buttons of the
 // TEST page and the Factory Options row; each exits with the button's result code.
-#include "app/Service.h"
+#include "app/device/Service.h"
 #include "cli/Cli.h"
 #include "cli/ConfigOutput.h"
 #include "cli/StopSignal.h"

@@ -3,7 +3,7 @@
 // the start of the command, so a Ctrl-C during the handshake or a question is not lost.
 #pragma once
 
-#include "app/RunClock.h"
+#include "app/core/RunClock.h"
 
 // Installs the SIGINT handler (until the program ends) and clears the flag. Without
 // SA_RESTART: a question waiting for its answer then reads nothing, which is No.

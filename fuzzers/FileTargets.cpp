@@ -1,8 +1,8 @@
 // Targets for the files a technician brings: .cfg configurations and firmware images.
 #include "fuzzers/FuzzSupport.h"
 
-#include "app/Firmware.h"
-#include "app/Settings.h"
+#include "app/device/Firmware.h"
+#include "app/core/Settings.h"
 #include "model/CfgFile.h"
 #include "model/Checksum.h"
 #include "model/DeviceUtils.h"

@@ -3,7 +3,7 @@
 // whose far end is the fuzz bytes.
 #pragma once
 
-#include "app/Operator.h"
+#include "app/core/Operator.h"
 #include "link/ByteStream.h"
 
 #include <cstddef>

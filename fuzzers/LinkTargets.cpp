@@ -2,8 +2,8 @@
 // the event log and EEPROM bytes turned into files.
 #include "fuzzers/FuzzSupport.h"
 
-#include "app/EepromDump.h"
-#include "app/EventLog.h"
+#include "app/device/EepromDump.h"
+#include "app/device/EventLog.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
 #include "model/EventLog.h"

@@ -1,8 +1,8 @@
 // Target for the service records that come back from files: outbox lines and exports.
 #include "fuzzers/FuzzSupport.h"
 
-#include "app/ServiceRecords.h"
-#include "app/StationKey.h"
+#include "app/records/ServiceRecords.h"
+#include "app/records/StationKey.h"
 
 #include <string>
 

@@ -2,8 +2,8 @@
 // [SENSOR] table.
 #include "fuzzers/FuzzSupport.h"
 
-#include "app/IniFile.h"
-#include "app/Settings.h"
+#include "app/core/IniFile.h"
+#include "app/core/Settings.h"
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
 

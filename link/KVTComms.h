@@ -4,6 +4,7 @@
 
 #include "link/ByteStream.h"
 #include "link/LinkLimits.h"
+#include "link/ResultCodes.h"
 #include "model/Records.h"
 
 #include <chrono>
@@ -13,19 +14,6 @@
 #include <string>
 
 using TDateTime = std::chrono::system_clock::time_point;
-
-// Link result codes.
-constexpr uint8_t LINK_OK = 0x00;
-constexpr uint8_t LINK_NOCONNECT = 0xA0;
-constexpr uint8_t LINK_PORTERROR = 0xA1;
-constexpr uint8_t LINK_NORESPONSE = 0xA2;
-constexpr uint8_t LINK_NAK = 0xB0;
-constexpr uint8_t LINK_ERROR = 0xB1;
-constexpr uint8_t LINK_CRCERROR = 0xB2;
-constexpr uint8_t LINK_BLOCKCRC = 0xC0;
-constexpr uint8_t LINK_OSNOTSUPPORTED = 0xFD;
-constexpr uint8_t LINK_MULTIADAPTER = 0xFE;
-constexpr uint8_t LINK_NOADAPTER = 0xFF;
 
 class TComKVT;
 

@@ -29,14 +29,15 @@
 // Packets of 0x81 reads are at least 2 bytes: a 1-byte packet makes a 3-byte reply, which the
 // transport classifies as a status reply, so every data byte but 0xB5 would read as a failure.
 //
-// Result code LINK_LIMIT (0xC4) is shown with the status suffix "... FAIL" and the message
+// Result code LINK_LIMIT (0xC4, link/ResultCodes.h) is shown with the status suffix "... FAIL" and the message
 // kLinkLimitMessage. With a trace handler the refusal is also traced as "[LIMIT] " followed by
 // the reason, and the reason is kept in TComKVT::LastRefusal().
 #pragma once
 
+#include "link/ResultCodes.h"
+
 #include <cstdint>
 
-constexpr uint8_t LINK_LIMIT = 0xC4;
 inline constexpr const char* kLinkLimitMessage =
     "Transfer size outside the link limits\rCheck the packet and size settings or the device";
 

@@ -141,24 +141,24 @@ class TSysfsBridges : public TBridgeLibrary {
     }
     std::sort(FDevices.begin(), FDevices.end());
     count = static_cast<uint32_t>(FDevices.size());
-    return BRIDGE_OK;
+    return LINK_OK;
   }
 
   uint8_t Open(uint32_t index, int& handle) override {
     std::error_code ec;
     if (index >= FDevices.size() || !fs::is_directory(FDevices[index], ec)) return BRIDGE_NOT_FOUND;
     handle = static_cast<int>(index);
-    return BRIDGE_OK;
+    return LINK_OK;
   }
 
-  uint8_t Close(int handle) override { return Valid(handle) ? BRIDGE_OK : BRIDGE_INVALID_HANDLE; }
+  uint8_t Close(int handle) override { return Valid(handle) ? LINK_OK : BRIDGE_INVALID_HANDLE; }
 
   uint8_t GetDeviceVid(int handle, uint16_t& vid) override {
     if (!Valid(handle)) return BRIDGE_INVALID_HANDLE;
     auto v = ReadHex16(FDevices[handle] / "idVendor");
     if (!v) return BRIDGE_VID_UNREADABLE;
     vid = *v;
-    return BRIDGE_OK;
+    return LINK_OK;
   }
 
   uint8_t GetDevicePid(int handle, uint16_t& pid) override {
@@ -166,7 +166,7 @@ class TSysfsBridges : public TBridgeLibrary {
     auto v = ReadHex16(FDevices[handle] / "idProduct");
     if (!v) return BRIDGE_PID_UNREADABLE;
     pid = *v;
-    return BRIDGE_OK;
+    return LINK_OK;
   }
 
   uint8_t GetDeviceSerialNumber(int handle, std::string& serial) override {
@@ -176,12 +176,12 @@ class TSysfsBridges : public TBridgeLibrary {
     // A bridge programmed without a serial number has no such file: an empty serial.
     if (!fs::exists(file, ec)) {
       serial.clear();
-      return BRIDGE_OK;
+      return LINK_OK;
     }
     auto text = ReadAttr(file);
     if (!text) return BRIDGE_SERIAL_UNREADABLE;
     serial = *text;
-    return BRIDGE_OK;
+    return LINK_OK;
   }
 
  private:
@@ -198,8 +198,8 @@ uint8_t RunPass(TBridgeLibrary& lib, int nDefPort, int& nPort, std::vector<int>&
   nPort = 0;
   uint32_t count = 0;
   uint8_t status = lib.GetNumDevices(count);
-  if (count == 0) status = 0xFF;
-  if (count > 1 && nDefPort < 1) status = 0xFE;
+  if (count == 0) status = LINK_NOADAPTER;
+  if (count > 1 && nDefPort < 1) status = LINK_MULTIADAPTER;
   if (status != 0) return status;
 
   table.assign(count, 0);
@@ -292,7 +292,7 @@ uint8_t RunDiscovery(TBridgeLibrary& first, TBridgeLibrary& second, int nDefPort
 
 uint8_t FindComPort(int nDefPort, int& nPort, const std::string& sysRoot) {
   nPort = 0;
-  if (const char* named = std::getenv("BEAMDOCK_PORT"); named != nullptr && *named != '\0') {
+  if (const std::string named = PortOverride(); !named.empty()) {
     nPort = RegisterPortDevice(named);
     return 0;
   }
@@ -335,4 +335,28 @@ std::vector<RBridgePort> ListBridgePorts(const std::string& sysRoot) {
     ports.push_back(std::move(port));
   }
   return ports;
+}
+
+std::string PortDescription(const std::string& device, bool& adapter, const std::string& sysRoot) {
+  adapter = false;
+  if (device.empty()) return "no adapter";
+  char resolved[PATH_MAX];
+  const std::string real = ::realpath(device.c_str(), resolved) ? resolved : device;
+  try {
+    for (const RBridgePort& p : ListBridgePorts(sysRoot))
+      if ("/dev/" + p.tty == real) {
+        adapter = true;
+        char ids[16];
+        std::snprintf(ids, sizeof ids, "%04x:%04x", p.vid, p.pid);
+        return std::string(ids) + " " + (p.serial.empty() ? "-" : p.serial) + " " + real;
+      }
+  } catch (...) {
+    // Discovery is only asked for a description; the port is then no adapter it knows.
+  }
+  return "no adapter " + device;
+}
+
+std::string PortOverride() {
+  const char* named = std::getenv("BEAMDOCK_PORT");
+  return named ? named : "";
 }

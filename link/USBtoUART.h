@@ -1,6 +1,8 @@
 // Finding the one BeamDock adapter among the USB-to-UART bridges.
 #pragma once
 
+#include "link/ResultCodes.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,14 +27,6 @@ int GetRegPortNumber(const std::string& sPath, const std::string& sysRoot = "/sy
 // "VID_" vid "&PID_" pid "\" serial, or with "&Mi_00\" ... "_00" for the interface form; ids in
 // upper-case hex of 4 digits, blanks of the serial as "_".
 std::string DevicePathText(uint16_t vid, uint16_t pid, const std::string& serial, bool interfaceForm);
-
-// Statuses of a bridge enumeration (0 is success; others are passed on as the result).
-constexpr uint8_t BRIDGE_OK = 0x00;
-constexpr uint8_t BRIDGE_NOT_FOUND = 0x01;        // no device at that index (unplugged meanwhile)
-constexpr uint8_t BRIDGE_INVALID_HANDLE = 0x02;   // a handle that Open did not give
-constexpr uint8_t BRIDGE_VID_UNREADABLE = 0x03;
-constexpr uint8_t BRIDGE_PID_UNREADABLE = 0x04;
-constexpr uint8_t BRIDGE_SERIAL_UNREADABLE = 0x05;
 
 // One way of enumerating CP210x bridges, shaped like the bridge maker's library.
 class TBridgeLibrary {
@@ -77,3 +71,10 @@ struct RBridgePort {
 };
 // Every tty of the cp210x driver (the bridges discovery counts), sorted by tty name.
 std::vector<RBridgePort> ListBridgePorts(const std::string& sysRoot = "/sys");
+
+// The port text of a device node for the service records ("10c4:ea60 0001 /dev/ttyUSB0", or
+// "no adapter /dev/pts/3"), and whether it is an adapter discovery finds under sysRoot.
+std::string PortDescription(const std::string& device, bool& adapter, const std::string& sysRoot = "/sys");
+
+// The serial device named by BEAMDOCK_PORT, which then replaces discovery; empty when unset.
+std::string PortOverride();

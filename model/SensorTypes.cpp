@@ -51,9 +51,13 @@ std::string GetProductName(uint8_t code) {
   }
 }
 
+namespace {
+constexpr uint8_t kNotAccepted = 0x92;  // APP_NOTKVT of the result table
+}  // namespace
+
 uint8_t CheckProduct(uint8_t code, uint8_t expected, bool factoryMode) {
-  if (factoryMode) return (code == 0 || code == 2 || code == 4) ? 0 : PRODUCT_NOT_ACCEPTED;
-  return code == expected ? 0 : PRODUCT_NOT_ACCEPTED;
+  if (factoryMode) return (code == 0 || code == 2 || code == 4) ? 0 : kNotAccepted;
+  return code == expected ? 0 : kNotAccepted;
 }
 
 uint8_t CheckProduct(uint8_t code, uint8_t expected) { return CheckProduct(code, expected, FactoryMode); }

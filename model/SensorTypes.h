@@ -23,8 +23,6 @@ extern std::vector<RSensorType> SensorTypes;
 // Set once at start-up: the factory view is active, which also widens CheckProduct.
 extern bool FactoryMode;
 
-// Result of CheckProduct for a product this system must not work with.
-constexpr uint8_t PRODUCT_NOT_ACCEPTED = 0x92;
 
 // H2S, CO and O2: the table used when the settings file lists no sensor types.
 std::vector<RSensorType> BuiltInSensorTypes();
@@ -44,7 +42,8 @@ int FindSensorType(const std::vector<RSensorType>& table, uint8_t code);
 
 std::string GetProductName(uint8_t code);  // "---" for unknown codes
 
-// 0 when this system may work with product type code, else PRODUCT_NOT_ACCEPTED. Reads
+// 0 when this system may work with product type code, else 0x92, the result code APP_NOTKVT
+// (link/ResultCodes.h; the model sits below the link and cannot name it). Reads
 // FactoryMode; the overload takes the mode explicitly.
 uint8_t CheckProduct(uint8_t code, uint8_t expected);
 uint8_t CheckProduct(uint8_t code, uint8_t expected, bool factoryMode);

@@ -2,7 +2,7 @@
 // the terminal tool's offscreen one) for its fonts.
 #pragma once
 
-#include "app/ServiceRecords.h"
+#include "app/records/ServiceRecords.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 // with its due dates and status, over as many A4 pages as it takes. Needs a QGuiApplication.
 #pragma once
 
-#include "app/Fleet.h"
+#include "app/records/Fleet.h"
 
 #include <string>
 #include <vector>

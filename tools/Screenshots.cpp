@@ -3,7 +3,7 @@
 // as it is. Run by tools/screenshots.sh on the offscreen platform.
 //
 // Each picture is one entry of kShots; a new picture is a new entry.
-#include "app/Settings.h"
+#include "app/core/Settings.h"
 #include "model/DeviceUtils.h"
 #include "report/Certificate.h"
 #include "sim/KvtSim.h"

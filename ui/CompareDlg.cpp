@@ -1,10 +1,10 @@
 // Compare: what the detector holds against what Write Device would leave in it, field by
 // field with the window's labels and units. The detector is read into a session of its own,
 // so the window's configuration is not replaced.
-#include "app/CfgFields.h"
-#include "app/CfgView.h"
-#include "app/DeviceSession.h"
-#include "app/Operation.h"
+#include "app/config/CfgFields.h"
+#include "app/config/CfgView.h"
+#include "app/device/DeviceSession.h"
+#include "app/device/Operation.h"
 #include "model/SensorTypes.h"
 #include "ui/Mains.h"
 

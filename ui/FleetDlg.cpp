@@ -1,8 +1,8 @@
 #include "ui/FleetDlg.h"
 
-#include "app/Operation.h"
-#include "app/ServiceRecords.h"
-#include "app/SiteServer.h"
+#include "app/device/Operation.h"
+#include "app/records/ServiceRecords.h"
+#include "app/site/SiteServer.h"
 #include "model/DeviceUtils.h"
 #include "model/FileUtils.h"
 #include "report/FleetReport.h"

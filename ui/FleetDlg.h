@@ -2,8 +2,8 @@
 // colour, a filter, and the table saved as CSV or printed as the PDF report.
 #pragma once
 
-#include "app/Fleet.h"
-#include "app/Operator.h"
+#include "app/records/Fleet.h"
+#include "app/core/Operator.h"
 #include "ui/BackgroundRead.h"
 
 #include <QDialog>

@@ -1,8 +1,8 @@
 #include "ui/HistoryDlg.h"
 
-#include "app/Operation.h"
-#include "app/Settings.h"
-#include "app/SiteServer.h"
+#include "app/device/Operation.h"
+#include "app/core/Settings.h"
+#include "app/site/SiteServer.h"
 #include "model/DeviceUtils.h"
 #include "model/EventLog.h"
 #include "report/Certificate.h"

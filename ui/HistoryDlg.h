@@ -2,9 +2,9 @@
 // CSV, and the "Calibration Certificate" of its newest successful calibration.
 #pragma once
 
-#include "app/Operator.h"
-#include "app/ServiceRecords.h"
-#include "app/SiteServer.h"
+#include "app/core/Operator.h"
+#include "app/records/ServiceRecords.h"
+#include "app/site/SiteServer.h"
 #include "ui/BackgroundRead.h"
 
 #include <QDialog>

@@ -1,7 +1,7 @@
 #include "ui/LineDlg.h"
 
-#include "app/DeviceSession.h"
-#include "app/Operation.h"
+#include "app/device/DeviceSession.h"
+#include "app/device/Operation.h"
 #include "model/CfgFile.h"
 #include "model/DeviceUtils.h"
 #include "ui/Mains.h"
@@ -101,6 +101,7 @@ void TLineDlg::StartClick() {
   if (!FFileCfg || Line) return;
   Line = std::make_unique<TProductionLine>(FOp, FLink, *FFileCfg, *this, Clock);
   Line->FFileName = FFile;
+  Line->FAfterUnit = [this] { FPusher.RequestFromSettings(); };
   StartBtn->setEnabled(false);
   FileBtn->setEnabled(false);
   StopBtn->setEnabled(true);

@@ -3,8 +3,9 @@
 // under way).
 #pragma once
 
-#include "app/Operator.h"
-#include "app/ProductionLine.h"
+#include "app/core/Operator.h"
+#include "app/device/ProductionLine.h"
+#include "app/site/SitePusher.h"
 #include "ui/WindowClock.h"
 
 #include <QDialog>
@@ -41,6 +42,8 @@ class TLineDlg : public QDialog, public TLineView {
   QPushButton* StartBtn = nullptr;
   QPushButton* StopBtn = nullptr;
   TWindowRunClock Clock;
+  // Each unit's record goes to the site server while the next waits; outlives the line.
+  TSitePusher FPusher{nullptr};
   std::unique_ptr<TProductionLine> Line;
 
  protected:

@@ -2,13 +2,13 @@
 // and the Operator side (message boxes, questions, file dialogs, trace memo).
 #include "ui/Mains.h"
 
-#include "app/Operation.h"
-#include "app/Results.h"
-#include "app/ServiceRecords.h"
-#include "app/Settings.h"
-#include "app/SitePusher.h"
-#include "app/SiteServer.h"
-#include "app/Trace.h"
+#include "app/device/Operation.h"
+#include "app/core/Results.h"
+#include "app/records/ServiceRecords.h"
+#include "app/core/Settings.h"
+#include "app/site/SitePusher.h"
+#include "app/site/SiteServer.h"
+#include "app/core/Trace.h"
 #include "link/KVTComms.h"
 #include "model/Checksum.h"
 #include "model/SensorTypes.h"
@@ -260,11 +260,7 @@ void TKVTIRMainForm::ShowWaitingRecords(int64_t waiting, const QString& failure)
   SiteLabel->setVisible(waiting > 0);
 }
 
-void TKVTIRMainForm::RequestSitePush() {
-  const std::string server = SiteServerSetting();
-  const std::string path = RecordsDatabasePath();
-  if (!server.empty() && !path.empty()) FSitePusher->Request(server, path);
-}
+void TKVTIRMainForm::RequestSitePush() { FSitePusher->RequestFromSettings(); }
 
 // ---- contact panel
 

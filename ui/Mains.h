@@ -3,8 +3,8 @@
 // and collects it back, and is the Operator of every operation started from it.
 #pragma once
 
-#include "app/DeviceSession.h"
-#include "app/Operator.h"
+#include "app/device/DeviceSession.h"
+#include "app/core/Operator.h"
 #include "model/Records.h"
 
 #include <QMainWindow>

@@ -1,6 +1,6 @@
 // Putting the working configuration into the controls and collecting it back. The rules are
 // in app/CfgView; this file only moves values between those records and the controls.
-#include "app/CfgView.h"
+#include "app/config/CfgView.h"
 #include "model/SensorTypes.h"
 #include "model/TextHelpers.h"
 #include "ui/Label3dB.h"

@@ -1,7 +1,7 @@
 // Reading and writing the detector and configuration files, and hibernation. The sequences
 // are the session's (app/DeviceSession); the handlers collect, guard and show.
-#include "app/CfgView.h"
-#include "app/Operation.h"
+#include "app/config/CfgView.h"
+#include "app/device/Operation.h"
 #include "ui/Mains.h"
 
 #include <QLineEdit>

@@ -1,7 +1,7 @@
 // The EEPROM group of the TEST page. The grid's texts go to app/EepromDump and back, so an
 // edited cell is read, saved and redrawn like any other.
-#include "app/EepromDump.h"
-#include "app/Operation.h"
+#include "app/device/EepromDump.h"
+#include "app/device/Operation.h"
 #include "ui/Mains.h"
 
 #include <QPainter>

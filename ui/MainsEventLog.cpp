@@ -1,6 +1,6 @@
 // Save Event Log and Log Reset; the sequences are app/EventLog's.
-#include "app/EventLog.h"
-#include "app/Operation.h"
+#include "app/device/EventLog.h"
+#include "app/device/Operation.h"
 #include "ui/Mains.h"
 
 void TKVTIRMainForm::UserLogSaveBtnClick() {

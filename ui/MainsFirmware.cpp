@@ -1,9 +1,9 @@
 // The firmware boxes: choosing an image, Upgrade Firmware and Cancel. The download is
 // app/Firmware's run; the window steps it, shows its progress and keeps the other
 // operations' buttons disabled meanwhile.
-#include "app/Firmware.h"
-#include "app/Identify.h"
-#include "app/Operation.h"
+#include "app/device/Firmware.h"
+#include "app/device/Identify.h"
+#include "app/device/Operation.h"
 #include "link/KVTComms.h"
 #include "model/SensorTypes.h"
 #include "ui/Label3dB.h"

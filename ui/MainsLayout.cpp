@@ -1,6 +1,6 @@
 // The main window's regions and the controls of both views, in the order the operator reads
 // them. Positions come from layouts; only the widths that keep the rows aligned are fixed.
-#include "app/Settings.h"
+#include "app/core/Settings.h"
 #include "ui/Label3dB.h"
 #include "ui/Logo.h"
 #include "ui/Mains.h"

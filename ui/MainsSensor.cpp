@@ -1,7 +1,7 @@
 // The sensor dialogs opened from the main window: the calibration dialog of the user view and
 // the logging dialog of the factory view.
-#include "app/Calibration.h"
-#include "app/Operation.h"
+#include "app/device/Calibration.h"
+#include "app/device/Operation.h"
 #include "ui/Mains.h"
 #include "ui/SensorCals.h"
 #include "ui/SensorLogs.h"

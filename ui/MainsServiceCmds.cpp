@@ -1,7 +1,7 @@
 // The service buttons of the TEST page and the Factory Options row. The sequences are
 // app/Service's; the handlers guard, pick the command and call it.
-#include "app/Operation.h"
-#include "app/Service.h"
+#include "app/device/Operation.h"
+#include "app/device/Service.h"
 #include "model/DeviceUtils.h"
 #include "ui/Mains.h"
 #include "ui/WindowClock.h"

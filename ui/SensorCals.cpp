@@ -1,6 +1,6 @@
 #include "ui/SensorCals.h"
 
-#include "app/Operation.h"
+#include "app/device/Operation.h"
 #include "ui/Label3dB.h"
 
 #include <QCloseEvent>

@@ -3,8 +3,8 @@
 // calibration run. A guide line names the steps before a run and the current one during it.
 #pragma once
 
-#include "app/Calibration.h"
-#include "app/Operator.h"
+#include "app/device/Calibration.h"
+#include "app/core/Operator.h"
 #include "model/Records.h"
 #include "ui/WindowClock.h"
 

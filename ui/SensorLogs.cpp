@@ -1,6 +1,6 @@
 #include "ui/SensorLogs.h"
 
-#include "app/Operation.h"
+#include "app/device/Operation.h"
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
 #include "ui/Label3dB.h"

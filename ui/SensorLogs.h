@@ -2,8 +2,8 @@
 // data log, and the calibration and bump buttons performed by the logging run between polls.
 #pragma once
 
-#include "app/Logging.h"
-#include "app/Operator.h"
+#include "app/device/Logging.h"
+#include "app/core/Operator.h"
 #include "ui/WindowClock.h"
 
 #include <QDialog>

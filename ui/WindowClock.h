@@ -3,7 +3,7 @@
 // No core is spent between two passes.
 #pragma once
 
-#include "app/RunClock.h"
+#include "app/core/RunClock.h"
 
 class QEventLoop;
 

@@ -1,7 +1,7 @@
 // beamdock: the configuration tool's window.
 //   beamdock              against the adapter that is plugged in
 //   beamdock --simulate   against the simulated detector (kvt-sim, of the beamdock-sim package)
-#include "app/SingleInstance.h"
+#include "app/core/SingleInstance.h"
 #include "ui/Application.h"
 #include "ui/Mains.h"
 #include "ui/SimulatorProcess.h"

@@ -1,4 +1,5 @@
 #include "model/SensorTypes.h"
+#include "link/ResultCodes.h"
 #include "tests/support/ProgramState.h"
 
 #include <gtest/gtest.h>
@@ -112,12 +113,12 @@ TEST(Products, CheckInBothModes) {
     const auto c = static_cast<uint8_t>(code);
     const bool factoryAccepts = code == 0 || code == 2 || code == 4;
     FactoryMode = true;
-    EXPECT_EQ(CheckProduct(c, 0), factoryAccepts ? 0 : PRODUCT_NOT_ACCEPTED) << code;
+    EXPECT_EQ(CheckProduct(c, 0), factoryAccepts ? 0 : APP_NOTKVT) << code;
     FactoryMode = false;
-    EXPECT_EQ(CheckProduct(c, 0), code == 0 ? 0 : PRODUCT_NOT_ACCEPTED) << code;
-    EXPECT_EQ(CheckProduct(c, 0, true), factoryAccepts ? 0 : PRODUCT_NOT_ACCEPTED) << code;
+    EXPECT_EQ(CheckProduct(c, 0), code == 0 ? 0 : APP_NOTKVT) << code;
+    EXPECT_EQ(CheckProduct(c, 0, true), factoryAccepts ? 0 : APP_NOTKVT) << code;
   }
-  EXPECT_EQ(PRODUCT_NOT_ACCEPTED, 0x92);
+  EXPECT_EQ(APP_NOTKVT, 0x92);
   FactoryMode = false;
   EXPECT_EQ(CheckProduct(3, 3), 0);  // user mode compares with the expected code
 }

@@ -2,7 +2,7 @@
 // of minutes passes in a second while the simulated detector still answers in real time.
 #pragma once
 
-#include "app/RunClock.h"
+#include "app/core/RunClock.h"
 
 #include <functional>
 

@@ -3,7 +3,7 @@
 // benchmark in bench/ runs the long drill with the same code as the short test.
 #pragma once
 
-#include "app/Settings.h"
+#include "app/core/Settings.h"
 #include "model/CfgFile.h"
 
 #include <dirent.h>

@@ -2,9 +2,9 @@
 // what a run did to the detector and the operator rather than at its display.
 #pragma once
 
-#include "app/Calibration.h"
-#include "app/Firmware.h"
-#include "app/Logging.h"
+#include "app/device/Calibration.h"
+#include "app/device/Firmware.h"
+#include "app/device/Logging.h"
 
 struct TNullView : TLoggingView, TCalView, TFirmwareView {
   int readings = 0;

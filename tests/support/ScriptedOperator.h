@@ -4,7 +4,7 @@
 // or Cancel), so a test notices an unexpected prompt.
 #pragma once
 
-#include "app/Operator.h"
+#include "app/core/Operator.h"
 
 #include <deque>
 #include <functional>

@@ -2,8 +2,8 @@
 // transaction, sealed as CommitRecordTo seals them, without an operation for each.
 #pragma once
 
-#include "app/ServiceRecords.h"
-#include "app/StationKey.h"
+#include "app/records/ServiceRecords.h"
+#include "app/records/StationKey.h"
 
 #include <string>
 #include <vector>

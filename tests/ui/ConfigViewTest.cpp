@@ -1,6 +1,6 @@
 // Showing the working configuration in the controls and collecting it back, driven through
 // the controls the operator uses.
-#include "app/CfgView.h"
+#include "app/config/CfgView.h"
 #include "model/Checksum.h"
 #include "model/SensorTypes.h"
 #include "tests/ui/UiSupport.h"

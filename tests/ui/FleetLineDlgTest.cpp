@@ -1,6 +1,6 @@
 // The window's production line over three simulated detectors (one failing its read-back),
 // then the Fleet window over the records it left, and Compare against the window's values.
-#include "app/Settings.h"
+#include "app/core/Settings.h"
 #include "model/CfgFile.h"
 #include "model/Checksum.h"
 #include "tests/support/SimPort.h"

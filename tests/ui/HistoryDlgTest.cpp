@@ -1,7 +1,7 @@
 // The History window over a database of records: newest first, the kind filter, the CSV and
 // the certificate through the save dialog; with a site server that cannot be reached, the
 // window's records wait in its status bar and History and Fleet say whose records they show.
-#include "app/ServiceRecords.h"
+#include "app/records/ServiceRecords.h"
 #include "model/DeviceUtils.h"
 #include "model/EventLog.h"
 #include <QPlainTextEdit>

@@ -1,6 +1,6 @@
 // The main window: its regions and controls, the view of each mode, start-up and close.
-#include "app/IniFile.h"
-#include "app/Settings.h"
+#include "app/core/IniFile.h"
+#include "app/core/Settings.h"
 #include "link/KVTComms.h"
 #include "model/SensorTypes.h"
 #include "tests/ui/UiSupport.h"

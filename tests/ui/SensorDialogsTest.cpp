@@ -1,8 +1,8 @@
 // The logging and calibration dialogs against the simulated detector, through their buttons,
 // and the main window's buttons that open them. The dialogs' clocks run fast.
-#include "app/Calibration.h"
-#include "app/ServiceRecords.h"
-#include "app/Settings.h"
+#include "app/device/Calibration.h"
+#include "app/records/ServiceRecords.h"
+#include "app/core/Settings.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"

@@ -1,7 +1,7 @@
 // The TEST page and the Factory Options service buttons through the window, against the
 // simulated detector: the grid read, edited, saved and drawn, the guard during an output
 // test's hold, and Turn Off.
-#include "app/EepromDump.h"
+#include "app/device/EepromDump.h"
 #include "tests/support/SimPort.h"
 #include "tests/ui/UiSupport.h"
 

@@ -1,0 +1,45 @@
+// Save Event Log and Log Reset: the detector's event log downloaded and written as CSV, or
+// cleared. Shared by the window and the terminal tool.
+#pragma once
+
+#include "app/device/DeviceSession.h"
+#include "app/core/Operator.h"
+#include "model/Records.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+class TComKVT;
+
+inline constexpr const char* kLoadEventLogName = "Load Event Log";
+inline constexpr const char* kLogResetName = "Event Log Reset";
+inline constexpr const char* kLogEventCaption = "Log Event";
+inline constexpr const char* kNoEventsText = "No logging event data...";
+inline constexpr const char* kSaveEventLogCaption = "Save Event Log";
+inline constexpr const char* kEventNotSavedText = "Event logging file did not save\rRetry SAVE EVENT LOG";
+
+enum class TEventLogEnd { Saved, NoEvents, Cancelled, NotSaved };
+
+struct REventLogResult {
+  uint8_t mCode = 0;                     // the download's result code
+  TEventLogEnd mEnd = TEventLogEnd::Saved;  // what became of the file when mCode is 0
+  std::string mFile;                     // the chosen file (Saved, NotSaved)
+};
+
+// The save dialog: "Save Logging Data...", CSV files, starting in mEVENTSaveDir.
+FileRequest EventLogSaveDialog();
+
+// Reads the detector (the session shows it), downloads the log and, on success, writes the
+// CSV file the operator chooses. The session's mLifeRemaining becomes the identity's.
+REventLogResult SaveEventLog(Operator& op, TComKVT& link, TDeviceSession& session, FileRequest& dialog);
+
+// The file half: the list, the dialog and the file. `now` is taken once by the caller.
+REventLogResult SaveEventLogCSV(Operator& op, const RKVTUnitCFG& unit, const RComKVTReadBuf& buffer,
+                                FileRequest& dialog, std::chrono::system_clock::time_point now);
+
+// Log Reset: identity, product check, clear the log.
+uint8_t LogReset(Operator& op, TComKVT& link, TDeviceSession& session);
+
+// The question before Log Reset, saying what is lost; true for Yes.
+bool ConfirmLogReset(Operator& op);

@@ -1,0 +1,101 @@
+#include "app/device/Operation.h"
+
+#include "link/PortDoctor.h"
+#include "app/core/Results.h"
+#include "app/records/ServiceRecords.h"
+#include "link/KVTComms.h"
+#include "link/USBtoUART.h"
+#include "model/DeviceUtils.h"
+
+#include <cstdlib>
+
+
+namespace {
+// The codes after which the detector is still listening in this connection.
+bool Answered(uint8_t code) {
+  return code == LINK_OK || code == APP_NOTKVT || code == LINK_NAK || code == LINK_ERROR || code == LINK_CRCERROR ||
+         code == LINK_BLOCKCRC;
+}
+}  // namespace
+
+uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const std::function<uint8_t()>& commands,
+                     const ROperationOptions& options) {
+  const float seconds =
+      options.connectSeconds >= 0.0f ? options.connectSeconds : ConnectSeconds();
+  TOperationRecord own(name);
+  TOperationRecord& record = options.record ? *options.record : own;
+  ShowStatus(op, StatusColour::Running, name + "...");
+  uint8_t code;
+  try {
+    code = link.OpenUSB(seconds);
+  } catch (...) {
+    // Opening may fail half way with the device open; it must not stay open for the next try.
+    link.ComClose();
+    throw;
+  }
+  const bool talked = code == LINK_OK;
+  // Only a connection that answered is recorded: a handshake nobody answered (the production
+  // line waiting for a detector) asks discovery nothing more.
+  if (talked) RecordPort(record, CurrentPortDevice());
+  if (code == LINK_OK && commands) {
+    try {
+      code = commands();
+    } catch (...) {
+      // Not a result code: close as after a detector's answer and let the handler report it.
+      link.CloseUSB(LINK_ERROR);
+      record.End(LINK_ERROR, name + ResultText(LINK_ERROR).mSuffix, talked);
+      if (!record.FHold) CommitOperationRecord(op, record);
+      throw;
+    }
+  }
+  // A command that does not ask who the detector is gets the answer in its own connection, so
+  // its record never names a detector met earlier.
+  if (talked && !record.HasDevice() && Answered(code)) {
+    RKVTIdenty identity{};
+    if (link.RequireIdenty(identity) == LINK_OK) record.Identity(identity);
+  }
+  const std::string portReason = PortErrorReason(link);
+  if (options.close)
+    options.close(link, code);
+  else
+    link.CloseUSB(code);
+  if (options.mapResult) code = options.mapResult(code);
+  EndOperation(op, code, name, portReason);
+  record.End(code, name + ResultText(code).mSuffix, talked);
+  if (!record.FHold) CommitOperationRecord(op, record);
+  return code;
+}
+
+void RecordPort(TOperationRecord& record, const std::string& device) {
+  bool adapter = false;
+  const std::string description = PortDescription(device, adapter);
+  record.Port(description, adapter);
+}
+
+std::string CurrentPortDevice() {
+  if (std::string named = PortOverride(); !named.empty()) return named;
+  int port = 0;
+  try {
+    if (FindComPort(0, port) == 0 && port > 0) return PortDeviceName(port);
+  } catch (...) {
+    // Only wanted for the text of an error box; an error here must not replace that one.
+  }
+  return "";
+}
+
+void ReportPortOpenError(Operator& op, const std::string& name, const std::exception& error) {
+  ShowStatus(op, StatusColour::Failure, name + ResultText(LINK_PORTERROR).mSuffix);
+  op.detailedMessage(MessageIcon::Error, name, PortOpenErrorText(error.what(), CurrentPortDevice()),
+                     AdapterCheckDetails());
+}
+
+uint8_t OpenUSBCaught(TComKVT& link) {
+  try {
+    return link.OpenUSB(ConnectSeconds());
+  } catch (const ECommError&) {
+    link.ComClose();
+    return LINK_PORTERROR;
+  }
+}
+
+float ConnectSeconds() { return static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f; }

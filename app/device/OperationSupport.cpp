@@ -1,0 +1,38 @@
+// The parts of the operation frame that need no link: the guard and the port error text.
+#include "app/device/Operation.h"
+#include "link/PortDoctor.h"
+
+#include <cstdlib>
+#include <utility>
+
+namespace {
+bool gBusy = false;
+std::function<void()> gOnEnded;
+
+// The port's errors end in " (Error: N) "; N is the system's error number.
+int errorNumberOf(const std::string& text) {
+  const std::string tag = "(Error: ";
+  size_t at = text.rfind(tag);
+  if (at == std::string::npos) return 0;
+  return std::atoi(text.c_str() + at + tag.size());
+}
+
+}  // namespace
+
+std::string PortOpenErrorText(const std::string& errorText, const std::string& device) {
+  return errorText + "\r" + DiagnosePortOpen(CurrentDoctorEnv(), device, errorNumberOf(errorText));
+}
+
+TOperationGuard::TOperationGuard() : FAcquired(!gBusy) {
+  if (FAcquired) gBusy = true;
+}
+
+TOperationGuard::~TOperationGuard() {
+  if (!FAcquired) return;
+  gBusy = false;
+  if (gOnEnded) gOnEnded();
+}
+
+void TOperationGuard::SetOnEnded(std::function<void()> onEnded) { gOnEnded = std::move(onEnded); }
+
+bool TOperationGuard::Busy() { return gBusy; }

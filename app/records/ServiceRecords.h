@@ -1,0 +1,238 @@
+// Service records: one record per operation that talked to a detector, kept in an SQLite store
+// next to the settings, so that a detector's calibrations, bump tests and changes can be shown,
+// checked and certified later.
+//
+// A store is one station. Each record is numbered without gaps, chained to the one before by
+// its digest and signed with the station's key (app/StationKey.h), so a record that was added,
+// changed, removed or reordered, and a store older than the one the station last wrote, are
+// found by VerifyStore. A record that the store cannot take goes to an outbox file beside it
+// and is moved in at the next write; only when neither can be written is it lost, and the
+// operator is told.
+#pragma once
+
+#include "app/core/Operator.h"
+#include "model/Records.h"
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class TComKVT;
+
+struct RServiceRecord {
+  int64_t mId = 0;          // the store's row number; not part of the seal
+  std::string mStation;     // the station id of the key that sealed it; empty for an earlier record
+  int64_t mSeq = 0;         // 1, 2, 3 ... per station; 0 for a record from before the seals
+  std::string mOrigin;      // random id given when the record is made: it is stored once, whatever the retries
+  std::string mTime;        // UTC, ISO 8601 (2026-03-07T14:03:27Z)
+  std::string mSerial;
+  std::string mSensorType;  // the sensor table's name, or 0xNN for a code it does not know
+  std::string mProduct, mHardware, mFirmware;  // from the identity, when the operation read it
+  std::string mKind;        // read, write, calibration, bump, firmware, event log, service
+  std::string mOperation;   // the status line's operation name
+  std::string mResult;      // PASS, FAIL, or the status suffix of a failure ("No response")
+  int mCode = 0;            // result code; for a calibration the terminal tool's exit status
+  std::string mStatus;      // the status text the operation ended with
+  std::string mTechnician;  // [RECORDS] Technician at the time, else the account
+  std::string mUser;        // the computer account
+  std::string mPort;        // "10c4:ea60 0001 /dev/ttyUSB0", or "no adapter /dev/pts/3"
+  bool mAdapter = false;    // the port was an adapter that discovery found
+  // A calibration's outcome.
+  std::string mZero, mSpan;         // OK, FAIL, time-out, user stop, or empty
+  std::string mAsFound, mAsLeft;    // readings with span gas applied, before and after the span step
+  std::string mSpanGas;             // value and unit
+  std::string mLot, mExpiry;        // the span gas cylinder's lot and expiry date
+  std::string mDetails;             // further facts, "key=value" lines (image version, file written)
+  std::vector<uint8_t> mCfgBefore, mCfgAfter;  // 128-byte configuration images, or empty
+  std::string mPrevHash, mHash, mSignature;
+  // Not stored. For a write: which bytes of mCfgAfter went to the detector (empty: all).
+  std::vector<bool> mCfgWritten;
+
+  std::string Detail(const std::string& key) const;  // empty when absent
+  bool Sealed() const { return mSeq > 0; }
+};
+
+class ERecordStore : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct RChainCheck {
+  bool mIntact = true;
+  int64_t mCount = 0;     // sealed records checked
+  int64_t mEarlier = 0;   // records from before the seals (chained, but not signed)
+  int64_t mBroken = 0;    // the sequence number (or earlier row id) of the first record that fails
+  std::string mWhy;       // one line for the operator; empty when intact
+  bool mUnreadable = false;  // the store could not be read at all (missing, not a store)
+};
+
+class TRecordStore {
+ public:
+  static constexpr int kSchemaVersion = 2;
+  enum class TMode { Read, Write };
+
+  // Read opens an existing file read-only (a read-only copy too) and never creates one; Write
+  // creates the file and its tables, or brings an older schema up to date, in one transaction.
+  // Throws ERecordStore with the reason.
+  TRecordStore(const std::string& path, TMode mode);
+  ~TRecordStore();
+  TRecordStore(const TRecordStore&) = delete;
+  TRecordStore& operator=(const TRecordStore&) = delete;
+
+  // Newest first; an empty serial gives every detector's records.
+  std::vector<RServiceRecord> History(const std::string& serial) const;
+  // Every record in the order of the chain (earlier records first), read in one transaction.
+  // earlierHead: the head of the chain of records from before the seals ("id hash").
+  std::vector<RServiceRecord> Chain(std::string* earlierHead = nullptr) const;
+  // Sealed records with a sequence number above after, in sequence.
+  std::vector<RServiceRecord> Sealed(int64_t after) const;
+  bool Has(const std::string& origin) const;
+  // The configuration after the newest record of serial that holds one; empty when none does.
+  std::vector<uint8_t> LatestConfig(const std::string& serial) const;
+  // Inserts sealed records in one transaction.
+  void Insert(const std::vector<RServiceRecord>& sealed);
+  // The last sealed record's sequence and digest, and the head of the earlier chain.
+  RServiceRecord Last() const;
+
+ private:
+  struct TImpl;
+  TImpl* FImpl;
+};
+
+// The record's content in one text, each field with its length in front, so that no two
+// records share a text; the digest is its SHA-256 and the signature is over the digest.
+std::string SealedText(const RServiceRecord& record);
+// One field as the seals write them: its byte length, ':', the field.
+void AppendField(std::string& text, const std::string& field);
+// The record a sealed text holds, its digest computed (the signature is not part of the text);
+// nullopt when the text is not one.
+std::optional<RServiceRecord> RecordFromSealedText(const std::string& text);
+// The unkeyed digest of a record from before the seals.
+std::string EarlierRecordHash(const RServiceRecord& record, const std::string& prevHash);
+
+// Checks a chain (earlier records first, then sealed ones in sequence) against the station's
+// public key and the note of what it last wrote.
+class TStationKey;
+struct RSealNote;
+// Without a key only records from before the seals can hold.
+RChainCheck VerifyChain(const std::vector<RServiceRecord>& chain, const TStationKey* key,
+                        const std::optional<RSealNote>& note);
+// The store at path with its key and note; a missing store, key or note is not intact.
+// verified, when given and intact, gets the chain that was checked (earlier records first).
+RChainCheck VerifyStore(const std::string& path, std::vector<RServiceRecord>* verified = nullptr);
+
+// The file: [RECORDS] Database of the settings, relative to AppDir, else AppDir + BEAMDOCK.DB.
+// Empty while no start folder is set (nothing is recorded then).
+std::string RecordsDatabasePath();
+std::string TechnicianName();  // [RECORDS] Technician, else the computer account
+std::string ComputerUserName();
+
+// Kind of a record from the operation name.
+std::string RecordKind(const std::string& operation);
+
+// What became of a record handed to CommitRecord.
+enum class TRecordFate { Stored, Outbox, Lost, NotRecorded };
+
+// Seals the record (time, technician, user and kind filled when empty) and appends it, after
+// any records waiting in the outbox; a store that cannot take it puts it in the outbox. When
+// neither can be written the operator hears of it (Operator::recordNotKept).
+TRecordFate CommitRecord(Operator& op, RServiceRecord record);
+// The same into the store at path (no operator: the fate says what happened).
+TRecordFate CommitRecordTo(const std::string& path, RServiceRecord record, std::string* why = nullptr);
+// Records waiting in the outbox beside the store at path.
+std::vector<RServiceRecord> OutboxRecords(const std::string& path);
+
+// One operation's record, made by the operation's frame and handed to what needs it. The
+// detector is the one that answered in this operation's own connection.
+class TOperationRecord {
+ public:
+  explicit TOperationRecord(const std::string& operation);
+  RServiceRecord& Data() { return FRecord; }
+  const RServiceRecord& Data() const { return FRecord; }
+
+  void Detail(const std::string& key, const std::string& value);
+  void Identity(const RKVTIdenty& identity);
+  void Device(const char* serial10, uint8_t sensorType);
+  bool HasDevice() const { return FHasDevice; }
+  // The configuration the detector has after the operation.
+  void Config(const RKVTCFG& after);
+  // A write sent these bytes of the 128-byte image (address from 0); the configuration before
+  // is the one the same connection read (Config), else the newest the store knows.
+  void WrittenBytes(const RKVTCFG& sent, uint16_t address, uint16_t size);
+  // The port the operation used, in words (PortDescription), and whether it is an adapter.
+  void Port(const std::string& description, bool adapter);
+  // The end: code and status; result from them unless set already. talked: the detector
+  // answered at least once (only then is there anything to record).
+  void End(uint8_t code, const std::string& status, bool talked);
+  bool Ended() const { return FEnded; }
+  bool Talked() const { return FTalked; }
+  // Kept back by the caller for follow-up work (the file an export wrote), then committed.
+  bool FHold = false;
+
+ private:
+  RServiceRecord FRecord;
+  bool FHasDevice = false;
+  bool FEnded = false;
+  bool FTalked = false;
+};
+
+// Commits an ended record that talked to a detector; no effect otherwise.
+TRecordFate CommitOperationRecord(Operator& op, TOperationRecord& record);
+
+void SetRecordDevice(RServiceRecord& record, const char* serial10, uint8_t sensorType);
+std::string SensorTypeText(uint8_t code);
+
+std::vector<uint8_t> CfgImage(const RKVTCFG& cfg);
+bool CfgFromImage(const std::vector<uint8_t>& image, RKVTCFG& cfg);
+
+// CSV of records: a header line, then one line per record, CR LF ends.
+std::string HistoryCSV(const std::vector<RServiceRecord>& records);
+// The time of a record's ISO 8601 UTC text (2026-03-07T14:03:27Z); nullopt when it is none.
+std::optional<std::time_t> UtcTimeOf(const std::string& utcIso);
+// The record's time in local time with its UTC offset: 2026-12-09 14:03:27 +01:00.
+std::string LocalTimeText(const std::string& utcIso);
+
+// One record as one JSON object (its seal included), and back; for exports and the outbox.
+std::string RecordJson(const RServiceRecord& record);
+std::optional<RServiceRecord> RecordFromJson(const std::string& line);
+// An export: a first line naming the station and its public key, then one line per record.
+// Throws ERecordStore when the file cannot be written.
+void ExportRecords(const std::string& storePath, const std::string& file);
+// Checks an export against a public key (PEM file); the key in the export must be the same.
+RChainCheck VerifyExport(const std::string& file, const std::string& keyFile);
+
+// What a calibration certificate shows, from the newest calibration of a detector.
+struct RCertificate {
+  std::string mOrganisation, mSite;     // [RECORDS] Organisation and Site; may be empty
+  std::string mProduct;                 // the product's name (KVT product id table), or its code
+  std::string mSensorType, mSerial;
+  std::string mHardware, mFirmware;     // versions as the identity reported them, e.g. "1.02"
+  std::string mLowAlarm, mHighAlarm;    // set points as left, value and unit ("10.0 ppm")
+  std::string mStelAlarm, mTwaAlarm;    // may be empty when the sensor has none
+  std::string mZeroResult, mSpanResult; // "PASS" / "FAIL"
+  std::string mAsFound, mAsLeft;        // readings with span gas applied, value and unit, or "-"
+  std::string mSpanGas;                 // value and unit
+  std::string mCylinderLot, mCylinderExpiry;  // as typed; "-" when not given
+  std::string mDateTime;                // local time with its UTC offset: 2026-12-09 14:03 +01:00
+  std::string mTechnician;              // who calibrated (stored in the record)
+  std::string mNextDue;                 // YYYY-MM-DD, or "not set" when the detector has no interval
+  std::string mNumber;                  // unique: station id and sequence, e.g. "3f9a1c22e0b4d871-000042"
+  std::string mDigest;                  // the record's SHA-256, hexadecimal
+  bool mWithoutAdapter = false;         // made on a simulated detector or any port that is no adapter
+};
+// The certificate of the newest calibration of that serial, or the reason there is none (the
+// newest calibration failed or did not end, or there is none).
+struct RCertificateChoice {
+  std::optional<RCertificate> mCertificate;
+  std::string mRefusal;
+};
+RCertificateChoice CertificateFor(const std::vector<RServiceRecord>& newestFirst);
+// The same from the store at path, refused when the store does not verify. Throws ERecordStore
+// when the store cannot be read.
+RCertificateChoice CertificateOfStore(const std::string& path, const std::string& serial);
+
+// A record in words, one fact a line, for the History window's detail pane.
+std::string RecordInWords(const RServiceRecord& record);

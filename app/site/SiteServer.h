@@ -1,0 +1,129 @@
+// The site server: one PostgreSQL database that holds the records of every station of a site.
+//
+// A station's records land in its own store first (app/ServiceRecords.h) and are pushed after
+// the operation has ended, in sequence, as the sealed texts the station signed. The server
+// takes them only through one function that checks each seal against the station's registered
+// key and that the sequence follows the station's last, so a station can neither change nor
+// remove what it sent; the server numbers what it takes and chains it. Station id and sequence
+// are the key: a record pushed twice is stored once, so a push cut off half-way is simply
+// repeated.
+#pragma once
+
+#include "app/records/ServiceRecords.h"
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Why the server did not do what was asked.
+enum class TSiteFailure {
+  Unreachable,  // no connection (down, wrong address, refused login)
+  Refused,      // it answered no: a bad seal, a station behind what it sent, a right it lacks
+  Failed,       // anything else it reported
+};
+
+class ESiteServer : public std::runtime_error {
+ public:
+  ESiteServer(TSiteFailure failure, const std::string& what) : std::runtime_error(what), FFailure(failure) {}
+  TSiteFailure Failure() const { return FFailure; }
+  const std::string& SqlState() const { return FSqlState; }
+  void SetSqlState(std::string state) { FSqlState = std::move(state); }
+
+ private:
+  TSiteFailure FFailure;
+  std::string FSqlState;
+};
+
+// How long a statement may go without a word from the server before the server counts as lost
+// (Unreachable): 10 s unless set.
+void SetSiteAnswerTimeout(int milliseconds);
+
+// [RECORDS] Server: a libpq connection string; empty when the site has no server.
+std::string SiteServerSetting();
+
+// Creates the server's schema, its owner and station roles and its functions, or brings them up
+// to date; run by an administrator allowed to create roles and C functions. Returns what it did.
+std::string InitSiteServer(const std::string& conninfo);
+
+// Registers the station of the store at storePath (its public key); returns its id. A station
+// registered before keeps its key: the id is the key's digest, so no other key can take it.
+std::string RegisterStation(const std::string& conninfo, const std::string& storePath);
+
+struct RPushResult {
+  std::string mStation;
+  int64_t mSent = 0;        // records the server took in this push
+  int64_t mLocalLast = 0;   // the store's last sequence number
+  int64_t mServerLast = 0;  // the server's last sequence number of this station after the push
+  int64_t mEarlier = 0;     // records from before the seals: they stay in the store only
+};
+
+// Sends the sealed records the server does not hold yet, oldest first, in batches of one
+// transaction each (at most 1000 records). Registers the station when the server does not know it. Refuses (Refused,
+// nothing sent) a store behind what the station already sent. With markPushed, the store's
+// pushed mark is moved on after each batch. Throws ESiteServer; what was not sent waits.
+RPushResult PushStore(const std::string& conninfo, const std::string& storePath, bool markPushed = true,
+                      size_t batch = 500);
+
+// Verifies another computer's store (with its key beside it, and its note when there is one)
+// and pushes its records under its own station id. Throws ESiteServer, or ERecordStore when
+// the file does not verify.
+RPushResult ImportStore(const std::string& conninfo, const std::string& file);
+
+// The records of this store that wait to be sent: the store's last sequence number above its
+// pushed mark, and the outbox. No connection.
+int64_t WaitingRecords(const std::string& storePath);
+
+struct RSiteStatus {
+  std::string mStation;  // empty while the store has made no record (it has no key yet)
+  int64_t mLocalLast = 0;
+  int64_t mWaiting = 0;
+  std::optional<int64_t> mServerLast;  // nullopt when the station is not registered
+};
+// The station's side (no connection needed) and the server's last sequence of this station.
+// Throws ESiteServer.
+RSiteStatus SiteStatus(const std::string& conninfo, const std::string& storePath);
+
+// The site's records of one serial (every detector when empty), newest first, each with its
+// seal and station. Throws ESiteServer.
+std::vector<RServiceRecord> SiteHistory(const std::string& conninfo, const std::string& serial);
+
+// For the fleet: each detector's newest record of each kind, with a configuration and without
+// (all that FleetRows looks at), newest first. Throws ESiteServer.
+std::vector<RServiceRecord> SiteFleetRecords(const std::string& conninfo);
+
+struct RSiteCheck {
+  bool mIntact = true;
+  int64_t mRecords = 0;
+  int64_t mStations = 0;
+  std::string mWhy;  // the first fault, one line; empty when intact
+};
+// Checks the server's chain (numbers, links, every seal against its station's key, each
+// station's sequence) and whether the store at storePath is behind what its station already
+// sent (rolled back or replaced). Throws ESiteServer when the server cannot be read.
+RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath);
+
+// The certificate of a detector from the site's records, each record of that serial checked
+// against its station's key. Throws ESiteServer.
+RCertificateChoice CertificateOfSite(const std::string& conninfo, const std::string& serial);
+
+// The records a reader shows: the site's when a server is set and answers, else this store's,
+// with the reason in mNote. Throws ERecordStore when the local store cannot be read either.
+struct RRecordsRead {
+  std::vector<RServiceRecord> mRecords;  // newest first
+  bool mFromSite = false;
+  std::string mNote;  // why the local store was read although a server is set; empty otherwise
+};
+// fleet: only what the fleet needs of the site (SiteFleetRecords); the local store is read whole.
+RRecordsRead ReadRecords(const std::string& serial, bool fleet = false);
+// The same in two steps, so that the read may run on another thread: where to read (from the
+// settings, on the settings' thread), then the read itself, which touches no settings.
+struct RRecordsSource {
+  std::string mServer, mStorePath;
+};
+RRecordsSource RecordsSource();
+RRecordsRead ReadRecordsFrom(const RRecordsSource& source, const std::string& serial, bool fleet = false);
+// The certificate from the site's records when a server is set and answers, else from this
+// store's (the reason in *note). Throws ERecordStore when the local store cannot be read.
+RCertificateChoice CertificateOfRecords(const std::string& serial, std::string* note);
