@@ -5,6 +5,7 @@
 #include "app/core/Results.h"
 #include "cli/Cli.h"
 #include "cli/StopSignal.h"
+#include "model/TimeText.h"
 
 #include <unistd.h>
 
@@ -70,7 +71,7 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
     } else if (args[i] == "--lot") {
       lot = value;
     } else if (args[i] == "--expiry") {
-      if (!ValidCylinderDate(value)) return UsageError(ctx, "--expiry takes a date, YYYY-MM-DD");
+      if (!ValidDateText(value)) return UsageError(ctx, "--expiry takes a date, YYYY-MM-DD");
       expiry = value;
     } else {
       return UsageError(ctx, "calibrate takes [--span VALUE] [--lot LOT] [--expiry YYYY-MM-DD]");
@@ -80,11 +81,7 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
   CliSession cli(ctx);
   {
     // A cylinder past its expiry is refused before anything is sent, as the dialog does.
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char today[16];
-    std::strftime(today, sizeof today, "%Y-%m-%d", &local);
+    const std::string today = LocalDateText(std::time(nullptr));
     const std::string problem = CylinderExpiryProblem(expiry.value_or(LoadCylinder().mExpiry), today);
     if (!problem.empty()) {
       ctx.op->message(MessageIcon::Error, "Span Gas Cylinder", problem);

@@ -2,6 +2,7 @@
 
 #include "app/config/CfgView.h"
 #include "cli/Cli.h"
+#include "model/JsonText.h"
 #include "model/SensorTypes.h"
 
 #include <cstdio>
@@ -24,24 +25,6 @@ int SessionExitStatus(const RSessionResult& result) {
       break;
   }
   return kExitRefused;
-}
-
-std::string JsonBytesString(const char* bytes, size_t count) {
-  std::string out = "\"";
-  for (size_t i = 0; i < count; ++i) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
-    if (b == '"' || b == '\\') {
-      out += '\\';
-      out += static_cast<char>(b);
-    } else if (b >= 0x20 && b < 0x7F) {
-      out += static_cast<char>(b);
-    } else {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04X", b);
-      out += esc;
-    }
-  }
-  return out + "\"";
 }
 
 namespace {
@@ -75,7 +58,7 @@ class JsonObject {
   }
   template <size_t N>
   JsonObject& chars(const char* name, const char (&bytes)[N]) {
-    return raw(name, JsonBytesString(bytes, N));
+    return raw(name, JsonString(std::string(bytes, N), TJsonBytes::Bytes));
   }
   JsonObject& raw(const char* name, const std::string& value) {
     FText += FText.empty() ? "{" : ", ";

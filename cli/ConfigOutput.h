@@ -18,8 +18,6 @@ int SessionExitStatus(const RSessionResult& result);
 
 // {"identity": {...}, "unit": {...}, "sensor": {...}}: every record field under its name.
 std::string ConfigJson(const RKVTIdenty& identity, const RKVTCFG& cfg);
-// A JSON string of every byte of a character field: printable ASCII as it is, the rest as \u00XX.
-std::string JsonBytesString(const char* bytes, size_t count);
 
 // The window's rows as text, one "caption: value" a line.
 std::string ConfigListing(const RKVTIdenty& identity, const RKVTCFG& cfg, const std::string& productName);

@@ -214,7 +214,7 @@ int Fleet(CliContext& ctx, const std::vector<std::string>& args) {
   if (!pdf.empty()) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     TDocumentApp app;
-    if (!WriteFleetPdf(rows, FleetSiteName(), FleetDate(now), dueDays, pdf, &error)) {
+    if (!WriteFleetPdf(rows, FleetSiteName(), UtcDateText(now), dueDays, pdf, &error)) {
       std::fprintf(stderr, "fleet: %s: %s\n", pdf.c_str(), error.c_str());
       return kExitSoftware;
     }

@@ -2,6 +2,7 @@
 
 #include "model/Checksum.h"
 #include "model/FileUtils.h"
+#include "model/TimeText.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -125,8 +126,7 @@ double ToCFGSaveTime(std::chrono::system_clock::time_point when) {
   const auto secs = floor<seconds>(when);
   const double fraction = duration<double>(when - secs).count();
   const std::time_t t = system_clock::to_time_t(secs);
-  std::tm local{};
-  localtime_r(&t, &local);
+  const std::tm local = LocalTm(t);
   const year_month_day date{year{local.tm_year + 1900}, month{static_cast<unsigned>(local.tm_mon + 1)},
                             day{static_cast<unsigned>(local.tm_mday)}};
   constexpr year_month_day base{year{1899}, month{12}, day{30}};

@@ -26,15 +26,6 @@ std::string SerialFileText(const std::string& serial) {
   return safe;
 }
 
-std::string FileTimeStamp(const std::tm& local) {
-  const auto two = [](int v) {
-    const int r = ((v % 100) + 100) % 100;
-    return std::string{static_cast<char>('0' + r / 10), static_cast<char>('0' + r % 10)};
-  };
-  return two(local.tm_year) + two(local.tm_mon + 1) + two(local.tm_mday) + two(local.tm_hour) + two(local.tm_min) +
-         two(local.tm_sec);
-}
-
 std::string CsvQuoted(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";

@@ -21,5 +21,3 @@ std::string TenthsText(int tenths, const std::string& decimal);
 // letters, digits, '-' and '_' only, so its bytes never make a path or break a column.
 std::string SerialFileText(const std::string& serial);
 
-// Local time as yymmddhhnnss, the stamp of every proposed file name.
-std::string FileTimeStamp(const std::tm& local);

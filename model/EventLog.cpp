@@ -2,6 +2,7 @@
 
 #include "model/CsvText.h"
 #include "model/SensorTypes.h"
+#include "model/TimeText.h"
 
 #include <cctype>
 #include <cstdio>
@@ -85,8 +86,7 @@ std::string EventLine(const RKVTEvent& event, uint32_t life, std::chrono::system
                       const std::string& decimal) {
   const uint32_t age = event.mStartEvent - life;  // modulo 2^32
   const std::time_t when = std::chrono::system_clock::to_time_t(now) - static_cast<std::time_t>(age);
-  std::tm t{};
-  localtime_r(&when, &t);
+  const std::tm t = LocalTm(when);
   char date[64];
   std::snprintf(date, sizeof date, "%04d-%02d-%02d,%02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
                 t.tm_hour, t.tm_min, t.tm_sec);

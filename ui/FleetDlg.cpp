@@ -170,7 +170,7 @@ void TFleetDlg::Fill() {
 }
 
 void TFleetDlg::ExportCsvClick() {
-  const FileRequest request{"Save Fleet", "CSV File (*.csv)|*.csv", "csv", AppDir, "Fleet-" + FleetDate(FNow) + ".csv"};
+  const FileRequest request{"Save Fleet", "CSV File (*.csv)|*.csv", "csv", AppDir, "Fleet-" + UtcDateText(FNow) + ".csv"};
   const std::optional<std::string> file = FOp.chooseSaveFile(request);
   if (!file) return;
   std::string error;
@@ -182,11 +182,11 @@ void TFleetDlg::ExportCsvClick() {
 
 void TFleetDlg::ExportPdfClick() {
   const FileRequest request{"Save Fleet Report", "PDF File (*.pdf)|*.pdf", "pdf", AppDir,
-                            "Fleet-" + FleetDate(FNow) + ".pdf"};
+                            "Fleet-" + UtcDateText(FNow) + ".pdf"};
   const std::optional<std::string> file = FOp.chooseSaveFile(request);
   if (!file) return;
   std::string error;
-  if (!WriteFleetPdf(Shown(), FleetSiteName(), FleetDate(FNow), DueSpin->value(), *file, &error))
+  if (!WriteFleetPdf(Shown(), FleetSiteName(), UtcDateText(FNow), DueSpin->value(), *file, &error))
     FOp.message(MessageIcon::Error, "Save Fleet Report", "The report could not be written:\r" + error);
   else
     StateLabel->setText(Q("Saved " + *file));

@@ -1,6 +1,7 @@
 #include "app/core/Trace.h"
 
 #include "model/FileUtils.h"
+#include "model/TimeText.h"
 
 #include <cstdio>
 #include <ctime>
@@ -15,10 +16,7 @@ std::tm localTm(TDateTime t, int& millis) {
     millis += 1000;
     --secs;
   }
-  const std::time_t tt = static_cast<std::time_t>(secs);
-  std::tm tm{};
-  localtime_r(&tt, &tm);
-  return tm;
+  return LocalTm(static_cast<std::time_t>(secs));
 }
 }  // namespace
 

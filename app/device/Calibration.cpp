@@ -11,6 +11,7 @@
 #include "link/KVTComms.h"
 #include "model/Checksum.h"
 #include "model/DeviceUtils.h"
+#include "model/TimeText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -361,23 +362,9 @@ void SaveCylinder(const std::string& lot, const std::string& expiry) {
   WriteSetting("SENSORCAL", "CylinderExpiry", expiry);
 }
 
-bool ValidCylinderDate(const std::string& text) {
-  int y = 0, m = 0, d = 0;
-  char tail = 0;
-  if (text.size() != 10 || std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3) return false;
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = m - 1;
-  tm.tm_mday = d;
-  const std::time_t t = timegm(&tm);
-  std::tm back{};
-  gmtime_r(&t, &back);
-  return back.tm_year == y - 1900 && back.tm_mon == m - 1 && back.tm_mday == d;
-}
-
 std::string CylinderExpiryProblem(const std::string& expiry, const std::string& today) {
   if (expiry.empty()) return "";
-  if (!ValidCylinderDate(expiry)) return "The cylinder's expiry date \"" + expiry + "\" is not a date (YYYY-MM-DD).";
+  if (!ValidDateText(expiry)) return "The cylinder's expiry date \"" + expiry + "\" is not a date (YYYY-MM-DD).";
   // Both are YYYY-MM-DD, so text order is date order.
   if (expiry < today) return "The span gas cylinder expired on " + expiry + ".\rUse a cylinder within its date.";
   return "";

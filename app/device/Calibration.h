@@ -157,8 +157,6 @@ struct RCylinder {
 };
 RCylinder LoadCylinder();
 void SaveCylinder(const std::string& lot, const std::string& expiry);
-// A real calendar date written YYYY-MM-DD.
-bool ValidCylinderDate(const std::string& text);
 // Why a cylinder's expiry refuses a calibration on the day today (YYYY-MM-DD): not a date,
 // or passed; empty when it may be used. An empty expiry is allowed, as it was never asked.
 std::string CylinderExpiryProblem(const std::string& expiry, const std::string& today);

@@ -3,6 +3,7 @@
 #include "app/config/CfgView.h"
 #include "model/CsvText.h"
 #include "model/SensorTypes.h"
+#include "model/TimeText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,13 +23,6 @@ long Divisor(int decimals) {
   return d;
 }
 
-
-std::tm LocalTime(std::chrono::system_clock::time_point t) {
-  const std::time_t tt = std::chrono::system_clock::to_time_t(t);
-  std::tm tm{};
-  localtime_r(&tt, &tm);
-  return tm;
-}
 
 std::string Bit(uint8_t bits, int n, const char* yes) { return (bits >> n) & 1 ? yes : ""; }
 
@@ -70,7 +64,7 @@ RReadingTexts ReadingTexts(const RReadingSet& set) {
 }
 
 std::string DataLogRow(const RReadingSet& set, std::chrono::system_clock::time_point now) {
-  const std::tm tm = LocalTime(now);
+  const std::tm tm = LocalTm(now);
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%02d-%02d %02d:%02d:%02d:%03d", tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
@@ -143,5 +137,5 @@ bool TDataLogFile::AppendLine(const std::string& text) {
 }
 
 std::string DataLogFileName(const char* serial10, std::chrono::system_clock::time_point now) {
-  return SerialFileText(SerialText(serial10)) + "_DAT_" + FileTimeStamp(LocalTime(now)) + ".CSV";
+  return SerialFileText(SerialText(serial10)) + "_DAT_" + FileTimeStamp(LocalTm(now)) + ".CSV";
 }

@@ -9,6 +9,7 @@
 #include "model/CsvText.h"
 #include "model/FileUtils.h"
 #include "model/TextHelpers.h"
+#include "model/TimeText.h"
 
 #include <algorithm>
 #include <clocale>
@@ -100,9 +101,7 @@ std::string EEPROMDumpText(const TEEPROMGrid& grid) {
 }
 
 std::string EEPROMTimeStamp(std::time_t now) {
-  std::tm t{};
-  localtime_r(&now, &t);
-  return FileTimeStamp(t);
+  return FileTimeStamp(LocalTm(now));
 }
 
 TEEPROMSave EEPROMSaveFile(Operator& op, FileRequest& dialog, const TEEPROMGrid& grid, std::string* path) {

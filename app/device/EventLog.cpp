@@ -9,6 +9,7 @@
 #include "model/DeviceUtils.h"
 #include "model/EventLog.h"
 #include "model/SensorTypes.h"
+#include "model/TimeText.h"
 
 #include <clocale>
 #include <cstdio>
@@ -82,9 +83,7 @@ REventLogResult SaveEventLogCSV(Operator& op, const RKVTUnitCFG& unit, const RCo
   }
   SortEvents(events);
 
-  const std::time_t t = std::chrono::system_clock::to_time_t(now);
-  std::tm local{};
-  localtime_r(&t, &local);
+  const std::tm local = LocalTm(now);
   dialog.folder = DeviceCFG.mEVENTSaveDir;
   dialog.fileName = EventLogFileName(FieldText(unit.mSerial, sizeof unit.mSerial), local);
   const std::optional<std::string> file = op.chooseSaveFile(dialog);

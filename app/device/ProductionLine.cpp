@@ -12,6 +12,7 @@
 #include "model/CsvText.h"
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
+#include "model/TimeText.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -38,15 +39,6 @@ class TLineOperator : public Operator {
  private:
   Operator& FInner;
 };
-
-std::string LocalNow() {
-  const std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-  return buf;
-}
 
 std::string FirstLine(const std::string& text) {
   const size_t end = text.find_first_of("\r\n");
@@ -162,7 +154,7 @@ void TProductionLine::TryUnit() {
     return;
   }
   FWaiting.clear();
-  unit.mTime = LocalNow();
+  unit.mTime = LocalDateTimeText(std::time(nullptr));
   unit.mCode = code;
   unit.mPass = code == LINK_OK;
   if (!unit.mPass && unit.mReason.empty()) {

@@ -39,14 +39,6 @@ const char* FleetStatusText(TFleetStatus s) {
   return "OK";
 }
 
-std::string FleetDate(std::time_t t) {
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buf[16];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d", &tm);
-  return buf;
-}
-
 std::vector<RFleetRow> FleetRows(const std::vector<RFleetEvent>& events, std::time_t now, int dueDays) {
   std::unordered_map<std::string, size_t> index;
   std::vector<TAcc> acc;
@@ -124,10 +116,10 @@ const std::vector<std::string>& FleetColumns() {
 
 std::vector<std::string> FleetCells(const RFleetRow& r) {
   const auto last = [](const std::optional<std::time_t>& t, bool pass) {
-    return t ? FleetDate(*t) + (pass ? " PASS" : " FAIL") : std::string("never");
+    return t ? UtcDateText(*t) + (pass ? " PASS" : " FAIL") : std::string("never");
   };
   const auto due = [](const std::optional<std::time_t>& t, bool never) {
-    return t ? FleetDate(*t) : std::string(never ? "now" : "-");
+    return t ? UtcDateText(*t) : std::string(never ? "now" : "-");
   };
   return {r.mSerial,
           r.mSensor.empty() ? "-" : r.mSensor,

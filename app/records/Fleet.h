@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/records/ServiceRecords.h"
+#include "model/TimeText.h"
 
 #include <cstdint>
 #include <ctime>
@@ -47,7 +48,6 @@ std::string FleetCSV(const std::vector<RFleetRow>& rows);
 // The cells of a row in column order, with FleetColumns() their headings.
 const std::vector<std::string>& FleetColumns();
 std::vector<std::string> FleetCells(const RFleetRow& row);
-std::string FleetDate(std::time_t t);  // YYYY-MM-DD, UTC
 
 // From today's service records: a calibration passes when its code is 0 and its span step
 // was OK, a bump's result is its "bump" detail, and any record's configuration after counts.

@@ -6,7 +6,9 @@
 #include "model/CsvText.h"
 #include "model/DeviceUtils.h"
 #include "model/EventLog.h"
+#include "model/JsonText.h"
 #include "model/SensorTypes.h"
+#include "model/TimeText.h"
 
 #include <array>
 #include <fcntl.h>
@@ -193,14 +195,6 @@ RServiceRecord RowToRecord(const TStatement& s) {
   return r;
 }
 
-std::string IsoNow() {
-  const std::time_t t = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&t, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
 
 std::string RandomHex(size_t bytes) {
   std::vector<uint8_t> b(bytes);
@@ -236,28 +230,6 @@ std::string FileUri(const std::string& path, const char* query) {
 
 // --- JSON of one record: a flat object of strings, numbers and booleans ----------------------
 
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\u%04x", c);
-          out += hex;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
 // Values of a flat JSON object as text (strings unescaped, numbers and literals as written);
 // nullopt for anything else.
 std::optional<std::map<std::string, std::string>> ParseFlatJson(const std::string& s) {
@@ -286,7 +258,7 @@ std::optional<std::map<std::string, std::string>> ParseFlatJson(const std::strin
         case 'u': {
           if (i + 4 >= s.size()) return false;
           const unsigned long code = std::strtoul(s.substr(i + 1, 4).c_str(), nullptr, 16);
-          if (code > 0x7F) return false;  // only what JsonString writes
+          if (code > 0xFF) return false;  // only what JsonString writes: one byte each
           v += static_cast<char>(code);
           i += 4;
           break;
@@ -686,7 +658,7 @@ std::vector<RServiceRecord> OutboxRecords(const std::string& path) {
 
 TRecordFate CommitRecordTo(const std::string& path, RServiceRecord r, std::string* why) {
   if (path.empty()) return TRecordFate::NotRecorded;
-  if (r.mTime.empty()) r.mTime = IsoNow();
+  if (r.mTime.empty()) r.mTime = UtcIsoText(std::time(nullptr));
   if (r.mUser.empty()) r.mUser = ComputerUserName();
   if (r.mTechnician.empty()) r.mTechnician = TechnicianName();
   if (r.mKind.empty()) r.mKind = RecordKind(r.mOperation);
@@ -867,26 +839,9 @@ bool CfgFromImage(const std::vector<uint8_t>& image, RKVTCFG& cfg) {
   return true;
 }
 
-std::optional<std::time_t> UtcTimeOf(const std::string& iso) {
-  std::tm tm{};
-  if (iso.size() < 10 || std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
-                                     &tm.tm_hour, &tm.tm_min, &tm.tm_sec) < 3)
-    return std::nullopt;
-  tm.tm_year -= 1900;
-  tm.tm_mon -= 1;
-  return timegm(&tm);
-}
-
 std::string LocalTimeText(const std::string& utcIso) {
   const std::optional<std::time_t> t = UtcTimeOf(utcIso);
-  if (!t) return utcIso;
-  std::tm local{};
-  localtime_r(&*t, &local);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &local);
-  std::string out = text;
-  if (out.size() >= 5 && out[out.size() - 5] != ':') out.insert(out.size() - 2, ":");  // +0100 -> +01:00
-  return out;
+  return t ? LocalTimeText(*t) : utcIso;
 }
 
 std::string HistoryCSV(const std::vector<RServiceRecord>& records) {
@@ -1059,10 +1014,7 @@ RCertificateChoice CertificateFor(const std::vector<RServiceRecord>& newestFirst
     const std::optional<std::time_t> t = UtcTimeOf(cal->mTime);
     if (cfg.mSensor.mCalInterval > 0 && t) {
       const std::time_t dueAt = *t + static_cast<std::time_t>(cfg.mSensor.mCalInterval);
-      std::tm due{};
-      localtime_r(&dueAt, &due);
-      std::strftime(text, sizeof text, "%Y-%m-%d", &due);
-      c.mNextDue = text;
+      c.mNextDue = LocalDateText(dueAt);
     }
   }
   choice.mCertificate = c;

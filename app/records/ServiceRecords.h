@@ -12,6 +12,7 @@
 
 #include "app/core/Operator.h"
 #include "model/Records.h"
+#include "model/TimeText.h"
 
 #include <cstdint>
 #include <ctime>
@@ -190,8 +191,6 @@ bool CfgFromImage(const std::vector<uint8_t>& image, RKVTCFG& cfg);
 
 // CSV of records: a header line, then one line per record, CR LF ends.
 std::string HistoryCSV(const std::vector<RServiceRecord>& records);
-// The time of a record's ISO 8601 UTC text (2026-03-07T14:03:27Z); nullopt when it is none.
-std::optional<std::time_t> UtcTimeOf(const std::string& utcIso);
 // The record's time in local time with its UTC offset: 2026-12-09 14:03:27 +01:00.
 std::string LocalTimeText(const std::string& utcIso);
 

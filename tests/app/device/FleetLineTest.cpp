@@ -61,7 +61,7 @@ TEST(Fleet, StatusesDueDatesAndOrderAtSetTimes) {
     const std::vector<std::string> c = FleetCells(r);
     got.push_back(c[0] + "|" + c[2] + "|" + c[3] + "|" + c[4] + "|" + c[5] + "|" + c[6]);
   }
-  const auto at = [](std::time_t t) { return FleetDate(t); };
+  const auto at = [](std::time_t t) { return UtcDateText(t); };
   EXPECT_EQ(got, (std::vector<std::string>{
                      "BAD|" + at(kNow - 2 * kDay) + " FAIL|" + at(kNow + 88 * kDay) + "|never|-|FAILED",
                      "SHORT|" + at(kNow - 22 * kDay) + " PASS|" + at(kNow - 2 * kDay) + "|never|-|OVERDUE",

@@ -247,3 +247,18 @@ TEST(ServiceRecords, ACertificateComesOnlyFromAPassedNewestCalibration) {
 }
 
 }  // namespace
+
+// The outbox and exports hold a record as one JSON line: whatever bytes its texts hold (a
+// name in UTF-8, a stray byte from a detector), the line is valid JSON and reads back to the
+// same sealed text.
+TEST(ServiceRecordJson, EveryByteReadsBackAsItWasSealed) {
+  RServiceRecord r = Sample("SH\xE9" "1", "Read KVT Information");
+  r.mTechnician = "Zo\xC3\xAB \"Q\"\t\x01";
+  r.mDetails = "file=/tmp/\xFF.csv\n";
+  const std::string line = RecordJson(r);
+  EXPECT_EQ(line.find('\xE9'), std::string::npos);  // the stray bytes are escaped
+  EXPECT_NE(line.find("Zo\xC3\xAB"), std::string::npos);
+  const std::optional<RServiceRecord> back = RecordFromJson(line);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(SealedText(*back), SealedText(r));
+}
