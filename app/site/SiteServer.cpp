@@ -290,7 +290,7 @@ std::vector<RServiceRecord> RecordsOfRows(const TPgResult& rows) {
 
 }  // namespace
 
-std::string SiteServerSetting() { return ReadSetting("RECORDS", "Server", ""); }
+std::string SiteServerSetting() { return AppSettings().ReadString("RECORDS", "Server", ""); }
 
 void SetSiteAnswerTimeout(int milliseconds) { gAnswerTimeout = milliseconds; }
 
