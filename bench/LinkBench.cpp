@@ -46,7 +46,7 @@ std::unique_ptr<TComKVT> OpenLink(const Pty& pty) {
   setenv("BEAMDOCK_PORT", pty.slave.c_str(), 1);
   auto link = std::make_unique<TComKVT>();
   int port = 0;
-  if (FindComPort(link->FDefPort, port) != 0) throw std::runtime_error("BEAMDOCK_PORT not honoured");
+  if (FindComPort(link->Ports(), link->FDefPort, port) != 0) throw std::runtime_error("BEAMDOCK_PORT not honoured");
   link->ComOpen(port);
   return link;
 }

@@ -24,6 +24,7 @@ class TReadingsOperator : public Operator {
   std::optional<std::string> chooseSaveFile(const FileRequest&) override { return FCsv; }
   void memoLine(const std::string& line) override { FOp.memoLine(line); }
   void pump() override {}
+  TOperationGate& Gate() override { return FOp.Gate(); }
 
  private:
   Operator& FOp;

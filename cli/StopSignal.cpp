@@ -3,6 +3,7 @@
 #include <csignal>
 
 namespace {
+// Global on purpose: a signal handler can reach nothing but a flag of static storage.
 volatile std::sig_atomic_t gStop = 0;
 extern "C" void OnSigInt(int) { gStop = 1; }
 }  // namespace

@@ -58,7 +58,7 @@ int FuzzIniFile(const uint8_t* data, size_t size) {
 int FuzzLoadSettings(const uint8_t* data, size_t size) {
   TFuzzBytes in(data, size);
   const std::string& dir = FuzzScratchDir();
-  WriteScratchFile(SettingsFileName(dir), WithoutSlashes(in.Rest()));
+  WriteScratchFile(TSettingsFile(dir).FileName(), WithoutSlashes(in.Rest()));
   LoadSettings(dir);
   FUZZ_CHECK(!SensorTypes.empty());
   // What start-up wrote back leaves the file readable with the same table.
@@ -70,11 +70,11 @@ int FuzzLoadSettings(const uint8_t* data, size_t size) {
 
 // The [SENSOR] entries alone, and the lookups start-up makes of them.
 int FuzzSensorEntries(const uint8_t* data, size_t size) {
-  const std::string path = FuzzScratchDir() + "sensor.ini";
+  const TSettingsFile settings(FuzzScratchDir());
   std::string text = "[SENSOR]\n";
   text.append(reinterpret_cast<const char*>(data), size);
-  WriteScratchFile(path, std::vector<uint8_t>(text.begin(), text.end()));
-  const std::vector<RSensorType> table = ReadSensorTypes(TIniFile(path));
+  WriteScratchFile(settings.FileName(), std::vector<uint8_t>(text.begin(), text.end()));
+  const std::vector<RSensorType> table = ReadSensorTypes(settings);
   FUZZ_CHECK(!table.empty());
   for (const RSensorType& t : table) {
     FUZZ_CHECK(t.mSpec.size() == 2);

@@ -188,7 +188,8 @@ bool TComKVT::Enabled() const {
 void TComKVT::ComOpen(int nPort) {
   if (RSCom->Enabled()) return;
   // Line settings (115200 8N1) are the stream's own; its errors reach the caller.
-  RSCom->OpenDevice(PortDeviceName(nPort));
+  FPortDevice = FPorts.PortDeviceName(nPort);
+  RSCom->OpenDevice(FPortDevice);
 }
 
 void TComKVT::ComClose() {
@@ -411,7 +412,7 @@ uint8_t TComKVT::SendReceive(uint8_t nLog, int nRevSize, float rTimeOut) {
 
 uint8_t TComKVT::OpenUSB(float rTimeOut) {
   int port = 0;
-  uint8_t result = FindComPort(FDefPort, port);
+  uint8_t result = FindComPort(FPorts, FDefPort, port);
   if (result == 0) ComOpen(port);  // its ECommError reaches the caller
   if (result == 0) result = ConnectKVT(rTimeOut);
   return result;

@@ -5,6 +5,7 @@
 #include "link/ByteStream.h"
 #include "link/LinkLimits.h"
 #include "link/ResultCodes.h"
+#include "link/USBtoUART.h"
 #include "model/Records.h"
 
 #include <chrono>
@@ -43,8 +44,13 @@ class TComKVT {
   TComKVT(const TComKVT&) = delete;
   TComKVT& operator=(const TComKVT&) = delete;
 
-  void ComOpen(int nPort);  // port errors (ECommError) reach the caller
+  void ComOpen(int nPort);  // a number of Ports(); port errors (ECommError) reach the caller
   void ComClose();
+  // Discovery's port numbers of this link.
+  TPortTable& Ports() { return FPorts; }
+  // The device node the last ComOpen went to, also when it failed and after the close; empty
+  // before the first.
+  const std::string& PortDevice() const { return FPortDevice; }
 
   uint8_t OpenUSB(float rTimeOut);
   // The closing "[CHECK TIME] s.mmm (n)" line takes its decimal separator from the C
@@ -129,6 +135,8 @@ class TComKVT {
   uint8_t ReadCFGBlock(uint8_t nSelect, TBlock& mData, uint16_t nPacket, uint16_t nSize, const char* name);
 
   std::unique_ptr<TByteStream> RSCom;
+  TPortTable FPorts;
+  std::string FPortDevice;
   std::string FRefusal;
   mutable RPortError FPortError;
   // Lines a failing trace handler lost, told by the next line that gets through.

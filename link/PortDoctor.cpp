@@ -527,7 +527,7 @@ std::vector<RDoctorCheck> RunDoctor(const RDoctorEnv& env, const std::string& na
   }
   TComKVT link;
   try {
-    link.ComOpen(RegisterPortDevice(Host(env, node).string()));
+    link.ComOpen(link.Ports().RegisterPortDevice(Host(env, node).string()));
   } catch (const ECommError& e) {
     add(kOpens, TCheckState::Fail, DiagnosePortOpen(env, node, e.ErrorCode));
     add(kAnswers, TCheckState::Skip, "no port");

@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -21,11 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// --- port numbers ----------------------------------------------------------------------------
-
-std::mutex gPortMutex;
-std::vector<std::string> gPortNodes;  // number n is gPortNodes[n - 1]
 
 // --- sysfs reading ---------------------------------------------------------------------------
 
@@ -239,21 +233,19 @@ std::string DevicePathText(uint16_t vid, uint16_t pid, const std::string& serial
   return interfaceForm ? std::string(ids) + "&Mi_00\\" + text + "_00" : std::string(ids) + "\\" + text;
 }
 
-int RegisterPortDevice(const std::string& deviceNode) {
-  std::lock_guard lock(gPortMutex);
-  auto it = std::find(gPortNodes.begin(), gPortNodes.end(), deviceNode);
-  if (it != gPortNodes.end()) return static_cast<int>(it - gPortNodes.begin()) + 1;
-  gPortNodes.push_back(deviceNode);
-  return static_cast<int>(gPortNodes.size());
+int TPortTable::RegisterPortDevice(const std::string& deviceNode) {
+  auto it = std::find(FNodes.begin(), FNodes.end(), deviceNode);
+  if (it != FNodes.end()) return static_cast<int>(it - FNodes.begin()) + 1;
+  FNodes.push_back(deviceNode);
+  return static_cast<int>(FNodes.size());
 }
 
-std::string PortDeviceName(int nPort) {
-  std::lock_guard lock(gPortMutex);
-  if (nPort < 1 || static_cast<size_t>(nPort) > gPortNodes.size()) return {};
-  return gPortNodes[nPort - 1];
+std::string TPortTable::PortDeviceName(int nPort) const {
+  if (nPort < 1 || static_cast<size_t>(nPort) > FNodes.size()) return {};
+  return FNodes[nPort - 1];
 }
 
-int GetRegPortNumber(const std::string& sPath, const std::string& sysRoot) {
+int GetRegPortNumber(TPortTable& ports, const std::string& sPath, const std::string& sysRoot) {
   for (const TtyEntry& tty : TtyClass(sysRoot)) {
     auto place = FindUsbDevice(tty.device, sysRoot);
     if (!place) continue;
@@ -271,7 +263,7 @@ int GetRegPortNumber(const std::string& sPath, const std::string& sysRoot) {
     } else {
       match = EqualNoCase(sPath, DevicePathText(*vid, *pid, serial, false));
     }
-    if (match) return RegisterPortDevice("/dev/" + tty.name);
+    if (match) return ports.RegisterPortDevice("/dev/" + tty.name);
   }
   return 0;
 }
@@ -290,16 +282,16 @@ uint8_t RunDiscovery(TBridgeLibrary& first, TBridgeLibrary& second, int nDefPort
   return status;
 }
 
-uint8_t FindComPort(int nDefPort, int& nPort, const std::string& sysRoot) {
+uint8_t FindComPort(TPortTable& ports, int nDefPort, int& nPort, const std::string& sysRoot) {
   nPort = 0;
   if (const std::string named = PortOverride(); !named.empty()) {
-    nPort = RegisterPortDevice(named);
+    nPort = ports.RegisterPortDevice(named);
     return 0;
   }
   auto first = MakeSysfsBridges(sysRoot, TBridgeView::UsbSerialDriver);
   auto second = MakeSysfsBridges(sysRoot, TBridgeView::TtyClass);
   return RunDiscovery(*first, *second, nDefPort, nPort,
-                      [&sysRoot](const std::string& path) { return GetRegPortNumber(path, sysRoot); });
+                      [&](const std::string& path) { return GetRegPortNumber(ports, path, sysRoot); });
 }
 
 std::vector<uint32_t> AdapterIdTable(const std::string& aliasFile) {

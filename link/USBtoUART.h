@@ -9,20 +9,28 @@
 #include <string>
 #include <vector>
 
-// Result 0 and nPort set, or a discovery code (0x01-0x09 passed through, 0xFD, 0xFE, 0xFF).
-// BEAMDOCK_PORT, when set, names the device and discovery reports exactly that device.
-uint8_t FindComPort(int nDefPort, int& nPort, const std::string& sysRoot = "/sys");
-
 // The one place where a port number becomes a device node. Numbers are handed out by
-// discovery (RegisterPortDevice), from 1, and stay the same for a node while the program runs;
-// a number never handed out gives "" (which no open succeeds on).
-std::string PortDeviceName(int nPort);
-int RegisterPortDevice(const std::string& deviceNode);
+// discovery, from 1, and stay the same for a node while the table lives (the link's, while the
+// program runs); a number never handed out gives "" (which no open succeeds on). The link
+// object owns one; discovery is given it.
+class TPortTable {
+ public:
+  int RegisterPortDevice(const std::string& deviceNode);
+  std::string PortDeviceName(int nPort) const;
 
-// The port number recorded for one device path text (VID_10C4&PID_EA60\0001 or the interface
-// form VID_10C4&PID_EA60&Mi_00\0001_00), or 0. The record is the tty class of sysfs: every tty
-// that sits on a USB device, whatever its driver.
-int GetRegPortNumber(const std::string& sPath, const std::string& sysRoot = "/sys");
+ private:
+  std::vector<std::string> FNodes;  // number n is FNodes[n - 1]
+};
+
+// Result 0 and nPort set, or a discovery code (0x01-0x09 passed through,
+// 0xFD, 0xFE, 0xFF); the number is one of ports. BEAMDOCK_PORT, when set, names the device
+// and discovery reports exactly that device.
+uint8_t FindComPort(TPortTable& ports, int nDefPort, int& nPort, const std::string& sysRoot = "/sys");
+
+// The port number recorded in ports for one device path text (VID_10C4&PID_EA60\0001 or the
+// interface form VID_10C4&PID_EA60&Mi_00\0001_00), or 0. The record is the tty class of sysfs:
+// every tty that sits on a USB device, whatever its driver.
+int GetRegPortNumber(TPortTable& ports, const std::string& sPath, const std::string& sysRoot = "/sys");
 
 // "VID_" vid "&PID_" pid "\" serial, or with "&Mi_00\" ... "_00" for the interface form; ids in
 // upper-case hex of 4 digits, blanks of the serial as "_".

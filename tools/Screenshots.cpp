@@ -40,6 +40,7 @@ class TNoFileOperator : public Operator {
   std::optional<std::string> chooseSaveFile(const FileRequest&) override { return std::nullopt; }
   void memoLine(const std::string& line) override { FForm.memoLine(line); }
   void pump() override { FForm.pump(); }
+  TOperationGate& Gate() override { return FForm.Gate(); }
 
  private:
   TKVTIRMainForm& FForm;

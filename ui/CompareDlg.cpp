@@ -21,7 +21,7 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 void TKVTIRMainForm::UserCompareBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (!guard) return;
   const std::optional<RKVTCFG> collected = TryCollectCFG(true);
   if (!collected) return;

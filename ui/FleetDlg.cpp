@@ -193,7 +193,7 @@ void TFleetDlg::ExportPdfClick() {
 }
 
 void TKVTIRMainForm::UserFleetBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (!guard) return;
   TFleetDlg dialog(Op(), std::time(nullptr), this);
   dialog.exec();

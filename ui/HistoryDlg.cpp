@@ -209,7 +209,7 @@ void THistoryDlg::CertificateClick() {
 
 void TKVTIRMainForm::UserHistoryBtnClick() {
   // Clicked while a run lets the window take clicks, a modal dialog would stall the run.
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (!guard) return;
   // The detector last read; its serial is in the working configuration after a read.
   const std::string serial = Session.FIdentity.mSerial[0] ? FieldText(Session.FIdentity.mSerial, 10) : "";

@@ -146,7 +146,7 @@ void TLineDlg::ShowUnit(const RLineUnit& unit) {
 }
 
 void TKVTIRMainForm::UserLineBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (!guard) return;
   TLineDlg dialog(Op(), *ComKVT, this);
   dialog.exec();

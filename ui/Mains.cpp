@@ -99,14 +99,25 @@ TKVTIRMainForm::TKVTIRMainForm(const std::string& startFolder, QWidget* parent)
     QMetaObject::invokeMethod(
         this, [this, waiting, text = Q(failure)] { ShowWaitingRecords(waiting, text); }, Qt::QueuedConnection);
   });
-  // Queued, so that the handler has returned and its status is on screen before the push.
-  TOperationGuard::SetOnEnded([this] { QMetaObject::invokeMethod(this, [this] { RequestSitePush(); }, Qt::QueuedConnection); });
+  HookOperationEnd();
   FormCreate();
 }
 
 TKVTIRMainForm::~TKVTIRMainForm() {
-  TOperationGuard::SetOnEnded({});
+  Op().Gate().SetOnEnded({});
   FSitePusher.reset();  // its report needs the window
+}
+
+void TKVTIRMainForm::SetOperator(Operator* op) {
+  Op().Gate().SetOnEnded({});
+  FOperator = op;
+  HookOperationEnd();
+}
+
+void TKVTIRMainForm::HookOperationEnd() {
+  // Queued, so that the handler has returned and its status is on screen before the push.
+  Op().Gate().SetOnEnded(
+      [this] { QMetaObject::invokeMethod(this, [this] { RequestSitePush(); }, Qt::QueuedConnection); });
 }
 
 void TKVTIRMainForm::FormCreate() {

@@ -57,7 +57,9 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
 
   // Messages, questions and file choices of every operation go through Op(); tests put a
   // scripted answerer here so that no modal box blocks them. nullptr restores the window.
-  void SetOperator(Operator* op) { FOperator = op; }
+  // The operation gate is Op()'s, so the window's end-of-operation work moves along; an
+  // Operator set here outlives the window or is unset first.
+  void SetOperator(Operator* op);
   Operator& Op() { return FOperator ? *FOperator : *this; }
 
   // Operator, with the status bar, message boxes, file dialogs and the trace memo.
@@ -100,6 +102,8 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   void ShowWaitingRecords(int64_t waiting, const QString& failure);
   // Pushes the records in the background when a site server is set; returns at once.
   void RequestSitePush();
+  // Hangs the site push on the end of every operation run through Op()'s gate.
+  void HookOperationEnd();
 
   const std::string& StartFolder() const { return FStartFolder; }
   const std::vector<std::string>& MemoLines() const { return FMemoLines; }

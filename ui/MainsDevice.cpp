@@ -9,24 +9,24 @@
 // A click that arrives while an operation paints its status is ignored: the guard is taken.
 
 void TKVTIRMainForm::UserReadFileBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (guard) Guarded([&] { Session.ReadFile(Op(), OpenDialog); });
 }
 
 void TKVTIRMainForm::UserWriteFileBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (!guard) return;
   Session.BeginAction();
   if (const std::optional<RKVTCFG> cfg = TryCollectCFG(false)) Guarded([&] { Session.WriteFile(Op(), SaveDialog, *cfg); });
 }
 
 void TKVTIRMainForm::UserReadDeviceBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (guard) Guarded([&] { Session.ReadDevice(Op(), *ComKVT); });
 }
 
 void TKVTIRMainForm::UserWriteDeviceBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (!guard) return;
   Session.BeginAction();
   const std::optional<RKVTCFG> cfg = TryCollectCFG(true);
@@ -42,6 +42,6 @@ void TKVTIRMainForm::UserWriteDeviceBtnClick() {
 }
 
 void TKVTIRMainForm::UserOptHibernateBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (guard) Guarded([&] { Session.Hibernate(Op(), *ComKVT); });
 }

@@ -30,7 +30,7 @@ void ShowGridTexts(QTableWidget* grid, const TEEPROMGrid& texts) {
 }  // namespace
 
 void TKVTIRMainForm::EtcEEPROMReadBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (!guard) return;
   TEEPROMGrid texts = GridTexts(EtcEEPROMGrid);
   Guarded([&] { EEPROMRead(Op(), *ComKVT, texts); });
@@ -38,12 +38,12 @@ void TKVTIRMainForm::EtcEEPROMReadBtnClick() {
 }
 
 void TKVTIRMainForm::EtcEEPROMSaveBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (guard) Guarded([&] { EEPROMSaveFile(Op(), SaveCSVDialog, GridTexts(EtcEEPROMGrid)); });
 }
 
 void TKVTIRMainForm::EtcEEPROMSaveLogBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (!guard) return;
   TEEPROMGrid texts = GridTexts(EtcEEPROMGrid);
   Guarded([&] { EEPROMReadSaveLog(Op(), *ComKVT, texts); });

@@ -4,13 +4,13 @@
 #include "ui/Mains.h"
 
 void TKVTIRMainForm::UserLogSaveBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (!guard) return;
   FileRequest dialog = EventLogSaveDialog();
   Guarded([&] { SaveEventLog(Op(), *ComKVT, Session, dialog); });
 }
 
 void TKVTIRMainForm::UserLogResetBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (guard && ConfirmLogReset(Op())) Guarded([&] { LogReset(Op(), *ComKVT, Session); });
 }

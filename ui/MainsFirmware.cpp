@@ -47,7 +47,7 @@ void TKVTIRMainForm::LoadUpgradeFile(const std::string& fileName, bool quiet) {
 }
 
 void TKVTIRMainForm::UserFMOpenBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (!guard) return;
   const FileRequest dialog = FirmwareOpenDialog();
   if (const std::optional<std::string> file = Op().chooseOpenFile(dialog))
@@ -55,7 +55,7 @@ void TKVTIRMainForm::UserFMOpenBtnClick() {
 }
 
 void TKVTIRMainForm::UserFMUpgradeBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(Op());
   if (!guard) return;
   Session.BeginAction();
   const std::vector<QWidget*> listed = {

@@ -12,7 +12,7 @@
 void TKVTIRMainForm::UserCalBtnClick() {
   bool open = false;
   {
-    TOperationGuard guard;
+    TOperationGuard guard(Op());
     if (!guard) return;
     Guarded([&] {
       uint8_t code = 0;
@@ -27,7 +27,7 @@ void TKVTIRMainForm::UserCalBtnClick() {
 }
 
 void TKVTIRMainForm::FatoryOptLogSensorBtnClick() {
-  if (TOperationGuard::Busy()) return;
+  if (Op().Gate().Busy()) return;
   Session.BeginAction();
   Guarded([&] {
     TSensorLogDlg dialog(*ComKVT, Op(), this);

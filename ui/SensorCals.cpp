@@ -139,7 +139,7 @@ void TSensorCalDlg::ShowDlg(const RKVTCFG& cfg) {
 
 void TSensorCalDlg::CalBtnClick() {
   // A second click, or one of the window's buttons, delivered while the link waits is ignored.
-  TOperationGuard guard;
+  TOperationGuard guard(FOp);
   if (!guard || !FCal.CanClose() || !TakeCylinder()) return;
   double spin = SpanGasSpin->value();
   TCalibrationRun run(FCal, FOp, FLink, *this, FClock, FCFG, &spin);

@@ -306,7 +306,7 @@ void TSensorLogDlg::ShowDlg() {
 }
 
 void TSensorLogDlg::StartBtnClick() {
-  TOperationGuard guard;
+  TOperationGuard guard(FOp);
   if (!guard || !FCloseEnable) return;
   FCloseEnable = false;
   DataLogErrorLabel->hide();

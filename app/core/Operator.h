@@ -2,8 +2,10 @@
 // message boxes and the status bar, the terminal tool on stderr/stdin, tests with a script.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 enum class StatusColour { Running, Success, Failure };
@@ -17,9 +19,31 @@ struct FileRequest {
   std::string fileName;      // proposed name
 };
 
+// No second operation starts while one runs: the window lets clicks through while it paints,
+// and a handler that finds the gate taken returns at once. The gate is the Operator's, since
+// the main window and every dialog it opens share the window's one Operator.
+class TOperationGate {
+ public:
+  TOperationGate() = default;
+  TOperationGate(const TOperationGate&) = delete;
+  TOperationGate& operator=(const TOperationGate&) = delete;
+  bool Busy() const { return FBusy; }
+  // Called once the outermost guard is released, when every operation of a handler or dialog
+  // has ended and shown its status: work that follows them (the site server's push) hangs
+  // here, not in each handler. Empty clears it.
+  void SetOnEnded(std::function<void()> onEnded) { FOnEnded = std::move(onEnded); }
+
+ private:
+  friend class TOperationGuard;
+  bool FBusy = false;
+  std::function<void()> FOnEnded;
+};
+
 class Operator {
  public:
   virtual ~Operator() = default;
+  // An Operator that passes on to another one passes its gate on too.
+  virtual TOperationGate& Gate() { return FGate; }
   virtual void showStatus(StatusColour colour, const std::string& text) = 0;
   // text uses '\r' as a line break, as the message table does.
   virtual void message(MessageIcon icon, const std::string& caption, const std::string& text) = 0;
@@ -40,4 +64,29 @@ class Operator {
             "The service record of this operation was not kept\r" + store + "\r" + why +
                 "\rThe operation itself is not affected.");
   }
+
+ private:
+  TOperationGate FGate;
+};
+
+// Takes the Operator's gate for a whole handler, so one handler may run several operations
+// (Hibernate reads first); not acquired when it was taken already.
+class TOperationGuard {
+ public:
+  explicit TOperationGuard(Operator& op) : FGate(op.Gate()), FAcquired(!FGate.FBusy) {
+    if (FAcquired) FGate.FBusy = true;
+  }
+  ~TOperationGuard() {
+    if (!FAcquired) return;
+    FGate.FBusy = false;
+    if (FGate.FOnEnded) FGate.FOnEnded();
+  }
+  TOperationGuard(const TOperationGuard&) = delete;
+  TOperationGuard& operator=(const TOperationGuard&) = delete;
+  bool Acquired() const { return FAcquired; }
+  explicit operator bool() const { return FAcquired; }
+
+ private:
+  TOperationGate& FGate;
+  bool FAcquired;
 };

@@ -11,7 +11,7 @@
 //     sends none;
 //   - DriveRun(run, clock) runs it: a pass, then the clock's wait, where the window takes its
 //     clicks and a stop (button, Ctrl-C) ends the wait early;
-//   - the window's handler takes the TOperationGuard (app/Operation.h) for the whole run.
+//   - the window's handler takes the TOperationGuard (app/core/Operator.h) for the whole run.
 #pragma once
 
 #include <chrono>

@@ -30,7 +30,7 @@ std::string withSlash(std::string dir) {
   return dir;
 }
 
-uint16_t readWord(const TIniFile& ini, const char* section, const char* key, const char* def, uint16_t lo,
+uint16_t readWord(const TSettingsFile& ini, const char* section, const char* key, const char* def, uint16_t lo,
                   uint16_t hi) {
   return StrToWordRange(ini.ReadString(section, key, def), lo, hi);
 }
@@ -58,7 +58,7 @@ std::string dropLeadingBlanks(const std::string& s) {
   return s.substr(b);
 }
 
-void fillFactoryView(const TIniFile& ini, RDeviceCFG& d) {
+void fillFactoryView(const TSettingsFile& ini, RDeviceCFG& d) {
   d.mConnectTime = readWord(ini, "Environment", "ConnectTime", "3000", 500, 60000);
   d.mAVOperate = readWord(ini, "Environment", "AVOperate", "1000", 100, 5000);
 
@@ -99,7 +99,7 @@ void fillFactoryView(const TIniFile& ini, RDeviceCFG& d) {
   d.mCalCheckTime = readWord(ini, "Calibration", "CalibrationCheckTime", "5", 1, 30);
 }
 
-void fillUserView(TIniFile& ini, const std::string& appDir, RDeviceCFG& d) {
+void fillUserView(TSettingsFile& ini, const std::string& appDir, RDeviceCFG& d) {
   d.mConnectTime = 3000;
   d.mAVOperate = 1000;
 
@@ -145,7 +145,7 @@ void fillUserView(TIniFile& ini, const std::string& appDir, RDeviceCFG& d) {
 
 // A configured save folder that does not exist falls back to its default under the start
 // folder, which is created and remembered in the file.
-void settleFolder(TIniFile& ini, const std::string& appDir, std::string& folder, const char* section,
+void settleFolder(TSettingsFile& ini, const std::string& appDir, std::string& folder, const char* section,
                   const char* defaultName) {
   folder = ResolveFolder(appDir, folder);
   if (!folder.empty() && isDirectory(folder)) return;
@@ -156,7 +156,13 @@ void settleFolder(TIniFile& ini, const std::string& appDir, std::string& folder,
 
 }  // namespace
 
-std::string SettingsFileName(const std::string& appDir) { return appDir + kSettingsFileName; }
+TSettingsFile::TSettingsFile(const std::string& appDir) : FIni(appDir + kSettingsFileName) {}
+
+TSettingsFile TSettingsFile::Snapshot(const std::string& appDir) {
+  return TSettingsFile(TIniFile::Snapshot(appDir + kSettingsFileName));
+}
+
+TSettingsFile AppSettings() { return TSettingsFile(AppDir); }
 
 std::string ResolveFolder(const std::string& appDir, const std::string& folder) {
   if (folder.empty()) return folder;
@@ -168,7 +174,7 @@ std::string FolderOfFile(const std::string& path) {
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
-std::vector<RSensorType> ReadSensorTypes(const TIniFile& ini) {
+std::vector<RSensorType> ReadSensorTypes(const TSettingsFile& ini) {
   std::vector<RSensorType> table;
   for (const auto& [key, value] : ini.ReadSectionValues("SENSOR")) {
     const std::vector<std::string> entry = SplitText(key + "=" + value, "=", 2);
@@ -190,7 +196,7 @@ std::vector<RSensorType> ReadSensorTypes(const TIniFile& ini) {
 
 RSettings ReadSettings(const std::string& startDir) {
   const std::string appDir = withSlash(startDir);
-  TIniFile ini = TIniFile::Snapshot(SettingsFileName(appDir));
+  TSettingsFile ini = TSettingsFile::Snapshot(appDir);
   RSettings s;
   s.mFactoryMode = ini.ReadString("Environment", "ModeEntry", "USER") == kFactoryModeEntry;
   s.mSensorTypes = ReadSensorTypes(ini);
@@ -232,7 +238,7 @@ void LoadSettings(const std::string& startDir) {
 }
 
 RWindowGeometry ReadWindowGeometry(const std::string& appDir) {
-  const TIniFile ini = TIniFile::Snapshot(SettingsFileName(appDir));
+  const TSettingsFile ini = TSettingsFile::Snapshot(appDir);
   RWindowGeometry g;
   g.mWidth = ini.ReadInteger("WINDOW", "WIDTH", g.mWidth);
   g.mHeight = ini.ReadInteger("WINDOW", "HEIGHT", g.mHeight);
@@ -242,21 +248,12 @@ RWindowGeometry ReadWindowGeometry(const std::string& appDir) {
 }
 
 bool WriteWindowGeometry(const std::string& appDir, const RWindowGeometry& g, std::string* error) {
-  TIniFile ini(SettingsFileName(appDir));
-  return ini.WriteStrings("WINDOW",
-                          {{"WIDTH", std::to_string(g.mWidth)},
-                           {"HEIGHT", std::to_string(g.mHeight)},
-                           {"LEFT", std::to_string(g.mLeft)},
-                           {"TOP", std::to_string(g.mTop)}},
-                          error);
-}
-
-std::string ReadSetting(const std::string& section, const std::string& key, const std::string& def) {
-  return TIniFile(SettingsFileName(AppDir)).ReadString(section, key, def);
-}
-
-bool WriteSetting(const std::string& section, const std::string& key, const std::string& value, std::string* error) {
-  return TIniFile(SettingsFileName(AppDir)).WriteString(section, key, value, error);
+  return TSettingsFile(appDir).WriteStrings("WINDOW",
+                                            {{"WIDTH", std::to_string(g.mWidth)},
+                                             {"HEIGHT", std::to_string(g.mHeight)},
+                                             {"LEFT", std::to_string(g.mLeft)},
+                                             {"TOP", std::to_string(g.mTop)}},
+                                            error);
 }
 
 int EEPROMGridRowCount(uint16_t maxAddress) { return maxAddress / 16; }

@@ -33,8 +33,6 @@ std::string SpanText(uint16_t tenths) {
   return tenths % 10 == 0 ? std::to_string(tenths / 10) : FormatDecimals(tenths, 1);
 }
 
-TIniFile Settings() { return TIniFile(SettingsFileName(AppDir)); }
-
 }  // namespace
 
 double ApplyO2Rule(uint8_t sensorType, double spinValue) {
@@ -76,10 +74,10 @@ bool TSensorCal::ShowDlg(Operator& op, const RKVTCFG& cfg) {
     return false;
   }
   FDefSpan = cfg.mSensor.mSpanGas;
-  TIniFile ini = Settings();
+  TSettingsFile settings = AppSettings();
   const std::string& name = Sensor().mName;
-  if (!ini.ValueExists(kSection, name)) ini.WriteInteger(kSection, name, FDefSpan);
-  FDefSpan = static_cast<uint16_t>(ini.ReadInteger(kSection, name, FDefSpan));
+  if (!settings.ValueExists(kSection, name)) settings.WriteInteger(kSection, name, FDefSpan);
+  FDefSpan = static_cast<uint16_t>(settings.ReadInteger(kSection, name, FDefSpan));
   return true;
 }
 
@@ -93,7 +91,7 @@ bool TSensorCal::PrepareCalibration(Operator& op, TComKVT& link, RKVTCFG& cfg, d
   const auto span = static_cast<uint16_t>(std::lround(spinValue * 10));
   if (span != FDefSpan) {
     FDefSpan = span;
-    Settings().WriteInteger(kSection, Sensor().mName, FDefSpan);
+    AppSettings().WriteInteger(kSection, Sensor().mName, FDefSpan);
   }
 
   RKVTIdenty identity{};
@@ -354,12 +352,14 @@ void TCalibrationRun::Finish() {
 }
 
 RCylinder LoadCylinder() {
-  return {ReadSetting("SENSORCAL", "CylinderLot", ""), ReadSetting("SENSORCAL", "CylinderExpiry", "")};
+  const TSettingsFile settings = AppSettings();
+  return {settings.ReadString("SENSORCAL", "CylinderLot", ""), settings.ReadString("SENSORCAL", "CylinderExpiry", "")};
 }
 
 void SaveCylinder(const std::string& lot, const std::string& expiry) {
-  WriteSetting("SENSORCAL", "CylinderLot", lot);
-  WriteSetting("SENSORCAL", "CylinderExpiry", expiry);
+  TSettingsFile settings = AppSettings();
+  settings.WriteString("SENSORCAL", "CylinderLot", lot);
+  settings.WriteString("SENSORCAL", "CylinderExpiry", expiry);
 }
 
 std::string CylinderExpiryProblem(const std::string& expiry, const std::string& today) {

@@ -115,7 +115,7 @@ TEEPROMSave EEPROMSaveFile(Operator& op, FileRequest& dialog, const TEEPROMGrid&
   if (!saved) op.message(MessageIcon::Error, kEEPROMSaveCaption, kEEPROMSaveFailed);
   // The folder is remembered even when the file could not be written there.
   DeviceCFG.mEEPROMSaveDir = FolderOfFile(*file);
-  WriteSetting("EEPROM", "SaveDirectory", DeviceCFG.mEEPROMSaveDir);
+  AppSettings().WriteString("EEPROM", "SaveDirectory", DeviceCFG.mEEPROMSaveDir);
   return saved ? TEEPROMSave::Saved : TEEPROMSave::Failed;
 }
 

@@ -97,7 +97,7 @@ REventLogResult SaveEventLogCSV(Operator& op, const RKVTUnitCFG& unit, const RCo
 
   // The folder is remembered whether or not the file could be written.
   DeviceCFG.mEVENTSaveDir = FolderOfFile(*file);
-  WriteSetting("EVENT", "SaveDirectory", DeviceCFG.mEVENTSaveDir);
+  AppSettings().WriteString("EVENT", "SaveDirectory", DeviceCFG.mEVENTSaveDir);
   return {0, written ? TEventLogEnd::Saved : TEventLogEnd::NotSaved, *file};
 }
 

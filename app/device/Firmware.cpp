@@ -84,7 +84,7 @@ uint8_t LoadUpgradeFile(Operator& op, const std::string& fileName, bool quiet, T
     box = RFirmwareBox{};
   } else {
     DeviceCFG.mFLASHFile = fileName;
-    WriteSetting("FLASH", "ImageFile", fileName);
+    AppSettings().WriteString("FLASH", "ImageFile", fileName);
     DeviceCFG.mFLASHSaveDir = FolderOfFile(fileName);
     box.mFileLabel = fileName;
     box.mDescLabel = kFirmwareDescPrefix + FWVersionText(HeaderByte(image, 3));

@@ -79,7 +79,7 @@ uint8_t TLoggingRun::StartLogging() {
     if (const std::optional<std::string> file = FOp.chooseSaveFile(dialog)) {
       fileName = *file;
       DeviceCFG.mLogSaveDir = FolderOfFile(fileName);
-      TIniFile(SettingsFileName(AppDir)).WriteString("Logging", "SaveDirectory", DeviceCFG.mLogSaveDir);
+      AppSettings().WriteString("Logging", "SaveDirectory", DeviceCFG.mLogSaveDir);
       FFile = TDataLogFile(fileName);
       FFileErrorTold = false;
       if (!FFile.WriteHeader(FUnit)) {

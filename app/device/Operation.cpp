@@ -74,9 +74,10 @@ void RecordPort(TOperationRecord& record, const std::string& device) {
 
 std::string CurrentPortDevice() {
   if (std::string named = PortOverride(); !named.empty()) return named;
+  TPortTable ports;  // a look of its own: the link's numbers stay as they are
   int port = 0;
   try {
-    if (FindComPort(0, port) == 0 && port > 0) return PortDeviceName(port);
+    if (FindComPort(ports, 0, port) == 0 && port > 0) return ports.PortDeviceName(port);
   } catch (...) {
     // Only wanted for the text of an error box; an error here must not replace that one.
   }

@@ -62,27 +62,6 @@ std::string CurrentPortDevice();
 // Names the port of device in the record: the adapter's ids and serial, or "no adapter".
 void RecordPort(TOperationRecord& record, const std::string& device);
 
-// No second operation starts while one runs: the window lets clicks through while it paints,
-// and a handler that finds the guard taken returns at once. Held for a whole handler, so one
-// handler may run several operations (Hibernate reads first).
-class TOperationGuard {
- public:
-  TOperationGuard();
-  ~TOperationGuard();
-  TOperationGuard(const TOperationGuard&) = delete;
-  TOperationGuard& operator=(const TOperationGuard&) = delete;
-  bool Acquired() const { return FAcquired; }
-  explicit operator bool() const { return FAcquired; }
-  static bool Busy();
-  // Called once the outermost guard is released, when every operation of a handler or dialog
-  // has ended and shown its status: work that follows them (the site server's push) hangs
-  // here, not in each handler. Empty clears it.
-  static void SetOnEnded(std::function<void()> onEnded);
-
- private:
-  bool FAcquired;
-};
-
 template <class F>
 uint8_t CatchingPortErrors(Operator& op, const std::string& name, F&& body) {
   try {

@@ -1,14 +1,10 @@
-// The parts of the operation frame that need no link: the guard and the port error text.
+// The part of the operation frame that needs no link: the port error text.
 #include "app/device/Operation.h"
 #include "link/PortDoctor.h"
 
 #include <cstdlib>
-#include <utility>
 
 namespace {
-bool gBusy = false;
-std::function<void()> gOnEnded;
-
 // The port's errors end in " (Error: N) "; N is the system's error number.
 int errorNumberOf(const std::string& text) {
   const std::string tag = "(Error: ";
@@ -22,17 +18,3 @@ int errorNumberOf(const std::string& text) {
 std::string PortOpenErrorText(const std::string& errorText, const std::string& device) {
   return errorText + "\r" + DiagnosePortOpen(CurrentDoctorEnv(), device, errorNumberOf(errorText));
 }
-
-TOperationGuard::TOperationGuard() : FAcquired(!gBusy) {
-  if (FAcquired) gBusy = true;
-}
-
-TOperationGuard::~TOperationGuard() {
-  if (!FAcquired) return;
-  gBusy = false;
-  if (gOnEnded) gOnEnded();
-}
-
-void TOperationGuard::SetOnEnded(std::function<void()> onEnded) { gOnEnded = std::move(onEnded); }
-
-bool TOperationGuard::Busy() { return gBusy; }

@@ -34,6 +34,7 @@ class TLineOperator : public Operator {
   std::optional<std::string> chooseSaveFile(const FileRequest&) override { return std::nullopt; }
   void memoLine(const std::string& line) override { FInner.memoLine(line); }
   void pump() override { FInner.pump(); }
+  TOperationGate& Gate() override { return FInner.Gate(); }
   std::string FLastMessage;
 
  private:

@@ -181,7 +181,7 @@ std::vector<RFleetEvent> FleetEventsFrom(const std::vector<RServiceRecord>& reco
 }
 
 std::string FleetSiteName() {
-  const std::string site = AppDir.empty() ? "" : ReadSetting("RECORDS", "Site", "");
+  const std::string site = AppDir.empty() ? "" : AppSettings().ReadString("RECORDS", "Site", "");
   if (!site.empty()) return site;
   char host[256] = {};
   if (gethostname(host, sizeof host - 1) != 0) return "";

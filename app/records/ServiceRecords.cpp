@@ -787,7 +787,7 @@ std::string RServiceRecord::Detail(const std::string& key) const {
 
 std::string RecordsDatabasePath() {
   if (AppDir.empty()) return "";
-  const std::string named = ReadSetting("RECORDS", "Database", "");
+  const std::string named = AppSettings().ReadString("RECORDS", "Database", "");
   if (named.empty()) return AppDir + "BEAMDOCK.DB";
   return named[0] == '/' ? named : AppDir + named;
 }
@@ -799,7 +799,7 @@ std::string ComputerUserName() {
 }
 
 std::string TechnicianName() {
-  const std::string name = AppDir.empty() ? "" : ReadSetting("RECORDS", "Technician", "");
+  const std::string name = AppDir.empty() ? "" : AppSettings().ReadString("RECORDS", "Technician", "");
   return name.empty() ? ComputerUserName() : name;
 }
 
@@ -979,8 +979,8 @@ RCertificateChoice CertificateFor(const std::vector<RServiceRecord>& newestFirst
            choice;
   if (!cal->Sealed()) return choice.mRefusal = "the newest calibration is an earlier record without a seal", choice;
   RCertificate c;
-  c.mOrganisation = AppDir.empty() ? "" : ReadSetting("RECORDS", "Organisation", "");
-  c.mSite = AppDir.empty() ? "" : ReadSetting("RECORDS", "Site", "");
+  c.mOrganisation = AppDir.empty() ? "" : AppSettings().ReadString("RECORDS", "Organisation", "");
+  c.mSite = AppDir.empty() ? "" : AppSettings().ReadString("RECORDS", "Site", "");
   c.mProduct = cal->mProduct.empty() ? "-" : cal->mProduct;
   c.mSensorType = cal->mSensorType;
   c.mSerial = cal->mSerial;

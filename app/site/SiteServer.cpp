@@ -8,7 +8,6 @@
 #include <libpq-fe.h>
 #include <poll.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -74,15 +73,14 @@ void CheckConnInfo(const std::string& conninfo) {
                       "[RECORDS] Server holds a password: keep it in ~/.pgpass (or PGPASSFILE, a service file) instead");
 }
 
-std::atomic<int> gAnswerTimeout{10000};
-
 // One connection; every call that fails throws ESiteServer with the server's words. A statement
-// that hears nothing from the server for answerMs (0: no limit) gives the server up: one that
+// that hears nothing from the server for the site's answer time gives the server up: one that
 // stopped answering, or a station that holds the chain's lock in an open transaction, would
 // otherwise hold a push, and the window that waits for it, for ever.
 class TPgLink {
  public:
-  explicit TPgLink(const std::string& conninfo, int answerMs = gAnswerTimeout) : FAnswerMs(answerMs) {
+  explicit TPgLink(const RSiteConnection& site) : FAnswerMs(site.mAnswerMs) {
+    const std::string& conninfo = site.mConnInfo;
     CheckConnInfo(conninfo);
     // The connection string's own settings win over these; a dead server costs two seconds.
     const char* keys[] = {"connect_timeout", "tcp_user_timeout", "application_name", "dbname", nullptr};
@@ -290,12 +288,10 @@ std::vector<RServiceRecord> RecordsOfRows(const TPgResult& rows) {
 
 }  // namespace
 
-std::string SiteServerSetting() { return ReadSetting("RECORDS", "Server", ""); }
+std::string SiteServerSetting() { return AppSettings().ReadString("RECORDS", "Server", ""); }
 
-void SetSiteAnswerTimeout(int milliseconds) { gAnswerTimeout = milliseconds; }
-
-std::string InitSiteServer(const std::string& conninfo) {
-  TPgLink pg(conninfo, 0);  // a migration of a large site may take its time
+std::string InitSiteServer(const RSiteConnection& site) {
+  TPgLink pg({site.mConnInfo, 0});  // a migration of a large site may take its time
   if (pg.Exec("SELECT rolsuper FROM pg_roles WHERE rolname = current_user").Text(0, 0) != "t")
     throw ESiteServer(TSiteFailure::Refused,
                       "records init-server must run as a PostgreSQL superuser: the seal check is a C function");
@@ -322,7 +318,7 @@ std::string InitSiteServer(const std::string& conninfo) {
                                (from ? " (was " + std::to_string(from) + ")" : "");
 }
 
-std::string RegisterStation(const std::string& conninfo, const std::string& storePath) {
+std::string RegisterStation(const RSiteConnection& site, const std::string& storePath) {
   // The key is made with the store's first record; a station that has none makes it now.
   try {
     TStationLock lock(storePath);
@@ -330,20 +326,20 @@ std::string RegisterStation(const std::string& conninfo, const std::string& stor
   } catch (const EStationKey& e) {
     throw ESiteServer(TSiteFailure::Failed, storePath + ": " + e.what());
   }
-  TPgLink pg(conninfo);
+  TPgLink pg(site);
   return Register(pg, StationKeyOf(storePath));
 }
 
-RPushResult PushStore(const std::string& conninfo, const std::string& storePath, bool markPushed, size_t batch) {
+RPushResult PushStore(const RSiteConnection& site, const std::string& storePath, bool markPushed, size_t batch) {
   const TStationKey key = StationKeyOf(storePath);
   const TRecordStore store(storePath, TRecordStore::TMode::Read);
-  TPgLink pg(conninfo);
+  TPgLink pg(site);
   return PushChain(
       pg, storePath, key, [&](int64_t after) { return store.Sealed(after); }, store.Last().mSeq, markPushed,
       batch ? batch : 1);
 }
 
-RPushResult ImportStore(const std::string& conninfo, const std::string& file) {
+RPushResult ImportStore(const RSiteConnection& site, const std::string& file) {
   std::optional<TStationKey> key;
   try {
     key = TStationKey::PublicOf(file);
@@ -362,7 +358,7 @@ RPushResult ImportStore(const std::string& conninfo, const std::string& file) {
       if (r.mSeq > after) sealed.push_back(r);
     return sealed;
   };
-  TPgLink pg(conninfo);
+  TPgLink pg(site);
   RPushResult result = PushChain(pg, file, *key, sealedAfter, chain.empty() ? 0 : chain.back().mSeq, false, 500);
   for (const RServiceRecord& r : chain) result.mEarlier += r.Sealed() ? 0 : 1;
   return result;
@@ -380,7 +376,7 @@ int64_t WaitingRecords(const std::string& storePath) {
   return waiting;
 }
 
-RSiteStatus SiteStatus(const std::string& conninfo, const std::string& storePath) {
+RSiteStatus SiteStatus(const RSiteConnection& site, const std::string& storePath) {
   RSiteStatus status;
   status.mWaiting = WaitingRecords(storePath);
   std::optional<TStationKey> key;
@@ -395,7 +391,7 @@ RSiteStatus SiteStatus(const std::string& conninfo, const std::string& storePath
     status.mLocalLast = TRecordStore(storePath, TRecordStore::TMode::Read).Last().mSeq;
   } catch (const ERecordStore&) {
   }
-  TPgLink pg(conninfo);
+  TPgLink pg(site);
   const TPgResult row = pg.Exec("SELECT last_seq FROM beamdock.stations WHERE station = $1", {status.mStation});
   if (row.Rows() == 1) {
     status.mServerLast = row.Int(0, 0);
@@ -405,28 +401,28 @@ RSiteStatus SiteStatus(const std::string& conninfo, const std::string& storePath
   return status;
 }
 
-std::vector<RServiceRecord> SiteHistory(const std::string& conninfo, const std::string& serial) {
-  TPgLink pg(conninfo);
+std::vector<RServiceRecord> SiteHistory(const RSiteConnection& site, const std::string& serial) {
+  TPgLink pg(site);
   const std::string columns = "SELECT sealed, signature, server_seq FROM beamdock.records";
   if (serial.empty()) return RecordsOfRows(pg.Exec(columns + " ORDER BY time DESC, server_seq DESC"));
   return RecordsOfRows(pg.Exec(columns + " WHERE serial = $1 ORDER BY time DESC, server_seq DESC", {serial}));
 }
 
-std::vector<RServiceRecord> SiteFleetRecords(const std::string& conninfo) {
-  TPgLink pg(conninfo);
+std::vector<RServiceRecord> SiteFleetRecords(const RSiteConnection& site) {
+  TPgLink pg(site);
   return RecordsOfRows(pg.Exec(
       "SELECT r.sealed, r.signature, r.server_seq FROM beamdock.newest JOIN beamdock.records r USING (server_seq) "
       "ORDER BY r.time DESC, r.server_seq DESC"));
 }
 
-RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath) {
+RSiteCheck VerifySite(const RSiteConnection& site, const std::string& storePath) {
   RSiteCheck check;
   auto broken = [&](const std::string& why) {
     check.mIntact = false;
     check.mWhy = why;
     return check;
   };
-  TPgLink pg(conninfo);
+  TPgLink pg(site);
   // One snapshot: records pushed meanwhile neither break the count nor the head.
   pg.Exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
   struct TStation {
@@ -546,8 +542,8 @@ RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath)
   return check;
 }
 
-RCertificateChoice CertificateOfSite(const std::string& conninfo, const std::string& serial) {
-  TPgLink pg(conninfo);
+RCertificateChoice CertificateOfSite(const RSiteConnection& site, const std::string& serial) {
+  TPgLink pg(site);
   const TPgResult rows = pg.Exec(
       "SELECT r.sealed, r.signature, r.server_seq, encode(s.public_key, 'hex') FROM beamdock.records r "
       "JOIN beamdock.stations s USING (station) WHERE r.serial = $1 ORDER BY r.time DESC, r.server_seq DESC",

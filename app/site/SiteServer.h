@@ -15,6 +15,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Why the server did not do what was asked.
@@ -36,20 +37,27 @@ class ESiteServer : public std::runtime_error {
   std::string FSqlState;
 };
 
-// How long a statement may go without a word from the server before the server counts as lost
-// (Unreachable): 10 s unless set.
-void SetSiteAnswerTimeout(int milliseconds);
+// Where the site server is (a libpq connection string) and how long a statement may go without
+// a word from it before it counts as lost (Unreachable). A connection string alone is a
+// connection with the usual wait, so the setting's text can be passed as it is.
+struct RSiteConnection {
+  static constexpr int kAnswerMs = 10000;
+  RSiteConnection(std::string conninfo, int answerMs = kAnswerMs)
+      : mConnInfo(std::move(conninfo)), mAnswerMs(answerMs) {}
+  std::string mConnInfo;
+  int mAnswerMs;  // 0: no limit
+};
 
 // [RECORDS] Server: a libpq connection string; empty when the site has no server.
 std::string SiteServerSetting();
 
 // Creates the server's schema, its owner and station roles and its functions, or brings them up
 // to date; run by an administrator allowed to create roles and C functions. Returns what it did.
-std::string InitSiteServer(const std::string& conninfo);
+std::string InitSiteServer(const RSiteConnection& site);
 
 // Registers the station of the store at storePath (its public key); returns its id. A station
 // registered before keeps its key: the id is the key's digest, so no other key can take it.
-std::string RegisterStation(const std::string& conninfo, const std::string& storePath);
+std::string RegisterStation(const RSiteConnection& site, const std::string& storePath);
 
 struct RPushResult {
   std::string mStation;
@@ -63,13 +71,13 @@ struct RPushResult {
 // transaction each (at most 1000 records). Registers the station when the server does not know it. Refuses (Refused,
 // nothing sent) a store behind what the station already sent. With markPushed, the store's
 // pushed mark is moved on after each batch. Throws ESiteServer; what was not sent waits.
-RPushResult PushStore(const std::string& conninfo, const std::string& storePath, bool markPushed = true,
+RPushResult PushStore(const RSiteConnection& site, const std::string& storePath, bool markPushed = true,
                       size_t batch = 500);
 
 // Verifies another computer's store (with its key beside it, and its note when there is one)
 // and pushes its records under its own station id. Throws ESiteServer, or ERecordStore when
 // the file does not verify.
-RPushResult ImportStore(const std::string& conninfo, const std::string& file);
+RPushResult ImportStore(const RSiteConnection& site, const std::string& file);
 
 // The records of this store that wait to be sent: the store's last sequence number above its
 // pushed mark, and the outbox. No connection.
@@ -83,15 +91,15 @@ struct RSiteStatus {
 };
 // The station's side (no connection needed) and the server's last sequence of this station.
 // Throws ESiteServer.
-RSiteStatus SiteStatus(const std::string& conninfo, const std::string& storePath);
+RSiteStatus SiteStatus(const RSiteConnection& site, const std::string& storePath);
 
 // The site's records of one serial (every detector when empty), newest first, each with its
 // seal and station. Throws ESiteServer.
-std::vector<RServiceRecord> SiteHistory(const std::string& conninfo, const std::string& serial);
+std::vector<RServiceRecord> SiteHistory(const RSiteConnection& site, const std::string& serial);
 
 // For the fleet: each detector's newest record of each kind, with a configuration and without
 // (all that FleetRows looks at), newest first. Throws ESiteServer.
-std::vector<RServiceRecord> SiteFleetRecords(const std::string& conninfo);
+std::vector<RServiceRecord> SiteFleetRecords(const RSiteConnection& site);
 
 struct RSiteCheck {
   bool mIntact = true;
@@ -102,11 +110,11 @@ struct RSiteCheck {
 // Checks the server's chain (numbers, links, every seal against its station's key, each
 // station's sequence) and whether the store at storePath is behind what its station already
 // sent (rolled back or replaced). Throws ESiteServer when the server cannot be read.
-RSiteCheck VerifySite(const std::string& conninfo, const std::string& storePath);
+RSiteCheck VerifySite(const RSiteConnection& site, const std::string& storePath);
 
 // The certificate of a detector from the site's records, each record of that serial checked
 // against its station's key. Throws ESiteServer.
-RCertificateChoice CertificateOfSite(const std::string& conninfo, const std::string& serial);
+RCertificateChoice CertificateOfSite(const RSiteConnection& site, const std::string& serial);
 
 // The records a reader shows: the site's when a server is set and answers, else this store's,
 // with the reason in mNote. Throws ERecordStore when the local store cannot be read either.

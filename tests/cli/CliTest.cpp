@@ -82,7 +82,8 @@ TEST(CliIdentify, NoAdapterExitsWithItsCode) {
   int port = 0;
   {
     ScopedEnv none("BEAMDOCK_PORT", std::nullopt);
-    if (FindComPort(0, port) != 0xFF) GTEST_SKIP() << "this machine has an adapter";
+    TPortTable ports;
+    if (FindComPort(ports, 0, port) != 0xFF) GTEST_SKIP() << "this machine has an adapter";
   }
   TempDir dir;
   ProcessResult r = RunProcess(cli({"--dir", dir.path(), "identify"}), {{"BEAMDOCK_PORT", std::nullopt}});

@@ -75,7 +75,7 @@ TEST(KVTOnSim, HandshakeThroughAnEchoingAdapterReadsAsTheTypicalTrace) {
   for (int attempt = 0; attempt < 3 && !typical; ++attempt) {
     SimLink r(o);
     int port = 0;
-    ASSERT_EQ(FindComPort(r.link.FDefPort, port), LINK_OK);
+    ASSERT_EQ(FindComPort(r.link.Ports(), r.link.FDefPort, port), LINK_OK);
     r.link.ComOpen(port);
     std::this_thread::sleep_for(20ms);
     ASSERT_EQ(r.link.ConnectKVT(3.0f), LINK_OK);

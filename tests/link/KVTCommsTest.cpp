@@ -345,11 +345,12 @@ TEST(KVTPort, ComOpenOpensOnceAndItsErrorsReachTheCaller) {
   EXPECT_FALSE(link.Enabled());
   ::setenv("BEAMDOCK_PORT", "/dev/pts/beamdock-open", 1);
   int number = 0;
-  ASSERT_EQ(FindComPort(0, number), 0);
+  ASSERT_EQ(FindComPort(link.Ports(), 0, number), 0);
   ::unsetenv("BEAMDOCK_PORT");
   port.FailAt(ScriptedStream::Op::Open, 1, PortError("Error accessing specified device (Error: 2) "));
   EXPECT_THROW(link.ComOpen(number), std::runtime_error);
   EXPECT_FALSE(link.Enabled());
+  EXPECT_EQ(link.PortDevice(), "/dev/pts/beamdock-open");  // what an error names
   link.ComOpen(number);
   EXPECT_TRUE(link.Enabled());
   EXPECT_EQ(port.Device, "/dev/pts/beamdock-open");

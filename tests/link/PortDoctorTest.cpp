@@ -263,9 +263,10 @@ TEST(PortDoctor, DiscoveryPortsAndDoctorAgreeOnWhatCounts) {
       m.Write("lib/modules/6.1.0-9-amd64/modules.alias", c.aliases);
     }
     EXPECT_EQ(ListPorts(m.root()).size(), c.ports);
+    TPortTable ports;
     int port = 0;
-    EXPECT_EQ(FindComPort(0, port, m.root() + "/sys"), c.ports ? 0 : 0xFF);
-    EXPECT_EQ(PortDeviceName(port), c.ports ? "/dev/ttyUSB0" : "");
+    EXPECT_EQ(FindComPort(ports, 0, port, m.root() + "/sys"), c.ports ? 0 : 0xFF);
+    EXPECT_EQ(ports.PortDeviceName(port), c.ports ? "/dev/ttyUSB0" : "");
     RDoctorEnv env;
     env.root = m.root(), env.openPort = false;
     EXPECT_EQ(DoctorLine(RunDoctor(env, "").front()).substr(0, std::strlen(c.bus)), c.bus);

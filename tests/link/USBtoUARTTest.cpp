@@ -115,6 +115,7 @@ class Discovery : public ::testing::Test {
       ::unsetenv("BEAMDOCK_PORT");
   }
   SysfsTree sys;
+  TPortTable ports;
 
  private:
   std::string saved_;
@@ -130,20 +131,20 @@ TEST(DevicePath, PlainAndInterfaceForms) {
 TEST_F(Discovery, OneBridgeGivesItsPort) {
   sys.Add({});
   int port = -1;
-  EXPECT_EQ(FindComPort(0, port, sys.Root()), 0);
+  EXPECT_EQ(FindComPort(ports, 0, port, sys.Root()), 0);
   ASSERT_GT(port, 0);
-  EXPECT_EQ(PortDeviceName(port), "/dev/ttyUSB0");
-  EXPECT_EQ(GetRegPortNumber("VID_10C4&PID_EA60\\0001", sys.Root()), port);
-  EXPECT_EQ(GetRegPortNumber("VID_10C4&PID_EA60\\0002", sys.Root()), 0);
+  EXPECT_EQ(ports.PortDeviceName(port), "/dev/ttyUSB0");
+  EXPECT_EQ(GetRegPortNumber(ports, "VID_10C4&PID_EA60\\0001", sys.Root()), port);
+  EXPECT_EQ(GetRegPortNumber(ports, "VID_10C4&PID_EA60\\0002", sys.Root()), 0);
   // The same node keeps its number from one discovery to the next.
   int again = -1;
-  EXPECT_EQ(FindComPort(0, again, sys.Root()), 0);
+  EXPECT_EQ(FindComPort(ports, 0, again, sys.Root()), 0);
   EXPECT_EQ(again, port);
 }
 
 TEST_F(Discovery, NoBridge) {
   int port = -1;
-  EXPECT_EQ(FindComPort(0, port, sys.Root()), 0xFF);
+  EXPECT_EQ(FindComPort(ports, 0, port, sys.Root()), 0xFF);
   EXPECT_EQ(port, 0);
   // A USB serial port of another maker is no CP210x bridge.
   SysfsTree::Bridge ftdi;
@@ -151,8 +152,8 @@ TEST_F(Discovery, NoBridge) {
   ftdi.pid = "6001";
   ftdi.driver = "ftdi_sio";
   sys.Add(ftdi);
-  EXPECT_EQ(FindComPort(0, port, sys.Root()), 0xFF);
-  EXPECT_EQ(FindComPort(0, port, "/nonexistent-sysfs"), 0xFF);
+  EXPECT_EQ(FindComPort(ports, 0, port, sys.Root()), 0xFF);
+  EXPECT_EQ(FindComPort(ports, 0, port, "/nonexistent-sysfs"), 0xFF);
 }
 
 TEST_F(Discovery, TwoBridgesAreTooMany) {
@@ -163,15 +164,15 @@ TEST_F(Discovery, TwoBridgesAreTooMany) {
   sys.Add({});
   sys.Add(second);
   int port = -1;
-  EXPECT_EQ(FindComPort(0, port, sys.Root()), 0xFE);
+  EXPECT_EQ(FindComPort(ports, 0, port, sys.Root()), 0xFE);
   EXPECT_EQ(port, 0);
 
   // With a preferred port the one that has it is taken.
-  const int wanted = GetRegPortNumber("VID_10C4&PID_EA60\\0002", sys.Root());
+  const int wanted = GetRegPortNumber(ports, "VID_10C4&PID_EA60\\0002", sys.Root());
   ASSERT_GT(wanted, 0);
-  EXPECT_EQ(FindComPort(wanted, port, sys.Root()), 0);
+  EXPECT_EQ(FindComPort(ports, wanted, port, sys.Root()), 0);
   EXPECT_EQ(port, wanted);
-  EXPECT_EQ(PortDeviceName(port), "/dev/ttyUSB1");
+  EXPECT_EQ(ports.PortDeviceName(port), "/dev/ttyUSB1");
 }
 
 TEST_F(Discovery, DualBridgeIsOneDeviceFoundUnderItsFirstInterface) {
@@ -185,12 +186,12 @@ TEST_F(Discovery, DualBridgeIsOneDeviceFoundUnderItsFirstInterface) {
   other.interfaceNumber = 1;
   sys.Add(other);
 
-  EXPECT_EQ(GetRegPortNumber("VID_10C4&PID_EA70\\00A1B2", sys.Root()), 0);  // no plain record
+  EXPECT_EQ(GetRegPortNumber(ports, "VID_10C4&PID_EA70\\00A1B2", sys.Root()), 0);  // no plain record
   int port = -1;
-  EXPECT_EQ(FindComPort(0, port, sys.Root()), 0);
+  EXPECT_EQ(FindComPort(ports, 0, port, sys.Root()), 0);
   ASSERT_GT(port, 0);
-  EXPECT_EQ(PortDeviceName(port), "/dev/ttyUSB0");
-  EXPECT_EQ(GetRegPortNumber("VID_10C4&PID_EA70&Mi_00\\00A1B2_00", sys.Root()), port);
+  EXPECT_EQ(ports.PortDeviceName(port), "/dev/ttyUSB0");
+  EXPECT_EQ(GetRegPortNumber(ports, "VID_10C4&PID_EA70&Mi_00\\00A1B2_00", sys.Root()), port);
 }
 
 TEST_F(Discovery, SerialWithBlanksIsLookedUpWithUnderscores) {
@@ -199,9 +200,9 @@ TEST_F(Discovery, SerialWithBlanksIsLookedUpWithUnderscores) {
   b.tty = "ttyUSB3";
   sys.Add(b);
   int port = -1;
-  EXPECT_EQ(FindComPort(0, port, sys.Root()), 0);
-  EXPECT_EQ(PortDeviceName(port), "/dev/ttyUSB3");
-  EXPECT_EQ(GetRegPortNumber("VID_10C4&PID_EA60\\KVT_0042_A", sys.Root()), port);
+  EXPECT_EQ(FindComPort(ports, 0, port, sys.Root()), 0);
+  EXPECT_EQ(ports.PortDeviceName(port), "/dev/ttyUSB3");
+  EXPECT_EQ(GetRegPortNumber(ports, "VID_10C4&PID_EA60\\KVT_0042_A", sys.Root()), port);
 }
 
 TEST_F(Discovery, LowVendorIdIsPaddedAndNotFiltered) {
@@ -210,10 +211,10 @@ TEST_F(Discovery, LowVendorIdIsPaddedAndNotFiltered) {
   b.pid = "0a01";
   b.serial = nullptr;
   sys.Add(b);
-  EXPECT_GT(GetRegPortNumber("VID_0403&PID_0A01\\", sys.Root()), 0);
+  EXPECT_GT(GetRegPortNumber(ports, "VID_0403&PID_0A01\\", sys.Root()), 0);
   int port = -1;
-  EXPECT_EQ(FindComPort(0, port, sys.Root()), 0);
-  EXPECT_EQ(PortDeviceName(port), "/dev/ttyUSB0");
+  EXPECT_EQ(FindComPort(ports, 0, port, sys.Root()), 0);
+  EXPECT_EQ(ports.PortDeviceName(port), "/dev/ttyUSB0");
 }
 
 TEST_F(Discovery, SecondPassFindsWhatTheFirstCannotSee) {
@@ -221,9 +222,9 @@ TEST_F(Discovery, SecondPassFindsWhatTheFirstCannotSee) {
   b.driverFolder = false;  // the driver's folder lists nothing
   sys.Add(b);
   int port = -1;
-  EXPECT_EQ(FindComPort(0, port, sys.Root()), 0);
+  EXPECT_EQ(FindComPort(ports, 0, port, sys.Root()), 0);
   ASSERT_GT(port, 0);
-  EXPECT_EQ(PortDeviceName(port), "/dev/ttyUSB0");
+  EXPECT_EQ(ports.PortDeviceName(port), "/dev/ttyUSB0");
 }
 
 TEST_F(Discovery, BridgeWithoutATtyRecordGivesPortZero) {
@@ -231,9 +232,9 @@ TEST_F(Discovery, BridgeWithoutATtyRecordGivesPortZero) {
   b.ttyClass = false;
   sys.Add(b);
   int port = -1;
-  EXPECT_EQ(FindComPort(0, port, sys.Root()), 0);
+  EXPECT_EQ(FindComPort(ports, 0, port, sys.Root()), 0);
   EXPECT_EQ(port, 0);
-  EXPECT_EQ(PortDeviceName(port), "");
+  EXPECT_EQ(ports.PortDeviceName(port), "");
 }
 
 TEST_F(Discovery, UnreadableVendorIdIsPassedOn) {
@@ -241,7 +242,7 @@ TEST_F(Discovery, UnreadableVendorIdIsPassedOn) {
   b.vid = "zz";
   sys.Add(b);
   int port = -1;
-  EXPECT_EQ(FindComPort(0, port, sys.Root()), BRIDGE_VID_UNREADABLE);
+  EXPECT_EQ(FindComPort(ports, 0, port, sys.Root()), BRIDGE_VID_UNREADABLE);
   EXPECT_EQ(port, 0);
 }
 
@@ -253,23 +254,24 @@ TEST_F(Discovery, NamedPortOverridesEverything) {
   sys.Add(second);
   ::setenv("BEAMDOCK_PORT", "/dev/pts/77", 1);
   int port = -1;
-  EXPECT_EQ(FindComPort(0, port, sys.Root()), 0);
+  EXPECT_EQ(FindComPort(ports, 0, port, sys.Root()), 0);
   ASSERT_GT(port, 0);
-  EXPECT_EQ(PortDeviceName(port), "/dev/pts/77");
+  EXPECT_EQ(ports.PortDeviceName(port), "/dev/pts/77");
   ::setenv("BEAMDOCK_PORT", "", 1);  // empty counts as not set
-  EXPECT_EQ(FindComPort(0, port, sys.Root()), 0xFE);
+  EXPECT_EQ(FindComPort(ports, 0, port, sys.Root()), 0xFE);
 }
 
 TEST(PortNumbers, StableAndUnknownNumbersOpenNothing) {
-  const int a = RegisterPortDevice("/dev/ttyUSB9");
-  const int b = RegisterPortDevice("/dev/ttyACM9");
+  TPortTable ports;
+  const int a = ports.RegisterPortDevice("/dev/ttyUSB9");
+  const int b = ports.RegisterPortDevice("/dev/ttyACM9");
   EXPECT_GT(a, 0);
   EXPECT_NE(a, b);
-  EXPECT_EQ(RegisterPortDevice("/dev/ttyUSB9"), a);
-  EXPECT_EQ(PortDeviceName(a), "/dev/ttyUSB9");
-  EXPECT_EQ(PortDeviceName(0), "");
-  EXPECT_EQ(PortDeviceName(-3), "");
-  EXPECT_EQ(PortDeviceName(100000), "");
+  EXPECT_EQ(ports.RegisterPortDevice("/dev/ttyUSB9"), a);
+  EXPECT_EQ(ports.PortDeviceName(a), "/dev/ttyUSB9");
+  EXPECT_EQ(ports.PortDeviceName(0), "");
+  EXPECT_EQ(ports.PortDeviceName(-3), "");
+  EXPECT_EQ(ports.PortDeviceName(100000), "");
 }
 
 // A scripted enumeration: counts every call so the order and the closing can be checked.

@@ -97,7 +97,7 @@ inline RKillDrill Run(int rounds, const std::string& dir, const std::string& nam
 
 // The settings file: [WINDOW] written in one replacement, next to entries it must keep.
 inline RKillDrill Settings(int rounds, const std::string& dir) {
-  const std::string path = SettingsFileName(dir);
+  const std::string path = TSettingsFile(dir).FileName();
   if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
     std::fputs("; kept\r\n[Environment]\r\nModeEntry=USER\r\n[SENSOR]\r\nH2S=1,ppm,H,120,0,100\r\n", f);
     std::fclose(f);

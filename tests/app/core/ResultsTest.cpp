@@ -113,18 +113,25 @@ TEST(StatusStyle, ColoursOfTheThreeStates) {
 }
 
 TEST(OperationGuard, ASecondOperationIsRefusedWhileOneRuns) {
-  EXPECT_FALSE(TOperationGuard::Busy());
+  ScriptedOperator op;
+  int ended = 0;
+  op.Gate().SetOnEnded([&] { ++ended; });
+  EXPECT_FALSE(op.Gate().Busy());
   {
-    TOperationGuard first;
+    TOperationGuard first(op);
     ASSERT_TRUE(first);
-    EXPECT_TRUE(TOperationGuard::Busy());
+    EXPECT_TRUE(op.Gate().Busy());
     // A click handled while the first one paints.
-    TOperationGuard second;
-    EXPECT_FALSE(second);
-    EXPECT_TRUE(TOperationGuard::Busy());
+    {
+      TOperationGuard second(op);
+      EXPECT_FALSE(second);
+    }
+    EXPECT_TRUE(op.Gate().Busy());
+    EXPECT_EQ(ended, 0);
   }
-  EXPECT_FALSE(TOperationGuard::Busy());
-  TOperationGuard again;
+  EXPECT_FALSE(op.Gate().Busy());
+  EXPECT_EQ(ended, 1);  // once, when the outermost guard is released
+  TOperationGuard again(op);
   EXPECT_TRUE(again);
 }
 

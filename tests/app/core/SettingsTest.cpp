@@ -242,8 +242,8 @@ TEST(Settings, LoadSettingsSetsTheProgramWideState) {
   EXPECT_EQ(DeviceCFG.mConnectTime, 1500);
   ASSERT_EQ(SensorTypes.size(), 1u);
   EXPECT_EQ(FindSensorType(7), 0);
-  EXPECT_TRUE(WriteSetting("SENSORCAL", "NH3", "50"));
-  EXPECT_EQ(ReadSetting("sensorcal", "nh3", ""), "50");
+  EXPECT_TRUE(AppSettings().WriteString("SENSORCAL", "NH3", "50"));
+  EXPECT_EQ(AppSettings().ReadString("sensorcal", "nh3", ""), "50");
 
   TempDir user;
   LoadSettings(user.path());

@@ -49,7 +49,7 @@ class SensorCalTest : public ::testing::Test {
     for (const KvtSim::Frame& f : sim.received()) n += f.what == what;
     return n;
   }
-  TIniFile Ini() const { return TIniFile(SettingsFileName(AppDir)); }
+  TSettingsFile Ini() const { return AppSettings(); }
 
   ProgramState FKept;
   TempDir FDir;

@@ -70,7 +70,7 @@ TEST_F(EepromDumpTest, SaveFileWritesTheGridAsShownAndRemembersTheFolderUnlessCa
   FileRequest dialog;
 
   EXPECT_EQ(EEPROMSaveFile(op, dialog, grid), TEEPROMSave::Cancelled);
-  EXPECT_EQ(ReadSetting("EEPROM", "SaveDirectory", "unset"), "unset");
+  EXPECT_EQ(AppSettings().ReadString("EEPROM", "SaveDirectory", "unset"), "unset");
 
   grid[0][16] = "0A";  // an edited cell
   EXPECT_EQ(EEPROMSaveFile(op, dialog, grid), TEEPROMSave::Saved);
@@ -83,7 +83,7 @@ TEST_F(EepromDumpTest, SaveFileWritesTheGridAsShownAndRemembersTheFolderUnlessCa
   EXPECT_EQ(EEPROMSaveFile(op, dialog, grid), TEEPROMSave::Failed);
   ASSERT_EQ(op.messages().size(), 1u);
   EXPECT_EQ(op.messages()[0].text, kEEPROMSaveFailed);
-  EXPECT_EQ(ReadSetting("EEPROM", "SaveDirectory", ""), FDir.path() + "none/");
+  EXPECT_EQ(AppSettings().ReadString("EEPROM", "SaveDirectory", ""), FDir.path() + "none/");
 }
 
 TEST_F(EepromDumpTest, ReadSaveLogWritesTheLoggedValuesUnderTheSerialsSafeName) {

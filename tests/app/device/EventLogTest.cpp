@@ -46,7 +46,7 @@ TEST_F(EventLogTest, ExportWritesTheDetectorAndItsEventsOldestFirst) {
   TDeviceSession session;
   FileRequest dialog = EventLogSaveDialog();
   ASSERT_EQ(SaveEventLog(op, link, session, dialog).mEnd, TEventLogEnd::Cancelled);
-  EXPECT_EQ(ReadSetting("EVENT", "SaveDirectory", "unchanged"), "unchanged");
+  EXPECT_EQ(AppSettings().ReadString("EVENT", "SaveDirectory", "unchanged"), "unchanged");
   const FileRequest asked = op.eventsOf(ScriptedOperator::Kind::SaveFile).back().request;
   EXPECT_EQ(asked.title, "Save Logging Data...");
   EXPECT_EQ(asked.folder, DeviceCFG.mEVENTSaveDir);
@@ -82,7 +82,7 @@ TEST_F(EventLogTest, ExportWritesTheDetectorAndItsEventsOldestFirst) {
   std::string text;
   for (const std::string& line : expected) text += line + "\r\n";
   EXPECT_EQ(FDir.read("out/log.csv"), text);
-  EXPECT_EQ(ReadSetting("EVENT", "SaveDirectory", ""), out);
+  EXPECT_EQ(AppSettings().ReadString("EVENT", "SaveDirectory", ""), out);
   EXPECT_EQ(op.lastStatus().text, "Load Event Log... OK");
 }
 
@@ -97,7 +97,7 @@ TEST_F(EventLogTest, EmptyLogsUnwritableFilesAndTheReset) {
   op.saveFile(FDir.path() + "missing/log.csv");
   EXPECT_EQ(SaveEventLog(op, link, session, dialog).mEnd, TEventLogEnd::NotSaved);
   EXPECT_EQ(op.messages().back().text, kEventNotSavedText);
-  EXPECT_EQ(ReadSetting("EVENT", "SaveDirectory", ""), FDir.path() + "missing/");
+  EXPECT_EQ(AppSettings().ReadString("EVENT", "SaveDirectory", ""), FDir.path() + "missing/");
 
   EXPECT_EQ(LogReset(op, link, session), LINK_OK);
   EXPECT_TRUE(port.sim().events().empty());

@@ -73,13 +73,13 @@ TEST_F(FirmwareTest, ImagesAreCheckedAndOnlyAGoodOneIsRemembered) {
   for (const auto& c : cases) {
     FactoryMode = c.factory;
     DeviceCFG.mFLASHMaxAddress = c.rows, DeviceCFG.mFALSHPacketSize = c.cols;
-    const std::string before = ReadSetting("FLASH", "ImageFile", "");
+    const std::string before = AppSettings().ReadString("FLASH", "ImageFile", "");
     ScriptedOperator op, quiet;
     TUpgradeImage image;
     RFirmwareBox box{"old", "old", true};
     EXPECT_EQ(LoadUpgradeFile(op, c.file, false, image, box), c.code) << c.file;
     EXPECT_EQ(box.mUpgradeEnabled, c.code == 0) << c.file;
-    EXPECT_EQ(ReadSetting("FLASH", "ImageFile", ""), c.code == 0 ? c.file : before) << c.file;
+    EXPECT_EQ(AppSettings().ReadString("FLASH", "ImageFile", ""), c.code == 0 ? c.file : before) << c.file;
     EXPECT_EQ(op.lastStatus().text, std::string(kLoadingUpgradeName) + ResultText(c.code).mSuffix);
     EXPECT_EQ(box.mDescLabel, c.code ? kSelectFileDesc : c.factory ? kFirmwareDescPrefix + std::string("1.3")
                                                                     : kFirmwareDescPrefix + std::string("1.2"));

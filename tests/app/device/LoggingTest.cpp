@@ -175,7 +175,7 @@ TEST_F(LoggingRunTest, LogsToScreenChartAndFileAndRidesOutDetectorFailures) {
   EXPECT_EQ(Count(port.sim(), "22"), 2);
   ASSERT_EQ(view.fileErrors.size(), 1u);  // told once, rows stop, display goes on
   EXPECT_FALSE(FDir.exists("log.csv"));
-  EXPECT_EQ(TIniFile(SettingsFileName(AppDir)).ReadString("Logging", "SaveDirectory", ""), FDir.path());
+  EXPECT_EQ(AppSettings().ReadString("Logging", "SaveDirectory", ""), FDir.path());
 }
 
 TEST_F(LoggingRunTest, HeaderAndRowsReachTheFile) {

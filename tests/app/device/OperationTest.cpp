@@ -121,9 +121,9 @@ TEST(RunOperation, ASilentDetectorIsAConnectError) {
 
 TEST(RunOperation, NoAdapterEndsWithItsCode) {
   ScopedEnv noPort("BEAMDOCK_PORT", std::nullopt);
-  int found = 0;
-  if (FindComPort(0, found) != LINK_NOADAPTER) GTEST_SKIP() << "this machine has an adapter";
   TComKVT link;
+  int found = 0;
+  if (FindComPort(link.Ports(), 0, found) != LINK_NOADAPTER) GTEST_SKIP() << "this machine has an adapter";
   ScriptedOperator op;
   bool ran = false;
   uint8_t code = RunOperation(op, link, "Load Identify", [&] {

@@ -216,10 +216,8 @@ TEST(SiteServer, AStationAppendsOnlyThroughTheCheckedFunction) {
   const RServiceRecord sixth = TRecordStore(pa, TRecordStore::TMode::Read).Sealed(5).front();
   PGconn* holder = PQconnectdb(site.station.c_str());
   PQclear(PQexec(holder, ("BEGIN; " + push(sixth, sixth.mSignature)).c_str()));
-  SetSiteAnswerTimeout(300);
-  const auto locked = FailureOf([&] { PushStore(site.station, po); });
+  const auto locked = FailureOf([&] { PushStore({site.station, 300}, po); });
   EXPECT_TRUE(locked && locked->Failure() == TSiteFailure::Unreachable);
-  SetSiteAnswerTimeout(10000);
   PQclear(PQexec(holder, "COMMIT"));
   PQfinish(holder);
   PushStore(site.station, po);
