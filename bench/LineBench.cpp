@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     TSteadyRunClock clock;
     TProductionLine line(op, link, LineFile(), view, clock, 1);
     sim.clearFrames();
-    line.Run();
+    DriveRun(line, clock);
     const auto end = Clock::now();
     if (line.Passed() != 1) return 1;
     const std::vector<KvtSim::Frame> rx = sim.received();
@@ -126,7 +126,10 @@ int main(int argc, char** argv) {
     TProductionLine line(op, link, LineFile(), view, clock);
     const double cpu0 = Cpu(CLOCK_PROCESS_CPUTIME_ID);
     const auto wall0 = Clock::now();
-    while (std::chrono::duration<double>(Clock::now() - wall0).count() < waitSeconds) line.Step();
+    // Whole passes, each an attempt and its rest: the stop is read after the rest.
+    DriveRun(line, clock, [&] {
+      if (std::chrono::duration<double>(Clock::now() - wall0).count() >= waitSeconds) line.Stop();
+    });
     const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
     std::printf("line_wait_cpu_pct %.2f\n", 100.0 * (Cpu(CLOCK_PROCESS_CPUTIME_ID) - cpu0) / wall);
   }

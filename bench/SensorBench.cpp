@@ -97,7 +97,7 @@ void Logging(benchmark::State& state, double speed, int polls, const char* what)
     dlg.Run().OnReading = [&](const RReadingSet&) {
       if (stamps.empty()) cpuStart = ThreadCpuSeconds();
       stamps.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
-      if (static_cast<int>(stamps.size()) > polls) dlg.Run().StopBtnClick();
+      if (static_cast<int>(stamps.size()) > polls) dlg.Run().Stop();
     };
     dlg.Run().RunLogging("");
     const double cpu = ThreadCpuSeconds() - cpuStart;

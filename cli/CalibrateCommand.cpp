@@ -123,8 +123,8 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
     cal.FProduct = session.FProductName;
     TTerminalCalView view;
     TCliRunClock clock;
-    cal.FStop.Watch(CtrlCFlag());
-    status = CalibrationExitStatus(cal.CalBtnClick(cli.op(), cli.link(), view, clock, session.FKVTCFG, value));
+    status = CalibrationExitStatus(
+        cal.CalBtnClick(cli.op(), cli.link(), view, clock, session.FKVTCFG, value, CtrlCFlag()));
     return 0;
   });
   return status >= 0 ? status : raised;

@@ -53,7 +53,7 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
 
   TTerminalProgress progress(ctx.op->stderrIsTerminal());
   TFirmwareDownload run(cli.op(), cli.link(), image, progress);
-  run.Stop().Watch(CtrlCFlag());
+  run.StopRequest().Watch(CtrlCFlag());
   return run.Run();
 }
 

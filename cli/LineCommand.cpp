@@ -68,10 +68,8 @@ int Line(CliContext& ctx, const std::vector<std::string>& args) {
     ctx.op->message(MessageIcon::Error, kWriteRefusedCaption, refusal->mText);
     return kExitRefused;
   }
-  while (line.Running()) {
-    if (CtrlCPressed()) line.Stop();  // ends after the unit under way
-    line.Step();
-  }
+  line.StopRequest().Watch(CtrlCFlag());  // ends after the unit under way
+  DriveRun(line, clock);
   std::fprintf(stderr, "%d passed, %d failed\n", line.Passed(), line.Failed());
   if (view.FReportFailed) return kExitSoftware;
   return line.Failed() > 0 ? 1 : 0;

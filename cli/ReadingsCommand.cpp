@@ -79,12 +79,12 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
   TReadingsView view;
   TCliRunClock clock;
   TLoggingRun run(session.link(), op, view, clock);
-  run.Stop().Watch(CtrlCFlag());
+  run.StopRequest().Watch(CtrlCFlag());
   long readings = 0;
   run.OnReading = [&](const RReadingSet&) {
     std::printf("%s\n", run.LastRow().c_str());
     std::fflush(stdout);
-    if (count > 0 && ++readings >= count) run.StopBtnClick();
+    if (count > 0 && ++readings >= count) run.Stop();
   };
   return session.run("Sensor Reading Data Logging", [&] { return run.StartLogging(); });
 }

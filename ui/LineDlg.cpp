@@ -106,8 +106,7 @@ void TLineDlg::StartClick() {
   FileBtn->setEnabled(false);
   StopBtn->setEnabled(true);
   UnitList->clear();
-  while (Line->Step()) {
-  }
+  DriveRun(*Line, Clock);
   StateLabel->setText(QString("Stopped: %1 done, %2 failed").arg(Line->Passed()).arg(Line->Failed()));
   Line.reset();
   StartBtn->setEnabled(true);

@@ -318,8 +318,10 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
 
  private:
   void BuildWindow();
-  QWidget* BuildUserView();
-  QWidget* BuildUserOptPage();
+  // The user view, or with factory the factory view's "User Options" page: the same rows,
+  // buttons and boxes, named User... or UserOpt...; the user view shows the identity that
+  // the page edits, and has the calibration box.
+  QWidget* BuildOptionsPage(bool factory);
   QWidget* BuildFactoryPage();
   QWidget* BuildTestPage();
   QWidget* BuildStatusPanel();

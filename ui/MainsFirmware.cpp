@@ -98,7 +98,7 @@ void TKVTIRMainForm::UserFMUpgradeBtnClick() {
 }
 
 void TKVTIRMainForm::UserFMCancelBtnClick() {
-  if (FDownload) FDownload->Cancel();
+  if (FDownload) FDownload->Stop();
 }
 
 void TKVTIRMainForm::ShowUpgradeEnd(uint8_t code) {

@@ -6,6 +6,7 @@
 #include "ui/Mains.h"
 
 #include <QAbstractItemView>
+#include <QAnyStringView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,6 +34,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <vector>
 
 namespace {
 
@@ -43,8 +45,8 @@ constexpr int kTextWidth = 160;    // text edits, lists and long displays
 const QColor kCaptionColour(222, 230, 240);
 
 template <class W>
-W* Named(W* w, const char* name) {
-  w->setObjectName(QLatin1String(name));
+W* Named(W* w, QAnyStringView name) {
+  w->setObjectName(name.toString());
   return w;
 }
 
@@ -59,7 +61,7 @@ TLabel3DBorder* Caption(const QString& text, int width = kCaptionWidth) {
 }
 
 // Framed read-only text.
-TLabel3DBorder* DisplayBox(const char* name, int width = kBoxWidth) {
+TLabel3DBorder* DisplayBox(QAnyStringView name, int width = kBoxWidth) {
   auto* l = Named(new TLabel3DBorder, name);
   l->SetBorderStyle(TLabel3DBorder::bsLight);
   l->SetVerticalAlign(TLabel3DBorder::vaCenter);
@@ -89,7 +91,7 @@ QLocale PlainNumbers() {
   return plain;
 }
 
-QSpinBox* IntSpin(const char* name, int min, int max, int value = 0, int width = kBoxWidth) {
+QSpinBox* IntSpin(QAnyStringView name, int min, int max, int value = 0, int width = kBoxWidth) {
   auto* s = Named(new QSpinBox, name);
   s->setRange(min, max);
   s->setValue(value);
@@ -100,7 +102,7 @@ QSpinBox* IntSpin(const char* name, int min, int max, int value = 0, int width =
   return s;
 }
 
-QDoubleSpinBox* DecSpin(const char* name, double min, double max, int width = kBoxWidth) {
+QDoubleSpinBox* DecSpin(QAnyStringView name, double min, double max, int width = kBoxWidth) {
   auto* s = Named(new QDoubleSpinBox, name);
   s->setDecimals(1);
   s->setRange(min, max);
@@ -111,7 +113,7 @@ QDoubleSpinBox* DecSpin(const char* name, double min, double max, int width = kB
   return s;
 }
 
-QComboBox* Combo(const char* name, const QStringList& items, int width = kTextWidth) {
+QComboBox* Combo(QAnyStringView name, const QStringList& items, int width = kTextWidth) {
   auto* c = Named(new QComboBox, name);
   c->addItems(items);
   c->setEditable(false);
@@ -119,14 +121,14 @@ QComboBox* Combo(const char* name, const QStringList& items, int width = kTextWi
   return c;
 }
 
-QLineEdit* Edit(const char* name, int maxLength, int width = kTextWidth) {
+QLineEdit* Edit(QAnyStringView name, int maxLength, int width = kTextWidth) {
   auto* e = Named(new QLineEdit, name);
   e->setMaxLength(maxLength);
   e->setFixedSize(width, kRowHeight);
   return e;
 }
 
-QPushButton* Button(const char* name, const QString& caption) {
+QPushButton* Button(QAnyStringView name, const QString& caption) {
   auto* b = Named(new QPushButton(caption), name);
   b->setMinimumHeight(28);
   b->setAutoDefault(false);
@@ -143,7 +145,7 @@ void MarkDestructive(QPushButton* b) {
 }
 
 // One row of a view: its caption, then the controls left-aligned.
-void AddRow(QGridLayout* grid, const QString& caption, std::initializer_list<QWidget*> controls) {
+void AddRow(QGridLayout* grid, const QString& caption, const std::vector<QWidget*>& controls) {
   const int row = grid->rowCount();
   if (!caption.isNull()) grid->addWidget(Caption(caption), row, 0);
   auto* h = new QHBoxLayout;
@@ -169,7 +171,7 @@ QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons) {
   return h;
 }
 
-QGroupBox* Panel(const char* name, QWidget* content) {
+QGroupBox* Panel(QAnyStringView name, QWidget* content) {
   auto* g = Named(new QGroupBox, name);
   auto* v = new QVBoxLayout(g);
   v->setContentsMargins(8, 8, 8, 8);
@@ -299,133 +301,98 @@ QWidget* RecordsRow(TKVTIRMainForm* form, const std::string& prefix, QPushButton
 
 }  // namespace
 
-QWidget* TKVTIRMainForm::BuildUserView() {
-  UserHWVersionLabel = DisplayBox("UserHWVersionLabel");
-  UserSWVersionLabel = DisplayBox("UserSWVersionLabel");
-  UserSerialLabel = DisplayBox("UserSerialLabel", kTextWidth);
-  UserMonthLifeLabel = DisplayBox("UserMonthLifeLabel", 50);
-  UserDayLifeLabel = DisplayBox("UserDayLifeLabel", 50);
-  UserSensorTypeCombo = Combo("UserSensorTypeCombo", {}, kBoxWidth);
-  UserSensorTypeCombo->setEnabled(false);
-  UserHighAlarmSpin = DecSpin("UserHighAlarmSpin", 0.0, 100.0);
-  UserLowAlarmSpin = DecSpin("UserLowAlarmSpin", 0.0, 100.0);
-  UserCalIntervalSpin = IntSpin("UserCalIntervalSpin", 0, 365);
-  UserBumpIntervalSpin = IntSpin("UserBumpIntervalSpin", 0, 365);
-  UserIDEdit = Edit("UserIDEdit", 6, kBoxWidth);
-  UserTestIntervalSpin = IntSpin("UserTestIntervalSpin", 6, 24, 20);
-  UserDispCombo = Combo("UserDispCombo", kDispItems, 185);
-  UserHideBumpLEDCheck = Named(new QCheckBox(QStringLiteral("Hide bump due LED flashing")), "UserHideBumpLEDCheck");
+QWidget* TKVTIRMainForm::BuildOptionsPage(bool factory) {
+  const QString prefix = QLatin1String(factory ? "UserOpt" : "User");
+  // Each control's objectName is its member's: the prefix, then the control's own name.
+  const auto name = [&](const char* own) { return prefix + QLatin1String(own); };
+  // The member a control goes to: the user view's or the factory page's.
+  const auto mine = [factory](auto& user, auto& opt) -> auto& { return factory ? opt : user; };
+
+  // The detector's identity: shown in the user view, edited on the factory page.
+  std::vector<QWidget*> hardware;
+  QWidget *serial, *monthLife, *dayLife;
+  if (factory) {
+    hardware = {UserOptHWVersionEdit = Edit("UserOptHWVersionEdit", 32767, kBoxWidth),
+                UserOptIDLabel = DisplayBox("UserOptIDLabel", 110)};
+    serial = UserOptSerialEdit = Edit("UserOptSerialEdit", 10);
+    monthLife = UserOptMonthLifeSpin = IntSpin("UserOptMonthLifeSpin", 0, 24, 0, 60);
+    dayLife = UserOptDayLifeSpin = IntSpin("UserOptDayLifeSpin", 0, 31, 0, 60);
+  } else {
+    hardware = {UserHWVersionLabel = DisplayBox("UserHWVersionLabel")};
+    serial = UserSerialLabel = DisplayBox("UserSerialLabel", kTextWidth);
+    monthLife = UserMonthLifeLabel = DisplayBox("UserMonthLifeLabel", 50);
+    dayLife = UserDayLifeLabel = DisplayBox("UserDayLifeLabel", 50);
+  }
+  auto* swVersion = mine(UserSWVersionLabel, UserOptSWVersionLabel) = DisplayBox(name("SWVersionLabel"));
+  auto* sensorType = mine(UserSensorTypeCombo, UserOptSensorTypeCombo) = Combo(name("SensorTypeCombo"), {}, kBoxWidth);
+  if (!factory) sensorType->setEnabled(false);
+  auto* highAlarm = mine(UserHighAlarmSpin, UserOptHighAlarmSpin) = DecSpin(name("HighAlarmSpin"), 0.0, 100.0);
+  auto* lowAlarm = mine(UserLowAlarmSpin, UserOptLowAlarmSpin) = DecSpin(name("LowAlarmSpin"), 0.0, 100.0);
+  auto* calInterval = mine(UserCalIntervalSpin, UserOptCalIntervalSpin) = IntSpin(name("CalIntervalSpin"), 0, 365);
+  auto* bumpInterval = mine(UserBumpIntervalSpin, UserOptBumpIntervalSpin) = IntSpin(name("BumpIntervalSpin"), 0, 365);
+  auto* id = mine(UserIDEdit, UserOptIDEdit) = Edit(name("IDEdit"), 6, kBoxWidth);
+  auto* testInterval = mine(UserTestIntervalSpin, UserOptTestIntervalSpin) = IntSpin(name("TestIntervalSpin"), 6, 24, 20);
+  auto* disp = mine(UserDispCombo, UserOptDispCombo) = Combo(name("DispCombo"), kDispItems, 185);
+  auto* hideBumpLED = mine(UserHideBumpLEDCheck, UserOptHideBumpLEDCheck) =
+      Named(new QCheckBox(QStringLiteral("Hide bump due LED flashing")), name("HideBumpLEDCheck"));
 
   auto* rows = NewRows();
-  AddRow(rows, QStringLiteral("  Hardware Version"), {UserHWVersionLabel});
-  AddRow(rows, QStringLiteral("  Firmware Version"), {UserSWVersionLabel});
-  AddRow(rows, QStringLiteral("  Serial Number"), {UserSerialLabel});
+  AddRow(rows, QStringLiteral("  Hardware Version"), hardware);
+  AddRow(rows, QStringLiteral("  Firmware Version"), {swVersion});
+  AddRow(rows, QStringLiteral("  Serial Number"), {serial});
   AddRow(rows, QStringLiteral("  Life Remaining"),
-         {UserMonthLifeLabel, Unit(QStringLiteral("Months")), UserDayLifeLabel, Unit(QStringLiteral("Days"))});
-  AddRow(rows, QStringLiteral("  Sensor Type"), {UserSensorTypeCombo});
-  AlarmUnitLabels[0] = Named(Unit(QString()), "UserHighAlarmUnitLabel");
-  AlarmUnitLabels[1] = Named(Unit(QString()), "UserLowAlarmUnitLabel");
-  AddRow(rows, QStringLiteral("  High Alarm"), {UserHighAlarmSpin, AlarmUnitLabels[0]});
-  AddRow(rows, QStringLiteral("  Low Alarm"), {UserLowAlarmSpin, AlarmUnitLabels[1]});
-  AddRow(rows, QStringLiteral("  Calibration Interval"), {UserCalIntervalSpin, Unit(QStringLiteral("Days"))});
-  AddRow(rows, QStringLiteral("  Bump Interval"), {UserBumpIntervalSpin, Unit(QStringLiteral("Days"))});
-  AddRow(rows, QStringLiteral("  User ID"), {UserIDEdit});
-  AddRow(rows, QStringLiteral("  Self Test Interval"), {UserTestIntervalSpin, Unit(QStringLiteral("hours"))});
-  AddRow(rows, QStringLiteral("  Display"), {UserDispCombo});
-  AddRow(rows, QString(), {UserHideBumpLEDCheck});
+         {monthLife, Unit(QStringLiteral("Months")), dayLife, Unit(QStringLiteral("Days"))});
+  AddRow(rows, QStringLiteral("  Sensor Type"), {sensorType});
+  TLabel3DBorder*& highUnit = AlarmUnitLabels[factory ? 2 : 0];
+  TLabel3DBorder*& lowUnit = AlarmUnitLabels[factory ? 3 : 1];
+  highUnit = Named(Unit(QString()), name("HighAlarmUnitLabel"));
+  lowUnit = Named(Unit(QString()), name("LowAlarmUnitLabel"));
+  AddRow(rows, QStringLiteral("  High Alarm"), {highAlarm, highUnit});
+  AddRow(rows, QStringLiteral("  Low Alarm"), {lowAlarm, lowUnit});
+  AddRow(rows, QStringLiteral("  Calibration Interval"), {calInterval, Unit(QStringLiteral("Days"))});
+  AddRow(rows, QStringLiteral("  Bump Interval"), {bumpInterval, Unit(QStringLiteral("Days"))});
+  AddRow(rows, QStringLiteral("  User ID"), {id});
+  AddRow(rows, QStringLiteral("  Self Test Interval"), {testInterval, Unit(QStringLiteral("hours"))});
+  AddRow(rows, QStringLiteral("  Display"), {disp});
+  AddRow(rows, QString(), {hideBumpLED});
 
-  UserReadFileBtn = Button("UserReadFileBtn", QStringLiteral("Read File"));
-  UserReadDeviceBtn = Button("UserReadDeviceBtn", QStringLiteral("Read Device"));
-  UserWriteFileBtn = Button("UserWriteFileBtn", QStringLiteral("Write File"));
-  UserWriteDeviceBtn = Button("UserWriteDeviceBtn", QStringLiteral("Write Device"));
-  UserHibernateBtn = Button("UserHibernateBtn", QStringLiteral("Hibernate"));
-  UserLogSaveBtn = Button("UserLogSaveBtn", QStringLiteral("Save Event Log"));
-  UserCalBtn = Button("UserCalBtn", QStringLiteral("Sensor Calibration"));
-  UserLogPanel = Panel("UserLogPanel", UserLogSaveBtn);
-  UserCalPanel = Panel("UserCalPanel", UserCalBtn);
-  UserHistoryBtn = Button("UserHistoryBtn", QStringLiteral("History"));
-  connect(UserHistoryBtn, &QPushButton::clicked, this, &TKVTIRMainForm::UserHistoryBtnClick);
-  QWidget* userRecords = RecordsRow(this, "User", UserHistoryBtn, UserMoreBtn);
-  UserFMPanel = BuildFirmwareBox(QStringLiteral("User"), UserFMFileLabel, UserFMOpenBtn, UserFMDescLabel,
-                                 UserFMUpgradeBtn, UserFMCancelBtn, UserFMProgressBar);
+  auto* readFile = mine(UserReadFileBtn, UserOptReadFileBtn) = Button(name("ReadFileBtn"), QStringLiteral("Read File"));
+  auto* readDevice = mine(UserReadDeviceBtn, UserOptReadDeviceBtn) =
+      Button(name("ReadDeviceBtn"), QStringLiteral("Read Device"));
+  auto* writeFile = mine(UserWriteFileBtn, UserOptWriteFileBtn) =
+      Button(name("WriteFileBtn"), QStringLiteral("Write File"));
+  auto* writeDevice = mine(UserWriteDeviceBtn, UserOptWriteDeviceBtn) =
+      Button(name("WriteDeviceBtn"), QStringLiteral("Write Device"));
+  auto* hibernate = mine(UserHibernateBtn, UserOptHibernateBtn) = Button(name("HibernateBtn"), QStringLiteral("Hibernate"));
+  auto* logSave = mine(UserLogSaveBtn, UserOptLogSaveBtn) = Button(name("LogSaveBtn"), QStringLiteral("Save Event Log"));
+  auto* logPanel = mine(UserLogPanel, UserOptLogPanel) = Panel(name("LogPanel"), logSave);
+  // The calibration box is the user view's alone.
+  if (!factory) {
+    UserCalBtn = Button("UserCalBtn", QStringLiteral("Sensor Calibration"));
+    UserCalPanel = Panel("UserCalPanel", UserCalBtn);
+  }
+  auto* history = mine(UserHistoryBtn, UserOptHistoryBtn) = Button(name("HistoryBtn"), QStringLiteral("History"));
+  connect(history, &QPushButton::clicked, this, &TKVTIRMainForm::UserHistoryBtnClick);
+  QWidget* records = RecordsRow(this, prefix.toStdString(), history, mine(UserMoreBtn, UserOptMoreBtn));
+  QGroupBox* firmware = mine(UserFMPanel, UserOptFMPanel) = BuildFirmwareBox(
+      prefix, mine(UserFMFileLabel, UserOptFMFileLabel), mine(UserFMOpenBtn, UserOptFMOpenBtn),
+      mine(UserFMDescLabel, UserOptFMDescLabel), mine(UserFMUpgradeBtn, UserOptFMUpgradeBtn),
+      mine(UserFMCancelBtn, UserOptFMCancelBtn), mine(UserFMProgressBar, UserOptFMProgressBar));
 
   auto* v = new QVBoxLayout;
-  v->setContentsMargins(10, 10, 10, 10);
-  v->setSpacing(8);
+  const int margin = factory ? 8 : 10;
+  v->setContentsMargins(margin, margin, margin, margin);
+  v->setSpacing(factory ? 6 : 8);
   v->addLayout(rows);
-  v->addLayout(ButtonRow({UserReadFileBtn, UserReadDeviceBtn, UserWriteFileBtn, UserWriteDeviceBtn, UserHibernateBtn}));
+  v->addLayout(ButtonRow({readFile, readDevice, writeFile, writeDevice, hibernate}));
   auto* boxes = new QHBoxLayout;
-  boxes->addWidget(UserLogPanel, 1);
-  boxes->addWidget(UserCalPanel, 1);
-  boxes->addWidget(Panel("UserHistoryPanel", userRecords), 1);
+  boxes->addWidget(logPanel, 1);
+  if (!factory) boxes->addWidget(UserCalPanel, 1);
+  boxes->addWidget(Panel(name("HistoryPanel"), records), 1);
+  // In place of the calibration box: the two keep the user view's widths.
+  if (factory) boxes->addStretch(1);
   v->addLayout(boxes);
-  v->addWidget(UserFMPanel);
-  v->addStretch(1);
-  return Page(v);
-}
-
-QWidget* TKVTIRMainForm::BuildUserOptPage() {
-  UserOptHWVersionEdit = Edit("UserOptHWVersionEdit", 32767, kBoxWidth);
-  UserOptIDLabel = DisplayBox("UserOptIDLabel", 110);
-  UserOptSWVersionLabel = DisplayBox("UserOptSWVersionLabel");
-  UserOptSerialEdit = Edit("UserOptSerialEdit", 10);
-  UserOptMonthLifeSpin = IntSpin("UserOptMonthLifeSpin", 0, 24, 0, 60);
-  UserOptDayLifeSpin = IntSpin("UserOptDayLifeSpin", 0, 31, 0, 60);
-  UserOptSensorTypeCombo = Combo("UserOptSensorTypeCombo", {}, kBoxWidth);
-  UserOptHighAlarmSpin = DecSpin("UserOptHighAlarmSpin", 0.0, 100.0);
-  UserOptLowAlarmSpin = DecSpin("UserOptLowAlarmSpin", 0.0, 100.0);
-  UserOptCalIntervalSpin = IntSpin("UserOptCalIntervalSpin", 0, 365);
-  UserOptBumpIntervalSpin = IntSpin("UserOptBumpIntervalSpin", 0, 365);
-  UserOptIDEdit = Edit("UserOptIDEdit", 6, kBoxWidth);
-  UserOptTestIntervalSpin = IntSpin("UserOptTestIntervalSpin", 6, 24, 20);
-  UserOptDispCombo = Combo("UserOptDispCombo", kDispItems, 185);
-  UserOptHideBumpLEDCheck =
-      Named(new QCheckBox(QStringLiteral("Hide bump due LED flashing")), "UserOptHideBumpLEDCheck");
-
-  auto* rows = NewRows();
-  AddRow(rows, QStringLiteral("  Hardware Version"), {UserOptHWVersionEdit, UserOptIDLabel});
-  AddRow(rows, QStringLiteral("  Firmware Version"), {UserOptSWVersionLabel});
-  AddRow(rows, QStringLiteral("  Serial Number"), {UserOptSerialEdit});
-  AddRow(rows, QStringLiteral("  Life Remaining"),
-         {UserOptMonthLifeSpin, Unit(QStringLiteral("Months")), UserOptDayLifeSpin, Unit(QStringLiteral("Days"))});
-  AddRow(rows, QStringLiteral("  Sensor Type"), {UserOptSensorTypeCombo});
-  AlarmUnitLabels[2] = Named(Unit(QString()), "UserOptHighAlarmUnitLabel");
-  AlarmUnitLabels[3] = Named(Unit(QString()), "UserOptLowAlarmUnitLabel");
-  AddRow(rows, QStringLiteral("  High Alarm"), {UserOptHighAlarmSpin, AlarmUnitLabels[2]});
-  AddRow(rows, QStringLiteral("  Low Alarm"), {UserOptLowAlarmSpin, AlarmUnitLabels[3]});
-  AddRow(rows, QStringLiteral("  Calibration Interval"), {UserOptCalIntervalSpin, Unit(QStringLiteral("Days"))});
-  AddRow(rows, QStringLiteral("  Bump Interval"), {UserOptBumpIntervalSpin, Unit(QStringLiteral("Days"))});
-  AddRow(rows, QStringLiteral("  User ID"), {UserOptIDEdit});
-  AddRow(rows, QStringLiteral("  Self Test Interval"), {UserOptTestIntervalSpin, Unit(QStringLiteral("hours"))});
-  AddRow(rows, QStringLiteral("  Display"), {UserOptDispCombo});
-  AddRow(rows, QString(), {UserOptHideBumpLEDCheck});
-
-  UserOptReadFileBtn = Button("UserOptReadFileBtn", QStringLiteral("Read File"));
-  UserOptReadDeviceBtn = Button("UserOptReadDeviceBtn", QStringLiteral("Read Device"));
-  UserOptWriteFileBtn = Button("UserOptWriteFileBtn", QStringLiteral("Write File"));
-  UserOptWriteDeviceBtn = Button("UserOptWriteDeviceBtn", QStringLiteral("Write Device"));
-  UserOptHibernateBtn = Button("UserOptHibernateBtn", QStringLiteral("Hibernate"));
-  UserOptLogSaveBtn = Button("UserOptLogSaveBtn", QStringLiteral("Save Event Log"));
-  UserOptLogPanel = Panel("UserOptLogPanel", UserOptLogSaveBtn);
-  UserOptHistoryBtn = Button("UserOptHistoryBtn", QStringLiteral("History"));
-  connect(UserOptHistoryBtn, &QPushButton::clicked, this, &TKVTIRMainForm::UserHistoryBtnClick);
-  QWidget* userOptRecords = RecordsRow(this, "UserOpt", UserOptHistoryBtn, UserOptMoreBtn);
-  UserOptFMPanel = BuildFirmwareBox(QStringLiteral("UserOpt"), UserOptFMFileLabel, UserOptFMOpenBtn,
-                                    UserOptFMDescLabel, UserOptFMUpgradeBtn, UserOptFMCancelBtn,
-                                    UserOptFMProgressBar);
-
-  auto* v = new QVBoxLayout;
-  v->setContentsMargins(8, 8, 8, 8);
-  v->setSpacing(6);
-  v->addLayout(rows);
-  v->addLayout(ButtonRow({UserOptReadFileBtn, UserOptReadDeviceBtn, UserOptWriteFileBtn, UserOptWriteDeviceBtn,
-                          UserOptHibernateBtn}));
-  auto* boxes = new QHBoxLayout;
-  boxes->addWidget(UserOptLogPanel, 1);  // as wide as the user view's left box
-  boxes->addWidget(Panel("UserOptHistoryPanel", userOptRecords), 1);
-  boxes->addStretch(1);
-  v->addLayout(boxes);
-  v->addWidget(UserOptFMPanel);
+  v->addWidget(firmware);
   v->addStretch(1);
   return Page(v);
 }
@@ -690,12 +657,12 @@ void TKVTIRMainForm::BuildWindow() {
   setMinimumSize(kMinWidth, kMinHeight);
   resize(500, 750);
 
-  UserScrollBox = ScrollBox("UserScrollBox", BuildUserView());
+  UserScrollBox = ScrollBox("UserScrollBox", BuildOptionsPage(false));
 
   PageControl = Named(new QTabWidget, "PageControl");
   // Only the tabs take a style sheet, so the pages keep the window's font and style.
   PageControl->tabBar()->setStyleSheet(QStringLiteral("QTabBar::tab { width: 140px; height: 24px; }"));
-  UserTS = Named(BuildUserOptPage(), "UserTS");
+  UserTS = Named(BuildOptionsPage(true), "UserTS");
   FactoryTS = Named(BuildFactoryPage(), "FactoryTS");
   ETCTS = Named(BuildTestPage(), "ETCTS");
   PageControl->addTab(UserTS, QStringLiteral("User Options"));

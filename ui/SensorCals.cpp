@@ -189,7 +189,7 @@ void TSensorCalDlg::ShowGuide(TGuide step, int secondsLeft) {
 }
 
 void TSensorCalDlg::CalAbortBtnClick() {
-  FCal.CalAbortBtnClick();
+  if (TCalibrationRun* run = FCal.Run()) run->Stop();
   FClock.Wake();
 }
 

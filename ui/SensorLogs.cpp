@@ -316,7 +316,7 @@ void TSensorLogDlg::StartBtnClick() {
 }
 
 void TSensorLogDlg::StopBtnClick() {
-  FRun.StopBtnClick();
+  FRun.Stop();
   FClock.Wake();
 }
 

@@ -6,9 +6,9 @@
 //   - its states are an enum class, one Step() does what one pass does and returns false once
 //     the run has ended, NextDue() says when the next pass is wanted (Now() for "at once");
 //   - it owns a TStopRequest that exists from the press of its button or command, before the
-//     run has sent anything. The run reads it before every command that changes the detector
-//     and then ends as its Stop or Cancel does; a stop that came before the first such command
-//     sends none;
+//     run has sent anything; every run's button calls Stop(). The run reads it before every
+//     command that changes the detector and then ends as its Stop or Cancel does; a stop that
+//     came before the first such command sends none;
 //   - DriveRun(run, clock) runs it: a pass, then the clock's wait, where the window takes its
 //     clicks and a stop (button, Ctrl-C) ends the wait early;
 //   - the window's handler takes the TOperationGuard (app/core/Operator.h) for the whole run.
@@ -50,6 +50,16 @@ class TLongRun {
   virtual ~TLongRun() = default;
   virtual bool Step() = 0;
   virtual TRunClock::TimePoint NextDue() const = 0;
+  // The run's Stop or Cancel button, whatever the window calls it; a run that must do more at
+  // the press than note it overrides this and calls it too.
+  virtual void Stop() { FStop.Request(); }
+  // For Ctrl-C (Watch), and for the run itself, which reads it before every command that
+  // changes the detector.
+  TStopRequest& StopRequest() { return FStop; }
+  const TStopRequest& StopRequest() const { return FStop; }
+
+ private:
+  TStopRequest FStop;
 };
 
 // Steps run to its end, waiting on clock between passes; afterPass (may be empty) runs after

@@ -86,7 +86,8 @@ double TSensorCal::SpinValue() const {
   return std::clamp(FDefSpan / 10.0, lo, std::max(lo, hi));
 }
 
-bool TSensorCal::PrepareCalibration(Operator& op, TComKVT& link, RKVTCFG& cfg, double& spinValue, uint8_t& code) {
+bool TSensorCal::PrepareCalibration(Operator& op, TComKVT& link, RKVTCFG& cfg, double& spinValue, uint8_t& code,
+                                    const TStopRequest* stop) {
   spinValue = ApplyO2Rule(FSensorType, spinValue);
   const auto span = static_cast<uint16_t>(std::lround(spinValue * 10));
   if (span != FDefSpan) {
@@ -101,7 +102,7 @@ bool TSensorCal::PrepareCalibration(Operator& op, TComKVT& link, RKVTCFG& cfg, d
   if (code == LINK_OK) code = link.ReadUnitCFGData(cfg.mUnit, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitDataSize);
   if (code == LINK_OK)
     code = link.ReadSensorCFGData(cfg.mSensor, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitSensorDataSize);
-  if (code == LINK_OK && cfg.mSensor.mSpanGas != FDefSpan && FStop.Requested()) code = APP_USERSTOP;
+  if (code == LINK_OK && cfg.mSensor.mSpanGas != FDefSpan && stop && stop->Requested()) code = APP_USERSTOP;
   if (code == LINK_OK && cfg.mSensor.mSpanGas != FDefSpan) {
     // Only the two bytes of the span value: the rest of the detector stays as it is.
     cfg.mSensor.mSpanGas = FDefSpan;
@@ -127,8 +128,9 @@ bool TSensorCal::PrepareCalibration(Operator& op, TComKVT& link, RKVTCFG& cfg, d
 }
 
 RCalResult TSensorCal::CalBtnClick(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock, RKVTCFG& cfg,
-                                   double& spinValue) {
+                                   double& spinValue, const volatile std::sig_atomic_t* stop) {
   TCalibrationRun run(*this, op, link, view, clock, cfg, &spinValue);
+  run.StopRequest().Watch(stop);
   DriveRun(run, clock);
   return run.Result();
 }
@@ -195,8 +197,7 @@ TCalibrationRun::TCalibrationRun(TSensorCal& cal, Operator& op, TComKVT& link, T
     : FCal(cal), FOp(op), FLink(link), FView(view), FClock(clock), FCFG(cfg), FSpin(spinValue),
       FPhase(spinValue ? TPhase::Prepare : TPhase::Start) {
   // The run, and with it Cancel, exists from the press.
-  FCal.FStop.Clear();
-  FCal.FPressed = true;
+  FCal.FRun = this;
   FView.CalRunning(true);
   FNextDue = FClock.Now();
 }
@@ -204,7 +205,7 @@ TCalibrationRun::TCalibrationRun(TSensorCal& cal, Operator& op, TComKVT& link, T
 TCalibrationRun::~TCalibrationRun() {
   if (FPhase != TPhase::Done) FView.CalRunning(false);
   FCal.FCalib = TCalib::Idle;
-  FCal.FPressed = false;
+  if (FCal.FRun == this) FCal.FRun = nullptr;
 }
 
 bool TCalibrationRun::Step() {
@@ -214,15 +215,15 @@ bool TCalibrationRun::Step() {
     case TPhase::Monitor: Monitor(); break;
     case TPhase::Done: break;
   }
-  if (FPhase == TPhase::Done && FCal.FPressed) Finish();
+  if (FPhase == TPhase::Done && FCal.FRun == this) Finish();
   return FPhase != TPhase::Done;
 }
 
 void TCalibrationRun::Prepare() {
   uint8_t code = APP_USERSTOP;
-  if (!FCal.FStop.Requested()) FCal.PrepareCalibration(FOp, FLink, FCFG, *FSpin, code);
+  if (!StopRequest().Requested()) FCal.PrepareCalibration(FOp, FLink, FCFG, *FSpin, code, &StopRequest());
   if (code == APP_USERSTOP) {
-    UserStop();
+    EndStopped();
   } else if (code != LINK_OK) {
     FResult = {TCalOutcome::NotStarted, code};
     FPhase = TPhase::Done;
@@ -232,7 +233,7 @@ void TCalibrationRun::Prepare() {
   FNextDue = FClock.Now();
 }
 
-void TCalibrationRun::UserStop() {
+void TCalibrationRun::EndStopped() {
   FView.CalText(2, "Calibration... User Stop", TCalColour::Red);
   FResult = {TCalOutcome::UserStop, 0};
   FPhase = TPhase::Done;
@@ -247,7 +248,7 @@ void TCalibrationRun::Start() {
   FView.CalProgress(0, sensor.mCalTime);
   FStartTime = FClock.Now();
   FPhase = TPhase::Done;
-  if (FCal.FStop.Requested()) return UserStop();
+  if (StopRequest().Requested()) return EndStopped();
 
   uint8_t code = OpenUSBCaught(FLink);
   if (code != LINK_OK) {
@@ -257,9 +258,9 @@ void TCalibrationRun::Start() {
     return;
   }
   // The handshake may have taken seconds: a Cancel pressed meanwhile keeps 0x42 unsent.
-  if (FCal.FStop.Requested()) {
+  if (StopRequest().Requested()) {
     FLink.CloseUSB(LINK_OK);
-    return UserStop();
+    return EndStopped();
   }
   code = FLink.SensorCalibration(CAL_ZEROSPAN);
   FStarted = true;
@@ -290,7 +291,7 @@ void TCalibrationRun::Monitor() {
   const TRunClock::TimePoint now = FClock.Now();
   const double elapsed = SecondsBetween(FStartTime, now);
   // Cancel first, the limit second: a pass that finds both reports the time-out.
-  if (FCal.FCalib == TCalib::Running && FCal.FStop.Requested()) FCal.FCalib = TCalib::StopAsked;
+  if (FCal.FCalib == TCalib::Running && StopRequest().Requested()) FCal.FCalib = TCalib::StopAsked;
   if (elapsed > sensor.mCalTime) FCal.FCalib = TCalib::TimeLimit;
   bool ended = false;
   if (FCal.FCalib == TCalib::Running && now >= FNextPoll) {
@@ -345,7 +346,7 @@ void TCalibrationRun::Monitor() {
 void TCalibrationRun::Finish() {
   FView.CalRunning(false);
   FCal.FCalib = TCalib::Idle;
-  FCal.FPressed = false;
+  FCal.FRun = nullptr;
   // A run stopped or refused before 0x42 did nothing to the detector: no calibration record.
   if (FStarted || FResult.mOutcome == TCalOutcome::LinkFailure)
     FCal.RecordCalibration(FOp, FCFG, FResult, FZeroSeconds, SecondsBetween(FStartTime, FClock.Now()) - FZeroSeconds);

@@ -10,9 +10,11 @@
 #include "model/Records.h"
 #include "model/SensorTypes.h"
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 
+class TCalibrationRun;
 class TComKVT;
 class TDeviceSession;
 
@@ -59,9 +61,6 @@ class TSensorCal {
   uint8_t FSensorType = 0;
   int FPSensor = -1;   // index into SensorTypes
   uint16_t FDefSpan = 0;
-  // Cancel: from the press of "Calibration" to the run's end (the terminal also watches
-  // Ctrl-C here). Read before the span write and before the start command.
-  TStopRequest FStop;
 
   // The dialog's opening: the sensor type, and the span gas value of section SENSORCAL
   // (written there first when the type has none). False, with the "Wrong Sensor" box, for a
@@ -74,10 +73,12 @@ class TSensorCal {
   // Stores the span value (settings file, detector) and reads the detector back into cfg.
   // spinValue may change (the O2 rule). False, with the box shown, when no run may start;
   // a stop requested before the span write gives APP_USERSTOP and no box.
-  bool PrepareCalibration(Operator& op, TComKVT& link, RKVTCFG& cfg, double& spinValue, uint8_t& code);
-  // "Calibration": PrepareCalibration, then the run, stepped on clock.
+  bool PrepareCalibration(Operator& op, TComKVT& link, RKVTCFG& cfg, double& spinValue, uint8_t& code,
+                          const TStopRequest* stop = nullptr);
+  // "Calibration": PrepareCalibration, then the run, stepped on clock. stop, when given, is
+  // watched as the run's own (Ctrl-C).
   RCalResult CalBtnClick(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock, RKVTCFG& cfg,
-                         double& spinValue);
+                         double& spinValue, const volatile std::sig_atomic_t* stop = nullptr);
   // The run alone, for a configuration just prepared.
   RCalResult RunCalibration(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock, const RKVTCFG& cfg);
 
@@ -90,15 +91,15 @@ class TSensorCal {
   // The readings with span gas applied, first and last, of the run under way.
   std::string FAsFound, FAsLeft;
 
-  void CalAbortBtnClick() {
-    if (FPressed) FStop.Request();
-  }
+  // The run from the press of "Calibration" to its end, whose Stop() is Cancel; null
+  // otherwise.
+  TCalibrationRun* Run() const { return FRun; }
   // Not from the press until the run has ended: the preparation is part of the run.
-  bool CanClose() const { return !FPressed; }
+  bool CanClose() const { return !FRun; }
 
  private:
   friend class TCalibrationRun;
-  bool FPressed = false;
+  TCalibrationRun* FRun = nullptr;
 };
 
 // One press of "Calibration" as a long run.
@@ -130,7 +131,7 @@ class TCalibrationRun : public TLongRun {
   void Start();
   void Monitor();
   void Finish();
-  void UserStop();
+  void EndStopped();  // "Calibration... User Stop"
 
   TSensorCal& FCal;
   Operator& FOp;

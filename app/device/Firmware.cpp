@@ -148,7 +148,7 @@ uint8_t TFirmwareDownload::Run() {
 bool TFirmwareDownload::Step() {
   switch (FState) {
     case TState::Check:
-      FCode = CheckProgram(FOp, FLink, FImage, &FStop, &FIdentity);
+      FCode = CheckProgram(FOp, FLink, FImage, &StopRequest(), &FIdentity);
       FState = FCode == 0 ? TState::StartAttempt : TState::Done;
       break;
     case TState::StartAttempt:
@@ -173,8 +173,8 @@ void TFirmwareDownload::StartAttempt() {
   ShowStatus(FOp, StatusColour::Running, std::string(kDownloadImageName) + "...");
   // A port that cannot be opened is this attempt's failure; the end reports its code. A stop
   // pressed before the start, or during the handshake, sends no firmware frame at all.
-  FCode = FStop.Requested() ? APP_USERSTOP : OpenUSBCaught(FLink);
-  if (FCode == LINK_OK && FStop.Requested()) FCode = APP_USERSTOP;
+  FCode = StopRequest().Requested() ? APP_USERSTOP : OpenUSBCaught(FLink);
+  if (FCode == LINK_OK && StopRequest().Requested()) FCode = APP_USERSTOP;
   if (FCode == LINK_OK) FCode = FLink.UpgradeStart();
   FState = FCode == LINK_OK && !FImage.empty() ? TState::Packet : TState::EndAttempt;
 }
@@ -194,7 +194,7 @@ void TFirmwareDownload::SendPacket() {
   ++FPacket;
   FView.ShowProgress(FPacket, static_cast<int>(FImage.size()), FAttempt, DeviceCFG.mFLASHDownloadRetry);
   FOp.pump();  // where a Cancel click arrives
-  if (FStop.Requested()) FUpgrade = false;
+  if (StopRequest().Requested()) FUpgrade = false;
   if (FCode != LINK_OK || FPacket >= static_cast<int>(FImage.size())) FState = TState::EndAttempt;
 }
 

@@ -65,8 +65,8 @@ class TFirmwareView {
 //     |                    +----------- failed, attempts left ------+
 //     +-- refused or stopped --------------------------------------------------> Done
 //
-// Step() does one pass and returns false once the upgrade has ended. Cancel() is the Cancel
-// button (Ctrl-C in the terminal, through Stop().Watch): pressed before an attempt opens the
+// Step() does one pass and returns false once the upgrade has ended. Stop() is the Cancel
+// button (Ctrl-C in the terminal, through StopRequest().Watch): pressed before an attempt opens the
 // link, nothing is sent and the upgrade ends with 0x86; pressed during a packet (the link lets
 // the window take clicks during long waits) it counts from that packet's end, so the next
 // packet still goes and the attempt then ends with 0x86; after the last packet it no longer
@@ -81,8 +81,6 @@ class TFirmwareDownload : public TLongRun {
   bool Step() override;
   // No pause between packets beyond the link's own timing.
   TRunClock::TimePoint NextDue() const override { return std::chrono::steady_clock::now(); }
-  void Cancel() { FStop.Request(); }
-  TStopRequest& Stop() { return FStop; }
   bool Running() const { return FState != TState::Done; }
   uint8_t Result() const { return FCode; }  // meaningful once Running() is false
   // True when the check passed and downloading began (the Cancel buttons are then enabled).
@@ -104,7 +102,6 @@ class TFirmwareDownload : public TLongRun {
   TFirmwareView& FView;
   TClock FClock;
   TState FState = TState::Check;
-  TStopRequest FStop;
   bool FUpgrade = true;   // false from the end of the packet during which Cancel was pressed
   uint8_t FCode = 0;
   int FAttempt = 0;

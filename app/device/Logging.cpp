@@ -53,7 +53,7 @@ TLoggingRun::TLoggingRun(TComKVT& link, Operator& op, TLoggingView& view, TRunCl
 }
 
 uint8_t TLoggingRun::StartLogging() {
-  FStop.Clear();
+  StopRequest().Clear();
   FLogStart = true;
   FView.LoggingButtons(true);
   FView.CalProgress(0, DeviceCFG.mCalTime);
@@ -70,7 +70,7 @@ uint8_t TLoggingRun::StartLogging() {
 
   if (code != LINK_OK) {
     FOp.message(MessageIcon::Error, kUnitErrorCaption, kUnitErrorText);
-  } else if (FStop.Requested()) {
+  } else if (StopRequest().Requested()) {
     code = LINK_OK;
   } else {
     FileRequest dialog{"Save Data Logging Data...", "Data file|*.csv", "csv", DeviceCFG.mLogSaveDir,
@@ -98,7 +98,7 @@ uint8_t TLoggingRun::StartLogging() {
 }
 
 uint8_t TLoggingRun::RunLogging(const std::string& fileName) {
-  FStop.Clear();
+  StopRequest().Clear();
   FLogStart = true;
   return Loop(fileName);
 }
@@ -116,7 +116,7 @@ uint8_t TLoggingRun::Loop(const std::string& fileName) {
   FMonitor = TMonitor::Idle;
   FPollInterval = DeviceCFG.mLogInterval;
 
-  if (FStop.Requested()) FLogStart = false;
+  if (StopRequest().Requested()) FLogStart = false;
   if (!FLogStart) return LINK_OK;
   FStatus = OpenUSBCaught(FLink);
   FConnected = FStatus == LINK_OK;
@@ -134,7 +134,7 @@ TRunClock::TimePoint TLoggingRun::NextDue() const {
 
 bool TLoggingRun::Pass() {
   // Read before anything is sent: the handshake or a wait may have taken the press.
-  if (FStop.Requested()) {
+  if (StopRequest().Requested()) {
     FLogStart = false;
     return false;
   }

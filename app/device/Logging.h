@@ -68,11 +68,10 @@ class TLoggingRun : public TLongRun {
 
   // Buttons: each only records a request that the next pass reads. Stop holds from the press:
   // pressed while the start checks the detector, no poll is made and no file written.
-  void StopBtnClick() {
-    FStop.Request();
+  void Stop() override {
+    TLongRun::Stop();
     FLogStart = false;
   }
-  TStopRequest& Stop() { return FStop; }
   void PressCalButton(uint8_t btnSel) { FBtnSel = btnSel; }
   bool Logging() const { return FLogStart; }
 
@@ -113,7 +112,6 @@ class TLoggingRun : public TLongRun {
   TRunClock& FClock;
 
   bool FLogStart = false;
-  TStopRequest FStop;
   uint8_t FBtnSel = 0;
   RKVTUnitCFG FUnit{};
   RKVTSensorCFG FSensor{};

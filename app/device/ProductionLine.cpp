@@ -93,32 +93,20 @@ int TProductionLine::Passed() const {
   return n;
 }
 
-void TProductionLine::Run() {
-  while (Step()) {
-  }
-}
-
 bool TProductionLine::Step() {
-  switch (FState) {
-    case TState::WaitUnit:
-      if (FStop)
-        FState = TState::Done;
-      else
-        TryUnit();
-      break;
-    case TState::WaitGone:
-      if (FStop)
-        FState = TState::Done;
-      else
-        TryGone();
-      break;
-    case TState::Done:
-      break;
-  }
+  // A pass that does not rest is followed by the next at once.
+  FNextDue = FClock.Now();
+  if (Running() && StopRequest().Requested())
+    FState = TState::Done;
+  else if (FState == TState::WaitUnit)
+    TryUnit();
+  else if (FState == TState::WaitGone)
+    TryGone();
   return Running();
 }
 
-void TProductionLine::Pause() { FClock.WaitUntil(AfterSeconds(FClock.Now(), FPauseSeconds)); }
+// The rest counts from the end of the attempt.
+void TProductionLine::Rest() { FNextDue = AfterSeconds(FClock.Now(), FPauseSeconds); }
 
 void TProductionLine::TryUnit() {
   TLineOperator quiet(FOp);
@@ -151,7 +139,7 @@ void TProductionLine::TryUnit() {
                              : code == LINK_NOCONNECT ? std::string("Waiting for a detector")
                                                       : "Waiting: " + FirstLine(ResultText(code).mMessage);
     if (what != FWaiting) FView.ShowWaiting(FWaiting = what);
-    Pause();
+    Rest();
     return;
   }
   FWaiting.clear();
@@ -168,7 +156,7 @@ void TProductionLine::TryUnit() {
   FUnits.push_back(unit);
   FView.ShowUnit(unit);
   if (FAfterUnit) FAfterUnit();
-  if (FStop || (FCount > 0 && static_cast<int>(FUnits.size()) >= FCount)) {
+  if (StopRequest().Requested() || (FCount > 0 && static_cast<int>(FUnits.size()) >= FCount)) {
     FState = TState::Done;
     return;
   }
@@ -192,7 +180,7 @@ void TProductionLine::TryGone() {
     FView.ShowWaiting(FWaiting = "Waiting for a detector");
     return;
   }
-  Pause();
+  Rest();
 }
 
 uint8_t TProductionLine::Unit(RLineUnit& unit, std::string& step, TOperationRecord& record) {

@@ -4,9 +4,9 @@
 // write ranges, read it back and compare every byte written; then wait until the detector
 // is taken away (two connect attempts in a row without an answer) before the next.
 //
-// A long run like the firmware download: Step() does one pass and the window, the terminal
-// and tests drive it; waits between passes go through a TRunClock, so nothing is burnt
-// while no detector is there.
+// A long run like the firmware download: Step() does one pass and never waits; NextDue()
+// says when the next is wanted, and DriveRun waits for it on the window's, the terminal's or
+// a test's clock, so nothing is burnt while no detector is there.
 #pragma once
 
 #include "app/config/CfgFields.h"
@@ -43,7 +43,7 @@ class TLineView {
   virtual void ShowUnit(const RLineUnit& unit) = 0;
 };
 
-class TProductionLine {
+class TProductionLine : public TLongRun {
  public:
   // fileCfg: the file as read (ReadCFGFile). count > 0 ends after that many units' records.
   TProductionLine(Operator& op, TComKVT& link, const RKVTCFG& fileCfg, TLineView& view, TRunClock& clock,
@@ -53,13 +53,15 @@ class TProductionLine {
   // touched; a refusal ends the line before it starts.
   std::optional<RWriteRefusal> Refusal() const;
 
-  bool Step();  // false once the line has ended
-  void Stop() { FStop = true; }  // after the current unit
+  // Stop() ends the line after the unit under way.
+  bool Step() override;  // false once the line has ended
+  // At once after a unit or once the detector has gone; after the rest otherwise (the
+  // window's Stop and Ctrl-C wake the clock).
+  TRunClock::TimePoint NextDue() const override { return FNextDue; }
   bool Running() const { return FState != TState::Done; }
   const std::vector<RLineUnit>& Units() const { return FUnits; }
   int Passed() const;
   int Failed() const { return static_cast<int>(FUnits.size()) - Passed(); }
-  void Run();
 
   // While no detector is there the line tries one handshake of FAttemptSeconds (frames
   // spaced as in any operation), then rests FPauseSeconds: a detector put on is found within
@@ -76,7 +78,7 @@ class TProductionLine {
   void TryUnit();
   void TryGone();
   uint8_t Unit(RLineUnit& unit, std::string& step, TOperationRecord& record);
-  void Pause();
+  void Rest();  // the next pass after FPauseSeconds
 
   Operator& FOp;
   TComKVT& FLink;
@@ -84,8 +86,8 @@ class TProductionLine {
   TLineView& FView;
   TRunClock& FClock;
   int FCount;
-  bool FStop = false;
   TState FState = TState::WaitUnit;
+  TRunClock::TimePoint FNextDue{};
   int FMisses = 0;
   std::string FWaiting;
   std::vector<RLineUnit> FUnits;

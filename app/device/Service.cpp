@@ -112,7 +112,7 @@ TOutputTest::TOutputTest(TComKVT& link, uint8_t command, uint16_t holdMs, TRunCl
 bool TOutputTest::Step() {
   switch (FState) {
     case TState::Start:
-      if (FStop.Requested()) {
+      if (StopRequest().Requested()) {
         FResult = APP_USERSTOP;
         FState = TState::Done;
         return false;
@@ -125,7 +125,7 @@ bool TOutputTest::Step() {
         throw;
       }
       // The handshake may take seconds: a stop pressed meanwhile still keeps the output off.
-      if (FResult == LINK_OK && FStop.Requested()) FResult = APP_USERSTOP;
+      if (FResult == LINK_OK && StopRequest().Requested()) FResult = APP_USERSTOP;
       if (FResult == LINK_OK) FResult = FLink.AVOn(FCommand);
       // Who the detector is, for the record; asked in this connection, after the command.
       if (FResult == LINK_OK) FIdentified = FLink.RequireIdenty(FIdentity) == LINK_OK;
@@ -138,7 +138,7 @@ bool TOutputTest::Step() {
       FState = TState::Done;
       return false;
     case TState::Holding:
-      if (FStop.Requested()) FResult = APP_USERSTOP;
+      if (StopRequest().Requested()) FResult = APP_USERSTOP;
       else if (FClock.Now() < FUntil) return true;
       FLink.CloseUSB(LINK_OK);
       FState = TState::Done;
@@ -155,7 +155,7 @@ uint8_t RunOutputTest(Operator& op, TComKVT& link, uint8_t command, uint16_t hol
     TOperationRecord record(OutputName(command));
     RecordPort(record, CurrentPortDevice());
     TOutputTest test(link, command, holdMs, clock);
-    test.Stop().Watch(stop);
+    test.StopRequest().Watch(stop);
     DriveRun(test, clock, [&] { op.pump(); });
     if (test.Identity()) record.Identity(*test.Identity());
     record.End(test.Result(), std::string(OutputName(command)) + ResultText(test.Result()).mSuffix,

@@ -49,7 +49,6 @@ class TOutputTest : public TLongRun {
   TOutputTest(TComKVT& link, uint8_t command, uint16_t holdMs, TRunClock& clock);
   bool Step() override;
   TRunClock::TimePoint NextDue() const override { return FState == TState::Holding ? FUntil : FClock.Now(); }
-  TStopRequest& Stop() { return FStop; }
   TState State() const { return FState; }
   uint8_t Result() const { return FResult; }
   // The detector's identity, asked after the output command.
@@ -60,7 +59,6 @@ class TOutputTest : public TLongRun {
   uint8_t FCommand;
   std::chrono::milliseconds FHold;
   TRunClock& FClock;
-  TStopRequest FStop;
   TState FState = TState::Start;
   uint8_t FResult = 0;
   TRunClock::TimePoint FUntil{};

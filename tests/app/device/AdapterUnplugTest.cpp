@@ -81,7 +81,7 @@ TEST(AdapterUnplug, ToldAsAPortErrorQuietlyAndWorksAgainWhenBack) {
         port.sim().unplug();
         pulled = Clock::now(), cpuAtPull = CpuSeconds();
       }
-      if (run == 1) logging.StopBtnClick();
+      if (run == 1) logging.Stop();
     };
     const uint8_t code = logging.RunLogging("");
     if (run == 0) {

@@ -154,7 +154,7 @@ TEST_F(SensorCalTest, RunsEndAsTheDetectorSaysOrOnCancelOrTheLimit) {
     clock.OnWait = [&] {
       EXPECT_TRUE(view.running);
       EXPECT_FALSE(cal.CanClose());
-      if (c.cancel && view.progress >= 3) cal.CalAbortBtnClick();
+      if (c.cancel && view.progress >= 3) cal.Run()->Stop();
     };
     const RCalResult r = cal.RunCalibration(op, link, view, clock, o.config);
     EXPECT_EQ(r.mOutcome, c.outcome);

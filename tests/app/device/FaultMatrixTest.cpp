@@ -132,7 +132,7 @@ const std::vector<TOperation>& Operations() {
          TLoggingRun run(c.link, c.op, view, clock);
          const auto until = Clock::now() + std::chrono::milliseconds(400);
          clock.OnWait = [&] {
-           if (view.readings >= 3 || Clock::now() > until) run.StopBtnClick();
+           if (view.readings >= 3 || Clock::now() > until) run.Stop();
          };
          return run.RunLogging(c.dir + "data.csv");
        },

@@ -131,13 +131,13 @@ TEST_F(FirmwareTest, UpgradeRunsRetriesCancelsAndRefuses) {
     TFirmwareDownload run(op, link, image, view);
     // The Cancel button, pressed while packet cancelAt goes.
     op.onPump = [&] {
-      if (c.cancelAt >= 0 && view.packets == c.cancelAt + 1) run.Cancel();
+      if (c.cancelAt >= 0 && view.packets == c.cancelAt + 1) run.Stop();
     };
     // A click the window takes while the link waits for packet 40's lost answer (a loaded
     // machine may make an earlier answer wait long enough to call the hook too).
     if (c.name == std::string("cancel in a wait"))
       link.IdleHook = [&] {
-        if (view.packets == 40) run.Cancel();
+        if (view.packets == 40) run.Stop();
       };
     EXPECT_EQ(run.Run(), c.code) << c.name;
     EXPECT_EQ(view.packets, c.packets) << c.name;

@@ -181,7 +181,7 @@ TEST_F(FleetLine, ThreeUnitsOneFailingItsReadBack) {
     waits.push_back(what);
     if (what == "Waiting for a detector" && !units.empty() && sim.unitNumber() < 3) sim.putBack(true);
   };
-  line.Run();
+  DriveRun(line, clock);
 
   // Serials, results, reasons and changes of each unit are the window's test's list.
   ASSERT_EQ(units.size(), 3u);
@@ -241,7 +241,7 @@ TEST_F(FleetLine, EachUnitFailsWithItsStepOrTakesTheFile) {
     ScriptedLineView view;
     TSteadyRunClock clock;
     TProductionLine line(op, link, file, view, clock, 1);
-    line.Run();
+    DriveRun(line, clock);
     ASSERT_EQ(line.Units().size(), 1u);
     EXPECT_TRUE(op.messages().empty());  // reported in the line's view, not in boxes
     const RKVTCFG got = port.sim().config();

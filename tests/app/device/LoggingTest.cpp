@@ -158,7 +158,7 @@ TEST_F(LoggingRunTest, LogsToScreenChartAndFileAndRidesOutDetectorFailures) {
       port.sim().modifyOptions([](KvtSim::Options& x) { x.batteryValue = 400; });
     }
     if (n == 4) std::remove(file.c_str());
-    if (n == 6) run.StopBtnClick();
+    if (n == 6) run.Stop();
   };
   EXPECT_EQ(run.StartLogging(), 0);
 
@@ -188,7 +188,7 @@ TEST_F(LoggingRunTest, HeaderAndRowsReachTheFile) {
   TLoggingRun run(link, op, view, clock);
   int n = 0;
   run.OnReading = [&](const RReadingSet&) {
-    if (++n == 3) run.StopBtnClick();
+    if (++n == 3) run.Stop();
   };
   run.StartLogging();
   const std::string text = FDir.read("log.csv");
@@ -264,7 +264,7 @@ TEST_F(LoggingRunTest, CalibrationButtonsAndTheMonitor) {
       fastPolls = fastPolls || run.PollInterval() == 1;
       // State 4 ends once its pass has put the interval back.
       if ((run.MonitorState() == 4 && run.PollInterval() == 3) || (run.MonitorState() == 0 && n == 3) || n > 200)
-        run.StopBtnClick();
+        run.Stop();
     };
     EXPECT_EQ(run.RunLogging(""), 0);
     ASSERT_FALSE(view.labels.empty());

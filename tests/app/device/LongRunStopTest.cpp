@@ -99,18 +99,17 @@ TEST(LongRunStop, BeforeTheRunNothingChangesTheDetectorDuringItTheRunEndsAsItsBu
       RFirmwareBox box;
       ASSERT_EQ(LoadUpgradeFile(op, dir.path() + "fw.img", true, rows, box), 0);
       TFirmwareDownload run(op, link, rows, view);
-      run.Stop().Watch(&flag);
+      run.StopRequest().Watch(&flag);
       code = run.Run();
     } else if (c.run == Kind::Calibration) {
       TSensorCal cal;
       RKVTCFG cfg = port.sim().config();
       ASSERT_TRUE(cal.ShowDlg(op, cfg));
-      cal.FStop.Watch(&flag);
       double span = cal.SpinValue() + 1;  // a new span: the preparation would write it
-      if (cal.CalBtnClick(op, link, view, clock, cfg, span).mOutcome == TCalOutcome::UserStop) code = APP_USERSTOP;
+      if (cal.CalBtnClick(op, link, view, clock, cfg, span, &flag).mOutcome == TCalOutcome::UserStop) code = APP_USERSTOP;
     } else if (c.run == Kind::Logging) {
       TLoggingRun run(link, op, view, clock);
-      run.Stop().Watch(&flag);
+      run.StopRequest().Watch(&flag);
       code = run.StartLogging();
     } else {
       code = RunOutputTest(op, link, OutputCommand(1), 2000, clock, &flag);
