@@ -106,6 +106,8 @@ class TRecordStore {
 // The record's content in one text, each field with its length in front, so that no two
 // records share a text; the digest is its SHA-256 and the signature is over the digest.
 std::string SealedText(const RServiceRecord& record);
+// The previous digest of a chain's first record.
+inline const std::string kNoHash(64, '0');
 // One field as the seals write them: its byte length, ':', the field.
 void AppendField(std::string& text, const std::string& field);
 // The record a sealed text holds, its digest computed (the signature is not part of the text);

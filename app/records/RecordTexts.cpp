@@ -1,0 +1,132 @@
+// A record in words and as CSV, and the small texts a record is made of.
+#include "app/records/ServiceRecords.h"
+
+#include "app/core/Settings.h"
+#include "app/records/StationKey.h"
+#include "model/Checksum.h"
+#include "model/CsvText.h"
+#include "model/DeviceUtils.h"
+#include "model/EventLog.h"
+#include "model/JsonText.h"
+#include "model/SensorTypes.h"
+#include "model/TimeText.h"
+
+#include <array>
+#include <fcntl.h>
+#include <openssl/rand.h>
+#include <pwd.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+std::string RecordKind(const std::string& op) {
+  if (op == "Write KVT Information") return "write";
+  if (op == "Calibration" || op == "Sensor Calibration" || op.find("CAL.") != std::string::npos) return "calibration";
+  if (op.find("Bump") != std::string::npos) return "bump";
+  if (op == "Check Program" || op == "Download Image") return "firmware";
+  if (op == "Load Event Log" || op == "Event Log Reset") return "event log";
+  if (op == "Read KVT Information" || op == "Read sensor information" || op == "Load Identify" ||
+      op == "Read EEPROM data")
+    return "read";
+  return "service";
+}
+
+std::string SensorTypeText(uint8_t code) {
+  const int pos = FindSensorType(code);
+  if (pos >= 0) return SensorTypes[static_cast<size_t>(pos)].mName;
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", code);
+  return text;
+}
+
+void SetRecordDevice(RServiceRecord& r, const char* serial10, uint8_t sensorType) {
+  r.mSerial = FieldText(serial10, 10);
+  r.mSensorType = SensorTypeText(sensorType);
+}
+
+std::vector<uint8_t> CfgImage(const RKVTCFG& cfg) {
+  const auto* p = reinterpret_cast<const uint8_t*>(&cfg);
+  return {p, p + sizeof cfg};
+}
+
+bool CfgFromImage(const std::vector<uint8_t>& image, RKVTCFG& cfg) {
+  if (image.size() != sizeof cfg) return false;
+  std::memcpy(&cfg, image.data(), sizeof cfg);
+  return true;
+}
+
+std::string LocalTimeText(const std::string& utcIso) {
+  const std::optional<std::time_t> t = UtcTimeOf(utcIso);
+  return t ? LocalTimeText(*t) : utcIso;
+}
+
+std::string HistoryCSV(const std::vector<RServiceRecord>& records) {
+  std::string out =
+      "Time,Serial,Sensor,Kind,Operation,Result,Code,Status,Technician,User,Station,Record,Port,Zero,Span,"
+      "As found,As left,Span gas,Lot,Expiry,Details\r\n";
+  for (const RServiceRecord& r : records) {
+    std::string details = r.mDetails;
+    while (!details.empty() && details.back() == '\n') details.pop_back();
+    for (size_t at; (at = details.find('\n')) != std::string::npos;) details.replace(at, 1, "; ");
+    const std::string fields[] = {LocalTimeText(r.mTime), r.mSerial,   r.mSensorType, r.mKind,   r.mOperation,
+                                  r.mResult,             std::to_string(r.mCode),     r.mStatus, r.mTechnician,
+                                  r.mUser,               r.mStation,   r.Sealed() ? std::to_string(r.mSeq) : "earlier",
+                                  r.mPort,               r.mZero,      r.mSpan,       r.mAsFound, r.mAsLeft,
+                                  r.mSpanGas,            r.mLot,       r.mExpiry,     details};
+    bool first = true;
+    for (const std::string& f : fields) {
+      if (!first) out += ',';
+      out += CsvQuoted(f);
+      first = false;
+    }
+    out += "\r\n";
+  }
+  return out;
+}
+
+std::string RecordInWords(const RServiceRecord& r) {
+  std::string out;
+  auto line = [&](const std::string& label, const std::string& value) {
+    if (!value.empty()) out += label + ": " + value + "\n";
+  };
+  line("Time", LocalTimeText(r.mTime));
+  line("Operation", r.mOperation + " (" + r.mKind + ")");
+  line("Result", r.mResult + (r.mCode != 0 ? " (code " + std::to_string(r.mCode) + ")" : ""));
+  line("Status", r.mStatus);
+  line("Detector", r.mSerial + (r.mSensorType.empty() ? "" : ", " + r.mSensorType) +
+                       (r.mProduct.empty() ? "" : ", " + r.mProduct));
+  if (!r.mHardware.empty() || !r.mFirmware.empty()) line("Versions", "hardware " + r.mHardware + ", firmware " + r.mFirmware);
+  line("Zero", r.mZero);
+  line("Span", r.mSpan);
+  line("As found", r.mAsFound);
+  line("As left", r.mAsLeft);
+  line("Span gas", r.mSpanGas);
+  line("Cylinder lot", r.mLot);
+  line("Cylinder expiry", r.mExpiry);
+  line("Technician", r.mTechnician);
+  line("Account", r.mUser);
+  line("Port", r.mPort + (r.mPort.empty() || r.mAdapter ? "" : " (simulated or not an adapter)"));
+  std::istringstream details(r.mDetails);
+  for (std::string d; std::getline(details, d);) {
+    const size_t eq = d.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = d.substr(0, eq);
+    for (char& c : key) c = c == '_' ? ' ' : c;
+    line(key, d.substr(eq + 1));
+  }
+  if (!r.mCfgAfter.empty())
+    line("Configuration", r.mCfgBefore.empty() ? "as left kept" : "before and after kept");
+  line("Seal", r.Sealed() ? "record " + std::to_string(r.mSeq) + " of station " + r.mStation + ", digest " + r.mHash
+                          : "earlier record, chained but not signed");
+  return out;
+}
+
