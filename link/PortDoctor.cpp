@@ -234,12 +234,6 @@ std::optional<std::string> AccessProblem(const RDoctorEnv& env, const std::strin
          name + " " + env.user + "), then log out and in again";
 }
 
-std::string Ids(uint16_t vid, uint16_t pid) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%04x:%04x", vid, pid);
-  return text;
-}
-
 // The drivers bound to a USB device's interfaces.
 std::vector<std::string> InterfaceDrivers(const fs::path& usb) {
   std::vector<std::string> drivers;
@@ -273,9 +267,9 @@ std::vector<fs::path> AdaptersOnBus(const RDoctorEnv& env) {
     const std::vector<std::string> drivers = InterfaceDrivers(it->path());
     const bool served = std::find(drivers.begin(), drivers.end(), kAdapterDriver) != drivers.end();
     if (!served) {
-      const unsigned long vid = std::strtoul(ReadText(it->path() / "idVendor").c_str(), nullptr, 16);
-      const unsigned long pid = std::strtoul(ReadText(it->path() / "idProduct").c_str(), nullptr, 16);
-      if (vid == 0 || std::find(table.begin(), table.end(), vid << 16 | pid) == table.end()) continue;
+      const std::optional<RUsbIds> ids = ReadUsbIds(it->path().string());
+      if (!ids || ids->vid == 0 || std::find(table.begin(), table.end(), uint32_t{ids->vid} << 16 | ids->pid) == table.end())
+        continue;
     }
     std::error_code e2;
     const fs::path dev = fs::canonical(it->path(), e2);
@@ -322,7 +316,8 @@ std::optional<std::string> UdevEntry(const RDoctorEnv& env, const std::string& n
 }
 
 std::string Describe(const fs::path& usb) {
-  const std::string serial = ReadText(usb / "serial");
+  const std::optional<RUsbIds> ids = ReadUsbIds(usb.string());
+  const std::string serial = ids ? ids->serial : "";
   return usb.filename().string() + (serial.empty() ? "" : " (serial " + serial + ")");
 }
 
@@ -409,8 +404,9 @@ std::vector<RDoctorCheck> RunDoctor(const RDoctorEnv& env, const std::string& na
               "): the tool uses one; unplug the others, or " + kUseNamedPort +
               "; a /dev/serial/by-path name stays with its USB socket even when serials are alike");
     } else {
+      const std::optional<RUsbIds> ids = ReadUsbIds(adapters[0].string());
       add(kBus, TCheckState::Ok,
-          ReadText(adapters[0] / "idVendor") + ":" + ReadText(adapters[0] / "idProduct") + " at " + Describe(adapters[0]));
+          (ids ? UsbIdsText(ids->vid, ids->pid) : std::string("?")) + " at " + Describe(adapters[0]));
     }
     std::vector<std::string> ttys, problems;
     bool unserved = false;
@@ -585,7 +581,7 @@ std::vector<RPortEntry> ListPorts(const std::string& root) {
   for (const RBridgePort& b : ListBridgePorts(Host(env, "/sys").string())) {
     RPortEntry p;
     p.node = "/dev/" + b.tty;
-    p.ids = Ids(b.vid, b.pid);
+    p.ids = UsbIdsText(b.vid, b.pid);
     p.serial = b.serial;
     const fs::path target = Host(env, p.node).lexically_normal();
     p.byId = names("/dev/serial/by-id", target);

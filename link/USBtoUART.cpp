@@ -249,19 +249,19 @@ int GetRegPortNumber(TPortTable& ports, const std::string& sPath, const std::str
   for (const TtyEntry& tty : TtyClass(sysRoot)) {
     auto place = FindUsbDevice(tty.device, sysRoot);
     if (!place) continue;
-    auto vid = ReadHex16(place->device / "idVendor");
-    auto pid = ReadHex16(place->device / "idProduct");
-    if (!vid || !pid) continue;
-    const std::string serial = ReadAttr(place->device / "serial").value_or("");
+    const std::optional<RUsbIds> ids = ReadUsbIds(place->device.string());
+    if (!ids) continue;
+    const uint16_t vid = ids->vid, pid = ids->pid;
+    const std::string& serial = ids->serial;
     // A device with several interfaces is recorded per interface, as the interface form.
     const auto interfaces = ReadAttr(place->device / "bNumInterfaces");
     const bool composite = interfaces && std::atoi(interfaces->c_str()) > 1;
     bool match;
     if (composite) {
       const std::string number = place->interface.empty() ? "" : ReadAttr(place->interface / "bInterfaceNumber").value_or("");
-      match = number == "00" && EqualNoCase(sPath, DevicePathText(*vid, *pid, serial, true));
+      match = number == "00" && EqualNoCase(sPath, DevicePathText(vid, pid, serial, true));
     } else {
-      match = EqualNoCase(sPath, DevicePathText(*vid, *pid, serial, false));
+      match = EqualNoCase(sPath, DevicePathText(vid, pid, serial, false));
     }
     if (match) return ports.RegisterPortDevice("/dev/" + tty.name);
   }
@@ -312,6 +312,19 @@ std::vector<uint32_t> AdapterIdTable(const std::string& aliasFile) {
   return table;
 }
 
+std::optional<RUsbIds> ReadUsbIds(const std::string& usbDevice) {
+  const fs::path dir = usbDevice;
+  const std::optional<uint16_t> vid = ReadHex16(dir / "idVendor"), pid = ReadHex16(dir / "idProduct");
+  if (!vid || !pid) return std::nullopt;
+  return RUsbIds{*vid, *pid, ReadAttr(dir / "serial").value_or("")};
+}
+
+std::string UsbIdsText(uint16_t vid, uint16_t pid) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04x:%04x", vid, pid);
+  return text;
+}
+
 std::vector<RBridgePort> ListBridgePorts(const std::string& sysRoot) {
   std::vector<RBridgePort> ports;
   for (const TtyEntry& tty : TtyClass(sysRoot)) {
@@ -320,9 +333,10 @@ std::vector<RBridgePort> ListBridgePorts(const std::string& sysRoot) {
     if (!place) continue;
     RBridgePort port;
     port.tty = tty.name;
-    port.vid = ReadHex16(place->device / "idVendor").value_or(0);
-    port.pid = ReadHex16(place->device / "idProduct").value_or(0);
-    port.serial = ReadAttr(place->device / "serial").value_or("");
+    const RUsbIds ids = ReadUsbIds(place->device.string()).value_or(RUsbIds{});
+    port.vid = ids.vid;
+    port.pid = ids.pid;
+    port.serial = ids.serial;
     port.usbDevice = place->device.string();
     ports.push_back(std::move(port));
   }
@@ -338,9 +352,7 @@ std::string PortDescription(const std::string& device, bool& adapter, const std:
     for (const RBridgePort& p : ListBridgePorts(sysRoot))
       if ("/dev/" + p.tty == real) {
         adapter = true;
-        char ids[16];
-        std::snprintf(ids, sizeof ids, "%04x:%04x", p.vid, p.pid);
-        return std::string(ids) + " " + (p.serial.empty() ? "-" : p.serial) + " " + real;
+        return UsbIdsText(p.vid, p.pid) + " " + (p.serial.empty() ? "-" : p.serial) + " " + real;
       }
   } catch (...) {
     // Discovery is only asked for a description; the port is then no adapter it knows.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,16 @@ struct RBridgePort {
   std::string serial;     // "" when the bridge has none
   std::string usbDevice;  // the USB device's sysfs folder, under sysRoot
 };
+// A USB device's ids and serial as its sysfs folder gives them; nullopt when an id cannot be
+// read. Discovery and the port doctor read them here alone.
+struct RUsbIds {
+  uint16_t vid = 0, pid = 0;
+  std::string serial;  // "" when the device has none
+};
+std::optional<RUsbIds> ReadUsbIds(const std::string& usbDevice);
+// "10c4:ea60", as sysfs and lsusb write them.
+std::string UsbIdsText(uint16_t vid, uint16_t pid);
+
 // Every tty of the cp210x driver (the bridges discovery counts), sorted by tty name.
 std::vector<RBridgePort> ListBridgePorts(const std::string& sysRoot = "/sys");
 
