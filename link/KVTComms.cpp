@@ -420,6 +420,7 @@ uint8_t TComKVT::OpenUSB(float rTimeOut) {
 
 uint8_t TComKVT::ConnectKVT(float rTimeOut) {
   FPortError = {};  // a reason belongs to the connection that met it, not to an earlier one
+  FIdentityAsked = FIdentityAnswered = false;
   static constexpr uint8_t kFrame[3] = {kConnect, 0x75, 0x80};
   uint8_t rev[kChunk];
   int count = 0;
@@ -568,8 +569,11 @@ uint8_t TComKVT::WriteCFGTimeData(uint32_t nTime) {
 }
 
 uint8_t TComKVT::RequireIdenty(RKVTIdenty& mData) {
+  FIdentityAsked = true;
   const uint8_t result = SendCommand(0, 0xA0, 20, kCmdTimeOut);
   if (result == 0) std::memcpy(&mData, FReadBuf.mBuf, sizeof mData);
+  if (result == 0) FIdentity = mData;
+  FIdentityAnswered = FIdentityAnswered || result == 0;
   return result;
 }
 

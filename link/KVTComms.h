@@ -68,6 +68,10 @@ class TComKVT {
   uint8_t WriteCFGData(const RComKVTReadBuf& mBuf, uint16_t nAddress, uint16_t nSize);
   uint8_t WriteCFGTimeData(uint32_t nTime);
   uint8_t RequireIdenty(RKVTIdenty& mData);
+  // What the detector answered to RequireIdenty in this connection (null before it did), and
+  // whether it was asked at all, so that nobody asks twice in one connection.
+  const RKVTIdenty* ConnectionIdentity() const { return FIdentityAnswered ? &FIdentity : nullptr; }
+  bool IdentityAsked() const { return FIdentityAsked; }
   uint8_t RequireSensor(RKVTSensor& mData, uint8_t nMode);
   uint8_t SendHibernate();
 
@@ -137,6 +141,8 @@ class TComKVT {
   std::unique_ptr<TByteStream> RSCom;
   TPortTable FPorts;
   std::string FPortDevice;
+  RKVTIdenty FIdentity{};  // of this connection
+  bool FIdentityAsked = false, FIdentityAnswered = false;
   std::string FRefusal;
   mutable RPortError FPortError;
   // Lines a failing trace handler lost, told by the next line that gets through.

@@ -144,7 +144,7 @@ RCalResult TSensorCal::RunCalibration(Operator& op, TComKVT& link, TCalView& vie
 }
 
 void TSensorCal::RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalResult& result, double zeroSeconds,
-                                   double spanSeconds) const {
+                                   double spanSeconds, const std::string& portDevice) const {
   // No record when the detector never answered.
   const uint8_t c = result.mCode;
   if (result.mOutcome == TCalOutcome::LinkFailure &&
@@ -156,7 +156,7 @@ void TSensorCal::RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalR
   TOperationRecord record("Sensor Calibration");
   record.Device(cfg.mUnit.mSerial, cfg.mSensor.mSensorType);
   record.Config(cfg);
-  RecordPort(record, CurrentPortDevice());
+  RecordPort(record, portDevice);
   RServiceRecord& r = record.Data();
   r.mProduct = FProduct;
   r.mKind = "calibration";
@@ -349,7 +349,8 @@ void TCalibrationRun::Finish() {
   FCal.FRun = nullptr;
   // A run stopped or refused before 0x42 did nothing to the detector: no calibration record.
   if (FStarted || FResult.mOutcome == TCalOutcome::LinkFailure)
-    FCal.RecordCalibration(FOp, FCFG, FResult, FZeroSeconds, SecondsBetween(FStartTime, FClock.Now()) - FZeroSeconds);
+    FCal.RecordCalibration(FOp, FCFG, FResult, FZeroSeconds, SecondsBetween(FStartTime, FClock.Now()) - FZeroSeconds,
+                           FLink.PortDevice());
 }
 
 RCylinder LoadCylinder() {

@@ -83,8 +83,9 @@ class TSensorCal {
   RCalResult RunCalibration(Operator& op, TComKVT& link, TCalView& view, TRunClock& clock, const RKVTCFG& cfg);
 
   // The run's service record: span gas, each step's outcome and the time it took.
+  // portDevice: the device node the run's link opened.
   void RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalResult& result, double zeroSeconds,
-                         double spanSeconds) const;
+                         double spanSeconds, const std::string& portDevice) const;
 
   // The span gas cylinder (the record names it) and the product, set by the dialog or command.
   std::string FLot, FExpiry, FProduct;

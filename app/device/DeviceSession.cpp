@@ -139,8 +139,13 @@ uint8_t TDeviceSession::WriteDeviceInfo(TComKVT& link, TOperationRecord* record)
 
 RSessionResult TDeviceSession::ReadDevice(Operator& op, TComKVT& link) {
   BeginAction();
-  const uint8_t code = CatchingPortErrors(
-      op, kReadDeviceName, [&] { return RunOperation(op, link, kReadDeviceName, [&] { return ReadDeviceInfo(link); }); });
+  // The record keeps the configuration read, so the fleet's due dates follow reads too.
+  const uint8_t code = CatchingPortErrors(op, kReadDeviceName, [&] {
+    TOperationRecord record(kReadDeviceName);
+    ROperationOptions options;
+    options.record = &record;
+    return RunOperation(op, link, kReadDeviceName, [&] { return ReadDeviceInfo(link, &record); }, options);
+  });
   return {code};
 }
 

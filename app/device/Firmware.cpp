@@ -211,7 +211,7 @@ void TFirmwareDownload::EndAttempt() {
     // detector is the one the check met (after the upgrade it restarts and cannot be asked).
     TOperationRecord record(kDownloadImageName);
     record.Identity(FIdentity);
-    RecordPort(record, CurrentPortDevice());
+    RecordPort(record, FLink.PortDevice());
     RecordImage(record, FImage);
     record.Detail("attempts", std::to_string(FAttempt));
     record.Detail("outcome", FCode == LINK_OK ? "OK" : FCode == APP_USERSTOP ? "user stop" : "FAIL");

@@ -233,7 +233,7 @@ void TLoggingRun::RecordAction(uint8_t code, uint8_t result, const std::string& 
   // The detector is the one this logging run's connection met at its start.
   TOperationRecord record(CalName(code));
   record.Identity(FIdentity);
-  RecordPort(record, CurrentPortDevice());
+  RecordPort(record, FLink.PortDevice());
   record.Data().mDetails = details;
   const bool ok = result == LINK_OK && text.find("FAIL") == std::string::npos && text.find("Abort") == std::string::npos;
   if (!ok) record.Data().mResult = text.find("Timeout") != std::string::npos ? "Time-out" : "FAIL";

@@ -34,9 +34,6 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
     throw;
   }
   const bool talked = code == LINK_OK;
-  // Only a connection that answered is recorded: a handshake nobody answered (the production
-  // line waiting for a detector) asks discovery nothing more.
-  if (talked) RecordPort(record, CurrentPortDevice());
   if (code == LINK_OK && commands) {
     try {
       code = commands();
@@ -48,17 +45,23 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
       throw;
     }
   }
-  // A command that does not ask who the detector is gets the answer in its own connection, so
-  // its record never names a detector met earlier.
-  if (talked && !record.HasDevice() && Answered(code)) {
+  // The record names the detector that answered in this connection: what the operation itself
+  // asked, or, for a command that asks nothing, one question now (never a second one).
+  if (talked && !record.HasDevice()) {
     RKVTIdenty identity{};
-    if (link.RequireIdenty(identity) == LINK_OK) record.Identity(identity);
+    if (const RKVTIdenty* asked = link.ConnectionIdentity())
+      record.Identity(*asked);
+    else if (!link.IdentityAsked() && Answered(code) && link.RequireIdenty(identity) == LINK_OK)
+      record.Identity(identity);
   }
   const std::string portReason = PortErrorReason(link);
   if (options.close)
     options.close(link, code);
   else
     link.CloseUSB(code);
+  // The port the link opened, described once the detector has been let go: nothing runs
+  // discovery in the middle of an exchange. Only a connection that answered is recorded.
+  if (talked) RecordPort(record, link.PortDevice());
   if (options.mapResult) code = options.mapResult(code);
   EndOperation(op, code, name, portReason);
   record.End(code, name + ResultText(code).mSuffix, talked);

@@ -124,6 +124,7 @@ bool TOutputTest::Step() {
         FState = TState::Done;
         throw;
       }
+      FTalked = FResult == LINK_OK;
       // The handshake may take seconds: a stop pressed meanwhile still keeps the output off.
       if (FResult == LINK_OK && StopRequest().Requested()) FResult = APP_USERSTOP;
       if (FResult == LINK_OK) FResult = FLink.AVOn(FCommand);
@@ -153,13 +154,12 @@ uint8_t RunOutputTest(Operator& op, TComKVT& link, uint8_t command, uint16_t hol
                       const volatile std::sig_atomic_t* stop) {
   return CatchingPortErrors(op, OutputName(command), [&] {
     TOperationRecord record(OutputName(command));
-    RecordPort(record, CurrentPortDevice());
     TOutputTest test(link, command, holdMs, clock);
     test.StopRequest().Watch(stop);
     DriveRun(test, clock, [&] { op.pump(); });
     if (test.Identity()) record.Identity(*test.Identity());
-    record.End(test.Result(), std::string(OutputName(command)) + ResultText(test.Result()).mSuffix,
-               test.Identity().has_value());
+    if (test.Talked()) RecordPort(record, link.PortDevice());
+    record.End(test.Result(), std::string(OutputName(command)) + ResultText(test.Result()).mSuffix, test.Talked());
     CommitOperationRecord(op, record);
     return test.Result();
   });

@@ -53,6 +53,8 @@ class TOutputTest : public TLongRun {
   uint8_t Result() const { return FResult; }
   // The detector's identity, asked after the output command.
   std::optional<RKVTIdenty> Identity() const { return FIdentified ? std::optional<RKVTIdenty>(FIdentity) : std::nullopt; }
+  // The detector answered the handshake: the test reached it, whatever came after.
+  bool Talked() const { return FTalked; }
 
  private:
   TComKVT& FLink;
@@ -64,6 +66,7 @@ class TOutputTest : public TLongRun {
   TRunClock::TimePoint FUntil{};
   RKVTIdenty FIdentity{};
   bool FIdentified = false;
+  bool FTalked = false;
 };
 
 // The button: runs the test to its end on clock (the window's lets it repaint during the

@@ -164,6 +164,7 @@ std::vector<RFleetEvent> FleetEventsFrom(const std::vector<RServiceRecord>& reco
   // The store lists newest first; events go oldest first, so equal times keep their order.
   for (auto it = records.rbegin(); it != records.rend(); ++it) {
     const RServiceRecord& r = *it;
+    if (r.mSerial.empty()) continue;  // a detector that never said who it is is no row of the fleet
     RFleetEvent e;
     e.mSerial = r.mSerial;
     e.mSensor = r.mSensorType;

@@ -196,6 +196,8 @@ void TOperationRecord::End(uint8_t code, const std::string& status, bool talked)
     // A bump test sent as failed is a detector that failed its bump.
     if (code == 0 && r.mKind == "bump" && r.mOperation.find("Fail") != std::string::npos) r.mResult = "FAIL";
   }
+  // A detector that answered the handshake but not who it is is still recorded, as unknown.
+  if (talked && !FHasDevice && r.Detail("detector").empty()) r.mDetails += "detector=unknown (it did not say who it is)\n";
   FEnded = true;
   FTalked = talked;
 }

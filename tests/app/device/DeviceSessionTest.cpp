@@ -2,6 +2,10 @@
 // against the simulated detector on a pseudo-terminal.
 #include "app/config/CfgView.h"
 #include "app/device/DeviceSession.h"
+#include "app/device/EventLog.h"
+#include "app/device/Identify.h"
+#include "app/records/Fleet.h"
+#include "app/records/ServiceRecords.h"
 #include "app/core/Results.h"
 #include "link/KVTComms.h"
 #include "model/CfgFile.h"
@@ -565,3 +569,53 @@ TEST_F(DeviceSessionTest, CollectShownInTheFactoryViewKeepsTheDetectorsFields) {
 }
 
 }  // namespace
+
+// Each operation sends its own sequence and no more: the record takes the identity the
+// operation asked for instead of asking again, names the port the link opened and, for a
+// read, keeps the configuration, so the fleet knows a detector's intervals from a read alone.
+TEST_F(DeviceSessionTest, EachOperationSendsItsOwnFramesAndItsRecordNamesWhatItMet) {
+  using Names = std::vector<std::string>;
+  struct Case {
+    const char* name;
+    std::function<uint8_t(ScriptedOperator&, TComKVT&, TDeviceSession&)> run;
+    Names frames;
+  } cases[] = {
+      {"identify", [](ScriptedOperator& op, TComKVT& link, TDeviceSession&) {
+         RKVTIdenty id{};
+         return LoadIdentify(op, link, id);
+       }, {"A0", "B3"}},
+      {"read", [](ScriptedOperator& op, TComKVT& link, TDeviceSession& s) { return s.ReadDevice(op, link).mCode; },
+       {"A0", "5F", "81", "81", "50", "81", "81", "B3"}},
+      {"write", [](ScriptedOperator& op, TComKVT& link, TDeviceSession& s) { return s.WriteDevice(op, link, s.FKVTCFG).mCode; },
+       {"A0", "70", "header", "91", "data", "70", "header", "91", "data", "B3"}},
+      {"log export", [this](ScriptedOperator& op, TComKVT& link, TDeviceSession& s) {
+         FileRequest dialog = EventLogSaveDialog();
+         op.saveFile(FDir.path() + "log.csv");
+         return SaveEventLog(op, link, s, dialog).mCode;
+       }, {"A0", "5F", "81", "81", "50", "81", "81", "A0", "60", "A1", "81", "81", "B3"}},
+      {"log reset", [](ScriptedOperator& op, TComKVT& link, TDeviceSession& s) { return LogReset(op, link, s); },
+       {"A0", "13", "B3"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimPort port;
+    TComKVT link;
+    ScriptedOperator op;
+    TDeviceSession session;
+    ASSERT_EQ(c.run(op, link, session), LINK_OK);
+    Names got;
+    for (const KvtSim::Frame& f : port.sim().received())
+      if (f.what != "B2") got.push_back(f.what);
+    EXPECT_EQ(got, c.frames);
+    const std::vector<RServiceRecord> records = TRecordStore(RecordsDatabasePath(), TRecordStore::TMode::Read).History("");
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.front().mSerial, "SH24031587");
+    EXPECT_EQ(records.front().mPort, "no adapter " + port.device());
+  }
+  // Only reads are on record: the fleet still knows both intervals, and asks for both checks.
+  const std::vector<RFleetRow> rows =
+      FleetRows(FleetEventsFrom(TRecordStore(RecordsDatabasePath(), TRecordStore::TMode::Read).History("")),
+                std::time(nullptr), 30);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_TRUE(rows[0].mCalNever && rows[0].mBumpNever);
+}

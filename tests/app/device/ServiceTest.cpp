@@ -99,14 +99,25 @@ TEST(Service, ARecordNamesTheDetectorOfItsOwnConnection) {
   SimPort second(b);
   EXPECT_EQ(RunServiceCommand(op, link, TServiceCommand::BumpPass), 0);
   EXPECT_EQ(RunServiceCommand(op, link, TServiceCommand::BumpFail), 0);
+  {
+    // The detector refuses the output: it was reached, so it is on record, as unknown.
+    KvtSim::Options nak = b;
+    nak.faults.push_back({0x34, KvtSim::FaultKind::Nak, 0});
+    SimPort third(nak);
+    TFastClock clock(50);
+    EXPECT_EQ(RunOutputTest(op, link, OutputCommand(4), 100, clock), LINK_NAK);
+  }
   const std::vector<RServiceRecord> records =
       TRecordStore(dir.path() + "BEAMDOCK.DB", TRecordStore::TMode::Read).History("");
-  ASSERT_EQ(records.size(), 3u);
-  EXPECT_EQ(records[1].mSerial, "HXB0000002");
-  EXPECT_EQ(records[1].mResult, "PASS");
-  EXPECT_EQ(records[0].mResult, "FAIL");  // the detector failed its bump
+  ASSERT_EQ(records.size(), 4u);
+  EXPECT_EQ(records[0].mSerial, "");
+  EXPECT_EQ(records[0].Detail("detector").rfind("unknown", 0), 0u) << records[0].mDetails;
   EXPECT_EQ(records[0].mPort.rfind("no adapter /dev/pts/", 0), 0u) << records[0].mPort;
-  EXPECT_FALSE(records[0].mAdapter);
+  EXPECT_EQ(records[2].mSerial, "HXB0000002");
+  EXPECT_EQ(records[2].mResult, "PASS");
+  EXPECT_EQ(records[1].mResult, "FAIL");  // the detector failed its bump
+  EXPECT_EQ(records[1].mPort.rfind("no adapter /dev/pts/", 0), 0u) << records[1].mPort;
+  EXPECT_FALSE(records[1].mAdapter);
 }
 
 }  // namespace
