@@ -98,6 +98,7 @@ uint8_t TDeviceSession::ReadDeviceInfo(TComKVT& link, TOperationRecord* record) 
     FKVTCFG.mUnit = unit;
     FKVTCFG.mSensor = sensor;
     FReadSW = FKVTCFG.mUnit.mFWVersion;
+    FFormKnown = true;
     ShowCFG();
     if (record) record->Config(FKVTCFG);
   }
@@ -157,12 +158,20 @@ RSessionResult TDeviceSession::WriteDevice(Operator& op, TComKVT& link, const RK
     return {0, TSessionStop::NoSensor};
   }
   if (const RSessionResult refused = RefuseWrite(op, FKVTCFG); refused.mStop != TSessionStop::None) return refused;
+  if (!FFormKnown) {
+    if (!FactoryMode) {
+      op.message(MessageIcon::Error, kUnknownFormCaption, kUnknownFormUserText);
+      return {0, TSessionStop::WriteRefused};
+    }
+    if (!op.ask(kUnknownFormCaption, kUnknownFormFactoryText)) return {0, TSessionStop::Declined};
+  }
   const uint8_t code = CatchingPortErrors(op, kWriteDeviceName, [&] {
     TOperationRecord record(kWriteDeviceName);
     ROperationOptions options;
     options.record = &record;
     return RunOperation(op, link, kWriteDeviceName, [&] { return WriteDeviceInfo(link, &record); }, options);
   });
+  if (code == LINK_OK) FFormKnown = true;  // the detector holds it now
   return {code};
 }
 
@@ -220,6 +229,7 @@ RSessionResult TDeviceSession::ReadFile(Operator& op, FileRequest& dialog) {
     return {0, TSessionStop::FileRefused};
   }
   FKVTCFG = working;
+  FFormKnown = true;
   ShowCFG();
   return {};
 }

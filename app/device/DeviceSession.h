@@ -39,6 +39,16 @@ constexpr int kCFGAttempts = 3;
 // WriteRefused: a configuration that may not go to a detector (RefuseForDevice); nothing was sent.
 enum class TSessionStop { None, NoSensor, CheckUnit, Declined, Cancelled, FileRefused, FileNotSaved, WriteRefused };
 
+// Write Device before anything was read or loaded: refused in the user view, asked in the
+// factory view (which may program a new detector from the form).
+constexpr const char* kUnknownFormCaption = "Write KVT Information";
+constexpr const char* kUnknownFormUserText =
+    "The form shows no detector's configuration yet: it holds the program's default values.\r"
+    "Read the detector (Read Device) or open a file (Read File) first; nothing was sent.";
+constexpr const char* kUnknownFormFactoryText =
+    "The form was not read from a detector or a file: it holds the program's default values.\r"
+    "Write these values into the detector?";
+
 struct RSessionResult {
   uint8_t mCode = 0;  // the operation's result code; meaningful when mStop is None
   TSessionStop mStop = TSessionStop::None;
@@ -55,6 +65,9 @@ class TDeviceSession {
   bool FHibernateBtn = false;  // hibernation confirmed; a further Hibernate does not ask
   std::string FProductName;    // shown in UserOptIDLabel; empty until an accepted identity
   RKVTIdenty FIdentity{};      // the identity the last read or write got from the detector
+  // FKVTCFG came from a detector or a file in this run, not from the defaults it starts with:
+  // Write Device never sends a form that nobody read, loaded or chose to write.
+  bool FFormKnown = false;
 
   // Installed by the window: FKVTCFG was replaced and every control should show it (ShowCFG),
   // and the product name display changed.

@@ -197,9 +197,14 @@ class MainsDeviceTest : public QObject {
   void userViewRefusesAnotherSensorType() {
     RKVTCFG detector;
     SetDefaultCFG(detector);
+    TestWindow w;
+    {
+      SimPort first(WithConfig(detector));  // an H2S detector read, then another put on
+      Click(w, "UserReadDeviceBtn");
+    }
+    w.op.clear();
     detector.mSensor.mSensorType = 2;
     SimPort port(WithConfig(detector));
-    TestWindow w;  // shows H2S, the default
     Click(w, "UserWriteDeviceBtn");
     QCOMPARE(Status(w), QStringLiteral("Write KVT Information... FAIL"));
     QCOMPARE(w.op.messages().size(), size_t{1});

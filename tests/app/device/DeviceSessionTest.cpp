@@ -194,6 +194,7 @@ TEST_F(DeviceSessionTest, UserViewWriteSendsTheTwoUserWindowsAndNoLife) {
   TComKVT link;
   ScriptedOperator op;
   TDeviceSession session;
+  session.FFormKnown = true;  // the form was read or loaded
   RKVTCFG cfg = session.FKVTCFG;
   cfg.mUnit.mTestInterval = 9;
   cfg.mSensor.mAlarmHigh = 321;
@@ -221,6 +222,7 @@ TEST_F(DeviceSessionTest, FactoryWriteWithNoWindowsSendsOnlyTheLife) {
   TComKVT link;
   ScriptedOperator op;
   TDeviceSession session;
+  session.FFormKnown = true;  // the form was read or loaded
   RKVTCFG cfg = session.FKVTCFG;
   cfg.mUnit.mLifeRemaining = 12345678;
 
@@ -241,6 +243,7 @@ TEST_F(DeviceSessionTest, FactoryWriteRunsTheFourRangesInTheirOrder) {
   TComKVT link;
   ScriptedOperator op;
   TDeviceSession session;
+  session.FFormKnown = true;  // the form was read or loaded
   RKVTCFG cfg = session.FKVTCFG;
   std::memcpy(cfg.mUnit.mSerial, "AB12345678", 10);
 
@@ -257,6 +260,7 @@ TEST_F(DeviceSessionTest, AFailedWindowWriteIsTriedThreeTimesAndStopsTheChain) {
   TComKVT link;
   ScriptedOperator op;
   TDeviceSession session;
+  session.FFormKnown = true;  // the form was read or loaded
 
   EXPECT_EQ(session.WriteDevice(op, link, session.FKVTCFG).mCode, LINK_NAK);
   EXPECT_EQ(Windows(port.sim()), (std::vector<std::pair<int, int>>{{8, 0}, {8, 0}, {8, 0}}));
@@ -269,6 +273,7 @@ TEST_F(DeviceSessionTest, ADifferentSensorStopsTheUserViewButNotTheFactoryView) 
   SimPort port(WithConfig(detector));
   TComKVT link;
   TDeviceSession session;
+  session.FFormKnown = true;  // the form was read or loaded
   RKVTCFG cfg = session.FKVTCFG;  // sensor type 1
   {
     ScriptedOperator op;
@@ -296,6 +301,7 @@ TEST_F(DeviceSessionTest, NoAnswerToTheIdentityIsNoResponseNotASensorMismatch) {
   TComKVT link;
   ScriptedOperator op;
   TDeviceSession session;
+  session.FFormKnown = true;  // the form was read or loaded
   EXPECT_EQ(session.WriteDevice(op, link, session.FKVTCFG).mCode, LINK_NORESPONSE);
   ASSERT_EQ(op.messages().size(), 1u);
   EXPECT_EQ(op.messages()[0].text, "KVT comunication error - no response");
@@ -306,6 +312,7 @@ TEST_F(DeviceSessionTest, NoSensorTypeStopsBeforeTheLinkWithTheViewsText) {
   SimPort port;
   TComKVT link;
   TDeviceSession session;
+  session.FFormKnown = true;  // the form was read or loaded
   RKVTCFG cfg = session.FKVTCFG;
   cfg.mSensor.mSensorType = 0;
   for (bool factory : {false, true}) {
@@ -586,7 +593,9 @@ TEST_F(DeviceSessionTest, EachOperationSendsItsOwnFramesAndItsRecordNamesWhatItM
        }, {"A0", "B3"}},
       {"read", [](ScriptedOperator& op, TComKVT& link, TDeviceSession& s) { return s.ReadDevice(op, link).mCode; },
        {"A0", "5F", "81", "81", "50", "81", "81", "B3"}},
-      {"write", [](ScriptedOperator& op, TComKVT& link, TDeviceSession& s) { return s.WriteDevice(op, link, s.FKVTCFG).mCode; },
+      {"write", [](ScriptedOperator& op, TComKVT& link, TDeviceSession& s) { s.FFormKnown = true;
+         return s.WriteDevice(op, link, s.FKVTCFG).mCode;
+       },
        {"A0", "70", "header", "91", "data", "70", "header", "91", "data", "B3"}},
       {"log export", [this](ScriptedOperator& op, TComKVT& link, TDeviceSession& s) {
          FileRequest dialog = EventLogSaveDialog();
@@ -618,4 +627,29 @@ TEST_F(DeviceSessionTest, EachOperationSendsItsOwnFramesAndItsRecordNamesWhatItM
                 std::time(nullptr), 30);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_TRUE(rows[0].mCalNever && rows[0].mBumpNever);
+}
+
+// A form nobody read or loaded is never written without a word: refused in the user view,
+// asked in the factory view; either way nothing reaches the detector unless the answer is Yes.
+TEST_F(DeviceSessionTest, TheStartUpFormIsNeverWrittenSilently) {
+  for (const bool factory : {false, true}) {
+    for (const bool yes : {false, true}) {
+      if (!factory && yes) continue;
+      SCOPED_TRACE(std::string(factory ? "factory" : "user") + (yes ? ", yes" : ""));
+      if (factory) UseFactoryView();
+      SimPort port;
+      TComKVT link;
+      ScriptedOperator op;
+      if (factory) op.answer(yes);
+      TDeviceSession session;
+      const RSessionResult r = session.WriteDevice(op, link, session.FKVTCFG);
+      EXPECT_EQ(r.ok(), yes);
+      EXPECT_EQ(port.sim().received().empty(), !yes);
+      EXPECT_EQ(op.questions().size(), factory ? 1u : 0u);
+      if (!factory) {
+        ASSERT_EQ(op.messages().size(), 1u);
+        EXPECT_EQ(op.messages()[0].text, kUnknownFormUserText);
+      }
+    }
+  }
 }

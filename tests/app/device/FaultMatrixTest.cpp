@@ -64,7 +64,9 @@ const std::vector<TOperation>& Operations() {
        [](TCell& c) {
          RKVTCFG cfg = c.sim.config();
          cfg.mSensor.mAlarmHigh += 10;
-         return TDeviceSession().WriteDevice(c.op, c.link, cfg).mCode;
+         TDeviceSession session;
+         session.FFormKnown = true;  // as after a read
+         return session.WriteDevice(c.op, c.link, cfg).mCode;
        }},
       {kHibernateName, 0x17, false, false, APP_HIBERNATE,
        [](TCell& c) {
