@@ -48,6 +48,8 @@ int Records(CliContext& ctx, const std::vector<std::string>& args) {
     } else if (import) {
       PrintPush(ImportStore(server, args[1]));
     } else {
+      // A push under way (an operation's, in the background) ends first, so what waits is true.
+      WaitForPush(path, RSiteConnection::kAnswerMs + 2000);
       const int64_t waitingHere = WaitingRecords(path);
       RSiteStatus status;
       try {
@@ -86,11 +88,16 @@ const CommandRegistrar recordsRegistrar("records", &Records);
 void PushAfterOperation(const CliContext& ctx) {
   const std::string server = SiteServerSetting();
   const std::string path = RecordsDatabasePath();
-  if (server.empty() || path.empty() || WaitingRecords(path) == 0) return;
+  if (server.empty() || path.empty()) return;
   try {
-    PushStore(server, path);
+    const int64_t waiting = WaitingRecords(path);
+    if (waiting == 0) return;
+    // The last push's failure, if it failed: this push runs on after the exit.
+    if (const std::string why = LastPushFailure(path); !why.empty())
+      std::fprintf(stderr, "%s: %lld service records wait to be sent to the site server: %s\n", ctx.program.c_str(),
+                   static_cast<long long>(waiting), why.c_str());
+    StartDetachedPush(server, path);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s: %lld service records wait to be sent to the site server: %s\n", ctx.program.c_str(),
-                 static_cast<long long>(WaitingRecords(path)), e.what());
+    std::fprintf(stderr, "%s: service records wait to be sent to the site server: %s\n", ctx.program.c_str(), e.what());
   }
 }

@@ -5,8 +5,12 @@
 #include "app/records/StationKey.h"
 #include "model/FileUtils.h"
 
+#include <fcntl.h>
 #include <libpq-fe.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -330,7 +334,90 @@ std::string RegisterStation(const RSiteConnection& site, const std::string& stor
   return Register(pg, StationKeyOf(storePath));
 }
 
+namespace {
+
+// The store's push lock: flock on a file beside the store, released when the holder ends,
+// however it ends.
+class TPushLock {
+ public:
+  TPushLock(const std::string& storePath, bool wait, int milliseconds = 0) {
+    FFd = ::open((storePath + ".pushlock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (FFd < 0) return;  // a folder that cannot hold it: pushes then only rely on the server
+    if (wait && milliseconds <= 0) {
+      FHeld = ::flock(FFd, LOCK_EX) == 0;
+      return;
+    }
+    for (int waited = 0;; waited += 20) {
+      if (::flock(FFd, LOCK_EX | LOCK_NB) == 0) {
+        FHeld = true;
+        return;
+      }
+      if (!wait || waited >= milliseconds) return;
+      ::usleep(20000);
+    }
+  }
+  ~TPushLock() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  TPushLock(const TPushLock&) = delete;
+  TPushLock& operator=(const TPushLock&) = delete;
+  bool Held() const { return FHeld || FFd < 0; }
+
+ private:
+  int FFd = -1;
+  bool FHeld = false;
+};
+
+std::string PushFailureFile(const std::string& storePath) { return storePath + ".pushfail"; }
+
+}  // namespace
+
+bool WaitForPush(const std::string& storePath, int milliseconds) {
+  return TPushLock(storePath, true, milliseconds).Held();
+}
+
+std::string LastPushFailure(const std::string& storePath) {
+  std::ifstream in(PushFailureFile(storePath));
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+void StartDetachedPush(const RSiteConnection& site, const std::string& storePath) {
+  std::fflush(nullptr);  // nothing of the caller's is written twice
+  const pid_t child = ::fork();
+  if (child < 0) return;  // what waits is sent by the next push
+  if (child > 0) {
+    int status = 0;
+    ::waitpid(child, &status, 0);  // the middle process ends at once
+    return;
+  }
+  // A session of its own, and a grandchild that nobody waits for: the caller's terminal and
+  // pipes are not held open, so its exit and whoever reads its output go on at once.
+  ::setsid();
+  if (::fork() != 0) ::_exit(0);
+  if (const int null = ::open("/dev/null", O_RDWR); null >= 0) {
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    if (null > 2) ::close(null);
+  }
+  std::string failure;
+  try {
+    PushStore(site, storePath);
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  if (failure.empty()) {
+    ::unlink(PushFailureFile(storePath).c_str());
+  } else {
+    std::ofstream(PushFailureFile(storePath), std::ios::trunc) << failure << "\n";
+  }
+  ::_exit(0);
+}
+
 RPushResult PushStore(const RSiteConnection& site, const std::string& storePath, bool markPushed, size_t batch) {
+  const TPushLock lock(storePath, true);
   const TStationKey key = StationKeyOf(storePath);
   const TRecordStore store(storePath, TRecordStore::TMode::Read);
   TPgLink pg(site);
@@ -569,7 +656,10 @@ RRecordsRead ReadRecordsFrom(const RRecordsSource& source, const std::string& se
   RRecordsRead read;
   if (!source.mServer.empty()) {
     try {
-      read.mRecords = fleet ? SiteFleetRecords(source.mServer) : SiteHistory(source.mServer, serial);
+      // This computer's own push first, so the site holds what it just made; not for long.
+      WaitForPush(source.mStorePath, kSiteReadAnswerMs);
+      const RSiteConnection site(source.mServer, kSiteReadAnswerMs);
+      read.mRecords = fleet ? SiteFleetRecords(site) : SiteHistory(site, serial);
       read.mFromSite = true;
       return read;
     } catch (const ESiteServer& e) {
@@ -585,7 +675,8 @@ RRecordsRead ReadRecords(const std::string& serial, bool fleet) { return ReadRec
 RCertificateChoice CertificateOfRecords(const std::string& serial, std::string* note) {
   if (const std::string server = SiteServerSetting(); !server.empty()) {
     try {
-      return CertificateOfSite(server, serial);
+      WaitForPush(RecordsDatabasePath(), kSiteReadAnswerMs);
+      return CertificateOfSite({server, kSiteReadAnswerMs}, serial);
     } catch (const ESiteServer& e) {
       if (note) *note = std::string(e.what()) + ": the records of this computer only";
     }

@@ -71,8 +71,24 @@ struct RPushResult {
 // transaction each (at most 1000 records). Registers the station when the server does not know it. Refuses (Refused,
 // nothing sent) a store behind what the station already sent. With markPushed, the store's
 // pushed mark is moved on after each batch. Throws ESiteServer; what was not sent waits.
+// One push of a store at a time, across processes (a lock file beside the store): a push
+// waits for the one under way.
 RPushResult PushStore(const RSiteConnection& site, const std::string& storePath, bool markPushed = true,
                       size_t batch = 500);
+
+// Waits at most milliseconds for a push of the store under way (another process's too) to end;
+// false when it still runs.
+bool WaitForPush(const std::string& storePath, int milliseconds);
+
+// Pushes in a process of its own that outlives the caller, so the caller's exit waits on no
+// server. Its failure is kept beside the store (LastPushFailure) and cleared by a push that
+// gets through.
+void StartDetachedPush(const RSiteConnection& site, const std::string& storePath);
+// Why the last detached push failed; empty when it did not, or none ran.
+std::string LastPushFailure(const std::string& storePath);
+
+// How long a read of the site waits for an answer before it falls back to this computer.
+constexpr int kSiteReadAnswerMs = 3000;
 
 // Verifies another computer's store (with its key beside it, and its note when there is one)
 // and pushes its records under its own station id. Throws ESiteServer, or ERecordStore when

@@ -7,6 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -43,20 +49,59 @@ TEST(CliSite, TwoStationsShareOneServerAndAServerDownCostsTheOperationNothing) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "intact: 2 records of 2 stations on the site server\n");
 
+  // The server down: the operation ends as ever, its push fails in the background, and the
+  // next operation says why its records wait.
   pg.Stop();
   r = cli(a, {"bump", "pass"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  const size_t status = r.err.find("Send Bump Pass"), waits = r.err.find("1 service records wait to be sent");
+  EXPECT_EQ(r.err.find("wait to be sent"), std::string::npos) << r.err;
+  EXPECT_EQ(cli(a, {"records", "status"}).out, "waiting: 1\n");
+  r = cli(a, {"clear-peak"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const size_t status = r.err.find("Clear Peak"), waits = r.err.find("2 service records wait to be sent");
   EXPECT_TRUE(status != std::string::npos && waits != std::string::npos && status < waits) << r.err;
   r = cli(a, {"history"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_NE(r.err.find("the records of this computer only"), std::string::npos) << r.err;
-  EXPECT_EQ(cli(a, {"records", "status"}).out, "waiting: 1\n");
+  EXPECT_EQ(cli(a, {"records", "status"}).out, "waiting: 2\n");
   pg.Start();
   r = cli(a, {"records", "push"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.out.find("sent: 1 records"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("sent: 2 records"), std::string::npos) << r.out;
   EXPECT_EQ(cli(b, {"history", "KV00000042"}).out.find("the records of this computer only"), std::string::npos);
+}
+
+// A server that takes the connection and never answers holds no command's exit: the push goes
+// on in the background, and a read gives the server up and says so.
+TEST(CliSite, ASilentServerHoldsNoCommandsExit) {
+  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof addr;
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(silent, 8), 0);
+  ::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &size);
+  TempDir dir;
+  dir.write("BEAMDOCK.INI", "[RECORDS]\r\nServer=postgresql://station@127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) +
+                                "/beamdock\r\n");
+  SimPort port;
+  const auto timed = [&](std::vector<std::string> args, double& seconds) {
+    args.insert(args.begin(), {BinPath("beamdock-cli"), "--dir", dir.path(), "--port", port.device()});
+    const auto start = std::chrono::steady_clock::now();
+    ProcessResult r = RunProcess(args);
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return r;
+  };
+  double seconds = 0;
+  ProcessResult r = timed({"bump", "pass"}, seconds);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_LT(seconds, 1.5);  // the connection alone may take 2 s to give up
+  r = timed({"history"}, seconds);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("the records of this computer only"), std::string::npos) << r.err;
+  EXPECT_LT(seconds, 8.0);
+  ::close(silent);
 }
 
 }  // namespace
