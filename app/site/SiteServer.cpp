@@ -337,24 +337,19 @@ std::string RegisterStation(const RSiteConnection& site, const std::string& stor
 namespace {
 
 // The store's push lock: flock on a file beside the store, released when the holder ends,
-// however it ends.
+// however it ends. waitMs below zero waits until it is free. A reader (create false) makes no
+// file: where there is none, no push ever ran.
 class TPushLock {
  public:
-  TPushLock(const std::string& storePath, bool wait, int milliseconds = 0) {
-    FFd = ::open((storePath + ".pushlock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (FFd < 0) return;  // a folder that cannot hold it: pushes then only rely on the server
-    if (wait && milliseconds <= 0) {
+  TPushLock(const std::string& storePath, int waitMs, bool create) {
+    FFd = ::open((storePath + ".pushlock").c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0600);
+    if (FFd < 0) return;  // none, or a folder that cannot hold it: only the server orders pushes then
+    if (waitMs < 0) {
       FHeld = ::flock(FFd, LOCK_EX) == 0;
       return;
     }
-    for (int waited = 0;; waited += 20) {
-      if (::flock(FFd, LOCK_EX | LOCK_NB) == 0) {
-        FHeld = true;
-        return;
-      }
-      if (!wait || waited >= milliseconds) return;
+    for (int waited = 0; !(FHeld = ::flock(FFd, LOCK_EX | LOCK_NB) == 0) && waited < waitMs; waited += 20)
       ::usleep(20000);
-    }
   }
   ~TPushLock() {
     if (FFd >= 0) ::close(FFd);
@@ -373,7 +368,7 @@ std::string PushFailureFile(const std::string& storePath) { return storePath + "
 }  // namespace
 
 bool WaitForPush(const std::string& storePath, int milliseconds) {
-  return TPushLock(storePath, true, milliseconds).Held();
+  return TPushLock(storePath, milliseconds, false).Held();
 }
 
 std::string LastPushFailure(const std::string& storePath) {
@@ -417,7 +412,7 @@ void StartDetachedPush(const RSiteConnection& site, const std::string& storePath
 }
 
 RPushResult PushStore(const RSiteConnection& site, const std::string& storePath, bool markPushed, size_t batch) {
-  const TPushLock lock(storePath, true);
+  const TPushLock lock(storePath, -1, true);
   const TStationKey key = StationKeyOf(storePath);
   const TRecordStore store(storePath, TRecordStore::TMode::Read);
   TPgLink pg(site);
@@ -652,12 +647,17 @@ RCertificateChoice CertificateOfSite(const RSiteConnection& site, const std::str
 
 RRecordsSource RecordsSource() { return {SiteServerSetting(), RecordsDatabasePath()}; }
 
+namespace {
+constexpr int kOwnPushWaitMs = 1000;
+}  // namespace
+
 RRecordsRead ReadRecordsFrom(const RRecordsSource& source, const std::string& serial, bool fleet) {
   RRecordsRead read;
   if (!source.mServer.empty()) {
     try {
-      // This computer's own push first, so the site holds what it just made; not for long.
-      WaitForPush(source.mStorePath, kSiteReadAnswerMs);
+      // This computer's own push first, so the site holds what it just made: a push to a server
+      // that answers takes milliseconds; one that does not is not waited for long.
+      WaitForPush(source.mStorePath, kOwnPushWaitMs);
       const RSiteConnection site(source.mServer, kSiteReadAnswerMs);
       read.mRecords = fleet ? SiteFleetRecords(site) : SiteHistory(site, serial);
       read.mFromSite = true;
@@ -675,7 +675,7 @@ RRecordsRead ReadRecords(const std::string& serial, bool fleet) { return ReadRec
 RCertificateChoice CertificateOfRecords(const std::string& serial, std::string* note) {
   if (const std::string server = SiteServerSetting(); !server.empty()) {
     try {
-      WaitForPush(RecordsDatabasePath(), kSiteReadAnswerMs);
+      WaitForPush(RecordsDatabasePath(), kOwnPushWaitMs);
       return CertificateOfSite({server, kSiteReadAnswerMs}, serial);
     } catch (const ESiteServer& e) {
       if (note) *note = std::string(e.what()) + ": the records of this computer only";
