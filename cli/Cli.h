@@ -38,6 +38,7 @@ class TerminalOperator : public Operator {
   void memoLine(const std::string& line) override;
   void pump() override {}
   void recordNotKept(const std::string& store, const std::string& why) override;
+  void recordsWarning(const std::string& store, const std::string& why) override;
   int recordsLost() const { return FRecordsLost; }
 
   // The answer to the next file dialog (-o FILE, or a command's file argument).

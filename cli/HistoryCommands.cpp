@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -54,8 +55,40 @@ int VerifiedSite(CliContext& ctx, const std::string& path) {
   return 0;
 }
 
+// A certificate's QR against the station's key: the store's own, or a key file given.
+int VerifiedQr(CliContext& ctx, const std::string& text, const std::string& keyFile) {
+  std::string pem;
+  std::vector<RServiceRecord> known;
+  if (!keyFile.empty()) {
+    std::ifstream in(keyFile, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    pem = all.str();
+  } else {
+    LoadSettings(ctx.appDir);
+    const std::string path = RecordsDatabasePath();
+    try {
+      const std::optional<TStationKey> k = TStationKey::PublicOf(path);
+      if (k) pem = k->PublicPem();
+      VerifyStore(path, &known);
+    } catch (const std::exception&) {
+    }
+    if (pem.empty()) {
+      std::fprintf(stderr, "history: %s has no station key: give one with --key KEYFILE\n", path.c_str());
+      return kExitNoStore;
+    }
+  }
+  const RQrCheck check = CheckSealQr(text, pem, known);
+  if (!check.mGenuine) {
+    std::printf("NOT genuine: %s\n", check.mText.c_str());
+    return kExitBroken;
+  }
+  std::printf("%s\n", check.mText.c_str());
+  return 0;
+}
+
 int History(CliContext& ctx, const std::vector<std::string>& args) {
-  std::string serial, csv, exportFile, file, key;
+  std::string serial, csv, exportFile, file, key, qr;
   bool verify = false, stationKey = false, server = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const bool value = i + 1 < args.size() && !args[i + 1].empty();
@@ -73,10 +106,17 @@ int History(CliContext& ctx, const std::vector<std::string>& args) {
       file = args[++i];
     else if (args[i] == "--key" && value)
       key = args[++i];
+    else if (args[i] == "--verify-qr" && value)
+      qr = args[++i];
     else if (args[i].empty() || args[i][0] == '-' || !serial.empty())
       return UsageError(ctx, "history: unexpected argument " + args[i]);
     else
       serial = args[i];
+  }
+  if (!qr.empty()) {
+    if (verify || server || !file.empty() || !serial.empty() || !csv.empty() || !exportFile.empty())
+      return UsageError(ctx, "history: --verify-qr TEXT goes alone, or with --key KEYFILE");
+    return VerifiedQr(ctx, qr, key);
   }
   if (file.empty() != key.empty() || (!file.empty() && !verify))
     return UsageError(ctx, "history: --file and --key go together, with --verify");
@@ -103,11 +143,12 @@ int History(CliContext& ctx, const std::vector<std::string>& args) {
       return 0;
     }
     const RRecordsRead read = ReadRecords(serial);
+    std::fprintf(stderr, "%s\n", read.mVerified.c_str());
     if (!read.mNote.empty()) std::fprintf(stderr, "history: %s\n", read.mNote.c_str());
     const std::vector<RServiceRecord>& records = read.mRecords;
     if (!csv.empty()) {
       std::ofstream out(csv, std::ios::binary | std::ios::trunc);
-      out << HistoryCSV(records);
+      out << HistoryCSV(records, read.mVerified);
       out.close();
       if (!out) {
         std::fprintf(stderr, "history: %s could not be written\n", csv.c_str());
@@ -195,11 +236,14 @@ int Fleet(CliContext& ctx, const std::vector<std::string>& args) {
   LoadSettings(ctx.appDir);
   const std::string path = RecordsDatabasePath();
   std::vector<RFleetRow> rows;
+  std::string verified;
   const std::time_t now = std::time(nullptr);
   try {
     const RRecordsRead read = ReadRecords("", true);
+    std::fprintf(stderr, "%s\n", read.mVerified.c_str());
     if (!read.mNote.empty()) std::fprintf(stderr, "fleet: %s\n", read.mNote.c_str());
     rows = FleetRows(FleetEventsFrom(read.mRecords), now, dueDays);
+    verified = read.mVerified;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "fleet: %s: %s\n", path.c_str(), e.what());
     return kExitNoStore;
@@ -207,14 +251,14 @@ int Fleet(CliContext& ctx, const std::vector<std::string>& args) {
   std::fputs(FleetText(rows).c_str(), stdout);
   std::fflush(stdout);
   std::string error;
-  if (!csv.empty() && !WriteFileAtomic(csv, FleetCSV(rows), &error)) {
+  if (!csv.empty() && !WriteFileAtomic(csv, FleetCSV(rows, verified), &error)) {
     std::fprintf(stderr, "fleet: %s could not be written: %s\n", csv.c_str(), error.c_str());
     return kExitSoftware;
   }
   if (!pdf.empty()) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     TDocumentApp app;
-    if (!WriteFleetPdf(rows, FleetSiteName(), UtcDateText(now), dueDays, pdf, &error)) {
+    if (!WriteFleetPdf(rows, FleetSiteName(), UtcDateText(now), dueDays, verified, pdf, &error)) {
       std::fprintf(stderr, "fleet: %s: %s\n", pdf.c_str(), error.c_str());
       return kExitSoftware;
     }

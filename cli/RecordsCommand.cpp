@@ -25,7 +25,49 @@ void PrintPush(const RPushResult& r) {
                 static_cast<long long>(r.mEarlier));
 }
 
+// The station's own administration, which needs no server: a new station, a correction.
+int StationAdmin(CliContext& ctx, const std::vector<std::string>& args) {
+  const std::string& what = args[0];
+  std::string reason, number;
+  std::vector<std::pair<std::string, std::string>> changes;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--reason" && i + 1 < args.size())
+      reason = args[++i];
+    else if (what == "amend" && number.empty() && !args[i].empty() && args[i][0] != '-')
+      number = args[i];
+    else if (const size_t eq = args[i].find('='); what == "amend" && eq != std::string::npos && eq > 0)
+      changes.emplace_back(args[i].substr(0, eq), args[i].substr(eq + 1));
+    else
+      return UsageError(ctx, "records " + what + ": unexpected argument " + args[i]);
+  }
+  if (reason.empty()) return UsageError(ctx, "records " + what + " needs --reason TEXT");
+  if (what == "amend" && (number.empty() || changes.empty()))
+    return UsageError(ctx, "records amend needs NUMBER --reason TEXT FIELD=VALUE...");
+  LoadSettings(ctx.appDir);
+  const std::string path = RecordsDatabasePath();
+  try {
+    if (what == "new-station") {
+      const RNewStation s = StartNewStation(path, reason);
+      std::printf("new station %s; the records of station %s (last record %lld) are kept in %s\n", s.mNewStation.c_str(),
+                  s.mOldStation.c_str(), static_cast<long long>(s.mOldLast), s.mRetired.c_str());
+      if (s.mUnsealed > 0)
+        std::printf("%lld records made while the key was missing stay unsealed in %s\n",
+                    static_cast<long long>(s.mUnsealed), s.mRetired.c_str());
+      std::printf("register the new station with the site server: beamdock-cli records register-station\n");
+    } else {
+      const RServiceRecord a = AmendRecord(path, number, reason, changes);
+      std::printf("record %s-%lld corrects record %s\n", a.mStation.c_str(), static_cast<long long>(a.mSeq),
+                  a.Detail("amends").c_str());
+    }
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "records %s: %s\n", what.c_str(), e.what());
+    return kExitRefused;
+  }
+}
+
 int Records(CliContext& ctx, const std::vector<std::string>& args) {
+  if (!args.empty() && (args[0] == "new-station" || args[0] == "amend")) return StationAdmin(ctx, args);
   if (args.empty()) return UsageError(ctx, "records needs status, push, import FILE.DB, init-server or register-station");
   const std::string& what = args[0];
   const bool import = what == "import";

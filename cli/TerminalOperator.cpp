@@ -101,6 +101,10 @@ void TerminalOperator::memoLine(const std::string& line) {
   }
 }
 
+void TerminalOperator::recordsWarning(const std::string& store, const std::string& why) {
+  std::fprintf(FErr, "Service Records: %s: %s\n", store.c_str(), why.c_str());
+}
+
 void TerminalOperator::recordNotKept(const std::string& store, const std::string& why) {
   ++FRecordsLost;
   std::fprintf(FErr, "Service Records: the record of this operation was not kept (%s: %s)\n", store.c_str(),

@@ -26,6 +26,14 @@ std::string SerialFileText(const std::string& serial) {
   return safe;
 }
 
+std::string CsvCell(const std::string& text) {
+  if (text.empty() || text == "-" || std::string("=+-@\t\r").find(text[0]) == std::string::npos) return CsvQuoted(text);
+  char* end = nullptr;
+  std::strtod(text.c_str(), &end);
+  if (end && *end == '\0' && (text[0] == '-' || text[0] == '+')) return CsvQuoted(text);  // a signed number
+  return CsvQuoted("'" + text);
+}
+
 std::string CsvQuoted(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";

@@ -173,6 +173,8 @@ double Lay(QPainter& p, const RCertificate& c, const QRcode& qr, double scale, b
   if (!c.mSite.empty()) left += page.Text(x, left, leftW, Q(c.mSite), page.Sans(11), kMuted);
   right += page.Text(rightX, right, rightW, "Certificate No.", page.Sans(9), kMuted, Qt::AlignRight);
   right += page.Text(rightX, right, rightW, OrDash(c.mNumber), page.Mono(13, true), kInk, Qt::AlignRight);
+  right += page.Text(rightX, right, rightW, "Revision " + QString::number(c.mRevision) + "    Page 1 of 1",
+                     page.Sans(9), c.mRevision > 1 ? kAccent : kMuted, Qt::AlignRight);
   y = std::max(left, right) + page.Gap(70);
 
   y += page.Text(x, y, kWidth, "Calibration Certificate", page.Sans(24, true), kInk, Qt::AlignHCenter);
@@ -227,42 +229,64 @@ double Lay(QPainter& p, const RCertificate& c, const QRcode& qr, double scale, b
   const double setPoints = page.Section(x + colW + colGap, y, colW, "Alarm set points as left", alarms);
   y = std::max(instrument, setPoints) + page.Gap(50);
 
-  y = page.Section(x, y, kWidth, "Calibration",
-                   {{"Date and time", OrDash(c.mDateTime)},
-                    {"Zero", OrDash(c.mZeroResult), ResultColour(c.mZeroResult), true},
-                    {"Span", OrDash(c.mSpanResult), ResultColour(c.mSpanResult), true},
-                    {"As found (span gas applied)", OrDash(c.mAsFound)},
-                    {"As left (span gas applied)", OrDash(c.mAsLeft)},
-                    {"Span gas", OrDash(c.mSpanGas)},
-                    {"Cylinder lot", OrDash(c.mCylinderLot)},
-                    {"Cylinder expiry", OrDash(c.mCylinderExpiry)},
-                    {"Technician", OrDash(c.mTechnician)},
-                    {"Next calibration due", OrDash(c.mNextDue), kInk, true}});
-  y += page.Gap(40);
+  const double left2 = page.Section(x, y, colW, "Calibration",
+                                    {{"Date of calibration", OrDash(c.mDateTime)},
+                                     {"Date of issue", OrDash(c.mIssued)},
+                                     {"Procedure", OrDash(c.mProcedure)},
+                                     {"Temperature", OrDash(c.mTemperature)},
+                                     {"Calibrated by", OrDash(c.mTechnician)},
+                                     {"Equipment", OrDash(c.mEquipment)},
+                                     {"Software", OrDash(c.mSoftware)}});
+  const double right2 = page.Section(x + colW + colGap, y, colW, "Reference gases",
+                                     {{"Zero gas", OrDash(c.mZeroGas)},
+                                      {"Span gas (certified)", OrDash(c.mSpanGas)},
+                                      {"Uncertainty", OrDash(c.mGasUncertainty)},
+                                      {"Supplier", OrDash(c.mGasSupplier)},
+                                      {"Cylinder certificate", OrDash(c.mCylinderCertificate)},
+                                      {"Cylinder lot", OrDash(c.mCylinderLot)},
+                                      {"Cylinder expiry", OrDash(c.mCylinderExpiry)}});
+  y = std::max(left2, right2) + page.Gap(50);
 
-  // The record it was issued from: the digest, and the QR code that carries number and digest.
+  std::vector<RRow> results = {{"Zero as found / as left", OrDash(c.mZeroAsFound) + "  /  " + OrDash(c.mZeroAsLeft)},
+                               {"Zero", OrDash(c.mZeroResult), ResultColour(c.mZeroResult), true},
+                               {"Span as found / as left", OrDash(c.mAsFound) + "  /  " + OrDash(c.mAsLeft)},
+                               {"Span", OrDash(c.mSpanResult), ResultColour(c.mSpanResult), true},
+                               {"Acceptance limit", OrDash(c.mTolerance)},
+                               {"Decision rule", OrDash(c.mRule)}};
+  if (c.mShowDue) results.push_back({"Next calibration due (as the customer asked)", OrDash(c.mNextDue), kInk, true});
+  if (c.mRevision > 1) results.push_back({"Revision " + QString::number(c.mRevision), OrDash(c.mRevisionNote), kAccent});
+  y = page.Section(x, y, kWidth, "Results", results);
+  y += page.Gap(30);
+
+  // The record it was issued from: the digest, and the QR code that carries the record's seal.
   y += page.Text(x, y, kWidth, "Record digest (SHA-256)", page.Sans(8.5), kMuted);
   y += page.Gap(6);
   y += page.Text(x, y, kWidth, OrDash(c.mDigest), page.Mono(8.5), kInk);
-  y += page.Gap(60);
+  y += page.Gap(50);
 
   // Signature and date lines on the left, the QR code on the right, kept at the foot of the
   // page when there is room.
   const double qrSize = 400 * scale;
   const double signW = kWidth * 0.55;
   const QFont caption = page.Sans(8.5);
-  const double nameH = page.Height(signW, OrDash(c.mTechnician), page.Sans(10.5, true));
+  const QString authoriser = OrDash(c.mAuthoriser) + (c.mAuthoriserFunction.empty() || c.mAuthoriserFunction == "-"
+                                                          ? QString()
+                                                          : ", " + Q(c.mAuthoriserFunction));
+  const double nameH = page.Height(signW, authoriser, page.Sans(10.5, true));
   const double captionH = page.Height(signW, "Signature", caption);
   const double signH = page.Gap(150) + nameH + captionH + page.Gap(170) + captionH;
-  const double footH = page.Height(kWidth, "Issued by BeamDock", page.Sans(7.5));
+  const QString foot = "Issued by BeamDock from the sealed service record " + OrDash(c.mNumber) +
+                       ". Page 1 of 1. The results relate only to the item calibrated. This certificate may be "
+                       "reproduced in full only.";
+  const double footH = page.Height(kWidth, foot, page.Sans(7.5));
   const double blockH = std::max(signH, qrSize + captionH) + page.Gap(50) + footH;
   y = std::max(y, kPageH - kMargin - blockH);
 
   double sy = y + page.Gap(150);
   page.Line(x, sy, x + signW, sy, kInk, 3);
   sy += page.Gap(8);
-  sy += page.Text(x, sy, signW, OrDash(c.mTechnician), page.Sans(10.5, true), kInk);
-  sy += page.Text(x, sy, signW, "Signature of the technician", caption, kMuted);
+  sy += page.Text(x, sy, signW, authoriser, page.Sans(10.5, true), kInk);
+  sy += page.Text(x, sy, signW, "Authorised by (signature)", caption, kMuted);
   sy += page.Gap(170);
   page.Line(x, sy, x + signW * 0.5, sy, kInk, 3);
   sy += page.Gap(8);
@@ -271,13 +295,11 @@ double Lay(QPainter& p, const RCertificate& c, const QRcode& qr, double scale, b
   const double qrX = x + kWidth - qrSize;
   page.QrCode(qrX, y, qrSize, qr);
   double qy = y + qrSize;
-  qy += page.Text(x + signW, qy, kWidth - signW, "Certificate number and digest", caption, kMuted, Qt::AlignRight);
+  qy += page.Text(x + signW, qy, kWidth - signW, "Record seal: station, number, digest, signature", caption, kMuted,
+                  Qt::AlignRight);
 
   y = std::max(sy, qy) + page.Gap(50);
-  y += page.Text(x, y, kWidth,
-                 "Issued by BeamDock from the service records of certificate " + OrDash(c.mNumber) +
-                     ". One page.",
-                 page.Sans(7.5), kMuted);
+  y += page.Text(x, y, kWidth, foot, page.Sans(7.5), kMuted);
 
   if (c.mWithoutAdapter) page.Watermark("NOT A CALIBRATION CERTIFICATE");
   return y;
@@ -290,8 +312,7 @@ bool WriteCertificatePdf(const RCertificate& c, const std::string& path, std::st
     if (error) *error = why;
     return false;
   };
-  const std::string payload = c.mNumber + " " + c.mDigest;
-  TQrCode qr(QRcode_encodeString(payload.c_str(), 0, QR_ECLEVEL_M, QR_MODE_8, 1));
+  TQrCode qr(QRcode_encodeString(c.mQrText.c_str(), 0, QR_ECLEVEL_M, QR_MODE_8, 1));
   if (!qr) return fail("the QR code could not be made");
 
   // Rendered in memory and saved in one step: QPdfWriter does not report a failed write, and a

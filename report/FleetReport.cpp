@@ -23,7 +23,7 @@ QColor FleetColour(TFleetStatus s) {
 }  // namespace
 
 bool WriteFleetPdf(const std::vector<RFleetRow>& rows, const std::string& site, const std::string& date,
-                   int dueDays, const std::string& path, std::string* error) {
+                   int dueDays, const std::string& verified, const std::string& path, std::string* error) {
   const QString file = QString::fromStdString(path);
   {
     // QPdfWriter says nothing about a file it could not create; ask first.
@@ -73,8 +73,12 @@ bool WriteFleetPdf(const std::vector<RFleetRow>& rows, const std::string& site, 
                    .arg(dueDays)
                    .arg(rows.size())
                    .arg(page));
-    y += 100;
+    y += 80;
     p.setFont(head);
+    p.setPen(verified.rfind("verified:", 0) == 0 ? QColor(Qt::black) : FleetColour(TFleetStatus::Failed));
+    p.drawText(QRect(margin, y, tableW, 70), Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(verified));
+    p.setPen(Qt::black);
+    y += 100;
     p.fillRect(QRect(margin, y, tableW, rowH), QColor(0xE0, 0xE0, 0xE0));
     int x = margin;
     for (size_t i = 0; i < columns.size(); ++i) {

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-// date: the day the report stands for (YYYY-MM-DD). False, with the reason, when the file
+// date: the day the report stands for (YYYY-MM-DD); verified: whether and where the records
+// were verified, printed in the header of every page (in red when they were not). False, with the reason, when the file
 // cannot be written.
 bool WriteFleetPdf(const std::vector<RFleetRow>& rows, const std::string& site, const std::string& date,
-                   int dueDays, const std::string& path, std::string* error = nullptr);
+                   int dueDays, const std::string& verified, const std::string& path, std::string* error = nullptr);

@@ -104,6 +104,7 @@ namespace {
 struct RFleetRead {
   std::vector<RFleetEvent> mEvents;
   std::string mNote;
+  std::string mVerified;
 };
 
 RFleetRead FleetReadOf(const RRecordsSource& source) {
@@ -112,6 +113,7 @@ RFleetRead FleetReadOf(const RRecordsSource& source) {
     const RRecordsRead read = ReadRecordsFrom(source, "", true);
     r.mEvents = FleetEventsFrom(read.mRecords);
     r.mNote = read.mNote;
+    r.mVerified = read.mVerified;
   } catch (const std::exception& e) {
     // Above the table: the count line below is rewritten by every fill.
     r.mNote = "The records could not be read: " + std::string(e.what());
@@ -125,8 +127,11 @@ void TFleetDlg::Reload() {
   if (FRead.Busy()) return;  // the read under way shows the same fleet
   const auto show = [this](RFleetRead read) {
     FEvents = std::move(read.mEvents);
-    NoteLabel->setText(Q(read.mNote));
-    NoteLabel->setVisible(!read.mNote.empty());
+    FVerified = read.mVerified;
+    const std::string note = read.mVerified + (read.mNote.empty() || read.mVerified.empty() ? "" : "\n") + read.mNote;
+    NoteLabel->setText(Q(note));
+    NoteLabel->setVisible(!note.empty());
+    NoteLabel->setStyleSheet(FVerified.rfind("verified:", 0) == 0 ? "" : "color: #c01c1c; font-weight: bold;");
     FRows = FleetRows(FEvents, FNow, DueSpin->value());
     Fill();
   };
@@ -174,7 +179,7 @@ void TFleetDlg::ExportCsvClick() {
   const std::optional<std::string> file = FOp.chooseSaveFile(request);
   if (!file) return;
   std::string error;
-  if (!WriteFileAtomic(*file, FleetCSV(Shown()), &error))
+  if (!WriteFileAtomic(*file, FleetCSV(Shown(), FVerified), &error))
     FOp.message(MessageIcon::Error, "Save Fleet", "The file could not be written:\r" + error);
   else
     StateLabel->setText(Q("Saved " + *file));
@@ -186,7 +191,7 @@ void TFleetDlg::ExportPdfClick() {
   const std::optional<std::string> file = FOp.chooseSaveFile(request);
   if (!file) return;
   std::string error;
-  if (!WriteFleetPdf(Shown(), FleetSiteName(), UtcDateText(FNow), DueSpin->value(), *file, &error))
+  if (!WriteFleetPdf(Shown(), FleetSiteName(), UtcDateText(FNow), DueSpin->value(), FVerified, *file, &error))
     FOp.message(MessageIcon::Error, "Save Fleet Report", "The report could not be written:\r" + error);
   else
     StateLabel->setText(Q("Saved " + *file));

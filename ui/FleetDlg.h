@@ -44,6 +44,7 @@ class TFleetDlg : public QDialog {
   Operator& FOp;
   std::time_t FNow;
   std::vector<RFleetEvent> FEvents;
+  std::string FVerified;  // whether and where the records shown were verified
   std::vector<RFleetRow> FRows;
   TBackgroundRead FRead;
 };

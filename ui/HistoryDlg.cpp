@@ -132,7 +132,9 @@ void THistoryDlg::Show(RRead read) {
                             .arg(read.mRead.mFromSite ? QString("the site server") : Q(RecordsDatabasePath())));
   else
     StateLabel->setText(Q("The service records cannot be read: " + read.mError));
-  ShowNote(read.mRead.mNote);
+  FVerified = read.mRead.mVerified;
+  ShowNote(read.mError.empty() ? FVerified + (read.mRead.mNote.empty() ? "" : "\n" + read.mRead.mNote) : "");
+  NoteLabel->setStyleSheet(read.mRead.Verified() ? "" : "color: #c01c1c; font-weight: bold;");
   Fill();
 }
 
@@ -177,7 +179,7 @@ void THistoryDlg::ExportCsvClick() {
   const std::optional<std::string> file = FOp.chooseSaveFile(dialog);
   if (!file) return;
   std::ofstream out(*file, std::ios::binary | std::ios::trunc);
-  out << HistoryCSV(shown);
+  out << HistoryCSV(shown, FVerified);
   out.close();
   if (!out) FOp.message(MessageIcon::Error, "History", "The file could not be written\r" + *file);
 }

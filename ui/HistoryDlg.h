@@ -51,5 +51,6 @@ class THistoryDlg : public QDialog {
 
   Operator& FOp;
   std::vector<RServiceRecord> FRecords;
+  std::string FVerified;  // whether and where the records shown were verified
   TBackgroundRead FRead;
 };

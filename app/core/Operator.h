@@ -64,6 +64,13 @@ class Operator {
             "The service record of this operation was not kept\r" + store + "\r" + why +
                 "\rThe operation itself is not affected.");
   }
+  // The record was kept, but the station cannot vouch for it: its key is missing or its
+  // records do not verify. why says what to do.
+  virtual void recordsWarning(const std::string& store, const std::string& why) {
+    message(MessageIcon::Warning, "Service Records",
+            "The service records of this station need an administrator\r" + store + "\r" + why +
+                "\rThe operation itself is not affected.");
+  }
 
  private:
   TOperationGate FGate;

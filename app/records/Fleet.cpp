@@ -147,10 +147,10 @@ std::string FleetText(const std::vector<RFleetRow>& rows) {
   return t;
 }
 
-std::string FleetCSV(const std::vector<RFleetRow>& rows) {
-  std::string t;
+std::string FleetCSV(const std::vector<RFleetRow>& rows, const std::string& verified) {
+  std::string t = CsvQuoted(verified + "; " + kCsvCellNote) + "\r\n";
   const auto line = [&](const std::vector<std::string>& cells) {
-    for (size_t i = 0; i < cells.size(); ++i) t += (i ? "," : "") + CsvQuoted(cells[i]);
+    for (size_t i = 0; i < cells.size(); ++i) t += (i ? "," : "") + CsvCell(cells[i]);
     t += "\r\n";
   };
   line(FleetColumns());

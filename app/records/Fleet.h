@@ -44,7 +44,8 @@ std::vector<RFleetRow> FleetRows(const std::vector<RFleetEvent>& events, std::ti
 
 // The rows as the terminal prints them (a header line, then one line a row) and as CSV.
 std::string FleetText(const std::vector<RFleetRow>& rows);
-std::string FleetCSV(const std::vector<RFleetRow>& rows);
+// The first line says whether and where the records were verified.
+std::string FleetCSV(const std::vector<RFleetRow>& rows, const std::string& verified);
 // The cells of a row in column order, with FleetColumns() their headings.
 const std::vector<std::string>& FleetColumns();
 std::vector<std::string> FleetCells(const RFleetRow& row);

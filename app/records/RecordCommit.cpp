@@ -47,13 +47,9 @@ void HeldAfterWrite(const std::vector<uint8_t>& before, const std::vector<bool>&
   after = CfgImage(held);
 }
 
-std::string OutboxPath(const std::string& store) { return store + ".outbox"; }
-
-void AppendOutbox(const std::string& store, const RServiceRecord& r) {
-  const std::string path = OutboxPath(store);
+void AppendLine(const std::string& path, const std::string& line) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) throw ERecordStore(path + ": " + std::strerror(errno));
-  const std::string line = RecordJson(r) + "\n";
   bool ok = true;
   for (size_t done = 0; ok && done < line.size();) {
     const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
@@ -68,6 +64,23 @@ void AppendOutbox(const std::string& store, const RServiceRecord& r) {
   if (!ok) throw ERecordStore(path + ": " + why);
 }
 
+// The outbox rewritten to hold only lines, atomically; an empty list removes nothing but the lines.
+void RewriteOutbox(const std::string& store, const std::vector<std::string>& lines) {
+  const std::string path = OutboxPath(store);
+  if (lines.empty()) {
+    [[maybe_unused]] const int emptied = ::truncate(path.c_str(), 0);
+    return;
+  }
+  const std::string temp = path + ".tmp";
+  ::unlink(temp.c_str());
+  std::string text;
+  for (const std::string& l : lines) text += l + "\n";
+  AppendLine(temp, text);
+  if (::rename(temp.c_str(), path.c_str()) != 0) throw ERecordStore(path + ": " + std::strerror(errno));
+}
+
+bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
 std::string ResultFromCode(uint8_t code, const std::string& status, const std::string& operation) {
   if (code == 0) return "PASS";
   std::string suffix = status.rfind(operation, 0) == 0 ? status.substr(operation.size()) : status;
@@ -77,12 +90,152 @@ std::string ResultFromCode(uint8_t code, const std::string& status, const std::s
 
 }  // namespace
 
-std::vector<RServiceRecord> OutboxRecords(const std::string& path) {
-  std::vector<RServiceRecord> out;
-  std::ifstream in(OutboxPath(path), std::ios::binary);
-  for (std::string line; std::getline(in, line);)
-    if (std::optional<RServiceRecord> r = RecordFromJson(line)) out.push_back(*r);
-  return out;
+namespace {
+
+// Where a new record chains on: what the station last sealed, as far as the store and the outbox
+// show it along a chain that verifies from the note. inOrder: the store reaches the note (its own
+// records, then the outbox's that continue it), so records may move in.
+struct RStationHead {
+  int64_t mSeq = 0;
+  std::string mDigest = kNoHash;
+  bool mInOrder = false;
+  std::string mWhy;                         // why not in order
+  std::vector<RServiceRecord> mMoveIn;      // outbox records that continue the store, in order
+  std::vector<std::string> mKeep;           // outbox lines that stay where they are
+  std::vector<std::string> mRejected;       // outbox lines that are no record of this station
+};
+
+// The outbox's sealed records that follow head, in order (head moves on over them); the lines
+// the store already holds are passed over; the rest are the lines that follow nothing.
+std::vector<RServiceRecord> Follow(const ROutbox& box, const TStationKey& key, const TRecordStore* store,
+                                   RStationHead& head, std::vector<std::string>* strays) {
+  std::vector<RServiceRecord> taken;
+  for (const ROutboxLine& l : box.mSealed) {
+    const RServiceRecord& r = l.mRecord;
+    if (r.mSeq <= head.mSeq && store && store->Has(r.mOrigin)) continue;  // moved in before a crash
+    if (SealFault(r, head.mSeq + 1, head.mDigest, &key).empty()) {
+      taken.push_back(r);
+      head.mSeq = r.mSeq;
+      head.mDigest = r.mHash;
+    } else if (strays) {
+      strays->push_back(l.mLine);
+    }
+  }
+  return taken;
+}
+
+// A station out of order touches nothing it finds: every outbox line stays for whoever looks.
+RStationHead OutOfOrder(RStationHead head, const ROutbox& box, const TStationKey& key, const std::string& why) {
+  head.mWhy = why;
+  head.mInOrder = false;
+  Follow(box, key, nullptr, head, nullptr);  // new records chain on from the furthest sealed one
+  head.mMoveIn.clear();
+  head.mRejected.clear();
+  head.mKeep.clear();
+  for (const auto* part : {&box.mSealed, &box.mUnsealed})
+    for (const ROutboxLine& l : *part) head.mKeep.push_back(l.mLine);
+  for (const std::string& bad : box.mBad) head.mKeep.push_back(bad);
+  return head;
+}
+
+RStationHead StationHead(const TRecordStore* store, const std::optional<RSealNote>& note, const ROutbox& box,
+                         const TStationKey& key, bool fresh) {
+  RStationHead head;
+  RServiceRecord last;
+  last.mHash = kNoHash;
+  if (store) last = store->Last();
+  const bool noteOk = note && note->mSeq >= 0;
+  if (!noteOk && !fresh) {
+    // Without the note nothing tells a store cut at its end from a whole one.
+    head.mSeq = last.mSeq, head.mDigest = last.mHash;
+    return OutOfOrder(head, box, key,
+                      note ? "the station's note of its last record cannot be read"
+                           : "the station's note of its last record is missing");
+  }
+  const int64_t noted = noteOk ? note->mSeq : 0;
+  RStationHead atNote;
+  atNote.mSeq = noted, atNote.mDigest = noted > 0 ? note->mDigest : store ? store->EarlierHead() : kNoHash;
+  if (!store) {
+    // The store cannot be opened: the record joins the outbox, whose lines all stay.
+    RStationHead h = OutOfOrder(atNote, box, key, "");
+    return h;
+  }
+  if (last.mSeq >= noted) {
+    // The store holds what the note names; a crash between the store and the note may leave
+    // the store further on, and its records must then chain on from the note's.
+    std::vector<RServiceRecord> tail = store->Sealed(noted > 0 ? noted - 1 : 0);
+    head = atNote;
+    size_t i = 0;
+    if (noted > 0) {
+      if (tail.empty() || tail[0].mSeq != noted || tail[0].mHash != note->mDigest)
+        return OutOfOrder(atNote, box, key,
+                          "record " + std::to_string(noted) + " is not the one the station wrote: the store was replaced");
+      i = 1;
+    }
+    for (; i < tail.size(); ++i) {
+      if (const std::string why = SealFault(tail[i], head.mSeq + 1, head.mDigest, &key); !why.empty())
+        return OutOfOrder(atNote, box, key, why);
+      head.mSeq = tail[i].mSeq, head.mDigest = tail[i].mHash;
+    }
+  } else {
+    head.mSeq = last.mSeq, head.mDigest = last.mSeq > 0 ? last.mHash : store->EarlierHead();
+  }
+  // The outbox's records continue the store; they must reach the note along the chain.
+  head.mMoveIn = Follow(box, key, store, head, &head.mRejected);
+  bool reached = head.mSeq >= noted;
+  if (noted > last.mSeq) {
+    reached = false;
+    for (const RServiceRecord& r : head.mMoveIn) reached = reached || (r.mSeq == noted && r.mHash == note->mDigest);
+  }
+  if (!reached)
+    return OutOfOrder(atNote, box, key,
+                      "the store is older than the station last wrote: it ends at record " + std::to_string(last.mSeq) +
+                          ", the station wrote record " + std::to_string(noted));
+  for (const std::string& bad : box.mBad) head.mRejected.push_back(bad);
+  for (const ROutboxLine& l : box.mUnsealed) head.mKeep.push_back(l.mLine);
+  head.mInOrder = true;
+  return head;
+}
+
+void SetAside(const std::string& store, const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& l : lines) text += l + "\n";
+  if (!text.empty()) AppendLine(RejectedPath(store), text);
+}
+
+void Seal(RServiceRecord& r, const TStationKey& key, RStationHead& head) {
+  r.mStation = key.Id();
+  r.mSeq = head.mSeq + 1;
+  r.mPrevHash = head.mDigest;
+  r.mHash = Sha256Hex(SealedText(r));
+  r.mSignature = key.Sign(r.mHash);
+  head.mSeq = r.mSeq;
+  head.mDigest = r.mHash;
+}
+
+void CompleteWrite(RServiceRecord& b, const TRecordStore* store) {
+  if (b.mKind != "write") return;
+  if (b.mCfgBefore.empty() && !b.mSerial.empty() && store) b.mCfgBefore = store->LatestConfig(b.mSerial);
+  if (b.mCfgAfter.empty() || !b.Detail("cfg_bytes_changed").empty()) return;
+  if (b.mCfgBefore.size() == b.mCfgAfter.size()) HeldAfterWrite(b.mCfgBefore, b.mCfgWritten, b.mCfgAfter);
+  size_t changed = 0;
+  for (size_t i = 0; i < b.mCfgAfter.size() && b.mCfgBefore.size() == b.mCfgAfter.size(); ++i)
+    changed += b.mCfgAfter[i] != b.mCfgBefore[i];
+  b.mDetails += b.mCfgBefore.empty() ? "cfg_before=unknown\n" : "cfg_bytes_changed=" + std::to_string(changed) + "\n";
+}
+
+}  // namespace
+
+bool StationHasSealed(const std::string& path) {
+  if (Exists(path + ".key") || Exists(path + ".pub")) return true;
+  if (const std::optional<RSealNote> note = ReadSealNote(path); note && note->mSeq != 0) return true;
+  if (!ReadOutbox(path).mSealed.empty()) return true;
+  if (!Exists(path)) return false;
+  try {
+    return TRecordStore(path, TRecordStore::TMode::Write).Last().mSeq > 0;  // brings an older store up to date
+  } catch (const ERecordStore&) {
+    return true;  // a store that cannot be read may hold anything: no new key over it
+  }
 }
 
 TRecordFate CommitRecordTo(const std::string& path, RServiceRecord r, std::string* why) {
@@ -91,53 +244,98 @@ TRecordFate CommitRecordTo(const std::string& path, RServiceRecord r, std::strin
   if (r.mUser.empty()) r.mUser = ComputerUserName();
   if (r.mTechnician.empty()) r.mTechnician = TechnicianName();
   if (r.mKind.empty()) r.mKind = RecordKind(r.mOperation);
-  try {
-    if (r.mOrigin.empty()) r.mOrigin = RandomHex(16);
-    TStationLock lock(path);
-    const TStationKey key = TStationKey::OpenOrCreate(path);
-    TRecordStore store(path, TRecordStore::TMode::Write);
-    std::vector<RServiceRecord> batch = OutboxRecords(path);
-    batch.push_back(r);
-    RServiceRecord last = store.Last();
-    const std::optional<RSealNote> note = ReadSealNote(path);
-    std::vector<RServiceRecord> sealed;
-    for (RServiceRecord& b : batch) {
-      if (store.Has(b.mOrigin)) continue;  // moved in before a crash emptied the outbox
-      if (b.mKind == "write" && b.mCfgBefore.empty() && !b.mSerial.empty()) b.mCfgBefore = store.LatestConfig(b.mSerial);
-      if (b.mKind == "write" && !b.mCfgAfter.empty() && b.Detail("cfg_bytes_changed").empty()) {
-        if (b.mCfgBefore.size() == b.mCfgAfter.size()) HeldAfterWrite(b.mCfgBefore, b.mCfgWritten, b.mCfgAfter);
-        size_t changed = 0;
-        for (size_t i = 0; i < b.mCfgAfter.size() && b.mCfgBefore.size() == b.mCfgAfter.size(); ++i)
-          changed += b.mCfgAfter[i] != b.mCfgBefore[i];
-        b.mDetails +=
-            b.mCfgBefore.empty() ? "cfg_before=unknown\n" : "cfg_bytes_changed=" + std::to_string(changed) + "\n";
-      }
-      b.mStation = key.Id();
-      b.mSeq = ++last.mSeq;
-      b.mPrevHash = last.mHash;
-      b.mHash = Sha256Hex(SealedText(b));
-      b.mSignature = key.Sign(b.mHash);
-      last.mHash = b.mHash;
-      sealed.push_back(b);
-    }
-    store.Insert(sealed);
-    if (!note || note->mSeq < last.mSeq) WriteSealNote(path, {last.mSeq, last.mHash});
-    // An outbox left behind costs nothing: its records are stored once, by their origin.
-    if (batch.size() > 1) {
-      [[maybe_unused]] const int emptied = ::truncate(OutboxPath(path).c_str(), 0);
-    }
-    return TRecordFate::Stored;
-  } catch (const std::exception& e) {
-    std::string reason = e.what();
+  AddStationFacts(r);
+  auto toOutbox = [&](const RServiceRecord& rec, TRecordFate fate, const std::string& reason) {
     try {
-      AppendOutbox(path, r);
+      AppendLine(OutboxPath(path), RecordJson(rec) + "\n");
       if (why) *why = reason;
-      return TRecordFate::Outbox;
-    } catch (const std::exception& e2) {
-      if (why) *why = reason + "; " + e2.what();
+      return fate;
+    } catch (const std::exception& e) {
+      if (why) *why = reason + "; " + e.what();
       return TRecordFate::Lost;
     }
+  };
+  std::optional<TStationLock> lock;
+  try {
+    if (r.mOrigin.empty()) r.mOrigin = RandomHex(16);
+    lock.emplace(path);
+  } catch (const std::exception& e) {
+    return toOutbox(r, TRecordFate::Outbox, e.what());
   }
+  std::optional<TRecordStore> store;
+  std::string storeWhy;
+  try {
+    store.emplace(path, TRecordStore::TMode::Write);
+  } catch (const std::exception& e) {
+    storeWhy = e.what();
+  }
+  std::optional<RSealNote> note = ReadSealNote(path);
+  const bool fresh = !StationHasSealed(path);
+  std::optional<TStationKey> key;
+  try {
+    // A new station notes "nothing sealed yet" before its key exists, so a key found without a
+    // note is one whose records were taken away.
+    if (fresh && !note) WriteSealNote(path, {0, kNoHash}), note = RSealNote{0, kNoHash};
+    key.emplace(TStationKey::Open(path, fresh));
+  } catch (const EStationKeyMissing& e) {
+    return toOutbox(r, TRecordFate::Unsealed,
+                    "the station's key " + path + ".key is missing: the record waits unsealed in the outbox; " +
+                        kNewStationAdvice);
+  } catch (const std::exception& e) {
+    return toOutbox(r, TRecordFate::Unsealed, std::string(e.what()) + ": the record waits unsealed in the outbox");
+  }
+  try {
+    const ROutbox box = ReadOutbox(path);
+    RStationHead head = StationHead(store ? &*store : nullptr, note, box, *key, fresh);
+    CompleteWrite(r, store ? &*store : nullptr);
+    Seal(r, *key, head);
+    SetAside(path, head.mRejected);
+    if (head.mInOrder) {
+      try {
+        std::vector<RServiceRecord> batch = head.mMoveIn;
+        batch.push_back(r);
+        store->Insert(batch);
+        WriteSealNote(path, {r.mSeq, r.mHash});
+        if (!head.mMoveIn.empty() || !head.mRejected.empty() || !box.mBad.empty()) RewriteOutbox(path, head.mKeep);
+        return TRecordFate::Stored;
+      } catch (const std::exception& e) {
+        storeWhy = e.what();
+      }
+    }
+    // Sealed, noted, and kept in the outbox: for a store that cannot be written it moves in
+    // later; for a store that does not verify it waits for the new station.
+    const TRecordFate fate = toOutbox(r, head.mWhy.empty() ? TRecordFate::Outbox : TRecordFate::Held,
+                                      head.mWhy.empty() ? storeWhy
+                                                        : "the records do not verify (" + head.mWhy +
+                                                              "): the record is sealed and waits in the outbox; " +
+                                                              kNewStationAdvice);
+    if (fate != TRecordFate::Lost) WriteSealNote(path, {r.mSeq, r.mHash});
+    return fate;
+  } catch (const std::exception& e) {
+    return toOutbox(r, TRecordFate::Unsealed, std::string(e.what()) + ": the record waits unsealed in the outbox");
+  }
+}
+
+std::string OneLine(const std::string& text, size_t most) {
+  std::string out;
+  for (char c : text) out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  return out.size() > most ? out.substr(0, most) : out;
+}
+
+void AddStationFacts(RServiceRecord& r) {
+  auto add = [&](const std::string& key, const std::string& value) {
+    const std::string line = OneLine(value, kMostFactChars);
+    if (!line.empty() && r.Detail(key).empty()) r.mDetails += key + "=" + line + "\n";
+  };
+  add("software", "BeamDock " BEAMDOCK_VERSION);
+  if (AppDir.empty()) return;
+  const TSettingsFile& settings = AppSettings();
+  add("organisation", settings.ReadString("RECORDS", "Organisation", ""));
+  add("site", settings.ReadString("RECORDS", "Site", ""));
+  if (r.mKind != "calibration") return;
+  // What the certificate of this calibration will name, as it was when the gas was applied.
+  for (const auto& [key, name] : kCertificateKeys) add(key, settings.ReadString("CERTIFICATE", name, ""));
+  if (settings.ReadString("CERTIFICATE", "DueDate", "0") == "1") add("due_date", "1");
 }
 
 TRecordFate CommitRecord(Operator& op, RServiceRecord r) {
@@ -145,6 +343,7 @@ TRecordFate CommitRecord(Operator& op, RServiceRecord r) {
   const std::string path = RecordsDatabasePath();
   const TRecordFate fate = CommitRecordTo(path, std::move(r), &why);
   if (fate == TRecordFate::Lost) op.recordNotKept(path, why);
+  if (fate == TRecordFate::Unsealed || fate == TRecordFate::Held) op.recordsWarning(path, why);
   return fate;
 }
 

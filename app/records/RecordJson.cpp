@@ -146,13 +146,34 @@ std::optional<RServiceRecord> RecordFromJson(const std::string& line) {
   return r;
 }
 
+namespace {
+// What the export's end signs: the station, how many records, and the last one's digest.
+std::string ExportEndText(const std::string& station, int64_t count, const std::string& last) {
+  return "beamdock-export-end:" + station + ":" + std::to_string(count) + ":" + last;
+}
+}  // namespace
+
 void ExportRecords(const std::string& storePath, const std::string& file) {
-  const std::vector<RServiceRecord> chain = TRecordStore(storePath, TRecordStore::TMode::Read).Chain();
-  const std::optional<TStationKey> key = TStationKey::PublicOf(storePath);
+  // Only records that verify leave the station, and they leave with a signed end: an export
+  // cut short, or with a record taken out, no longer matches it.
+  std::vector<RServiceRecord> chain;
+  const RChainCheck check = VerifyStore(storePath, &chain);
+  if (!check.mIntact) throw ERecordStore("the records do not verify, so they are not exported: " + check.mWhy);
+  std::optional<TStationKey> key;
+  try {
+    key.emplace(TStationKey::Open(storePath, false));
+  } catch (const EStationKey& e) {
+    throw ERecordStore(std::string("the export cannot be signed: ") + e.what());
+  }
+  const std::string last = chain.empty() ? kNoHash : chain.back().mHash;
+  const int64_t count = static_cast<int64_t>(chain.size());
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << "{\"station\":" << JsonString(key ? key->Id() : "") << ",\"public_key\":"
-      << JsonString(key ? key->PublicPem() : "") << ",\"records\":" << chain.size() << "}\n";
+  out << "{\"station\":" << JsonString(key->Id()) << ",\"public_key\":" << JsonString(key->PublicPem())
+      << ",\"records\":" << count << "}\n";
   for (const RServiceRecord& r : chain) out << RecordJson(r) << "\n";
+  out << "{\"end\":true,\"station\":" << JsonString(key->Id()) << ",\"records\":" << count
+      << ",\"last\":" << JsonString(last)
+      << ",\"signature\":" << JsonString(key->Sign(ExportEndText(key->Id(), count, last))) << "}\n";
   out.close();
   if (!out) throw ERecordStore(file + " could not be written");
 }
@@ -176,7 +197,14 @@ RChainCheck VerifyExport(const std::string& file, const std::string& keyFile) {
   if (!head || (*head)["station"] != key->Id())
     return bad.mWhy = file + ": the export names another station than this key's", bad;
   std::vector<RServiceRecord> chain;
+  std::optional<std::map<std::string, std::string>> end;
   for (int64_t n = 1; std::getline(in, line); ++n) {
+    if (line.empty()) continue;
+    if (end) return bad.mWhy = file + ": line " + std::to_string(n + 1) + " follows the export's signed end", bad;
+    if (auto values = ParseFlatJson(line); values && (*values)["end"] == "true") {
+      end = values;
+      continue;
+    }
     std::optional<RServiceRecord> r = RecordFromJson(line);
     if (!r) return bad.mWhy = file + ": line " + std::to_string(n + 1) + " is no record", bad;
     chain.push_back(*r);
@@ -186,6 +214,12 @@ RChainCheck VerifyExport(const std::string& file, const std::string& keyFile) {
     return bad.mWhy = file + ": the export says " + std::to_string(count) + " records and holds " +
                       std::to_string(chain.size()),
            bad;
-  return VerifyChain(chain, &*key, std::nullopt);
+  RChainCheck check = VerifyChain(chain, &*key, std::nullopt);
+  if (!check.mIntact) return check;
+  const std::string last = chain.empty() ? kNoHash : chain.back().mHash;
+  if (!end) return bad.mWhy = file + ": the export has no signed end: it was cut short", bad;
+  if ((*end)["station"] != key->Id() || (*end)["records"] != std::to_string(count) || (*end)["last"] != last ||
+      !key->Check(ExportEndText(key->Id(), count, last), (*end)["signature"]))
+    return bad.mWhy = file + ": the export's signed end does not match its records: records were cut or changed", bad;
+  return check;
 }
-

@@ -115,6 +115,45 @@ std::string EarlierRecordHash(const RServiceRecord& r, const std::string& prevHa
   return Sha256Hex(content);
 }
 
+std::string OutboxPath(const std::string& store) { return store + ".outbox"; }
+std::string RejectedPath(const std::string& store) { return store + ".outbox.rejected"; }
+
+ROutbox ReadOutbox(const std::string& store) {
+  ROutbox out;
+  std::ifstream in(OutboxPath(store), std::ios::binary);
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    std::optional<RServiceRecord> r = RecordFromJson(line);
+    if (!r)
+      out.mBad.push_back(line);
+    else if (r->Sealed())
+      out.mSealed.push_back({std::move(*r), line});
+    else
+      out.mUnsealed.push_back({std::move(*r), line});
+  }
+  return out;
+}
+
+std::vector<RServiceRecord> OutboxRecords(const std::string& path) {
+  ROutbox box = ReadOutbox(path);
+  std::vector<RServiceRecord> out;
+  for (auto* part : {&box.mSealed, &box.mUnsealed})
+    for (ROutboxLine& l : *part) out.push_back(std::move(l.mRecord));
+  return out;
+}
+
+std::string SealFault(const RServiceRecord& r, int64_t seq, const std::string& prev, const TStationKey* key) {
+  const std::string n = std::to_string(r.mSeq);
+  if (r.mSeq > seq) return "record " + std::to_string(seq) + " is missing";
+  if (r.mSeq < seq) return "record " + n + " stands twice or out of order";
+  if (!key) return "record " + n + " is sealed, and the station's key is missing";
+  if (r.mStation != key->Id()) return "record " + n + " was sealed by another station (" + r.mStation + ")";
+  if (r.mPrevHash != prev) return "record " + n + ": the record before it was changed or replaced";
+  if (Sha256Hex(SealedText(r)) != r.mHash) return "record " + n + ": its content was changed";
+  if (!key->Check(r.mHash, r.mSignature)) return "record " + n + ": its seal is not this station's";
+  return "";
+}
+
 RChainCheck VerifyChain(const std::vector<RServiceRecord>& chain, const TStationKey* key,
                         const std::optional<RSealNote>& note) {
   RChainCheck check;
@@ -136,19 +175,14 @@ RChainCheck VerifyChain(const std::vector<RServiceRecord>& chain, const TStation
       ++check.mEarlier;
       continue;
     }
-    const std::string n = std::to_string(r.mSeq);
-    if (r.mSeq > expected) return broken(expected, "record " + std::to_string(expected) + " is missing");
-    if (r.mSeq < expected) return broken(r.mSeq, "record " + n + " stands twice or out of order");
-    if (!key) return broken(r.mSeq, "record " + n + " is sealed, and the station's key is missing");
-    if (r.mStation != key->Id()) return broken(r.mSeq, "record " + n + " was sealed by another station (" + r.mStation + ")");
-    if (r.mPrevHash != prev) return broken(r.mSeq, "record " + n + ": the record before it was changed or replaced");
-    if (Sha256Hex(SealedText(r)) != r.mHash) return broken(r.mSeq, "record " + n + ": its content was changed");
-    if (!key->Check(r.mHash, r.mSignature)) return broken(r.mSeq, "record " + n + ": its seal is not this station's");
+    if (const std::string why = SealFault(r, expected, prev, key); !why.empty())
+      return broken(std::min(r.mSeq, expected), why);
     digests[r.mSeq] = r.mHash;
     prev = r.mHash;
     ++expected;
     ++check.mCount;
   }
+  check.mLastDigest = prev;
   if (note) {
     if (note->mSeq < 0) return broken(0, "the station's note of its last record cannot be read");
     if (note->mSeq >= expected)
@@ -166,7 +200,8 @@ RChainCheck VerifyStore(const std::string& path, std::vector<RServiceRecord>* ve
   RChainCheck bad;
   bad.mIntact = false;
   if (path.empty()) return bad.mWhy = "no start folder", bad;
-  // The note first: it only grows after the store has, so a store read later is never behind it.
+  // The note first: it only grows after the store and the outbox have, so what is read later is
+  // never behind it.
   const std::optional<RSealNote> note = ReadSealNote(path);
   std::string head;
   std::vector<RServiceRecord> chain;
@@ -177,6 +212,12 @@ RChainCheck VerifyStore(const std::string& path, std::vector<RServiceRecord>* ve
     bad.mUnreadable = true;
     return bad;
   }
+  // Records sealed while the store could not take them continue its chain from the outbox.
+  ROutbox box = ReadOutbox(path);
+  const int64_t stored = chain.empty() ? 0 : chain.back().mSeq;
+  int64_t waiting = 0;
+  for (ROutboxLine& l : box.mSealed)
+    if (l.mRecord.mSeq > stored) chain.push_back(std::move(l.mRecord)), ++waiting;
   std::optional<TStationKey> key;
   try {
     key = TStationKey::PublicOf(path);
@@ -188,18 +229,35 @@ RChainCheck VerifyStore(const std::string& path, std::vector<RServiceRecord>* ve
   if (!key && anySealed) return bad.mWhy = "the station's key beside the store is missing", bad;
   if (!note && anySealed) return bad.mWhy = "the station's note of its last record is missing", bad;
   RChainCheck check = VerifyChain(chain, key ? &*key : nullptr, note);
+  check.mWaiting = waiting;
   if (!check.mIntact) return check;
   // The earlier chain's head: a deleted newest earlier record leaves the head naming it.
   int64_t lastEarlier = 0;
   std::string lastEarlierHash = kNoHash;
   for (const RServiceRecord& r : chain)
     if (!r.Sealed()) lastEarlier = r.mId, lastEarlierHash = r.mHash;
-  if (!head.empty() && head != std::to_string(lastEarlier) + " " + lastEarlierHash) {
+  auto notIntact = [&](int64_t at, const std::string& why) {
     check.mIntact = false;
-    check.mBroken = lastEarlier + 1;
-    check.mWhy = "the newest earlier records after record " + std::to_string(lastEarlier) + " were deleted";
-  }
-  if (check.mIntact && verified) *verified = std::move(chain);
+    check.mBroken = at;
+    check.mWhy = why;
+    return check;
+  };
+  if (!head.empty() && head != std::to_string(lastEarlier) + " " + lastEarlierHash)
+    return notIntact(lastEarlier + 1,
+                     "the newest earlier records after record " + std::to_string(lastEarlier) + " were deleted");
+  // What the station could not seal, or what did not verify when it came to the outbox, is no
+  // record of this station: it is said, not passed over.
+  if (!box.mUnsealed.empty())
+    return notIntact(check.mCount + 1, std::to_string(box.mUnsealed.size()) +
+                                           " records wait unsealed in the outbox: they were made while the "
+                                           "station's key was missing (" + kNewStationAdvice + ")");
+  std::ifstream rejected(RejectedPath(path), std::ios::binary);
+  size_t rejectedLines = 0;
+  for (std::string line; std::getline(rejected, line);) rejectedLines += !line.empty();
+  if (rejectedLines + box.mBad.size() > 0)
+    return notIntact(check.mCount + 1, std::to_string(rejectedLines + box.mBad.size()) +
+                                           " lines of the outbox are no record this station sealed (see " +
+                                           RejectedPath(path) + ")");
+  if (verified) *verified = std::move(chain);
   return check;
 }
-

@@ -11,6 +11,7 @@
 #include "model/SensorTypes.h"
 #include "model/TimeText.h"
 
+#include <algorithm>
 #include <array>
 #include <fcntl.h>
 #include <openssl/rand.h>
@@ -276,12 +277,12 @@ TRecordStore::~TRecordStore() {
 }
 
 std::vector<RServiceRecord> TRecordStore::History(const std::string& serial) const {
-  const std::string sql = std::string("SELECT ") + kColumns + " FROM records" +
-                          (serial.empty() ? "" : " WHERE serial = ?") + " ORDER BY id DESC";
-  TStatement s(FImpl->mDb, sql.c_str());
-  if (!serial.empty()) s.Bind(1, serial);
+  // In the chain's order, newest first, and selected by the serial as the seal reads it: the
+  // row id and a column's storage class are not sealed, so they decide nothing shown.
+  std::vector<RServiceRecord> chain = Chain();
   std::vector<RServiceRecord> out;
-  while (s.Step()) out.push_back(RowToRecord(s));
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+    if (serial.empty() || it->mSerial == serial) out.push_back(std::move(*it));
   return out;
 }
 
@@ -292,6 +293,10 @@ std::vector<RServiceRecord> TRecordStore::Chain(std::string* earlierHead) const 
     TStatement s(FImpl->mDb, (std::string("SELECT ") + kColumns + " FROM records ORDER BY seq > 0, seq, id").c_str());
     while (s.Step()) out.push_back(RowToRecord(s));
   }
+  // The order read back as numbers: a sequence stored as text must not reorder the chain.
+  std::stable_sort(out.begin(), out.end(), [](const RServiceRecord& a, const RServiceRecord& b) {
+    return std::make_pair(a.Sealed(), a.mSeq) < std::make_pair(b.Sealed(), b.mSeq);
+  });
   if (earlierHead) {
     TStatement head(FImpl->mDb, "SELECT head_id, head_hash FROM chain WHERE one = 1");
     *earlierHead = head.Step() ? std::to_string(head.Int(0)) + " " + head.Text(1) : "";
@@ -310,7 +315,8 @@ std::vector<RServiceRecord> TRecordStore::Sealed(int64_t after) const {
 
 std::vector<uint8_t> TRecordStore::LatestConfig(const std::string& serial) const {
   TStatement s(FImpl->mDb,
-               "SELECT cfg_after FROM records WHERE serial = ? AND cfg_after IS NOT NULL ORDER BY id DESC LIMIT 1");
+               "SELECT cfg_after FROM records WHERE CAST(serial AS TEXT) = ? AND cfg_after IS NOT NULL"
+               " ORDER BY seq DESC, id DESC LIMIT 1");
   s.Bind(1, serial);
   return s.Step() ? s.Blob(0) : std::vector<uint8_t>();
 }
@@ -330,9 +336,13 @@ RServiceRecord TRecordStore::Last() const {
     last.mHash = sealed.Text(1);
     return last;
   }
-  TStatement earlier(FImpl->mDb, "SELECT hash FROM records ORDER BY id DESC LIMIT 1");
-  if (earlier.Step()) last.mHash = earlier.Text(0);
+  last.mHash = EarlierHead();
   return last;
+}
+
+std::string TRecordStore::EarlierHead() const {
+  TStatement earlier(FImpl->mDb, "SELECT hash FROM records WHERE seq = 0 ORDER BY id DESC LIMIT 1");
+  return earlier.Step() ? earlier.Text(0) : kNoHash;
 }
 
 void TRecordStore::Insert(const std::vector<RServiceRecord>& records) {

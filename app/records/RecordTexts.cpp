@@ -69,8 +69,8 @@ std::string LocalTimeText(const std::string& utcIso) {
   return t ? LocalTimeText(*t) : utcIso;
 }
 
-std::string HistoryCSV(const std::vector<RServiceRecord>& records) {
-  std::string out =
+std::string HistoryCSV(const std::vector<RServiceRecord>& records, const std::string& verified) {
+  std::string out = CsvQuoted(verified + "; " + kCsvCellNote) + "\r\n" +
       "Time,Serial,Sensor,Kind,Operation,Result,Code,Status,Technician,User,Station,Record,Port,Zero,Span,"
       "As found,As left,Span gas,Lot,Expiry,Details\r\n";
   for (const RServiceRecord& r : records) {
@@ -85,7 +85,7 @@ std::string HistoryCSV(const std::vector<RServiceRecord>& records) {
     bool first = true;
     for (const std::string& f : fields) {
       if (!first) out += ',';
-      out += CsvQuoted(f);
+      out += CsvCell(f);
       first = false;
     }
     out += "\r\n";

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <utility>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -68,6 +69,8 @@ struct RChainCheck {
   int64_t mBroken = 0;    // the sequence number (or earlier row id) of the first record that fails
   std::string mWhy;       // one line for the operator; empty when intact
   bool mUnreadable = false;  // the store could not be read at all (missing, not a store)
+  int64_t mWaiting = 0;      // of mCount, records sealed into the outbox that wait for the store
+  std::string mLastDigest;   // the digest of the last record checked
 };
 
 class TRecordStore {
@@ -97,6 +100,8 @@ class TRecordStore {
   void Insert(const std::vector<RServiceRecord>& sealed);
   // The last sealed record's sequence and digest, and the head of the earlier chain.
   RServiceRecord Last() const;
+  // The digest of the newest record from before the seals, kNoHash when there is none.
+  std::string EarlierHead() const;
 
  private:
   struct TImpl;
@@ -120,6 +125,8 @@ std::string EarlierRecordHash(const RServiceRecord& record, const std::string& p
 // public key and the note of what it last wrote.
 class TStationKey;
 struct RSealNote;
+// Why the sealed record r is not record seq chained after prev under key; empty when it is.
+std::string SealFault(const RServiceRecord& r, int64_t seq, const std::string& prev, const TStationKey* key);
 // Without a key only records from before the seals can hold.
 RChainCheck VerifyChain(const std::vector<RServiceRecord>& chain, const TStationKey* key,
                         const std::optional<RSealNote>& note);
@@ -137,7 +144,25 @@ std::string ComputerUserName();
 std::string RecordKind(const std::string& operation);
 
 // What became of a record handed to CommitRecord.
-enum class TRecordFate { Stored, Outbox, Lost, NotRecorded };
+// Outbox: sealed, waiting for a store that could not take it; Held: sealed, waiting because the
+// store does not verify (a new station must be started); Unsealed: kept unsealed in the outbox
+// because the station's key is missing.
+enum class TRecordFate { Stored, Outbox, Held, Unsealed, Lost, NotRecorded };
+// True when the station at path has sealed anything or has a key: no new key may be made then.
+bool StationHasSealed(const std::string& path);
+// The facts of the station a record carries under its seal (organisation, site, and for a
+// calibration what its certificate names), from the settings when the record is made.
+void AddStationFacts(RServiceRecord& record);
+// The [CERTIFICATE] settings a calibration record keeps, as detail key and setting name.
+inline constexpr std::pair<const char*, const char*> kCertificateKeys[] = {
+    {"procedure", "Procedure"},         {"gas_supplier", "GasSupplier"},
+    {"cylinder_certificate", "CylinderCertificate"}, {"gas_uncertainty", "GasUncertainty"},
+    {"zero_gas", "ZeroGas"},            {"authoriser", "Authoriser"},
+    {"authoriser_function", "AuthoriserFunction"}};
+// The longest a fact taken from the settings may be, in bytes: a certificate stays legible.
+inline constexpr size_t kMostFactChars = 120;
+// text on one line (control characters as spaces), at most most bytes.
+std::string OneLine(const std::string& text, size_t most);
 
 // Seals the record (time, technician, user and kind filled when empty) and appends it, after
 // any records waiting in the outbox; a store that cannot take it puts it in the outbox. When
@@ -145,8 +170,25 @@ enum class TRecordFate { Stored, Outbox, Lost, NotRecorded };
 TRecordFate CommitRecord(Operator& op, RServiceRecord record);
 // The same into the store at path (no operator: the fate says what happened).
 TRecordFate CommitRecordTo(const std::string& path, RServiceRecord record, std::string* why = nullptr);
-// Records waiting in the outbox beside the store at path.
+// Records waiting in the outbox beside the store at path, sealed ones first.
 std::vector<RServiceRecord> OutboxRecords(const std::string& path);
+// The outbox line by line: sealed records (they wait for the store), records made while the
+// station's key was missing (never sealed later), and lines that are no record.
+struct ROutboxLine {
+  RServiceRecord mRecord;
+  std::string mLine;
+};
+struct ROutbox {
+  std::vector<ROutboxLine> mSealed, mUnsealed;
+  std::vector<std::string> mBad;
+};
+ROutbox ReadOutbox(const std::string& store);
+std::string OutboxPath(const std::string& store);
+// Where outbox lines that did not verify are set aside: kept for whoever looks into it.
+std::string RejectedPath(const std::string& store);
+// What to do about a station whose key is missing or whose store does not verify.
+inline const std::string kNewStationAdvice =
+    "an administrator starts a new station with: beamdock-cli records new-station --reason TEXT";
 
 // One operation's record, made by the operation's frame and handed to what needs it. The
 // detector is the one that answered in this operation's own connection.
@@ -192,7 +234,9 @@ std::vector<uint8_t> CfgImage(const RKVTCFG& cfg);
 bool CfgFromImage(const std::vector<uint8_t>& image, RKVTCFG& cfg);
 
 // CSV of records: a header line, then one line per record, CR LF ends.
-std::string HistoryCSV(const std::vector<RServiceRecord>& records);
+// The first line says whether and where the records were verified (verified), and how cells
+// that a spreadsheet would run are written.
+std::string HistoryCSV(const std::vector<RServiceRecord>& records, const std::string& verified);
 // The record's time in local time with its UTC offset: 2026-12-09 14:03:27 +01:00.
 std::string LocalTimeText(const std::string& utcIso);
 
@@ -205,9 +249,28 @@ void ExportRecords(const std::string& storePath, const std::string& file);
 // Checks an export against a public key (PEM file); the key in the export must be the same.
 RChainCheck VerifyExport(const std::string& file, const std::string& keyFile);
 
+// A new station, started by an administrator after a lost key or a store that no longer
+// verifies: the old station's files move whole into a folder beside the store (retired), and
+// the new station's first record names the old station, its last record and the reason.
+// Throws ERecordStore.
+struct RNewStation {
+  std::string mOldStation, mNewStation, mRetired;
+  int64_t mOldLast = 0;
+  int64_t mUnsealed = 0;  // records made while the key was missing, left unsealed in the retired outbox
+};
+RNewStation StartNewStation(const std::string& path, const std::string& reason);
+// A correction by supplement: a new record that names the record number ("STATION-SEQ" or
+// "SEQ") and digest it corrects, the reason, and each field's old and new value. Only what a
+// person typed may be corrected. Refused (ERecordStore) when the records do not verify.
+RServiceRecord AmendRecord(const std::string& path, const std::string& number, const std::string& reason,
+                           const std::vector<std::pair<std::string, std::string>>& changes);
+// original with the corrections that name it applied, oldest first; applied gets them.
+RServiceRecord AmendedRecord(const RServiceRecord& original, const std::vector<RServiceRecord>& newestFirst,
+                             std::vector<const RServiceRecord*>* applied = nullptr);
+
 // What a calibration certificate shows, from the newest calibration of a detector.
 struct RCertificate {
-  std::string mOrganisation, mSite;     // [RECORDS] Organisation and Site; may be empty
+  std::string mOrganisation, mSite;     // the calibrating station's, as its record keeps them; may be empty
   std::string mProduct;                 // the product's name (KVT product id table), or its code
   std::string mSensorType, mSerial;
   std::string mHardware, mFirmware;     // versions as the identity reported them, e.g. "1.02"
@@ -223,7 +286,29 @@ struct RCertificate {
   std::string mNumber;                  // unique: station id and sequence, e.g. "3f9a1c22e0b4d871-000042"
   std::string mDigest;                  // the record's SHA-256, hexadecimal
   bool mWithoutAdapter = false;         // made on a simulated detector or any port that is no adapter
+  // What a laboratory's certificate carries beside the results, each "-" when not recorded.
+  std::string mIssued;                  // date of issue (local, with its UTC offset)
+  std::string mProcedure, mGasSupplier, mCylinderCertificate, mGasUncertainty, mZeroGas;
+  std::string mTemperature;             // as the detector reported it during the calibration
+  std::string mZeroAsFound, mZeroAsLeft;
+  std::string mTolerance, mRule;        // the acceptance limit and the decision rule it was judged by
+  std::string mEquipment, mSoftware;    // the adapter (port) and the software that sealed the record
+  std::string mAuthoriser, mAuthoriserFunction;
+  bool mShowDue = false;                // the due date only when the customer asked for it
+  int mRevision = 1;                    // 2 and more: corrected by supplements
+  std::string mRevisionNote;            // which records corrected it, and why
+  std::string mQrText;                  // the record's seal: anyone with the station's key checks it
 };
+// The QR text of a sealed record, and its check against a station's public key (PEM), with the
+// record itself when the store holds it: "genuine: STATION-NUMBER" or the reason it is not.
+std::string SealQrText(const RServiceRecord& record);
+// A sealed record's number as certificates print it: station id and six-digit sequence.
+std::string RecordNumber(const RServiceRecord& record);
+struct RQrCheck {
+  bool mGenuine = false;
+  std::string mText;
+};
+RQrCheck CheckSealQr(const std::string& text, const std::string& publicPem, const std::vector<RServiceRecord>& known);
 // The certificate of the newest calibration of that serial, or the reason there is none (the
 // newest calibration failed or did not end, or there is none).
 struct RCertificateChoice {

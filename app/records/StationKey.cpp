@@ -161,12 +161,15 @@ TStationKey::TStationKey(TStationKey&&) noexcept = default;
 TStationKey& TStationKey::operator=(TStationKey&&) noexcept = default;
 TStationKey::~TStationKey() = default;
 
-TStationKey TStationKey::OpenOrCreate(const std::string& storePath) {
+TStationKey TStationKey::Open(const std::string& storePath, bool mayCreate) {
   const std::string path = storePath + ".key";
   std::optional<std::string> pem = ReadWhole(path);
   const bool made = !pem;
   if (!pem) {
     if (errno != ENOENT) Fail(SysError(path));
+    // A key that was there and is gone is never replaced: a new key would make every record
+    // sealed before it unverifiable, and would let whoever deleted the key start afresh unseen.
+    if (!mayCreate) throw EStationKeyMissing(path + " is missing");
     EVP_PKEY* made = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
     if (!made) Fail("no Ed25519 key could be made");
     TKey holder{made, true};
@@ -182,11 +185,13 @@ TStationKey TStationKey::OpenOrCreate(const std::string& storePath) {
     Fail(path + ": not an Ed25519 private key");
   }
   TStationKey station(key);
-  // The public half for readers that may not read the key; made once, mended when it differs.
-  if (made || ::access((storePath + ".pub").c_str(), F_OK) != 0) {
-    const std::string pub = station.PublicPem();
-    if (ReadWhole(storePath + ".pub") != pub) WriteFileAtomically(storePath + ".pub", pub, 0644, false);
-  }
+  // The public half for readers that may not read the key: made when missing, never replaced.
+  const std::string pub = station.PublicPem();
+  const std::optional<std::string> onDisk = ReadWhole(storePath + ".pub");
+  if (!onDisk)
+    WriteFileAtomically(storePath + ".pub", pub, 0644, true);
+  else if (*onDisk != pub && !made)
+    Fail(storePath + ".pub is not the public half of " + path + ": one of them was replaced");
   return station;
 }
 

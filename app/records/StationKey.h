@@ -18,11 +18,18 @@ class EStationKey : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The station's private key is gone while its records remain.
+class EStationKeyMissing : public EStationKey {
+ public:
+  using EStationKey::EStationKey;
+};
+
 class TStationKey {
  public:
-  // The key beside storePath (storePath + ".key", 0600, and its public half ".pub"), made when
-  // missing. Throws EStationKey.
-  static TStationKey OpenOrCreate(const std::string& storePath);
+  // The key beside storePath (storePath + ".key", 0600, and its public half ".pub"). Made only
+  // when mayCreate (a station that has sealed nothing yet); otherwise a missing key throws
+  // EStationKeyMissing. Throws EStationKey.
+  static TStationKey Open(const std::string& storePath, bool mayCreate);
   // The public half only: from storePath + ".pub", else from the private key file.
   static std::optional<TStationKey> PublicOf(const std::string& storePath);
   // A public key in PEM text. Throws EStationKey when it is no Ed25519 key.

@@ -326,7 +326,7 @@ std::string RegisterStation(const RSiteConnection& site, const std::string& stor
   // The key is made with the store's first record; a station that has none makes it now.
   try {
     TStationLock lock(storePath);
-    TStationKey::OpenOrCreate(storePath);
+    TStationKey::Open(storePath, !StationHasSealed(storePath));
   } catch (const EStationKey& e) {
     throw ESiteServer(TSiteFailure::Failed, storePath + ": " + e.what());
   }
@@ -624,6 +624,25 @@ RSiteCheck VerifySite(const RSiteConnection& site, const std::string& storePath)
   return check;
 }
 
+std::string CheckSiteSeals(const RSiteConnection& site, const std::vector<RServiceRecord>& records) {
+  TPgLink pg(site);
+  const TPgResult rows = pg.Exec("SELECT station, encode(public_key, 'hex') FROM beamdock.stations");
+  std::map<std::string, std::optional<TStationKey>> keys;
+  for (int i = 0; i < rows.Rows(); ++i) {
+    try {
+      keys[rows.Text(i, 0)] = TStationKey::FromPublicHex(rows.Text(i, 1));
+    } catch (const EStationKey&) {
+    }
+  }
+  for (const RServiceRecord& r : records) {
+    const auto k = keys.find(r.mStation);
+    if (k == keys.end() || !k->second || k->second->Id() != r.mStation || !k->second->Check(r.mHash, r.mSignature))
+      return "NOT VERIFIED: record " + std::to_string(r.mSeq) + " of station " + r.mStation +
+             " on the site server: its seal is not the station's";
+  }
+  return "verified: site server, " + std::to_string(records.size()) + " records";
+}
+
 RCertificateChoice CertificateOfSite(const RSiteConnection& site, const std::string& serial) {
   TPgLink pg(site);
   const TPgResult rows = pg.Exec(
@@ -661,12 +680,24 @@ RRecordsRead ReadRecordsFrom(const RRecordsSource& source, const std::string& se
       const RSiteConnection site(source.mServer, kSiteReadAnswerMs);
       read.mRecords = fleet ? SiteFleetRecords(site) : SiteHistory(site, serial);
       read.mFromSite = true;
+      read.mVerified = CheckSiteSeals(site, read.mRecords);
       return read;
     } catch (const ESiteServer& e) {
       read.mNote = std::string(e.what()) + ": the records of this computer only";
     }
   }
-  read.mRecords = TRecordStore(source.mStorePath, TRecordStore::TMode::Read).History(serial);
+  // What is listed is what was verified; a store that does not verify is still listed, marked.
+  std::vector<RServiceRecord> chain;
+  const RChainCheck check = VerifyStore(source.mStorePath, &chain);
+  if (check.mUnreadable) throw ERecordStore(check.mWhy);
+  if (!check.mIntact) {
+    read.mVerified = "NOT VERIFIED: " + check.mWhy;
+    chain = TRecordStore(source.mStorePath, TRecordStore::TMode::Read).Chain();
+  } else {
+    read.mVerified = "verified: this computer, " + std::to_string(check.mCount + check.mEarlier) + " records";
+  }
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+    if (serial.empty() || it->mSerial == serial) read.mRecords.push_back(std::move(*it));
   return read;
 }
 

@@ -138,9 +138,15 @@ struct RRecordsRead {
   std::vector<RServiceRecord> mRecords;  // newest first
   bool mFromSite = false;
   std::string mNote;  // why the local store was read although a server is set; empty otherwise
+  // "verified: this computer, N records", "verified: site server, N records" or
+  // "NOT VERIFIED: reason": what every list of the records says first.
+  std::string mVerified;
+  bool Verified() const { return mVerified.rfind("verified:", 0) == 0; }
 };
 // fleet: only what the fleet needs of the site (SiteFleetRecords); the local store is read whole.
 RRecordsRead ReadRecords(const std::string& serial, bool fleet = false);
+// Each record's seal against its station's registered key: the verification line of a site read.
+std::string CheckSiteSeals(const RSiteConnection& site, const std::vector<RServiceRecord>& records);
 // The same in two steps, so that the read may run on another thread: where to read (from the
 // settings, on the settings' thread), then the read itself, which touches no settings.
 struct RRecordsSource {

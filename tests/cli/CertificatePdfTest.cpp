@@ -42,9 +42,17 @@ TEST(CertificatePdf, EveryFieldReadsBackOnOnePageAndOnlyAdapterlessOnesSayTheyAr
   c.mTechnician = "Ada Tester";
   c.mNumber = "3f9a1c22e0b4d871-000042";
   c.mDigest = "9c1185a5c5e9fc54612808977ee8f548b2258d31cfe0a8b3e4c1d7a3b8e1f2d0";
+  c.mQrText = "BDSEAL1 " + c.mNumber + " " + c.mDigest + " " + std::string(128, 'a');
+  c.mIssued = "2026-12-10 09:00 +01:00", c.mProcedure = "WI-CAL-07 rev 3", c.mGasSupplier = "Calgas Supplies";
+  c.mCylinderCertificate = "CC-2026-4411", c.mGasUncertainty = "2 % (k=2)", c.mZeroGas = "synthetic air";
+  c.mTemperature = "21.4 C", c.mZeroAsFound = "0.3 ppm", c.mZeroAsLeft = "0.0 ppm";
+  c.mTolerance = "10 % of the span gas", c.mRule = "as left within 10 % of the span gas";
+  c.mEquipment = "10c4:ea60 0001 /dev/ttyUSB0", c.mSoftware = "BeamDock 1.0.0";
+  c.mAuthoriser = "M. Okafor", c.mAuthoriserFunction = "Laboratory manager";
   for (const bool withoutAdapter : {false, true}) {
     SCOPED_TRACE(withoutAdapter ? "without adapter" : "with adapter");
     c.mWithoutAdapter = withoutAdapter;
+    c.mShowDue = withoutAdapter;  // the due date only where it was asked for
     const std::string pdf = dir.path() + (withoutAdapter ? "sim.pdf" : "real.pdf");
     std::string error;
     ASSERT_TRUE(WriteCertificatePdf(c, pdf, &error)) << error;
@@ -54,10 +62,14 @@ TEST(CertificatePdf, EveryFieldReadsBackOnOnePageAndOnlyAdapterlessOnesSayTheyAr
     for (const std::string& field :
          {c.mOrganisation, c.mSite, std::string("Calibration Certificate"), c.mProduct, c.mSensorType, c.mSerial,
           c.mHardware, c.mFirmware, c.mLowAlarm, c.mHighAlarm, c.mStelAlarm, c.mAsFound, c.mAsLeft, c.mSpanGas,
-          c.mCylinderLot, c.mCylinderExpiry, c.mDateTime, c.mTechnician, c.mNextDue, c.mNumber, c.mDigest,
+          c.mCylinderLot, c.mCylinderExpiry, c.mDateTime, c.mTechnician, c.mNumber, c.mDigest, c.mIssued,
+          c.mProcedure, c.mGasSupplier, c.mCylinderCertificate, c.mGasUncertainty, c.mZeroGas, c.mTemperature,
+          c.mZeroAsFound, c.mZeroAsLeft, c.mTolerance, c.mRule, c.mEquipment, c.mSoftware, c.mAuthoriser,
+          c.mAuthoriserFunction, std::string("Page 1 of 1"), std::string("relate only to the item calibrated"),
           std::string("PASS")})
       EXPECT_NE(text.find(NoSpace(field)), std::string::npos) << field << "\n" << r.out;
     EXPECT_EQ(text.find("TWAalarm"), std::string::npos) << r.out;
+    EXPECT_EQ(text.find(NoSpace(c.mNextDue)) != std::string::npos, c.mShowDue) << r.out;
     EXPECT_EQ(text.find("FAIL"), std::string::npos) << r.out;
     EXPECT_EQ(text.find("NOTACALIBRATIONCERTIFICATE") != std::string::npos, withoutAdapter) << r.out;
     EXPECT_EQ(text.find("withoutaBeamDockadapter") != std::string::npos, withoutAdapter) << r.out;

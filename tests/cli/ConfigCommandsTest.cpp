@@ -467,6 +467,8 @@ TEST(CliLine, OneLineAUnitOrUntilCtrlCTheReportAndTheFleet) {
   ProcessResult r = RunProcess({BinPath("beamdock-cli"), "--dir", dir.path(), "fleet", "--csv", dir.path() + "f.csv"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(dir.read("f.csv"),
+            "\"verified: this computer, 2 records; cells beginning with =, +, - or @ begin with ' so that no "
+            "spreadsheet runs them\"\r\n"
             "Serial,Sensor,Last calibration,Calibration due,Last bump,Bump due,Status\r\n"
             "SH10000000,H2S,never,-,never,-,OK\r\n");
 }

@@ -68,8 +68,8 @@ TEST(CliHistory, SealedRecordsOfEachOperationTheirExportAndTheCertificateOfAPass
   r = cli({"certificate", "KV00000042", "-o", dir.path() + "cert.pdf"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   r = RunProcess({"/usr/bin/pdftotext", "-raw", dir.path() + "cert.pdf", "-"});
-  for (const char* text : {"North Gas Works", "KV00000042", "Span gas 25 ppm", "Cylinder lot CYL-0815",
-                           "2027-06-30", "Technician Ada Tester", "made without a BeamDock adapter"})
+  for (const char* text : {"North Gas Works", "KV00000042", "Span gas (certified) 25 ppm", "Cylinder lot CYL-0815",
+                           "2027-06-30", "Calibrated by Ada Tester", "made without a BeamDock adapter"})
     EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
 
   // An export checks on its own with the station's key; a changed line does not.

@@ -11,7 +11,7 @@
 // n records of serial appended to the store at path (its key made when missing), calibrations
 // and bump tests by turns, and the station's note moved on.
 inline void FillStore(const std::string& path, int n, const std::string& serial) {
-  const TStationKey key = TStationKey::OpenOrCreate(path);
+  const TStationKey key = TStationKey::Open(path, true);
   TRecordStore store(path, TRecordStore::TMode::Write);
   RServiceRecord last = store.Last();
   std::vector<RServiceRecord> batch;

@@ -49,6 +49,7 @@ class HistoryDlgTest : public QObject {
       r.mSpan = row.span;
       r.mZero = *row.span ? "OK" : "";
       r.mSpanGas = "50.0 ppm";
+      r.mLot = "CYL-1", r.mExpiry = "2030-01-31";
       QCOMPARE(CommitRecordTo(FDir.path() + "BEAMDOCK.DB", r), TRecordFate::Stored);
     }
     ScriptedOperator op;
@@ -68,7 +69,9 @@ class HistoryDlgTest : public QObject {
     QVERIFY(dlg.CertificateBtn->isEnabled());
     dlg.CertificateBtn->click();
     QVERIFY(op.messages().empty());
-    QCOMPARE(FDir.read("h.csv").substr(FDir.read("h.csv").find("\r\n") + 2, 4), std::string("2026"));
+    const std::string csv = FDir.read("h.csv");
+    QCOMPARE(csv.substr(0, 35), std::string("\"verified: this computer, 4 records"));
+    QCOMPARE(csv.substr(csv.find("\r\n", csv.find("\r\n") + 2) + 2, 4), std::string("2026"));
     QCOMPARE(FDir.read("h.csv").find("Bump"), std::string::npos);  // the filtered rows only
     QCOMPARE(FDir.read("c.pdf").substr(0, 5), std::string("%PDF-"));
 

@@ -227,6 +227,7 @@ TEST(ServiceRecords, ACertificateComesOnlyFromAPassedNewestCalibration) {
   RServiceRecord passed = Sample("A1", "Sensor Calibration");
   passed.mKind = "calibration", passed.mZero = "OK", passed.mSpan = "OK", passed.mSpanGas = "50.0 ppm";
   passed.mTime = "2026-12-20T08:00:00Z", passed.mCfgAfter = CfgImage(cfg), passed.mAdapter = true;
+  passed.mLot = "CYL-1", passed.mExpiry = "2027-06-30";
   ASSERT_EQ(CommitRecordTo(db, passed), TRecordFate::Stored);
   RCertificateChoice choice = CertificateOfStore(db, "A1");
   ASSERT_TRUE(choice.mCertificate) << choice.mRefusal;
