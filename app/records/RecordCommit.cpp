@@ -309,7 +309,9 @@ TRecordFate CommitRecordTo(const std::string& path, RServiceRecord r, std::strin
                                                         : "the records do not verify (" + head.mWhy +
                                                               "): the record is sealed and waits in the outbox; " +
                                                               kNewStationAdvice);
-    if (fate != TRecordFate::Lost) WriteSealNote(path, {r.mSeq, r.mHash});
+    // A station without its note stays without one: a note made now would vouch for a store
+    // that nothing vouches for.
+    if (fate != TRecordFate::Lost && note && note->mSeq >= 0) WriteSealNote(path, {r.mSeq, r.mHash});
     return fate;
   } catch (const std::exception& e) {
     return toOutbox(r, TRecordFate::Unsealed, std::string(e.what()) + ": the record waits unsealed in the outbox");

@@ -71,6 +71,15 @@ TEST(CliHistory, SealedRecordsOfEachOperationTheirExportAndTheCertificateOfAPass
   for (const char* text : {"North Gas Works", "KV00000042", "Span gas (certified) 25 ppm", "Cylinder lot CYL-0815",
                            "2027-06-30", "Calibrated by Ada Tester", "made without a BeamDock adapter"})
     EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+  // The QR read off the page as a phone would, and checked against the station's key.
+  ASSERT_EQ(RunProcess({"/usr/bin/pdftoppm", "-r", "150", "-png", dir.path() + "cert.pdf", dir.path() + "page"}).exitCode, 0);
+  r = RunProcess({"/usr/bin/zbarimg", "-q", "--raw", dir.path() + "page-1.png"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::string qr = r.out.substr(0, r.out.find('\n'));
+  r = cli({"history", "--verify-qr", qr});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out.rfind("genuine: ", 0), 0u) << r.out;
+  EXPECT_EQ(cli({"history", "--verify-qr", qr.replace(qr.size() - 4, 4, "0000")}).exitCode, 65);
 
   // An export checks on its own with the station's key; a changed line does not.
   dir.write("station.pem", key);

@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -47,10 +48,19 @@ std::string Copy(const std::string& from, const std::string& to) {
 
 TEST(ServiceRecords, EveryForgeryWithoutTheKeyIsFound) {
   const auto sql = [](std::string text) { return [=](const std::string& db) { Sql(db, text); }; };
+  const auto outboxLine = [](const std::string& db, const RServiceRecord& r) {
+    std::ofstream(db + ".outbox", std::ios::app) << RecordJson(r) << "\n";
+  };
+  const auto unlinked = [](std::vector<std::string> exts) {
+    return [=](const std::string& db) {
+      for (const std::string& ext : exts) ::unlink((db + ext).c_str());
+    };
+  };
   const struct {
     const char* name;
     std::function<void(const std::string& db)> forge;
     const char* why;
+    int thenOperations = 0;  // operations run after the forgery, which must not launder it
   } cases[] = {
       {"a passing calibration added with a copied seal and the note moved on",
        [](const std::string& db) {
@@ -94,6 +104,31 @@ TEST(ServiceRecords, EveryForgeryWithoutTheKeyIsFound) {
       {"the note of the last record removed", [](const std::string& db) { ::unlink((db + ".seal").c_str()); },
        "note of its last record is missing"},
       {"the store deleted", [](const std::string& db) { ::unlink(db.c_str()); }, "no records store"},
+      {"a failed bump turned into a pass in the outbox, then an operation",
+       [&](const std::string& db) {
+         RServiceRecord r = TRecordStore(db, TRecordStore::TMode::Read).Chain().back();
+         r.mSeq = 4, r.mPrevHash = r.mHash, r.mResult = "PASS", r.mAdapter = true, r.mOrigin = "o";
+         r.mHash = Sha256Hex(SealedText(r));  // the signature stays the one of record 3
+         outboxLine(db, r);
+       },
+       "lines of the outbox are no record this station sealed", 1},
+      {"a passing calibration written into the outbox from nothing, then an operation",
+       [&](const std::string& db) {
+         RServiceRecord r = Sample("A1", "Sensor Calibration");
+         r.mOrigin = "x", r.mHash = "0", r.mZero = r.mSpan = "OK";
+         outboxLine(db, r);
+       },
+       "records wait unsealed in the outbox", 1},
+      {"the newest records and the note deleted, then an operation",
+       [&](const std::string& db) {
+         sql("DROP TRIGGER records_no_delete; DELETE FROM records WHERE seq >= 2")(db);
+         ::unlink((db + ".seal").c_str());
+       },
+       "note of its last record is missing", 1},
+      {"an older copy put back, then three operations", unlinked({"-wal", "-shm"}) /* then renamed below */,
+       "record 3 is missing", 3},
+      {"the store deleted, then six operations", unlinked({"", "-wal", "-shm"}), "record 1 is missing", 6},
+      {"the key deleted, then an operation", unlinked({".key"}), "records wait unsealed in the outbox", 1},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -104,7 +139,12 @@ TEST(ServiceRecords, EveryForgeryWithoutTheKeyIsFound) {
     ASSERT_EQ(CommitRecordTo(db, Sample("A1", "Send Bump Pass")), TRecordFate::Stored);
     ASSERT_TRUE(VerifyStore(db).mIntact);
 
+    const std::string pub = dir.read("BEAMDOCK.DB.pub");
     c.forge(db);
+    if (std::string(c.name).find("older copy put back") != std::string::npos) ::rename((db + ".older").c_str(), db.c_str());
+    for (int i = 0; i < c.thenOperations; ++i)
+      CommitRecordTo(db, Sample("A1", "Read KVT Information"));
+    EXPECT_EQ(dir.read("BEAMDOCK.DB.pub"), pub) << c.name << ": the station's public key was replaced";
     const RChainCheck check = VerifyStore(db);
     EXPECT_FALSE(check.mIntact) << c.name;
     EXPECT_NE(check.mWhy.find(c.why), std::string::npos) << c.name << ": " << check.mWhy;
@@ -262,4 +302,81 @@ TEST(ServiceRecordJson, EveryByteReadsBackAsItWasSealed) {
   const std::optional<RServiceRecord> back = RecordFromJson(line);
   ASSERT_TRUE(back);
   EXPECT_EQ(SealedText(*back), SealedText(r));
+}
+
+// What is shown follows the seal, corrections are supplements, a cut export is found, and a
+// station that lost its key starts anew with a record that names the old one.
+TEST(ServiceRecords, ShownBySealCorrectedBySupplementExportedWithASignedEndAndRestartedAfterAKeyIsLost) {
+  TempDir dir;
+  const std::string db = dir.path() + "BEAMDOCK.DB";
+  RServiceRecord cal = Sample("A1", "Sensor Calibration");
+  cal.mKind = "calibration", cal.mZero = cal.mSpan = "OK", cal.mSpanGas = "25.0 ppm", cal.mLot = "CYL-1";
+  cal.mExpiry = "2027-06-30", cal.mTechnician = "=HYPERLINK(\"http://x\")";
+  for (const RServiceRecord& r : {Sample("A1", "Read KVT Information"), cal, Sample("A1", "Send Bump Fail", "FAIL")})
+    ASSERT_EQ(CommitRecordTo(db, r), TRecordFate::Stored);
+  // The row id and a column's storage class are not sealed: they change nothing shown.
+  Sql(db, "DROP TRIGGER records_no_update; UPDATE records SET id = id + 100 WHERE seq = 1;"
+          "UPDATE records SET serial = CAST(serial AS BLOB) WHERE seq = 3");
+  std::vector<RServiceRecord> shown = TRecordStore(db, TRecordStore::TMode::Read).History("A1");
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_EQ(shown[0].mSeq, 3);
+  EXPECT_EQ(shown[2].mSeq, 1);
+  EXPECT_TRUE(VerifyStore(db).mIntact) << VerifyStore(db).mWhy;
+  const std::string csv = HistoryCSV(shown, "verified: this computer, 3 records");
+  EXPECT_NE(csv.find("\"'=HYPERLINK(\"\"http://x\"\")\""), std::string::npos) << csv;
+
+  // A correction names the record it corrects; results are measured again, never corrected.
+  const std::string number = TStationKey::PublicOf(db)->Id() + "-2";
+  EXPECT_THROW(AmendRecord(db, number, "typo", {{"result", "PASS"}}), ERecordStore);
+  const RServiceRecord a = AmendRecord(db, number, "lot misread from the label", {{"lot", "CYL-7"}, {"technician", "Ada"}});
+  EXPECT_EQ(a.Detail("amends_digest"), TRecordStore(db, TRecordStore::TMode::Read).Chain()[1].mHash);
+  EXPECT_EQ(a.Detail("was.lot"), "CYL-1");
+  RCertificateChoice choice = CertificateOfStore(db, "A1");
+  ASSERT_TRUE(choice.mCertificate) << choice.mRefusal;
+  EXPECT_EQ(choice.mCertificate->mRevision, 2);
+  EXPECT_EQ(choice.mCertificate->mCylinderLot, "CYL-7");
+  EXPECT_NE(choice.mCertificate->mRevisionNote.find("lot misread"), std::string::npos);
+  EXPECT_EQ(CheckSealQr(choice.mCertificate->mQrText, dir.read("BEAMDOCK.DB.pub"), {}).mText,
+            "genuine: " + choice.mCertificate->mNumber);
+
+  // An export cut at its end, with its count mended or its signed end dropped, is found.
+  ExportRecords(db, dir.path() + "all.jsonl");
+  dir.write("key.pem", dir.read("BEAMDOCK.DB.pub"));
+  EXPECT_TRUE(VerifyExport(dir.path() + "all.jsonl", dir.path() + "key.pem").mIntact);
+  std::vector<std::string> lines;
+  std::istringstream all(dir.read("all.jsonl"));
+  for (std::string line; std::getline(all, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 6u);  // head, four records, signed end
+  const auto without = [&](size_t drop) {
+    std::string text;
+    for (size_t i = 0; i < lines.size(); ++i)
+      if (i != drop) text += (i == 0 ? std::string(lines[0]).replace(lines[0].find("\"records\":4"), 11, "\"records\":3") : lines[i]) + "\n";
+    return text;
+  };
+  dir.write("cut.jsonl", without(4));
+  EXPECT_NE(VerifyExport(dir.path() + "cut.jsonl", dir.path() + "key.pem").mWhy.find("signed end does not match"),
+            std::string::npos);
+  lines.pop_back();
+  dir.write("endless.jsonl", without(4));
+  EXPECT_NE(VerifyExport(dir.path() + "endless.jsonl", dir.path() + "key.pem").mWhy.find("no signed end"),
+            std::string::npos);
+
+  // The key lost: the operation's record waits unsealed, the public key stays, and only a new
+  // station brings the records back to intact, its first record naming the old station.
+  const std::string oldId = TStationKey::PublicOf(db)->Id();
+  ::unlink((db + ".key").c_str());
+  EXPECT_EQ(CommitRecordTo(db, Sample("A1", "Clear Peak")), TRecordFate::Unsealed);
+  EXPECT_EQ(TStationKey::PublicOf(db)->Id(), oldId);
+  EXPECT_FALSE(VerifyStore(db).mIntact);
+  const RNewStation s = StartNewStation(db, "key lost with the old disk");
+  EXPECT_EQ(s.mOldStation, oldId);
+  EXPECT_EQ(s.mOldLast, 4);
+  EXPECT_EQ(s.mUnsealed, 1);
+  EXPECT_NE(s.mNewStation, oldId);
+  std::vector<RServiceRecord> chain;
+  ASSERT_TRUE(VerifyStore(db, &chain).mIntact);
+  ASSERT_EQ(chain.size(), 1u);
+  EXPECT_EQ(chain[0].Detail("previous_station"), oldId);
+  EXPECT_EQ(chain[0].Detail("reason"), "key lost with the old disk");
+  EXPECT_EQ(::access((s.mRetired + "/BEAMDOCK.DB.outbox").c_str(), F_OK), 0);
 }
