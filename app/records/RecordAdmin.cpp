@@ -150,7 +150,7 @@ RServiceRecord AmendRecord(const std::string& path, const std::string& number, c
   }
   std::string failure;
   if (CommitRecordTo(path, a, &failure) != TRecordFate::Stored) throw ERecordStore("the correction: " + failure);
-  return a;
+  return TRecordStore(path, TRecordStore::TMode::Read).Chain().back();  // as sealed
 }
 
 RServiceRecord AmendedRecord(const RServiceRecord& original, const std::vector<RServiceRecord>& newestFirst,

@@ -239,16 +239,28 @@ bool StationHasSealed(const std::string& path) {
 }
 
 TRecordFate CommitRecordTo(const std::string& path, RServiceRecord r, std::string* why) {
+  std::vector<RServiceRecord> one{std::move(r)};
+  return CommitRecordsTo(path, one, why);
+}
+
+TRecordFate CommitRecordsTo(const std::string& path, std::vector<RServiceRecord>& records, std::string* why,
+                            size_t* kept) {
+  if (kept) *kept = 0;
   if (path.empty()) return TRecordFate::NotRecorded;
-  if (r.mTime.empty()) r.mTime = UtcIsoText(std::time(nullptr));
-  if (r.mUser.empty()) r.mUser = ComputerUserName();
-  if (r.mTechnician.empty()) r.mTechnician = TechnicianName();
-  if (r.mKind.empty()) r.mKind = RecordKind(r.mOperation);
-  AddStationFacts(r);
-  auto toOutbox = [&](const RServiceRecord& rec, TRecordFate fate, const std::string& reason) {
+  for (RServiceRecord& r : records) {
+    if (r.mTime.empty()) r.mTime = UtcIsoText(std::time(nullptr));
+    if (r.mUser.empty()) r.mUser = ComputerUserName();
+    if (r.mTechnician.empty()) r.mTechnician = TechnicianName();
+    if (r.mKind.empty()) r.mKind = RecordKind(r.mOperation);
+    AddStationFacts(r);
+  }
+  auto toOutbox = [&](TRecordFate fate, const std::string& reason) {
     try {
-      AppendLine(OutboxPath(path), RecordJson(rec) + "\n");
+      std::string lines;
+      for (const RServiceRecord& r : records) lines += RecordJson(r) + "\n";
+      AppendLine(OutboxPath(path), lines);
       if (why) *why = reason;
+      if (kept) *kept = records.size();
       return fate;
     } catch (const std::exception& e) {
       if (why) *why = reason + "; " + e.what();
@@ -257,10 +269,11 @@ TRecordFate CommitRecordTo(const std::string& path, RServiceRecord r, std::strin
   };
   std::optional<TStationLock> lock;
   try {
-    if (r.mOrigin.empty()) r.mOrigin = RandomHex(16);
+    for (RServiceRecord& r : records)
+      if (r.mOrigin.empty()) r.mOrigin = RandomHex(16);
     lock.emplace(path);
   } catch (const std::exception& e) {
-    return toOutbox(r, TRecordFate::Outbox, e.what());
+    return toOutbox(TRecordFate::Outbox, e.what());
   }
   std::optional<TRecordStore> store;
   std::string storeWhy;
@@ -269,6 +282,9 @@ TRecordFate CommitRecordTo(const std::string& path, RServiceRecord r, std::strin
   } catch (const std::exception& e) {
     storeWhy = e.what();
   }
+  // Records the station holds already (the same origin) are kept once, whatever the retries.
+  if (store)
+    std::erase_if(records, [&](const RServiceRecord& r) { return store->Has(r.mOrigin); });
   std::optional<RSealNote> note = ReadSealNote(path);
   const bool fresh = !StationHasSealed(path);
   std::optional<TStationKey> key;
@@ -278,25 +294,29 @@ TRecordFate CommitRecordTo(const std::string& path, RServiceRecord r, std::strin
     if (fresh && !note) WriteSealNote(path, {0, kNoHash}), note = RSealNote{0, kNoHash};
     key.emplace(TStationKey::Open(path, fresh));
   } catch (const EStationKeyMissing& e) {
-    return toOutbox(r, TRecordFate::Unsealed,
+    return toOutbox(TRecordFate::Unsealed,
                     "the station's key " + path + ".key is missing: the record waits unsealed in the outbox; " +
                         kNewStationAdvice);
   } catch (const std::exception& e) {
-    return toOutbox(r, TRecordFate::Unsealed, std::string(e.what()) + ": the record waits unsealed in the outbox");
+    return toOutbox(TRecordFate::Unsealed, std::string(e.what()) + ": the record waits unsealed in the outbox");
   }
+  if (records.empty()) return TRecordFate::Stored;
   try {
     const ROutbox box = ReadOutbox(path);
     RStationHead head = StationHead(store ? &*store : nullptr, note, box, *key, fresh);
-    CompleteWrite(r, store ? &*store : nullptr);
-    Seal(r, *key, head);
+    for (RServiceRecord& r : records) {
+      CompleteWrite(r, store ? &*store : nullptr);
+      Seal(r, *key, head);
+    }
     SetAside(path, head.mRejected);
     if (head.mInOrder) {
       try {
         std::vector<RServiceRecord> batch = head.mMoveIn;
-        batch.push_back(r);
+        batch.insert(batch.end(), records.begin(), records.end());
         store->Insert(batch);
-        WriteSealNote(path, {r.mSeq, r.mHash});
+        WriteSealNote(path, {records.back().mSeq, records.back().mHash});
         if (!head.mMoveIn.empty() || !head.mRejected.empty() || !box.mBad.empty()) RewriteOutbox(path, head.mKeep);
+        if (kept) *kept = records.size();
         return TRecordFate::Stored;
       } catch (const std::exception& e) {
         storeWhy = e.what();
@@ -304,17 +324,19 @@ TRecordFate CommitRecordTo(const std::string& path, RServiceRecord r, std::strin
     }
     // Sealed, noted, and kept in the outbox: for a store that cannot be written it moves in
     // later; for a store that does not verify it waits for the new station.
-    const TRecordFate fate = toOutbox(r, head.mWhy.empty() ? TRecordFate::Outbox : TRecordFate::Held,
+    const TRecordFate fate = toOutbox(head.mWhy.empty() ? TRecordFate::Outbox : TRecordFate::Held,
                                       head.mWhy.empty() ? storeWhy
                                                         : "the records do not verify (" + head.mWhy +
                                                               "): the record is sealed and waits in the outbox; " +
                                                               kNewStationAdvice);
     // A station without its note stays without one: a note made now would vouch for a store
     // that nothing vouches for.
-    if (fate != TRecordFate::Lost && note && note->mSeq >= 0) WriteSealNote(path, {r.mSeq, r.mHash});
+    if (fate != TRecordFate::Lost && note && note->mSeq >= 0)
+      WriteSealNote(path, {records.back().mSeq, records.back().mHash});
     return fate;
   } catch (const std::exception& e) {
-    return toOutbox(r, TRecordFate::Unsealed, std::string(e.what()) + ": the record waits unsealed in the outbox");
+    for (RServiceRecord& r : records) r.mSeq = 0, r.mStation.clear(), r.mPrevHash.clear(), r.mHash.clear(), r.mSignature.clear();
+    return toOutbox(TRecordFate::Unsealed, std::string(e.what()) + ": the record waits unsealed in the outbox");
   }
 }
 

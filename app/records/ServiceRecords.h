@@ -170,6 +170,11 @@ std::string OneLine(const std::string& text, size_t most);
 TRecordFate CommitRecord(Operator& op, RServiceRecord record);
 // The same into the store at path (no operator: the fate says what happened).
 TRecordFate CommitRecordTo(const std::string& path, RServiceRecord record, std::string* why = nullptr);
+// Several records at once, in order, under one lock and in one transaction (an event log's
+// entries): records whose origin the store already holds are left out (kept once), and
+// records gets them as sealed. kept: how many were kept (stored or in the outbox).
+TRecordFate CommitRecordsTo(const std::string& path, std::vector<RServiceRecord>& records, std::string* why = nullptr,
+                            size_t* kept = nullptr);
 // Records waiting in the outbox beside the store at path, sealed ones first.
 std::vector<RServiceRecord> OutboxRecords(const std::string& path);
 // The outbox line by line: sealed records (they wait for the store), records made while the

@@ -331,6 +331,7 @@ TEST(ServiceRecords, ShownBySealCorrectedBySupplementExportedWithASignedEndAndRe
   const RServiceRecord a = AmendRecord(db, number, "lot misread from the label", {{"lot", "CYL-7"}, {"technician", "Ada"}});
   EXPECT_EQ(a.Detail("amends_digest"), TRecordStore(db, TRecordStore::TMode::Read).Chain()[1].mHash);
   EXPECT_EQ(a.Detail("was.lot"), "CYL-1");
+  EXPECT_EQ(a.mSeq, 4);  // the correction as it was sealed
   RCertificateChoice choice = CertificateOfStore(db, "A1");
   ASSERT_TRUE(choice.mCertificate) << choice.mRefusal;
   EXPECT_EQ(choice.mCertificate->mRevision, 2);
