@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTabWidget>
@@ -82,6 +83,13 @@ class MainsTrustTest : public QObject {
         QCOMPARE(Status(w), QString(write) == "WriteDeviceBtn" ? QStringLiteral("Write KVT Information... REFUSED")
                                                               : QStringLiteral("Write File... REFUSED"));
         QCOMPARE(w.op.unusedAnswers(), size_t{1});  // the save dialog never opened
+      }
+      if (const char* dir = std::getenv("BEAMDOCK_SCREENSHOTS")) {  // for a person to look at
+        w.form->grab().save(QStringLiteral("%1/refused-%2.png").arg(dir, c.box));
+        QMessageBox box(QMessageBox::Critical, QString::fromStdString(w.op.messages()[0].caption),
+                        QString::fromStdString(w.op.messages()[0].text).replace('\r', '\n'));
+        box.show();
+        box.grab().save(QStringLiteral("%1/refused-box-%2.png").arg(dir, c.box));
       }
       QCOMPARE(box->text().toDouble(), c.value);  // still what was typed
       QCOMPARE(Frames(port.sim(), "header") + Frames(port.sim(), "time"), 0);
