@@ -239,6 +239,14 @@ void TKVTIRMainForm::ApplyWindowGeometry(int width, int height, int left, int to
   if (QGuiApplication::screenAt(topLeft + QPoint(40, 20)) == nullptr) {
     if (const QScreen* s = QGuiApplication::primaryScreen()) topLeft = s->availableGeometry().topLeft();
   }
+  // The title bar stays on the screen (it is what moves the window), and as much of the window
+  // as the screen holds.
+  if (const QScreen* s = QGuiApplication::screenAt(topLeft + QPoint(40, 20))) {
+    const QRect area = s->availableGeometry();
+    const QSize outer = inside.grownBy(f);
+    topLeft.setX(std::max(area.left(), std::min(topLeft.x(), area.right() + 1 - outer.width())));
+    topLeft.setY(std::max(area.top(), std::min(topLeft.y(), area.bottom() + 1 - outer.height())));
+  }
   setGeometry(QRect(topLeft + QPoint(f.left(), f.top()), inside));
 }
 
