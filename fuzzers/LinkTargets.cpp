@@ -9,6 +9,7 @@
 #include "model/EventLog.h"
 
 #include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -32,7 +33,7 @@ struct TFuzzLink {
 bool KnownResult(uint8_t code) {
   switch (code) {
     case LINK_OK: case LINK_PORTERROR: case LINK_NORESPONSE: case LINK_NAK: case LINK_ERROR:
-    case LINK_CRCERROR: case LINK_BLOCKCRC: case LINK_LIMIT: case LINK_NOCONNECT:
+    case LINK_CRCERROR: case LINK_BLOCKCRC: case LINK_LIMIT: case LINK_LOGSIZE: case LINK_NOCONNECT:
       return true;
     default:
       return false;
@@ -56,10 +57,12 @@ int FuzzReplies(const uint8_t* data, size_t size) {
     case 2: { RKVTSensorCFG s{}; code = link.ReadSensorCFGData(s, a % 70, b % 70); break; }
     case 3: { RKVTIdenty id{}; code = link.RequireIdenty(id); break; }
     case 4: { RKVTSensor s{}; code = link.RequireSensor(s, static_cast<uint8_t>(a % 4)); break; }
-    case 5:
-      code = link.LoadLog(buf, a % 1030);
-      FUZZ_CHECK(code != LINK_OK || buf.mData <= kReadBufSize);
+    case 5: {
+      std::vector<uint8_t> log;
+      code = link.LoadLog(log, a % 1030);
+      FUZZ_CHECK(log.size() <= static_cast<size_t>(link_limits::kMaxLogBytes));
       break;
+    }
     case 6:
       code = link.ReadEEPROMData(buf, a % 300, b, static_cast<uint16_t>(in.Word()));
       FUZZ_CHECK(buf.mData >= 0 && buf.mData <= kReadBufSize);
@@ -128,7 +131,9 @@ int FuzzEventLog(const uint8_t* data, size_t size) {
   ::unlink(file.c_str());
   TFuzzOperator op(file);
   FileRequest dialog;
-  const REventLogResult r = SaveEventLogCSV(op, unit, buf, dialog, now);
+  // The whole download as the link hands it over: the count, at most the bytes given.
+  const std::vector<uint8_t> log(buf.mBuf, buf.mBuf + std::clamp<int32_t>(buf.mData, 0, kReadBufSize));
+  const REventLogResult r = SaveEventLogCSV(op, unit, log, dialog, now);
   struct stat st {};
   FUZZ_CHECK(r.mEnd != TEventLogEnd::Saved || ::stat(file.c_str(), &st) == 0);
   return 0;

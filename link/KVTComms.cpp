@@ -140,6 +140,7 @@ bool IsKillStatus(uint8_t nStatus) {
     case LINK_CRCERROR:
     case LINK_BLOCKCRC:
     case LINK_LIMIT:
+    case LINK_LOGSIZE:
       return true;
     default:
       return false;
@@ -464,6 +465,7 @@ uint8_t TComKVT::ConnectKVT(float rTimeOut) {
       WaitUntil(deadline);
       if (state == LINK_NOCONNECT && takeReply()) break;
       if (IdleHook && steady_clock::now() >= nextIdle) {
+        FConnectLeft = std::chrono::duration<double>(limit - (steady_clock::now() - start)).count();
         CallIdleHook();
         nextIdle = steady_clock::now() + kIdleEvery;
         // An acknowledgement that came while the window painted counts even when the repaint
@@ -472,6 +474,7 @@ uint8_t TComKVT::ConnectKVT(float rTimeOut) {
       }
     }
   }
+  FConnectLeft = -1.0;
   if (!PortCall([&] { RSCom->PurgeIn(); }) && (state == 0 || state == LINK_NOCONNECT)) state = LINK_PORTERROR;
   try {
     RaiseTrace(std::chrono::system_clock::now(), "[CHECK TIME] " + FormatSeconds3(steady_clock::now() - start) + " (" +
@@ -588,8 +591,8 @@ uint8_t TComKVT::SendHibernate() { return SendCommand(0, 0x17, 3, kCmdTimeOut); 
 
 // ---- log, EEPROM, upgrade and service ------------------------------------------------------
 
-uint8_t TComKVT::LoadLog(RComKVTReadBuf& mBuf, int nReadPacket) {
-  mBuf.mData = 0;
+uint8_t TComKVT::LoadLog(std::vector<uint8_t>& log, int nReadPacket) {
+  log.clear();
   if (nReadPacket < link_limits::kMinPacket || nReadPacket + 2 > kBufSize)
     return Refuse("event log packet size " + std::to_string(nReadPacket) + " is outside 2..1022");
   uint8_t result = SendCommand(0, 0x60, 3, kCmdTimeOut);
@@ -598,18 +601,23 @@ uint8_t TComKVT::LoadLog(RComKVTReadBuf& mBuf, int nReadPacket) {
   if (result != 0) return result;
   int32_t size = 0;
   std::memcpy(&size, FReadBuf.mBuf, sizeof size);
+  // A negative size reads nothing: an empty log.
+  if (size <= 0) return LINK_OK;
   const long long rounded = (static_cast<long long>(size) + nReadPacket - 1) / nReadPacket * nReadPacket;
-  // A negative size reads nothing and is kept as the count; the caller decides what it means.
-  if (rounded > kBufSize)
-    return Refuse("event log of " + std::to_string(size) + " bytes does not fit the 1024-byte buffer in packets of " +
-                  std::to_string(nReadPacket));
-  while (mBuf.mData < size) {
+  if (rounded > link_limits::kMaxLogBytes) {
+    FRefusal = "event log of " + std::to_string(size) + " bytes is more than any detector keeps (" +
+               std::to_string(link_limits::kMaxLogBytes) + ")";
+    RaiseTrace(std::chrono::system_clock::now(), "[LIMIT] " + FRefusal);
+    return LINK_LOGSIZE;
+  }
+  log.reserve(static_cast<size_t>(rounded));
+  while (static_cast<long long>(log.size()) < size) {
     result = SendCommand(0, 0x81, nReadPacket + 2, kCmdTimeOut);
     if (result != 0) return result;
-    std::memcpy(mBuf.mBuf + mBuf.mData, FReadBuf.mBuf, static_cast<size_t>(nReadPacket));
-    mBuf.mData += nReadPacket;
+    log.insert(log.end(), FReadBuf.mBuf, FReadBuf.mBuf + nReadPacket);
+    CallIdleHook();  // a long log takes seconds: the window stays painted
   }
-  mBuf.mData = size;
+  log.resize(static_cast<size_t>(size));
   return LINK_OK;
 }
 

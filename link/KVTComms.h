@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 using TDateTime = std::chrono::system_clock::time_point;
 
@@ -60,7 +61,7 @@ class TComKVT {
   uint8_t ConnectKVTCheck();
   uint8_t KillKVT();
   // Sends KillKVT (once more if it fails) after 0x00, 0x92, 0xB0, 0xB1, 0xB2, 0xC0 and
-  // LINK_LIMIT, the codes that follow an answer from the detector; then closes the port.
+  // LINK_LIMIT or LINK_LOGSIZE, the codes that follow an answer from the detector; then closes the port.
   void CloseUSB(uint8_t nStatus);
 
   uint8_t ReadUnitCFGData(RKVTUnitCFG& mData, uint16_t nPacket, uint16_t nSize);
@@ -75,7 +76,10 @@ class TComKVT {
   uint8_t RequireSensor(RKVTSensor& mData, uint8_t nMode);
   uint8_t SendHibernate();
 
-  uint8_t LoadLog(RComKVTReadBuf& mBuf, int nReadPacket);
+  // The whole log the detector reports, in packets of nReadPacket bytes, cut to the reported
+  // size; a size beyond link_limits::kMaxLogBytes is refused with LINK_LOGSIZE before the first
+  // packet. After a failed packet log holds the packets read so far.
+  uint8_t LoadLog(std::vector<uint8_t>& log, int nReadPacket);
   uint8_t LogReset();
   uint8_t UpgradeStart();
   uint8_t UpgradeData(uint8_t nPointer, const RComKVTReadBuf& mBuf);
@@ -97,6 +101,9 @@ class TComKVT {
 
   // Called during long waits (the handshake) so a window can repaint.
   std::function<void()> IdleHook;
+  // While the handshake runs: the seconds of its time that are left (what a window shows as
+  // "trying"); below zero at any other time.
+  double ConnectSecondsLeft() const { return FConnectLeft; }
 
   // The pause that ends every exchange and the spacing of the handshake's requests: a detector
   // needs both. Only a harness whose far end is scripted sets them to zero.
@@ -126,6 +133,7 @@ class TComKVT {
 
  private:
   uint8_t Refuse(const std::string& why);
+  double FConnectLeft = -1.0;
   // Runs one call on the port: true when it returned, false with its reason kept in
   // FPortError when it raised. The one place where a port error becomes a result.
   template <typename TCall>

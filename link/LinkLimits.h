@@ -17,8 +17,9 @@
 // |                                  | a start setting of 0 gives nAddress 0xFFFF and is refused too)  |
 // | RequireSensor                    | nMode > 2 (only 0x20..0x22 exist)                               |
 // | LoadLog                          | nReadPacket < 2 or nReadPacket + 2 > 1024; a log size from the  |
-// |                                  | detector that rounded up to whole packets exceeds 1024 bytes    |
-// |                                  | (checked before the first 0x81); a negative one reads nothing   |
+// |                                  | detector that rounded up to whole packets exceeds kMaxLogBytes  |
+// |                                  | (LINK_LOGSIZE, checked before the first 0x81); a negative one   |
+// |                                  | reads nothing                                                   |
 // | UpgradeData                      | nPointer not 1 or 3; packet size (mBuf.mData) < 1 or > 1022     |
 // | SensorCalibration                | nCom outside 0x40..0x46                                         |
 // | ReadEEPROMData                   | nPacket < 2 or > 255 (the header carries its low byte only);    |
@@ -41,6 +42,9 @@
 inline constexpr const char* kLinkLimitMessage =
     "Transfer size outside the link limits\rCheck the packet and size settings or the device";
 
+inline constexpr const char* kLogSizeMessage =
+    "The detector reports an event log larger than any detector keeps (over 256 KB)\rNothing was saved: check the detector";
+
 namespace link_limits {
 constexpr int kBufSize = 1024;      // RComKVTReadBuf::mBuf
 constexpr int kChunk = 256;         // bytes asked of the port in one read
@@ -49,4 +53,7 @@ constexpr int kMinPacket = 2;       // data bytes of one 0x81 reply
 constexpr int kBlockSize = 64;      // one configuration block
 constexpr int kImageSize = 128;     // unit block + sensor block
 constexpr int kMaxHeaderPacket = 255;
+// An event log larger than this is no detector's: 29,127 entries of 9 bytes, far more than a
+// detector's memory holds, and still a download (and an entry sort) of seconds at most.
+constexpr int kMaxLogBytes = 256 * 1024;
 }  // namespace link_limits

@@ -59,6 +59,8 @@ RResultText ResultText(uint8_t code) {
       return {"... FAIL", "Hibernation is not allowed"};
     case LINK_LIMIT:
       return {"... FAIL", kLinkLimitMessage};
+    case LINK_LOGSIZE:
+      return {"... FAIL", kLogSizeMessage};
     case APP_NOTFOUND:
       return {"... BEAMDOCK isnot found", "BEAMDOCK isnot found\rBEAMDOCK Re-Install driver"};
     case LINK_OSNOTSUPPORTED:

@@ -21,6 +21,7 @@ constexpr uint8_t LINK_ERROR = 0xB1;           // the detector refused the comma
 constexpr uint8_t LINK_CRCERROR = 0xB2;
 constexpr uint8_t LINK_BLOCKCRC = 0xC0;        // a configuration block failed its own CRC
 constexpr uint8_t LINK_LIMIT = 0xC4;           // a transfer outside the link's limits (link/LinkLimits.h)
+constexpr uint8_t LINK_LOGSIZE = 0xC5;         // the detector reports an event log larger than any detector keeps
 constexpr uint8_t LINK_OSNOTSUPPORTED = 0xFD;
 constexpr uint8_t LINK_MULTIADAPTER = 0xFE;
 constexpr uint8_t LINK_NOADAPTER = 0xFF;

@@ -36,6 +36,21 @@ std::vector<RKVTEvent> EventsFromBuffer(const RComKVTReadBuf& buf, int stride) {
   return events;
 }
 
+std::vector<RKVTEvent> EventsFromBytes(const std::vector<uint8_t>& log, int stride) {
+  std::vector<RKVTEvent> events;
+  if (stride < 1) return events;
+  const size_t n = log.size() / static_cast<size_t>(stride);
+  for (size_t i = 0; i < n; ++i) {
+    const size_t offset = i * static_cast<size_t>(stride);
+    if (offset + sizeof(RKVTEvent) > log.size()) break;
+    RKVTEvent e;
+    std::memcpy(&e, log.data() + offset, sizeof e);
+    if (e.mStartEvent == kEmptyStart) break;
+    events.push_back(e);
+  }
+  return events;
+}
+
 void SortEvents(std::vector<RKVTEvent>& events) {
   for (size_t i = 0; i + 1 < events.size(); ++i)
     for (size_t j = i + 1; j < events.size(); ++j)

@@ -19,6 +19,8 @@ std::string FormatDuration(int32_t seconds);
 // Entries at a stride of `stride` bytes, up to the first whose start is FF FF FF FF. An
 // entry is taken only when its 9 bytes lie inside the buffer; a negative count is no entry.
 std::vector<RKVTEvent> EventsFromBuffer(const RComKVTReadBuf& buf, int stride);
+// The same from a whole downloaded log, however long: entries whose 9 bytes lie inside it.
+std::vector<RKVTEvent> EventsFromBytes(const std::vector<uint8_t>& log, int stride);
 
 // Oldest first (largest life counter first), by exchanges of entries whose start is smaller
 // than a later one's; entries with equal starts are never exchanged with each other.

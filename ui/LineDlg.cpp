@@ -43,6 +43,7 @@ TLineDlg::TLineDlg(Operator& op, TComKVT& link, QWidget* parent) : QDialog(paren
   big.setBold(true);
   ResultLabel->setFont(big);
   ResultLabel->setStyleSheet("background: #E0E0E0; color: black;");
+  ResultLabel->hide();  // until a unit has a result to show
   StateLabel = new QLabel("Choose the configuration file, then Start.");
   StateLabel->setObjectName("LineStateLabel");
   UnitList = new QListWidget;
@@ -93,6 +94,7 @@ bool TLineDlg::LoadFile(const std::string& path) {
   FFile = path;
   FFileCfg = content.cfg;
   FileLabel->setText(Q(path));
+  StateLabel->setText("Start, then put each detector on the adapter: it is written with this file.");
   StartBtn->setEnabled(true);
   return true;
 }
@@ -138,6 +140,7 @@ void TLineDlg::ShowWaiting(const std::string& what) {
 void TLineDlg::ShowUnit(const RLineUnit& unit) {
   ResultLabel->setText(Q((unit.mSerial.empty() ? std::string("-") : unit.mSerial) + (unit.mPass ? "  PASS" : "  FAIL")));
   ResultLabel->setStyleSheet(unit.mPass ? "background: #2E7D32; color: white;" : "background: #C62828; color: white;");
+  ResultLabel->show();
   auto* item = new QListWidgetItem(Q(LineUnitText(unit)));
   item->setForeground(unit.mPass ? QColor(0x1B, 0x5E, 0x20) : QColor(0xB7, 0x1C, 0x1C));
   UnitList->insertItem(0, item);

@@ -31,6 +31,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cmath>
 #include <filesystem>
 
 namespace {
@@ -87,6 +88,7 @@ TKVTIRMainForm::TKVTIRMainForm(const std::string& startFolder, QWidget* parent)
     : QMainWindow(parent), FStartFolder(startFolder) {
   BuildWindow();
   ConnectHandlers();
+  DescribeControls();
   connect(CustomerImage, &TLogoImage::clicked, this, &TKVTIRMainForm::CustomerImageClick);
   connect(CustomerImage, &TLogoImage::mouseEntered, this, &TKVTIRMainForm::CustomerImageMouseEnter);
   connect(CustomerImage, &TLogoImage::mouseLeft, this, &TKVTIRMainForm::CustomerImageMouseLeave);
@@ -105,11 +107,13 @@ TKVTIRMainForm::TKVTIRMainForm(const std::string& startFolder, QWidget* parent)
 
 TKVTIRMainForm::~TKVTIRMainForm() {
   Op().Gate().SetOnEnded({});
+  Op().Gate().SetOnBusy({});
   FSitePusher.reset();  // its report needs the window
 }
 
 void TKVTIRMainForm::SetOperator(Operator* op) {
   Op().Gate().SetOnEnded({});
+  Op().Gate().SetOnBusy({});
   FOperator = op;
   HookOperationEnd();
 }
@@ -118,6 +122,29 @@ void TKVTIRMainForm::HookOperationEnd() {
   // Queued, so that the handler has returned and its status is on screen before the push.
   Op().Gate().SetOnEnded(
       [this] { QMetaObject::invokeMethod(this, [this] { RequestSitePush(); }, Qt::QueuedConnection); });
+  Op().Gate().SetOnBusy([this](bool busy) { ShowBusy(busy); });
+}
+
+void TKVTIRMainForm::ShowBusy(bool busy) {
+  // The views' contents, not their scroll areas: the operator may still scroll to read. A
+  // disabled parent keeps each control's own state for when it is enabled again.
+  if (busy) FFocusBeforeBusy = QApplication::focusWidget();
+  for (QScrollArea* box : {UserScrollBox, DevScrollBox}) box->widget()->setEnabled(!busy);
+  if (busy) {
+    setCursor(Qt::BusyCursor);
+  } else {
+    unsetCursor();
+    if (FFocusBeforeBusy && FFocusBeforeBusy->isVisible() && FFocusBeforeBusy->isEnabled())
+      FFocusBeforeBusy->setFocus(Qt::OtherFocusReason);
+    FFocusBeforeBusy = nullptr;
+  }
+}
+
+void TKVTIRMainForm::ShowConnecting() {
+  const double left = ComKVT ? ComKVT->ConnectSecondsLeft() : -1.0;
+  if (left < 0.0) return;
+  // The handshake may take the whole connect time: say that it is still trying.
+  StatusLabel->setText(FStatusText + QStringLiteral(" trying to connect, %1 s left").arg(std::ceil(left), 0, 'f', 0));
 }
 
 void TKVTIRMainForm::FormCreate() {
@@ -150,7 +177,10 @@ void TKVTIRMainForm::FormCreate() {
   }
 
   ComKVT = std::make_unique<TComKVT>();
-  ComKVT->IdleHook = [] { QCoreApplication::processEvents(); };
+  ComKVT->IdleHook = [this] {
+    ShowConnecting();
+    QCoreApplication::processEvents();
+  };
   // The trace goes to this window's memo even while a test answers the boxes.
   if (DeviceCFG.mLogEnable)
     ComKVT->FOnKVTEvent = [this](TComKVT* sender, TDateTime now, const std::string& log) {
@@ -162,6 +192,7 @@ void TKVTIRMainForm::LoadSettings() {
   ::LoadSettings(FStartFolder);
   FillSensorTypeCombos();
   PrepareEEPROMGrid(EEPROMGridRowCount(DeviceCFG.mEEPROMMaxAddress));
+  ShowEEPROMReadState();
   ShowCFG();
   Memo->setVisible(DeviceCFG.mLogEnable);
   // The trace takes its width from the window, so the view keeps all of its own.
@@ -177,6 +208,7 @@ void TKVTIRMainForm::RestoreView() {
     DevScrollBox->hide();
     UserScrollBox->show();
   }
+  FitContactPanel();
   RWindowGeometry g = ReadWindowGeometry(AppDir);
   // The simulated strip, and the line of records waiting for a site server (which comes and
   // goes), take their height from the view: a window the operator never sized grows by them,
@@ -207,6 +239,14 @@ void TKVTIRMainForm::ApplyWindowGeometry(int width, int height, int left, int to
   if (QGuiApplication::screenAt(topLeft + QPoint(40, 20)) == nullptr) {
     if (const QScreen* s = QGuiApplication::primaryScreen()) topLeft = s->availableGeometry().topLeft();
   }
+  // The title bar stays on the screen (it is what moves the window), and as much of the window
+  // as the screen holds.
+  if (const QScreen* s = QGuiApplication::screenAt(topLeft + QPoint(40, 20))) {
+    const QRect area = s->availableGeometry();
+    const QSize outer = inside.grownBy(f);
+    topLeft.setX(std::max(area.left(), std::min(topLeft.x(), area.right() + 1 - outer.width())));
+    topLeft.setY(std::max(area.top(), std::min(topLeft.y(), area.bottom() + 1 - outer.height())));
+  }
   setGeometry(QRect(topLeft + QPoint(f.left(), f.top()), inside));
 }
 
@@ -222,7 +262,9 @@ void TKVTIRMainForm::FormActivate() {
 }
 
 void TKVTIRMainForm::FormCloseQuery(bool& CanClose) {
-  if (FUpgrade) {
+  // As during the download, no operation is cut off by a close: its record, its file and the
+  // detector's state would be left half done.
+  if (FUpgrade || Op().Gate().Busy()) {
     CanClose = false;
     return;
   }
@@ -240,6 +282,23 @@ void TKVTIRMainForm::FormCloseQuery(bool& CanClose) {
 void TKVTIRMainForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   FormActivate();
+}
+
+void TKVTIRMainForm::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  FitContactPanel();
+}
+
+void TKVTIRMainForm::FitContactPanel() {
+  // The contact panel gives its room to the view when the window is too low for both, so that
+  // every control stays in sight from the smallest size up.
+  const QScrollArea* view = DevScrollBox->isHidden() ? UserScrollBox : DevScrollBox;
+  if (!view->widget() || !centralWidget()) return;
+  int room = centralWidget()->height() - StatusPanel->height();
+  for (const QWidget* strip : {static_cast<QWidget*>(SimulatedLabel), static_cast<QWidget*>(SiteLabel)})
+    if (!strip->isHidden()) room -= strip->height();
+  const bool fits = room - CustomerPanel->height() >= view->widget()->minimumSizeHint().height();
+  if (CustomerPanel->isHidden() == fits) CustomerPanel->setVisible(fits);
 }
 
 void TKVTIRMainForm::closeEvent(QCloseEvent* event) {
@@ -296,6 +355,7 @@ void TKVTIRMainForm::showStatus(StatusColour colour, const std::string& text) {
   StatusLabel->SetColor(QColor(style.mBackground[0], style.mBackground[1], style.mBackground[2]));
   StatusLabel->SetFontColor(QColor(style.mText[0], style.mText[1], style.mText[2]));
   StatusLabel->setText(Q(text));
+  FStatusText = Q(text);
   // The work that follows blocks the window: paint the new text first.
   StatusLabel->repaint();
   QCoreApplication::processEvents();

@@ -3,12 +3,14 @@
 // and collects it back, and is the Operator of every operation started from it.
 #pragma once
 
+#include "app/config/CfgFields.h"
 #include "app/device/DeviceSession.h"
 #include "app/core/Operator.h"
 #include "model/Records.h"
 
 #include <QMainWindow>
 #include <QMargins>
+#include <QPointer>
 #include <QString>
 
 #include <chrono>
@@ -21,6 +23,8 @@
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class TDecimalBox;
+class TIntegerBox;
 class QFrame;
 class QGroupBox;
 class QLineEdit;
@@ -148,12 +152,12 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   TLabel3DBorder* UserMonthLifeLabel = nullptr;
   TLabel3DBorder* UserDayLifeLabel = nullptr;
   QComboBox* UserSensorTypeCombo = nullptr;
-  QDoubleSpinBox* UserHighAlarmSpin = nullptr;
-  QDoubleSpinBox* UserLowAlarmSpin = nullptr;
-  QSpinBox* UserCalIntervalSpin = nullptr;
-  QSpinBox* UserBumpIntervalSpin = nullptr;
+  TDecimalBox* UserHighAlarmSpin = nullptr;
+  TDecimalBox* UserLowAlarmSpin = nullptr;
+  TIntegerBox* UserCalIntervalSpin = nullptr;
+  TIntegerBox* UserBumpIntervalSpin = nullptr;
   QLineEdit* UserIDEdit = nullptr;
-  QSpinBox* UserTestIntervalSpin = nullptr;
+  TIntegerBox* UserTestIntervalSpin = nullptr;
   QComboBox* UserDispCombo = nullptr;
   QCheckBox* UserHideBumpLEDCheck = nullptr;
   QPushButton* UserReadFileBtn = nullptr;
@@ -190,15 +194,15 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   TLabel3DBorder* UserOptIDLabel = nullptr;
   TLabel3DBorder* UserOptSWVersionLabel = nullptr;
   QLineEdit* UserOptSerialEdit = nullptr;
-  QSpinBox* UserOptMonthLifeSpin = nullptr;
-  QSpinBox* UserOptDayLifeSpin = nullptr;
+  TIntegerBox* UserOptMonthLifeSpin = nullptr;
+  TIntegerBox* UserOptDayLifeSpin = nullptr;
   QComboBox* UserOptSensorTypeCombo = nullptr;
-  QDoubleSpinBox* UserOptHighAlarmSpin = nullptr;
-  QDoubleSpinBox* UserOptLowAlarmSpin = nullptr;
-  QSpinBox* UserOptCalIntervalSpin = nullptr;
-  QSpinBox* UserOptBumpIntervalSpin = nullptr;
+  TDecimalBox* UserOptHighAlarmSpin = nullptr;
+  TDecimalBox* UserOptLowAlarmSpin = nullptr;
+  TIntegerBox* UserOptCalIntervalSpin = nullptr;
+  TIntegerBox* UserOptBumpIntervalSpin = nullptr;
   QLineEdit* UserOptIDEdit = nullptr;
-  QSpinBox* UserOptTestIntervalSpin = nullptr;
+  TIntegerBox* UserOptTestIntervalSpin = nullptr;
   QComboBox* UserOptDispCombo = nullptr;
   QCheckBox* UserOptHideBumpLEDCheck = nullptr;
   QPushButton* UserOptReadFileBtn = nullptr;
@@ -217,22 +221,23 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   QProgressBar* UserOptFMProgressBar = nullptr;
 
   // Page "Factory Options".
-  QSpinBox* FatoryOptBatteryLimitSpin = nullptr;
-  QSpinBox* FatoryOptBatteryLimitStartupSpin = nullptr;
-  QSpinBox* FatoryOptBatteryLimit1Spin = nullptr;
-  QSpinBox* FatoryOptBatteryLimit2Spin = nullptr;
+  TIntegerBox* FatoryOptBatteryLimitSpin = nullptr;
+  TIntegerBox* FatoryOptBatteryLimitStartupSpin = nullptr;
+  TIntegerBox* FatoryOptBatteryLimit1Spin = nullptr;
+  TIntegerBox* FatoryOptBatteryLimit2Spin = nullptr;
   TLabel3DBorder* FatoryOptAlarmTimeLabel = nullptr;
   TLabel3DBorder* FatoryOptAlarmCountLabel = nullptr;
   TLabel3DBorder* FatoryOptTestTimeLabel = nullptr;
   TLabel3DBorder* FatoryOptTestCountLabel = nullptr;
   QComboBox* FactoryOptHibernateCombo = nullptr;
-  QDoubleSpinBox* FatoryOptSpanGasSpin = nullptr;
-  QDoubleSpinBox* FatoryOptSensorMaxSpin = nullptr;
-  QDoubleSpinBox* FatoryOptSensorBaseSpin = nullptr;
-  QDoubleSpinBox* FatoryOptDeadZoneSpin = nullptr;
-  QSpinBox* FatoryOptTempComp1Spin = nullptr;
-  QSpinBox* FatoryOptTempComp2Spin = nullptr;
-  QSpinBox* FatoryOptTempComp3Spin = nullptr;
+  TDecimalBox* FatoryOptSpanGasSpin = nullptr;
+  TDecimalBox* FatoryOptSensorMaxSpin = nullptr;
+  TDecimalBox* FatoryOptSensorBaseSpin = nullptr;
+  TDecimalBox* FatoryOptDeadZoneSpin = nullptr;
+  TIntegerBox* FatoryOptTempComp1Spin = nullptr;
+  TIntegerBox* FatoryOptTempComp2Spin = nullptr;
+  TIntegerBox* FatoryOptTempComp3Spin = nullptr;
+  TLabel3DBorder* FatoryOptSensorUnitLabel = nullptr;  // the unit of the four sensor boxes
   TLabel3DBorder* FatoryOptZeroLabel = nullptr;
   TLabel3DBorder* FatoryOptSpanLabel = nullptr;
   TLabel3DBorder* FatoryOptMinSpanLabel = nullptr;
@@ -267,7 +272,9 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   // The number boxes of both views (they turn green while they hold the focus) and the
   // eight whose range follows the sensor type.
   std::vector<QWidget*> NumberBoxes() const;
-  std::vector<QDoubleSpinBox*> SensorRangeBoxes() const;
+  std::vector<TDecimalBox*> SensorRangeBoxes() const;
+  // The numbers of the active view as its fields hold them, for the writes' range check.
+  std::vector<RShownNumber> ShownNumbers() const;
 
  public slots:
   void UserReadFileBtnClick();
@@ -315,6 +322,7 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void BuildWindow();
@@ -330,12 +338,22 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
                               TLabel3DBorder*& descLabel, QPushButton*& upgradeBtn, QPushButton*& cancelBtn,
                               QProgressBar*& progressBar);
   void ConnectHandlers();
+  // Tooltips (range and unit of every field, what every button changes) and the shortcuts.
+  void DescribeControls();
+  // While an operation runs: the views' controls disabled and the busy cursor.
+  void ShowBusy(bool busy);
+  // During the handshake: the status line says that the link is trying, and how long yet.
+  void ShowConnecting();
+  void FitContactPanel();
+  // An operator's change of a configuration control (not ShowCFG's): the form holds edits.
+  void NoteEdit();
   // After a download: what became of the upgrade, in both firmware boxes; on success the
   // identity read back shows the version the detector now runs. Kept until the next
   // operation starts, which also empties the progress bars.
   void ShowUpgradeEnd(uint8_t code);
   void ClearUpgradeEnd();
   void PrepareEEPROMGrid(int rows);
+  void ShowEEPROMReadState();
   void FillSensorTypeCombos();
   void SetSensorRanges(const RSensorType& type);
   void ApplyWindowGeometry(int width, int height, int left, int top);
@@ -348,6 +366,10 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   QString FFirmwareDesc;                // the loaded image's description in the firmware boxes
   bool FUpgradeEndShown = false;
   std::unique_ptr<TSitePusher> FSitePusher;
+  QString FStatusText;                  // the status line as the last operation set it
+  QPointer<QWidget> FFocusBeforeBusy;
+  bool FShowing = false;                // ShowCFG is filling the controls
+  bool FEEPROMRead = false;             // the EEPROM grid shows bytes read from a detector
 };
 
 #include <exception>

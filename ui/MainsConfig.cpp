@@ -5,6 +5,7 @@
 #include "model/TextHelpers.h"
 #include "ui/Label3dB.h"
 #include "ui/Mains.h"
+#include "ui/NumberBoxes.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QToolButton>
@@ -57,11 +59,15 @@ void TKVTIRMainForm::FillSensorTypeCombos() {
 }
 
 void TKVTIRMainForm::SetSensorRanges(const RSensorType& type) {
-  for (QDoubleSpinBox* box : SensorRangeBoxes()) box->setRange(type.mMin, type.mMax);
+  for (TDecimalBox* box : SensorRangeBoxes()) box->SetFieldRange(type.mMin, type.mMax);
+  for (TDecimalBox* box : SensorRangeBoxes()) box->SetUnit(Q(type.mUnit));
   for (TLabel3DBorder* unit : AlarmUnitLabels) unit->setText(Q(type.mUnit));
+  FatoryOptSensorUnitLabel->setText(QStringLiteral("in %1").arg(Q(type.mUnit)));
 }
 
 void TKVTIRMainForm::ShowCFG() {
+  // What the program puts into the controls is no edit of the operator's.
+  const QScopedValueRollback<bool> showing(FShowing, true);
   const int pos = FindSensorType(FKVTCFG.mSensor.mSensorType);
   {
     // Setting the positions is not an operator's change: the change handler stays quiet.
@@ -84,11 +90,11 @@ void TKVTIRMainForm::ShowCFG() {
   UserDayLifeLabel->setText(QString::number(user.mDays));
   // The boxes limit what they are given, so a level beyond the sensor range shows as the
   // nearer end, and the factory page below copies the limited value.
-  UserHighAlarmSpin->setValue(user.mAlarmHigh);
-  UserLowAlarmSpin->setValue(user.mAlarmLow);
-  UserCalIntervalSpin->setValue(user.mCalDays);
-  UserBumpIntervalSpin->setValue(user.mBumpDays);
-  UserTestIntervalSpin->setValue(user.mTestHours);
+  UserHighAlarmSpin->Show(user.mAlarmHigh);
+  UserLowAlarmSpin->Show(user.mAlarmLow);
+  UserCalIntervalSpin->Show(user.mCalDays);
+  UserBumpIntervalSpin->Show(user.mBumpDays);
+  UserTestIntervalSpin->Show(user.mTestHours);
   UserIDEdit->setText(Q(user.mUserID));
   UserDispCombo->setCurrentIndex(user.mDispPos);
   UserHideBumpLEDCheck->setChecked(user.mHideBumpLED);
@@ -96,34 +102,34 @@ void TKVTIRMainForm::ShowCFG() {
   UserOptHWVersionEdit->setText(UserHWVersionLabel->text());
   UserOptSWVersionLabel->setText(UserSWVersionLabel->text());
   UserOptSerialEdit->setText(UserSerialLabel->text());
-  UserOptMonthLifeSpin->setValue(static_cast<int>(user.mMonths));
-  UserOptDayLifeSpin->setValue(static_cast<int>(user.mDays));
-  UserOptHighAlarmSpin->setValue(UserHighAlarmSpin->value());
-  UserOptLowAlarmSpin->setValue(UserLowAlarmSpin->value());
-  UserOptCalIntervalSpin->setValue(UserCalIntervalSpin->value());
-  UserOptBumpIntervalSpin->setValue(UserBumpIntervalSpin->value());
-  UserOptTestIntervalSpin->setValue(UserTestIntervalSpin->value());
+  UserOptMonthLifeSpin->Show(static_cast<int>(user.mMonths));
+  UserOptDayLifeSpin->Show(static_cast<int>(user.mDays));
+  UserOptHighAlarmSpin->Show(UserHighAlarmSpin->value());
+  UserOptLowAlarmSpin->Show(UserLowAlarmSpin->value());
+  UserOptCalIntervalSpin->Show(UserCalIntervalSpin->value());
+  UserOptBumpIntervalSpin->Show(UserBumpIntervalSpin->value());
+  UserOptTestIntervalSpin->Show(UserTestIntervalSpin->value());
   UserOptIDEdit->setText(UserIDEdit->text());
   UserOptDispCombo->setCurrentIndex(UserDispCombo->currentIndex());
   UserOptHideBumpLEDCheck->setChecked(UserHideBumpLEDCheck->isChecked());
 
   const RFactoryFields f = FactoryFieldsFromCFG(FKVTCFG);
-  FatoryOptBatteryLimitSpin->setValue(f.mBatCritical);
-  FatoryOptBatteryLimitStartupSpin->setValue(f.mBatStartup);
-  FatoryOptBatteryLimit1Spin->setValue(f.mBat1);
-  FatoryOptBatteryLimit2Spin->setValue(f.mBat2);
+  FatoryOptBatteryLimitSpin->Show(f.mBatCritical);
+  FatoryOptBatteryLimitStartupSpin->Show(f.mBatStartup);
+  FatoryOptBatteryLimit1Spin->Show(f.mBat1);
+  FatoryOptBatteryLimit2Spin->Show(f.mBat2);
   FatoryOptAlarmTimeLabel->setText(Q(f.mAlarmTimeText));
   FatoryOptAlarmCountLabel->setText(Q(f.mAlarmCountText));
   FatoryOptTestTimeLabel->setText(Q(f.mTestTimeText));
   FatoryOptTestCountLabel->setText(Q(f.mTestCountText));
   FactoryOptHibernateCombo->setCurrentIndex(f.mHibernatePos);
-  FatoryOptSpanGasSpin->setValue(f.mSpanGas);
-  FatoryOptSensorMaxSpin->setValue(f.mSensorMax);
-  FatoryOptSensorBaseSpin->setValue(f.mSensorBase);
-  FatoryOptDeadZoneSpin->setValue(f.mDeadZone);
-  FatoryOptTempComp1Spin->setValue(f.mTempComp[0]);
-  FatoryOptTempComp2Spin->setValue(f.mTempComp[1]);
-  FatoryOptTempComp3Spin->setValue(f.mTempComp[2]);
+  FatoryOptSpanGasSpin->Show(f.mSpanGas);
+  FatoryOptSensorMaxSpin->Show(f.mSensorMax);
+  FatoryOptSensorBaseSpin->Show(f.mSensorBase);
+  FatoryOptDeadZoneSpin->Show(f.mDeadZone);
+  FatoryOptTempComp1Spin->Show(f.mTempComp[0]);
+  FatoryOptTempComp2Spin->Show(f.mTempComp[1]);
+  FatoryOptTempComp3Spin->Show(f.mTempComp[2]);
   FatoryOptZeroLabel->setText(Q(f.mZeroText));
   FatoryOptSpanLabel->setText(Q(f.mSpanText));
   FatoryOptMinSpanLabel->setText(Q(f.mMinSpanText));
@@ -186,6 +192,17 @@ RKVTCFG TKVTIRMainForm::CollectCFG(bool forDevice) {
     Op().message(MessageIcon::Information, kLifeOverCaption, kLifeOverText);
   }
   return r.mCFG;
+}
+
+std::vector<RShownNumber> TKVTIRMainForm::ShownNumbers() const {
+  std::vector<RShownNumber> shown;
+  for (QWidget* w : NumberBoxes()) {
+    static_cast<QAbstractSpinBox*>(w)->interpretText();  // a number being typed counts as entered
+    const bool userView = w->objectName().startsWith(QLatin1String("User")) &&
+                          !w->objectName().startsWith(QLatin1String("UserOpt"));
+    if (userView == !FactoryMode) shown.push_back(dynamic_cast<const TFieldRange*>(w)->Shown());
+  }
+  return shown;
 }
 
 std::optional<RKVTCFG> TKVTIRMainForm::TryCollectCFG(bool forDevice) {
@@ -315,4 +332,20 @@ void TKVTIRMainForm::ConnectHandlers() {
   KeepUpperCase(UserOptIDEdit);
   UserOptSerialEdit->installEventFilter(this);
   for (QWidget* box : NumberBoxes()) box->installEventFilter(this);
+
+  // Every change of a configuration control by the operator, for Hibernate's question.
+  for (QWidget* box : NumberBoxes()) {
+    if (auto* d = qobject_cast<QDoubleSpinBox*>(box)) connect(d, &QDoubleSpinBox::valueChanged, this, &TKVTIRMainForm::NoteEdit);
+    if (auto* i = qobject_cast<QSpinBox*>(box)) connect(i, &QSpinBox::valueChanged, this, &TKVTIRMainForm::NoteEdit);
+  }
+  for (QLineEdit* e : {UserIDEdit, UserOptIDEdit, UserOptSerialEdit, UserOptHWVersionEdit})
+    connect(e, &QLineEdit::textEdited, this, &TKVTIRMainForm::NoteEdit);
+  for (QComboBox* c : {UserDispCombo, UserOptDispCombo, UserOptSensorTypeCombo, FactoryOptHibernateCombo})
+    connect(c, &QComboBox::activated, this, &TKVTIRMainForm::NoteEdit);
+  for (QCheckBox* c : {UserHideBumpLEDCheck, UserOptHideBumpLEDCheck})
+    connect(c, &QCheckBox::clicked, this, &TKVTIRMainForm::NoteEdit);
+}
+
+void TKVTIRMainForm::NoteEdit() {
+  if (!FShowing) Session.FUnwrittenEdits = true;
 }

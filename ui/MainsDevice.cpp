@@ -15,7 +15,7 @@ void TKVTIRMainForm::UserReadFileBtnClick() {
 
 void TKVTIRMainForm::UserWriteFileBtnClick() {
   TOperationGuard guard(Op());
-  if (!guard) return;
+  if (!guard || Session.RefuseTyped(Op(), false, ShownNumbers())) return;
   Session.BeginAction();
   if (const std::optional<RKVTCFG> cfg = TryCollectCFG(false)) Guarded([&] { Session.WriteFile(Op(), SaveDialog, *cfg); });
 }
@@ -26,19 +26,21 @@ void TKVTIRMainForm::UserReadDeviceBtnClick() {
 }
 
 void TKVTIRMainForm::UserWriteDeviceBtnClick() {
-  TOperationGuard guard(Op());
-  if (!guard) return;
-  Session.BeginAction();
-  const std::optional<RKVTCFG> cfg = TryCollectCFG(true);
-  if (!cfg) return;
-  Guarded([&] {
-    if (!Session.WriteDevice(Op(), *ComKVT, *cfg).ok() || !FactoryMode) return;
-    // The serial as the detector now holds it, selected so that the next unit's number is
-    // typed over it (a full field would refuse the first digit).
-    UserOptSerialEdit->setText(QString::fromStdString(SerialText(FKVTCFG.mUnit.mSerial)));
-    UserOptSerialEdit->setFocus(Qt::OtherFocusReason);
-    UserOptSerialEdit->selectAll();
-  });
+  bool written = false;
+  {
+    TOperationGuard guard(Op());
+    if (!guard || Session.RefuseTyped(Op(), true, ShownNumbers())) return;
+    Session.BeginAction();
+    const std::optional<RKVTCFG> cfg = TryCollectCFG(true);
+    if (!cfg) return;
+    Guarded([&] { written = Session.WriteDevice(Op(), *ComKVT, *cfg).ok(); });
+  }
+  if (!written || !FactoryMode) return;
+  // Once the views are enabled again: the serial as the detector now holds it, selected so
+  // that the next unit's number is typed over it (a full field would refuse the first digit).
+  UserOptSerialEdit->setText(QString::fromStdString(SerialText(FKVTCFG.mUnit.mSerial)));
+  UserOptSerialEdit->setFocus(Qt::OtherFocusReason);
+  UserOptSerialEdit->selectAll();
 }
 
 void TKVTIRMainForm::UserOptHibernateBtnClick() {

@@ -33,8 +33,9 @@ void TKVTIRMainForm::EtcEEPROMReadBtnClick() {
   TOperationGuard guard(Op());
   if (!guard) return;
   TEEPROMGrid texts = GridTexts(EtcEEPROMGrid);
-  Guarded([&] { EEPROMRead(Op(), *ComKVT, texts); });
+  Guarded([&] { FEEPROMRead = EEPROMRead(Op(), *ComKVT, texts) == LINK_OK || FEEPROMRead; });
   ShowGridTexts(EtcEEPROMGrid, texts);
+  ShowEEPROMReadState();
 }
 
 void TKVTIRMainForm::EtcEEPROMSaveBtnClick() {
@@ -46,8 +47,15 @@ void TKVTIRMainForm::EtcEEPROMSaveLogBtnClick() {
   TOperationGuard guard(Op());
   if (!guard) return;
   TEEPROMGrid texts = GridTexts(EtcEEPROMGrid);
-  Guarded([&] { EEPROMReadSaveLog(Op(), *ComKVT, texts); });
+  Guarded([&] { FEEPROMRead = EEPROMReadSaveLog(Op(), *ComKVT, texts).mCode == LINK_OK || FEEPROMRead; });
   ShowGridTexts(EtcEEPROMGrid, texts);
+  ShowEEPROMReadState();
+}
+
+void TKVTIRMainForm::ShowEEPROMReadState() {
+  EtcEEPROMGrid->setToolTip(FEEPROMRead ? QStringLiteral("The detector's EEPROM as read; a cell may be edited before Save File")
+                                        : QStringLiteral("Not read yet: Read or Read/Save Log fills the grid from the detector"));
+  EtcEEPROMGrid->viewport()->update();
 }
 
 bool TKVTIRMainForm::EtcEEPROMGridDrawCell(QPainter* painter, const QStyleOptionViewItem& option, int ACol, int ARow) {
@@ -65,7 +73,10 @@ bool TKVTIRMainForm::EtcEEPROMGridDrawCell(QPainter* painter, const QStyleOption
   painter->setPen(background);
   painter->drawRect(rect.adjusted(0, 0, -1, -1));
   const QTableWidgetItem* item = EtcEEPROMGrid->item(ARow, ACol);
-  const QString label = item ? item->text() : QString();
+  QString label = item ? item->text() : QString();
+  // Before any read the cells hold FF for Save File, but FF on screen would read as a blank
+  // detector: an unread cell shows nothing.
+  if (!FEEPROMRead && ACol > 0 && label == QLatin1String("FF")) label.clear();
   painter->setFont(option.font);
   painter->setPen(text);
   const QFontMetrics metrics(option.font);

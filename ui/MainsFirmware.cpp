@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QToolButton>
 
 #include <cstring>
@@ -70,9 +71,11 @@ void TKVTIRMainForm::UserFMUpgradeBtnClick() {
   for (QWidget* b : std::initializer_list<QWidget*>{
            EtcFactoryResetBtn, EtcIdentifyBtn, EtcBeepONBtn, EtcRLEDONBtn, EtcLLEDONBtn, EtcVibratorBtn,
            EtcClearPeakBtn, EtcBumpFailBtn, EtcBumpPassBtn, EtcEEPROMReadBtn, EtcEEPROMSaveBtn, EtcEEPROMSaveLogBtn})
-    testPage.emplace_back(b, b->isEnabled());
+    testPage.emplace_back(b, !b->testAttribute(Qt::WA_ForceDisabled));  // its own state, not the busy view's
   for (QWidget* b : listed) b->setEnabled(false);
   for (auto& [b, enabled] : testPage) b->setEnabled(false);
+  // The download greys its own list and keeps Cancel live: the views are enabled again.
+  for (QScrollArea* box : {UserScrollBox, DevScrollBox}) box->widget()->setEnabled(true);
   ClearUpgradeEnd();
   FUpgrade = true;
 

@@ -4,6 +4,7 @@
 #include "ui/Label3dB.h"
 #include "ui/Logo.h"
 #include "ui/Mains.h"
+#include "ui/NumberBoxes.h"
 
 #include <QAbstractItemView>
 #include <QAnyStringView>
@@ -91,10 +92,10 @@ QLocale PlainNumbers() {
   return plain;
 }
 
-QSpinBox* IntSpin(QAnyStringView name, int min, int max, int value = 0, int width = kBoxWidth) {
-  auto* s = Named(new QSpinBox, name);
-  s->setRange(min, max);
-  s->setValue(value);
+TIntegerBox* IntSpin(QAnyStringView name, int min, int max, int value = 0, int width = kBoxWidth) {
+  auto* s = Named(new TIntegerBox, name);
+  s->SetFieldRange(min, max);
+  s->Show(value);
   s->setSingleStep(1);
   s->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
   s->setLocale(PlainNumbers());
@@ -102,10 +103,10 @@ QSpinBox* IntSpin(QAnyStringView name, int min, int max, int value = 0, int widt
   return s;
 }
 
-QDoubleSpinBox* DecSpin(QAnyStringView name, double min, double max, int width = kBoxWidth) {
-  auto* s = Named(new QDoubleSpinBox, name);
+TDecimalBox* DecSpin(QAnyStringView name, double min, double max, int width = kBoxWidth) {
+  auto* s = Named(new TDecimalBox, name);
   s->setDecimals(1);
-  s->setRange(min, max);
+  s->SetFieldRange(min, max);
   s->setSingleStep(1.0);
   s->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
   s->setLocale(PlainNumbers());
@@ -113,24 +114,37 @@ QDoubleSpinBox* DecSpin(QAnyStringView name, double min, double max, int width =
   return s;
 }
 
+// A field that takes room when the window has it: its width at the smallest window, up to
+// half as much again.
+template <class W>
+W* Growing(W* w, int width) {
+  w->setFixedHeight(kRowHeight);
+  w->setMinimumWidth(width);
+  w->setMaximumWidth(width * 3 / 2);
+  w->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  return w;
+}
+
 QComboBox* Combo(QAnyStringView name, const QStringList& items, int width = kTextWidth) {
   auto* c = Named(new QComboBox, name);
   c->addItems(items);
   c->setEditable(false);
-  c->setFixedSize(width, kRowHeight);
-  return c;
+  return Growing(c, width);
 }
 
 QLineEdit* Edit(QAnyStringView name, int maxLength, int width = kTextWidth) {
   auto* e = Named(new QLineEdit, name);
   e->setMaxLength(maxLength);
-  e->setFixedSize(width, kRowHeight);
-  return e;
+  return Growing(e, width);
 }
+
+// Buttons do not grow past a readable width: the room of a large window goes to the fields.
+constexpr int kButtonMaxWidth = 150;
 
 QPushButton* Button(QAnyStringView name, const QString& caption) {
   auto* b = Named(new QPushButton(caption), name);
   b->setMinimumHeight(28);
+  b->setMaximumWidth(kButtonMaxWidth);
   b->setAutoDefault(false);
   return b;
 }
@@ -150,7 +164,7 @@ void AddRow(QGridLayout* grid, const QString& caption, const std::vector<QWidget
   if (!caption.isNull()) grid->addWidget(Caption(caption), row, 0);
   auto* h = new QHBoxLayout;
   h->setSpacing(4);
-  for (QWidget* w : controls) h->addWidget(w);
+  for (QWidget* w : controls) h->addWidget(w, w->sizePolicy().horizontalPolicy() == QSizePolicy::Expanding ? 1 : 0);
   h->addStretch(1);
   grid->addLayout(h, row, 1);
 }
@@ -158,7 +172,7 @@ void AddRow(QGridLayout* grid, const QString& caption, const std::vector<QWidget
 QGridLayout* NewRows() {
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(6);
-  grid->setVerticalSpacing(3);
+  grid->setVerticalSpacing(2);
   grid->setColumnMinimumWidth(0, kCaptionWidth);
   grid->setColumnStretch(1, 1);
   return grid;
@@ -168,13 +182,14 @@ QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons) {
   auto* h = new QHBoxLayout;
   h->setSpacing(4);
   for (QPushButton* b : buttons) h->addWidget(b);
+  h->addStretch(0);  // a wide window leaves the rest of the row empty
   return h;
 }
 
 QGroupBox* Panel(QAnyStringView name, QWidget* content) {
   auto* g = Named(new QGroupBox, name);
   auto* v = new QVBoxLayout(g);
-  v->setContentsMargins(8, 8, 8, 8);
+  v->setContentsMargins(8, 2, 8, 2);
   v->addWidget(content);
   return g;
 }
@@ -257,18 +272,19 @@ QGroupBox* TKVTIRMainForm::BuildFirmwareBox(const QString& prefix, TLabel3DBorde
 
   auto* box = Named(new QGroupBox, name("FMPanel").constData());
   auto* v = new QVBoxLayout(box);
-  v->setContentsMargins(8, 8, 8, 8);
-  v->setSpacing(4);
+  v->setContentsMargins(8, 4, 8, 4);
+  v->setSpacing(2);
   auto* fileRow = new QHBoxLayout;
   fileRow->addWidget(fileLabel, 1);
   fileRow->addWidget(openBtn);
   v->addLayout(fileRow);
   v->addWidget(descLabel);
+  // The bar beside the buttons, so the box fits the smallest window.
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(upgradeBtn);
   buttons->addWidget(cancelBtn);
+  buttons->addWidget(progressBar, 1);
   v->addLayout(buttons);
-  v->addWidget(progressBar);
   return box;
 }
 
@@ -382,7 +398,7 @@ QWidget* TKVTIRMainForm::BuildOptionsPage(bool factory) {
   auto* v = new QVBoxLayout;
   const int margin = factory ? 8 : 10;
   v->setContentsMargins(margin, margin, margin, margin);
-  v->setSpacing(factory ? 6 : 8);
+  v->setSpacing(factory ? 3 : 6);
   v->addLayout(rows);
   v->addLayout(ButtonRow({readFile, readDevice, writeFile, writeDevice, hibernate}));
   auto* boxes = new QHBoxLayout;
@@ -401,14 +417,18 @@ QWidget* TKVTIRMainForm::BuildFactoryPage() {
   constexpr int kColWidth = 72;
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(4);
-  grid->setVerticalSpacing(3);
+  grid->setVerticalSpacing(1);  // the page fits the smallest window
   grid->setColumnMinimumWidth(0, kCaptionWidth);
   grid->setColumnStretch(5, 1);
   int row = 0;
+  constexpr int kHeadingHeight = 21;  // the text and the label's inset
   const auto headings = [&](std::initializer_list<const char*> texts) {
     int col = 1;
-    for (const char* t : texts)
-      grid->addWidget(Unit(QString::fromUtf8(t), kColWidth, Qt::AlignHCenter), row, col++);
+    for (const char* t : texts) {
+      TLabel3DBorder* heading = Unit(QString::fromUtf8(t), kColWidth, Qt::AlignHCenter);
+      heading->setFixedHeight(kHeadingHeight);
+      grid->addWidget(heading, row, col++);
+    }
     ++row;
   };
   const auto line = [&](const QString& caption, std::initializer_list<QWidget*> controls) {
@@ -449,6 +469,11 @@ QWidget* TKVTIRMainForm::BuildFactoryPage() {
   FatoryOptSensorBaseSpin = DecSpin("FatoryOptSensorBaseSpin", 0.0, 100.0, kColWidth);
   FatoryOptDeadZoneSpin = DecSpin("FatoryOptDeadZoneSpin", 0.0, 100.0, kColWidth);
   headings({"Span Gas", "Max", "Base", "Dead Zone"});
+  // The four are in the sensor's unit, which follows the sensor type as the alarms' does; it
+  // stands left of their headings, where the row has room.
+  FatoryOptSensorUnitLabel = Named(Unit(QString(), kCaptionWidth - 8, Qt::AlignRight), "FatoryOptSensorUnitLabel");
+  FatoryOptSensorUnitLabel->setFixedHeight(kHeadingHeight);
+  grid->addWidget(FatoryOptSensorUnitLabel, row - 1, 0);
   line(QStringLiteral("  Sensor"),
        {FatoryOptSpanGasSpin, FatoryOptSensorMaxSpin, FatoryOptSensorBaseSpin, FatoryOptDeadZoneSpin});
 
@@ -467,7 +492,11 @@ QWidget* TKVTIRMainForm::BuildFactoryPage() {
     auto* boxes = new QHBoxLayout;
     heads->setSpacing(4);
     boxes->setSpacing(4);
-    for (const char* t : {"#1", "#2", "#3"}) heads->addWidget(Unit(QString::fromLatin1(t), kCompWidth, Qt::AlignHCenter));
+    for (const char* t : {"#1", "#2", "#3"}) {
+      TLabel3DBorder* heading = Unit(QString::fromLatin1(t), kCompWidth, Qt::AlignHCenter);
+      heading->setFixedHeight(kHeadingHeight);
+      heads->addWidget(heading);
+    }
     for (QSpinBox* b : {FatoryOptTempComp1Spin, FatoryOptTempComp2Spin, FatoryOptTempComp3Spin}) boxes->addWidget(b);
     heads->addStretch(1);
     boxes->addStretch(1);
@@ -670,7 +699,7 @@ void TKVTIRMainForm::BuildWindow() {
   PageControl->addTab(ETCTS, QStringLiteral("TEST"));
   auto* devContent = new QWidget;
   auto* dv = new QVBoxLayout(devContent);
-  dv->setContentsMargins(4, 4, 4, 4);
+  dv->setContentsMargins(2, 2, 2, 0);
   dv->addWidget(PageControl);
   DevScrollBox = ScrollBox("DevScrollBox", devContent);
 
@@ -746,7 +775,7 @@ std::vector<QWidget*> TKVTIRMainForm::NumberBoxes() const {
           FatoryOptTempComp3Spin};
 }
 
-std::vector<QDoubleSpinBox*> TKVTIRMainForm::SensorRangeBoxes() const {
+std::vector<TDecimalBox*> TKVTIRMainForm::SensorRangeBoxes() const {
   return {UserHighAlarmSpin,    UserLowAlarmSpin,       UserOptHighAlarmSpin,    UserOptLowAlarmSpin,
           FatoryOptSpanGasSpin, FatoryOptSensorMaxSpin, FatoryOptSensorBaseSpin, FatoryOptDeadZoneSpin};
 }

@@ -1,4 +1,5 @@
 #include "ui/SensorCals.h"
+#include "ui/NumberBoxes.h"
 
 #include "app/device/Operation.h"
 #include "ui/Label3dB.h"
@@ -55,7 +56,7 @@ TSensorCalDlg::TSensorCalDlg(TComKVT& link, Operator& op, QWidget* parent)
   SpanGasLabel->SetVerticalAlign(TLabel3DBorder::vaCenter);
   SpanGasLabel->setAlignment(Qt::AlignHCenter);
   SpanGasLabel->setFixedSize(90, 24);
-  SpanGasSpin = new QDoubleSpinBox;
+  SpanGasSpin = new TDecimalBox;
   SpanGasSpin->setObjectName("SpanGasSpin");
   SpanGasSpin->setDecimals(1);
   SpanGasSpin->setFixedSize(90, 24);
@@ -122,8 +123,10 @@ bool TSensorCalDlg::PrepareDlg(const RKVTCFG& cfg) {
   if (!FCal.ShowDlg(FOp, cfg)) return false;
   for (TLabel3DBorder* l : {CalLabel, CalLabel1, CalLabel2}) l->setText("");
   const RSensorType& sensor = FCal.Sensor();
-  SpanGasSpin->setRange(sensor.mMin, sensor.mMax);
-  SpanGasSpin->setValue(FCal.FDefSpan / 10.0);
+  SpanGasSpin->SetFieldRange(sensor.mMin, sensor.mMax);
+  SpanGasSpin->Show(FCal.FDefSpan / 10.0);
+  SpanGasSpin->Describe(QStringLiteral("Span Gas"), QString::fromStdString(sensor.mUnit),
+                        QStringLiteral("Concentration of the span gas the cylinder holds."));
   CalUnitLabel->setText(QString::fromStdString(sensor.mUnit));
   setWindowTitle(QString::fromStdString("Sensor Calibration (" + sensor.mName + ")"));
   const RCylinder cylinder = LoadCylinder();
@@ -140,7 +143,14 @@ void TSensorCalDlg::ShowDlg(const RKVTCFG& cfg) {
 void TSensorCalDlg::CalBtnClick() {
   // A second click, or one of the window's buttons, delivered while the link waits is ignored.
   TOperationGuard guard(FOp);
-  if (!guard || !FCal.CanClose() || !TakeCylinder()) return;
+  if (!guard || !FCal.CanClose()) return;
+  // A span gas typed beyond the sensor's range would calibrate against a wrong value.
+  SpanGasSpin->interpretText();
+  if (const std::optional<RWriteRefusal> typed = RefuseOutOfRange({SpanGasSpin->Shown()}, "the detector")) {
+    FOp.message(MessageIcon::Error, "Sensor Calibration", typed->mText);
+    return;
+  }
+  if (!TakeCylinder()) return;
   double spin = SpanGasSpin->value();
   TCalibrationRun run(FCal, FOp, FLink, *this, FClock, FCFG, &spin);
   DriveRun(run, FClock, [&] { SpanGasSpin->setValue(spin); });

@@ -11,6 +11,7 @@
 #include <QDialog>
 
 class QDoubleSpinBox;
+class TDecimalBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -38,7 +39,7 @@ class TSensorCalDlg : public QDialog, public TCalView {
   QPushButton* CalAbortBtn = nullptr;
   QPushButton* CloseBtn = nullptr;
   TLabel3DBorder* SpanGasLabel = nullptr;
-  QDoubleSpinBox* SpanGasSpin = nullptr;
+  TDecimalBox* SpanGasSpin = nullptr;
   TLabel3DBorder* CalUnitLabel = nullptr;
   QProgressBar* CalProgressBar = nullptr;
   TLabel3DBorder* CalLabel = nullptr;

@@ -149,6 +149,10 @@ TSensorLogDlg::TSensorLogDlg(TComKVT& link, Operator& op, QWidget* parent)
     grid->addWidget(panel, i + 1, 0);
     grid->addWidget(SensorValueLabel[i], i + 1, 1);
     grid->addWidget(SensorPeakLabel[i], i + 1, 2);
+    // Every value with its unit; the sensor's follows the detector read.
+    SensorUnitLabel[i] = Named(new QLabel(i == 1 ? QStringLiteral("V") : i == 2 ? QStringLiteral("°C") : QString()),
+                               QString("SensorUnitLabel%1").arg(i + 1));
+    grid->addWidget(SensorUnitLabel[i], i + 1, 3);
   }
   SensorPeakLabel[0]->SetFontColor(Qt::red);
 
@@ -367,6 +371,7 @@ void TSensorLogDlg::ShowSensorBlock(const RKVTSensorCFG& sensor) {
   FAlarmHigh = sensor.mAlarmHigh / 10.0;
   const int type = FindSensorType(sensor.mSensorType);
   FUnit = type >= 0 ? QString::fromStdString(SensorTypes[static_cast<size_t>(type)].mUnit) : QString();
+  SensorUnitLabel[0]->setText(FUnit);
   const QString gas = type >= 0 ? QString::fromStdString(SensorTypes[static_cast<size_t>(type)].mName) : QString("Sensor");
   SensorAxisY->setTitleText(FUnit.isEmpty() ? gas : QStringLiteral("%1 (%2)").arg(gas, FUnit));
   SensorScaleMaxSpin->setSuffix(FUnit.isEmpty() ? QString() : QStringLiteral(" ") + FUnit);

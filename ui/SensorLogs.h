@@ -46,6 +46,7 @@ class TSensorLogDlg : public QDialog, public TLoggingView {
   QCheckBox* SensorCheck3 = nullptr;
   TLabel3DBorder* SensorValueLabel[3] = {};
   TLabel3DBorder* SensorPeakLabel[3] = {};
+  QLabel* SensorUnitLabel[3] = {};  // sensor unit, V, degrees Celsius
   QGroupBox* SensorHistoryGB = nullptr;
   QCheckBox* SensorHistoryCheck[6] = {};
   QGroupBox* SensorAlarmGB = nullptr;

@@ -224,3 +224,28 @@ std::optional<RWriteRefusal> RefuseForDevice(const RKVTCFG& cfg, bool factoryVie
   }
   return std::nullopt;
 }
+
+namespace {
+std::string Fixed(double value, int decimals) {
+  char b[64];
+  std::snprintf(b, sizeof b, "%.*f", decimals, value);
+  return b;
+}
+}  // namespace
+
+std::string RangeText(const RShownNumber& n) {
+  return Fixed(n.mMin, n.mDecimals) + " to " + Fixed(n.mMax, n.mDecimals) + (n.mUnit.empty() ? "" : " " + n.mUnit);
+}
+
+std::optional<RWriteRefusal> RefuseOutOfRange(const std::vector<RShownNumber>& numbers, const std::string& what) {
+  std::string lines, first;
+  for (const RShownNumber& n : numbers) {
+    // Compared as shown: 100.04 typed in a box of one decimal is the 100.0 it reads as.
+    const double shown = std::round(n.mValue * std::pow(10.0, n.mDecimals)) / std::pow(10.0, n.mDecimals);
+    if (shown >= n.mMin - 1e-9 && shown <= n.mMax + 1e-9) continue;
+    if (first.empty()) first = n.mLabel;
+    lines += n.mLabel + " " + Fixed(shown, n.mDecimals) + " is outside its range, " + RangeText(n) + ".\r";
+  }
+  if (first.empty()) return std::nullopt;
+  return RWriteRefusal{first, lines + "Correct the marked field; nothing was written to " + what + "."};
+}

@@ -47,3 +47,21 @@ inline constexpr const char* kWriteRefusedCaption = "Configuration not written";
 // factory view the configured sensor maximum), a span gas within that maximum (factory
 // view, where the span gas is written).
 std::optional<RWriteRefusal> RefuseForDevice(const RKVTCFG& cfg, bool factoryView);
+
+// A number as a field shows it: the label, the value typed, the field's range and unit.
+struct RShownNumber {
+  std::string mLabel;     // the row's caption, trimmed (High Alarm)
+  double mValue = 0.0;
+  double mMin = 0.0;
+  double mMax = 0.0;
+  int mDecimals = 0;
+  std::string mUnit;      // may be empty
+};
+
+// Its range as the tooltip and the refusal say it: "0.0 to 100.0 ppm".
+std::string RangeText(const RShownNumber& number);
+
+// A typed number outside its field's range is never changed into another one: a write of the
+// detector or of a file refuses, naming every such field, its value and its range; `what`
+// says what was not written ("the detector", "the file").
+std::optional<RWriteRefusal> RefuseOutOfRange(const std::vector<RShownNumber>& numbers, const std::string& what);

@@ -32,11 +32,15 @@ class TOperationGate {
   // has ended and shown its status: work that follows them (the site server's push) hangs
   // here, not in each handler. Empty clears it.
   void SetOnEnded(std::function<void()> onEnded) { FOnEnded = std::move(onEnded); }
+  // Called with true when the outermost guard is taken and with false when it is released
+  // (before OnEnded): the window looks busy for exactly as long as an operation runs.
+  void SetOnBusy(std::function<void(bool)> onBusy) { FOnBusy = std::move(onBusy); }
 
  private:
   friend class TOperationGuard;
   bool FBusy = false;
   std::function<void()> FOnEnded;
+  std::function<void(bool)> FOnBusy;
 };
 
 class Operator {
@@ -81,11 +85,14 @@ class Operator {
 class TOperationGuard {
  public:
   explicit TOperationGuard(Operator& op) : FGate(op.Gate()), FAcquired(!FGate.FBusy) {
-    if (FAcquired) FGate.FBusy = true;
+    if (!FAcquired) return;
+    FGate.FBusy = true;
+    if (FGate.FOnBusy) FGate.FOnBusy(true);
   }
   ~TOperationGuard() {
     if (!FAcquired) return;
     FGate.FBusy = false;
+    if (FGate.FOnBusy) FGate.FOnBusy(false);
     if (FGate.FOnEnded) FGate.FOnEnded();
   }
   TOperationGuard(const TOperationGuard&) = delete;

@@ -76,6 +76,7 @@ void TDeviceSession::ShowCFG() {
     FRangeMax = SensorTypes[static_cast<size_t>(pos)].mMax;
   }
   if (OnShowCFG) OnShowCFG();
+  FUnwrittenEdits = false;  // the form shows FKVTCFG again
 }
 
 uint8_t TDeviceSession::ReadDeviceInfo(TComKVT& link, TOperationRecord* record) {
@@ -150,20 +151,37 @@ RSessionResult TDeviceSession::ReadDevice(Operator& op, TComKVT& link) {
   return {code};
 }
 
+bool TDeviceSession::RefuseTyped(Operator& op, bool device, const std::vector<RShownNumber>& shown) {
+  const std::optional<RWriteRefusal> typed = RefuseOutOfRange(shown, device ? "the detector" : "the file");
+  if (!typed) return false;
+  BeginAction();
+  op.message(MessageIcon::Error, kWriteRefusedCaption, typed->mText);
+  ShowRefused(op, device ? kWriteDeviceName : kWriteFileName);
+  return true;
+}
+
 RSessionResult TDeviceSession::WriteDevice(Operator& op, TComKVT& link, const RKVTCFG& collected) {
   BeginAction();
   FKVTCFG = collected;
   if (FKVTCFG.mSensor.mSensorType == 0) {
     op.message(MessageIcon::Error, kNoSensorCaption, FactoryMode ? kNoSensorFactoryText : kNoSensorUserText);
+    ShowRefused(op, kWriteDeviceName);
     return {0, TSessionStop::NoSensor};
   }
-  if (const RSessionResult refused = RefuseWrite(op, FKVTCFG); refused.mStop != TSessionStop::None) return refused;
+  if (const RSessionResult refused = RefuseWrite(op, FKVTCFG); refused.mStop != TSessionStop::None) {
+    ShowRefused(op, kWriteDeviceName);
+    return refused;
+  }
   if (!FFormKnown) {
     if (!FactoryMode) {
       op.message(MessageIcon::Error, kUnknownFormCaption, kUnknownFormUserText);
+      ShowRefused(op, kWriteDeviceName);
       return {0, TSessionStop::WriteRefused};
     }
-    if (!op.ask(kUnknownFormCaption, kUnknownFormFactoryText)) return {0, TSessionStop::Declined};
+    if (!op.ask(kUnknownFormCaption, kUnknownFormFactoryText)) {
+      ShowCancelled(op, kWriteDeviceName);
+      return {0, TSessionStop::Declined};
+    }
   }
   const uint8_t code = CatchingPortErrors(op, kWriteDeviceName, [&] {
     TOperationRecord record(kWriteDeviceName);
@@ -171,7 +189,7 @@ RSessionResult TDeviceSession::WriteDevice(Operator& op, TComKVT& link, const RK
     options.record = &record;
     return RunOperation(op, link, kWriteDeviceName, [&] { return WriteDeviceInfo(link, &record); }, options);
   });
-  if (code == LINK_OK) FFormKnown = true;  // the detector holds it now
+  if (code == LINK_OK) FFormKnown = true, FUnwrittenEdits = false;  // the detector holds it now
   return {code};
 }
 
@@ -183,6 +201,10 @@ RSessionResult TDeviceSession::RefuseWrite(Operator& op, const RKVTCFG& cfg) {
 }
 
 RSessionResult TDeviceSession::Hibernate(Operator& op, TComKVT& link) {
+  if (FUnwrittenEdits && !op.ask(kHibernateCaption, kHibernateEditsText)) {
+    ShowCancelled(op, kHibernateName);
+    return {0, TSessionStop::Declined};
+  }
   uint8_t code;
   try {
     code = OpenRunClose(op, link, kReadDeviceName, [&] { return ReadDeviceInfo(link); });
@@ -194,12 +216,16 @@ RSessionResult TDeviceSession::Hibernate(Operator& op, TComKVT& link) {
     EndOperation(op, code, kReadDeviceName, PortErrorReason(link));
     return {code};
   }
-  // The status line keeps "Read KVT Information..." after these stops.
+  // The read went well; what the stops below leave on the status line is Hibernate's own end.
   if (FKVTCFG.mUnit.mAllowSuspend != kAllowSuspend) {
     op.message(MessageIcon::Error, kCheckUnitCaption, kCheckUnitText);
+    ShowRefused(op, kHibernateName, kNotSupportedSuffix);
     return {0, TSessionStop::CheckUnit};
   }
-  if (!FHibernateBtn && !op.ask(kHibernateCaption, kHibernateQuestion)) return {0, TSessionStop::Declined};
+  if (!FHibernateBtn && !op.ask(kHibernateCaption, kHibernateQuestion)) {
+    ShowCancelled(op, kHibernateName);
+    return {0, TSessionStop::Declined};
+  }
   FHibernateBtn = true;
 
   ROperationOptions options;
@@ -221,16 +247,21 @@ RSessionResult TDeviceSession::ReadFile(Operator& op, FileRequest& dialog) {
   BeginAction();
   dialog.folder = AppDir + kCFGFolder;
   const std::optional<std::string> file = op.chooseOpenFile(dialog);
-  if (!file) return {0, TSessionStop::Cancelled};
+  if (!file) {
+    ShowCancelled(op, kReadFileName);
+    return {0, TSessionStop::Cancelled};
+  }
   RKVTCFG working = FKVTCFG;
   const CFGRefusal refusal = LoadCFGFileInto(*file, working);
   if (refusal != CFGRefusal::None) {
+    ShowStatus(op, StatusColour::Failure, std::string(kReadFileName) + "... FAIL");
     op.message(MessageIcon::Error, kCFGReadCaption, CFGRefusalText(refusal));
     return {0, TSessionStop::FileRefused};
   }
   FKVTCFG = working;
   FFormKnown = true;
   ShowCFG();
+  ShowStatus(op, StatusColour::Success, std::string(kReadFileName) + "... OK: " + FileNameOf(*file));
   return {};
 }
 
@@ -239,16 +270,22 @@ RSessionResult TDeviceSession::WriteFile(Operator& op, FileRequest& dialog, cons
   FKVTCFG = collected;
   dialog.folder = AppDir + kCFGFolder;
   const std::optional<std::string> file = op.chooseSaveFile(dialog);
-  if (!file) return {0, TSessionStop::Cancelled};
+  if (!file) {
+    ShowCancelled(op, kWriteFileName);
+    return {0, TSessionStop::Cancelled};
+  }
   return SaveFile(op, *file);
 }
 
 RSessionResult TDeviceSession::SaveFile(Operator& op, const std::string& path) {
   std::string error;
   if (!SaveCFGFile(path, FKVTCFG, FactoryMode, &error)) {
+    ShowStatus(op, StatusColour::Failure, std::string(kWriteFileName) + "... FAIL");
     op.message(MessageIcon::Error, kCFGWriteCaption, kCFGNotSavedText);
     return {0, TSessionStop::FileNotSaved};
   }
+  FUnwrittenEdits = false;  // kept in the file
+  ShowStatus(op, StatusColour::Success, std::string(kWriteFileName) + "... OK: " + FileNameOf(path));
   return {};
 }
 

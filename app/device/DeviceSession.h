@@ -4,12 +4,14 @@
 // shows afterwards (ShowCFG, the product name) is a callback it installs.
 #pragma once
 
+#include "app/config/CfgFields.h"
 #include "app/core/Operator.h"
 #include "model/Records.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class TComKVT;
 class TOperationRecord;
@@ -49,6 +51,15 @@ constexpr const char* kUnknownFormFactoryText =
     "The form was not read from a detector or a file: it holds the program's default values.\r"
     "Write these values into the detector?";
 
+// Hibernate reads the detector first, which replaces what the form shows.
+constexpr const char* kHibernateEditsText =
+    "Hibernate reads the detector first: the values shown are replaced by the detector's.\r"
+    "Changes that were not written to the detector or to a file are lost.\rContinue?";
+
+// What Read File and Write File show on the status line.
+inline constexpr const char* kReadFileName = "Read File";
+inline constexpr const char* kWriteFileName = "Write File";
+
 struct RSessionResult {
   uint8_t mCode = 0;  // the operation's result code; meaningful when mStop is None
   TSessionStop mStop = TSessionStop::None;
@@ -68,6 +79,9 @@ class TDeviceSession {
   // FKVTCFG came from a detector or a file in this run, not from the defaults it starts with:
   // Write Device never sends a form that nobody read, loaded or chose to write.
   bool FFormKnown = false;
+  // The operator changed a value since the form last showed a read, a file or a write (the
+  // window sets it): Hibernate, which reads the detector, asks before it replaces them.
+  bool FUnwrittenEdits = false;
 
   // Installed by the window: FKVTCFG was replaced and every control should show it (ShowCFG),
   // and the product name display changed.
@@ -89,9 +103,13 @@ class TDeviceSession {
   // The buttons. Each frames its operation (status, open, commands, close, end); an error
   // raised while opening the port is shown in one box and gives 0xA1.
   RSessionResult ReadDevice(Operator& op, TComKVT& link);
+  // Before a write collects anything: the numbers as the fields hold them. One outside its
+  // field's range refuses the write (of the detector, or else of a file) with a box naming
+  // every such field, value and range, and the refused status; true when refused.
+  bool RefuseTyped(Operator& op, bool device, const std::vector<RShownNumber>& shown);
   // collected: CollectCFG for a detector write, taken as the new FKVTCFG even when the
   // write then stops or fails. A configuration RefuseForDevice refuses is named in a box
-  // and the link is not opened.
+  // and the link is not opened. Every stop ends with its own status.
   RSessionResult WriteDevice(Operator& op, TComKVT& link, const RKVTCFG& collected);
   RSessionResult Hibernate(Operator& op, TComKVT& link);
 

@@ -109,9 +109,14 @@ TEEPROMSave EEPROMSaveFile(Operator& op, FileRequest& dialog, const TEEPROMGrid&
   dialog.folder = DeviceCFG.mEEPROMSaveDir;
   dialog.fileName = "EEPROM_" + EEPROMTimeStamp(std::time(nullptr)) + ".CSV";
   const std::optional<std::string> file = op.chooseSaveFile(dialog);
-  if (!file) return TEEPROMSave::Cancelled;
+  if (!file) {
+    ShowCancelled(op, kEEPROMSaveCaption);
+    return TEEPROMSave::Cancelled;
+  }
   if (path) *path = *file;
   const bool saved = WriteFileAtomic(*file, EEPROMDumpText(grid), nullptr);
+  ShowStatus(op, saved ? StatusColour::Success : StatusColour::Failure,
+             std::string(kEEPROMSaveCaption) + (saved ? "... OK: " + FileNameOf(*file) : std::string("... FAIL")));
   if (!saved) op.message(MessageIcon::Error, kEEPROMSaveCaption, kEEPROMSaveFailed);
   // The folder is remembered even when the file could not be written there.
   DeviceCFG.mEEPROMSaveDir = FolderOfFile(*file);

@@ -47,13 +47,13 @@ REventLogResult SaveEventLog(Operator& op, TComKVT& link, TDeviceSession& sessio
   ROperationOptions options;
   options.record = &record;
   RKVTIdenty identity{};
-  RComKVTReadBuf buffer{};
+  std::vector<uint8_t> log;
   const uint8_t code = CatchingPortErrors(op, kLoadEventLogName, [&] {
     return RunOperation(op, link, kLoadEventLogName, [&] {
       uint8_t c = session.ReadDeviceInfo(link, &record);
       if (c == LINK_OK) c = link.RequireIdenty(identity);
       if (c == LINK_OK) c = CheckProduct(identity.mPID, 0);
-      if (c == LINK_OK) c = link.LoadLog(buffer, DeviceCFG.mEVENTReadPacketSize);
+      if (c == LINK_OK) c = link.LoadLog(log, DeviceCFG.mEVENTReadPacketSize);
       return c;
     }, options);
   });
@@ -64,8 +64,8 @@ REventLogResult SaveEventLog(Operator& op, TComKVT& link, TDeviceSession& sessio
   // The life counter at the moment of the download dates the events.
   session.FKVTCFG.mUnit.mLifeRemaining = identity.mLife;
   const REventLogResult result =
-      SaveEventLogCSV(op, session.FKVTCFG.mUnit, buffer, dialog, std::chrono::system_clock::now());
-  record.Detail("events", std::to_string(EventsFromBuffer(buffer, DeviceCFG.mEVENTPacketSize).size()));
+      SaveEventLogCSV(op, session.FKVTCFG.mUnit, log, dialog, std::chrono::system_clock::now());
+  record.Detail("events", std::to_string(EventsFromBytes(log, DeviceCFG.mEVENTPacketSize).size()));
   record.Detail("file", result.mEnd == TEventLogEnd::Saved      ? result.mFile
                         : result.mEnd == TEventLogEnd::NotSaved ? result.mFile + " (not written)"
                         : result.mEnd == TEventLogEnd::Cancelled ? "(cancelled)"
@@ -74,9 +74,9 @@ REventLogResult SaveEventLog(Operator& op, TComKVT& link, TDeviceSession& sessio
   return result;
 }
 
-REventLogResult SaveEventLogCSV(Operator& op, const RKVTUnitCFG& unit, const RComKVTReadBuf& buffer,
+REventLogResult SaveEventLogCSV(Operator& op, const RKVTUnitCFG& unit, const std::vector<uint8_t>& log,
                                 FileRequest& dialog, std::chrono::system_clock::time_point now) {
-  std::vector<RKVTEvent> events = EventsFromBuffer(buffer, DeviceCFG.mEVENTPacketSize);
+  std::vector<RKVTEvent> events = EventsFromBytes(log, DeviceCFG.mEVENTPacketSize);
   if (events.empty()) {
     op.message(MessageIcon::Information, kLogEventCaption, kNoEventsText);
     return {0, TEventLogEnd::NoEvents, {}};
@@ -87,12 +87,22 @@ REventLogResult SaveEventLogCSV(Operator& op, const RKVTUnitCFG& unit, const RCo
   dialog.folder = DeviceCFG.mEVENTSaveDir;
   dialog.fileName = EventLogFileName(FieldText(unit.mSerial, sizeof unit.mSerial), local);
   const std::optional<std::string> file = op.chooseSaveFile(dialog);
-  if (!file) return {0, TEventLogEnd::Cancelled, {}};
+  // The download's OK stays in front: what follows it says what became of the file.
+  const std::string downloaded = std::string(kLoadEventLogName) + ResultText(LINK_OK).mSuffix;
+  if (!file) {
+    ShowStatus(op, StatusColour::Running, downloaded + ", not saved (cancelled)");
+    return {0, TEventLogEnd::Cancelled, {}};
+  }
 
   std::vector<std::string> lines = EventLogHeader(unit);
   const std::string decimal = CsvDecimalPoint();
   for (const RKVTEvent& e : events) lines.push_back(EventLine(e, unit.mLifeRemaining, now, decimal));
   const bool written = WriteLines(*file, lines);
+  if (written)
+    ShowStatus(op, StatusColour::Success,
+               downloaded + ", " + std::to_string(events.size()) + " events saved: " + FileNameOf(*file));
+  else
+    ShowStatus(op, StatusColour::Failure, downloaded + ", file NOT saved");
   if (!written) op.message(MessageIcon::Error, kSaveEventLogCaption, kEventNotSavedText);
 
   // The folder is remembered whether or not the file could be written.

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class TComKVT;
 
@@ -35,7 +36,7 @@ FileRequest EventLogSaveDialog();
 REventLogResult SaveEventLog(Operator& op, TComKVT& link, TDeviceSession& session, FileRequest& dialog);
 
 // The file half: the list, the dialog and the file. `now` is taken once by the caller.
-REventLogResult SaveEventLogCSV(Operator& op, const RKVTUnitCFG& unit, const RComKVTReadBuf& buffer,
+REventLogResult SaveEventLogCSV(Operator& op, const RKVTUnitCFG& unit, const std::vector<uint8_t>& log,
                                 FileRequest& dialog, std::chrono::system_clock::time_point now);
 
 // Log Reset: identity, product check, clear the log.

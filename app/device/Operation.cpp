@@ -14,7 +14,7 @@ namespace {
 // The codes after which the detector is still listening in this connection.
 bool Answered(uint8_t code) {
   return code == LINK_OK || code == APP_NOTKVT || code == LINK_NAK || code == LINK_ERROR || code == LINK_CRCERROR ||
-         code == LINK_BLOCKCRC;
+         code == LINK_BLOCKCRC || code == LINK_LOGSIZE;
 }
 }  // namespace
 
@@ -100,6 +100,17 @@ uint8_t OpenUSBCaught(TComKVT& link) {
     link.ComClose();
     return LINK_PORTERROR;
   }
+}
+
+void ShowRefused(Operator& op, const std::string& name, const char* suffix) {
+  ShowStatus(op, StatusColour::Failure, name + suffix);
+}
+
+void ShowCancelled(Operator& op, const std::string& name) { ShowStatus(op, StatusColour::Running, name + kCancelledSuffix); }
+
+std::string FileNameOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 float ConnectSeconds() { return static_cast<float>(DeviceCFG.mConnectTime) / 1000.0f; }

@@ -45,6 +45,17 @@ void ReportPortOpenError(Operator& op, const std::string& name, const std::excep
 template <class F>
 uint8_t CatchingPortErrors(Operator& op, const std::string& name, F&& body);
 
+// An operation that ends without a result code (a refusal before anything was sent, a No, a
+// cancelled dialog) still replaces the status line, so that no earlier OK reads as its result:
+// a refusal in the failure colours, a cancel in the neutral ones.
+inline constexpr const char* kRefusedSuffix = "... REFUSED";
+inline constexpr const char* kCancelledSuffix = "... CANCELLED";
+inline constexpr const char* kNotSupportedSuffix = "... NOT SUPPORTED";
+void ShowRefused(Operator& op, const std::string& name, const char* suffix = kRefusedSuffix);
+void ShowCancelled(Operator& op, const std::string& name);
+// A path's file name alone, for a status line that has room for little.
+std::string FileNameOf(const std::string& path);
+
 // The settings' handshake time in seconds, as OpenUSB and ConnectKVT take it.
 float ConnectSeconds();
 

@@ -156,7 +156,11 @@ uint8_t RunOutputTest(Operator& op, TComKVT& link, uint8_t command, uint16_t hol
     TOperationRecord record(OutputName(command));
     TOutputTest test(link, command, holdMs, clock);
     test.StopRequest().Watch(stop);
+    ShowStatus(op, StatusColour::Running, std::string(OutputName(command)) + "...");
     DriveRun(test, clock, [&] { op.pump(); });
+    // The output is what the operator watches; the status line says whether the command went.
+    ShowStatus(op, test.Result() == LINK_OK ? StatusColour::Success : StatusColour::Failure,
+               std::string(OutputName(command)) + ResultText(test.Result()).mSuffix);
     if (test.Identity()) record.Identity(*test.Identity());
     if (test.Talked()) RecordPort(record, link.PortDevice());
     record.End(test.Result(), std::string(OutputName(command)) + ResultText(test.Result()).mSuffix, test.Talked());

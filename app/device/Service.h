@@ -70,8 +70,8 @@ class TOutputTest : public TLongRun {
 };
 
 // The button: runs the test to its end on clock (the window's lets it repaint during the
-// hold; op.pump runs after each pass). Shows nothing for a failure of the detector or the
-// link, as the outputs themselves tell the operator; a port that cannot be opened is still
-// one box. stop, when given, is watched as the run's own (Ctrl-C).
+// hold; op.pump runs after each pass). Its name and the result's suffix go to the status line;
+// no box for a failure of the detector or the link, as the outputs themselves tell the
+// operator; a port that cannot be opened is still one box. stop, when given, is watched as the run's own (Ctrl-C).
 uint8_t RunOutputTest(Operator& op, TComKVT& link, uint8_t command, uint16_t holdMs, TRunClock& clock,
                       const volatile std::sig_atomic_t* stop = nullptr);

@@ -1,6 +1,7 @@
 // A record in words and as CSV, and the small texts a record is made of.
 #include "app/records/ServiceRecords.h"
 
+#include "app/config/CfgFields.h"
 #include "app/core/Settings.h"
 #include "app/records/StationKey.h"
 #include "model/Checksum.h"
@@ -115,14 +116,47 @@ std::string RecordInWords(const RServiceRecord& r) {
   line("Technician", r.mTechnician);
   line("Account", r.mUser);
   line("Port", r.mPort + (r.mPort.empty() || r.mAdapter ? "" : " (simulated or not an adapter)"));
+  // The details in words: each key's name as a person says it, seconds and counts with their unit.
+  static const std::map<std::string, std::pair<std::string, std::string>> kWords = {
+      {"zero_s", {"Zero step", " s"}},
+      {"span_s", {"Span step", " s"}},
+      {"events", {"Event log entries", ""}},
+      {"file", {"File", ""}},
+      {"image_version", {"Image firmware version", ""}},
+      {"image_crc", {"Image checksum", ""}},
+      {"attempts", {"Download attempts", ""}},
+      {"outcome", {"Download outcome", ""}},
+      {"line", {"Production line file", ""}},
+      {"changed", {"Fields changed", ""}},
+      {"readback", {"Read back", ""}},
+      {"cfg_before", {"Configuration before the write", ""}},
+      {"cfg_bytes_changed", {"Configuration bytes changed", ""}},
+  };
+  // A write whose configuration before and after are kept names each field it changed.
+  std::string changes;
+  if (r.mCfgBefore.size() == sizeof(RKVTCFG) && r.mCfgAfter.size() == sizeof(RKVTCFG)) {
+    RKVTCFG before{}, after{};
+    std::memcpy(&before, r.mCfgBefore.data(), sizeof before);
+    std::memcpy(&after, r.mCfgAfter.data(), sizeof after);
+    for (const RFieldChange& c : DiffCFG(before, after))
+      changes += (changes.empty() ? "" : "; ") + c.mLabel + " " + c.mFrom + " -> " + c.mTo;
+    if (r.mKind == "write" && changes.empty()) changes = "none";
+  }
   std::istringstream details(r.mDetails);
   for (std::string d; std::getline(details, d);) {
     const size_t eq = d.find('=');
     if (eq == std::string::npos) continue;
     std::string key = d.substr(0, eq);
+    std::string value = d.substr(eq + 1);
+    if (key == "cfg_bytes_changed" && !changes.empty()) continue;  // the fields below say it
+    if (const auto w = kWords.find(key); w != kWords.end()) {
+      line(w->second.first, value + w->second.second);
+      continue;
+    }
     for (char& c : key) c = c == '_' ? ' ' : c;
-    line(key, d.substr(eq + 1));
+    line(key, value);
   }
+  if (r.mKind == "write") line("Changed", changes);
   if (!r.mCfgAfter.empty())
     line("Configuration", r.mCfgBefore.empty() ? "as left kept" : "before and after kept");
   line("Seal", r.Sealed() ? "record " + std::to_string(r.mSeq) + " of station " + r.mStation + ", digest " + r.mHash

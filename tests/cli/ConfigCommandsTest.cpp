@@ -290,7 +290,7 @@ TEST(CliWrite, ReadsThenTakesTheFileThenWritesTheUserWindows) {
   ProcessResult r = RunProcess(Cli(dir, sim.device(), {"write", dir.path() + "levels.cfg"}));
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err,
-            "Read KVT Information...\nRead KVT Information... OK\n"
+            "Read KVT Information...\nRead KVT Information... OK\nRead File... OK: levels.cfg\n"
             "Write KVT Information...\nWrite KVT Information... OK\n");
   std::vector<std::vector<int>> headers;
   for (const SimProgram::Rx& rx : sim.received())

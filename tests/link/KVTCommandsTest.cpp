@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <numeric>
 
@@ -232,24 +233,13 @@ TEST(KVTLog, ReadsWholePacketsUpToTheReportedSize) {
   std::iota(log.begin(), log.end(), 1);
   t.port->After(1, kAck).After(2, WithCRC({0x5A, 0x00, 0x00, 0x00}));
   for (int i = 0; i < 3; ++i) t.port->After(3 + i, WithCRC(Slice(log, 32 * i, 32)));
-  RComKVTReadBuf buf{};
-  EXPECT_EQ(t->LoadLog(buf, 32), LINK_OK);
+  std::vector<uint8_t> got{1, 2, 3};
+  EXPECT_EQ(t->LoadLog(got, 32), LINK_OK);
   EXPECT_EQ(t.port->Frames[0], (Bytes{0x60, 0x28, 0x00}));
   EXPECT_EQ(t.port->Frames[1], (Bytes{0xA1, 0xB8, 0xC1}));
   EXPECT_EQ(WithCRC({0x5A, 0x00, 0x00, 0x00}), (Bytes{0x5A, 0x00, 0x00, 0x00, 0xD8, 0x12}));
   EXPECT_EQ(t.port->Frames.size(), 5u);
-  EXPECT_EQ(buf.mData, 90);
-  EXPECT_EQ(Bytes(buf.mBuf, buf.mBuf + 96), log);  // the last packet's tail stays, uncounted
-}
-
-TEST(KVTLog, AnEmptyLogReadsNoPacket) {
-  LinkOnScript t;
-  t.port->After(1, kAck).After(2, WithCRC({0, 0, 0, 0}));
-  RComKVTReadBuf buf{};
-  buf.mData = 77;
-  EXPECT_EQ(t->LoadLog(buf, 32), LINK_OK);
-  EXPECT_EQ(buf.mData, 0);
-  EXPECT_EQ(t.port->Frames.size(), 2u);
+  EXPECT_EQ(got, Slice(log, 0, 90));  // cut to the reported size
 }
 
 TEST(KVTLog, AFailedPacketKeepsTheBytesSoFar) {
@@ -257,25 +247,33 @@ TEST(KVTLog, AFailedPacketKeepsTheBytesSoFar) {
   Bytes bad = WithCRC(Bytes(32, 2));
   bad.back() ^= 0xFF;
   t.port->After(1, kAck).After(2, WithCRC({64, 0, 0, 0})).After(3, WithCRC(Bytes(32, 1))).After(4, bad);
-  RComKVTReadBuf buf{};
-  EXPECT_EQ(t->LoadLog(buf, 32), LINK_CRCERROR);
-  EXPECT_EQ(buf.mData, 32);
+  std::vector<uint8_t> got;
+  EXPECT_EQ(t->LoadLog(got, 32), LINK_CRCERROR);
+  EXPECT_EQ(got.size(), 32u);
 }
 
-TEST(KVTLog, SizesThatDoNotFitTheBufferAreRefusedBeforeTheFirstPacket) {
+// Any length a detector may keep is read whole; one beyond the bound is refused before the
+// first packet, as are packet sizes the frame cannot carry.
+TEST(KVTLog, TheWholeLogUpToTheBoundAndNothingBeyond) {
   struct Case {
     int32_t size;
     int packet;
-    bool fits;
+    uint8_t code;
+    size_t bytes;
   };
-  // A negative size reads no packet and is kept as the count.
-  const Case cases[] = {{-1, 32, true},  {1024, 32, true},  {1017, 32, true}, {1025, 32, false},
-                        {1000, 1000, true}, {1001, 1000, false}, {INT32_MAX, 32, false}, {INT32_MIN, 32, true}};
+  const int bound = link_limits::kMaxLogBytes;
+  const Case cases[] = {{-1, 32, LINK_OK, 0},           {0, 32, LINK_OK, 0},
+                        {1025, 32, LINK_OK, 1025},      {13509, 32, LINK_OK, 13509},  // 1,500 entries and the end mark
+                        {bound, 32, LINK_OK, size_t(bound)}, {bound - 5, 1000, LINK_LOGSIZE, 0},
+                        {bound + 1, 32, LINK_LOGSIZE, 0}, {INT32_MAX, 32, LINK_LOGSIZE, 0},
+                        {INT32_MIN, 32, LINK_OK, 0}};
   for (const Case& c : cases) {
     LinkOnScript t;
     uint8_t le[4];
     std::memcpy(le, &c.size, 4);
-    ServePackets(*t.port, Bytes(1024, 0x11), c.packet);
+    Bytes content(static_cast<size_t>(bound) + 1000);
+    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<uint8_t>(i * 7);
+    ServePackets(*t.port, content, c.packet);
     auto serve = t.port->OnWrite;
     t.port->OnWrite = [serve, le](ScriptedStream& p, const Bytes& frame) {
       if (frame == Bytes{0xA1, 0xB8, 0xC1})
@@ -283,22 +281,18 @@ TEST(KVTLog, SizesThatDoNotFitTheBufferAreRefusedBeforeTheFirstPacket) {
       else
         serve(p, frame);
     };
-    RComKVTReadBuf buf{};
-    EXPECT_EQ(t->LoadLog(buf, c.packet), c.fits ? LINK_OK : LINK_LIMIT) << c.size << "/" << c.packet;
-    EXPECT_EQ(buf.mData, c.fits ? c.size : 0);
-    if (!c.fits || c.size < 0) {
-      EXPECT_EQ(t.port->Frames.size(), 2u);
-    }
-    if (!c.fits) {
-      EXPECT_EQ(t.lines.back().rfind("[LIMIT] ", 0), 0u);
-    }
+    std::vector<uint8_t> got;
+    EXPECT_EQ(t->LoadLog(got, c.packet), c.code) << c.size << "/" << c.packet;
+    ASSERT_EQ(got.size(), c.bytes) << c.size;
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), content.begin())) << c.size;
+    if (c.bytes == 0) EXPECT_EQ(t.port->Frames.size(), 2u) << c.size;
+    if (c.code == LINK_LOGSIZE) EXPECT_EQ(t.lines.back().rfind("[LIMIT] ", 0), 0u);
   }
   LinkOnScript t;
-  RComKVTReadBuf buf{};
-  EXPECT_EQ(t->LoadLog(buf, 0), LINK_LIMIT);
-  EXPECT_EQ(t->LoadLog(buf, 1), LINK_LIMIT);
-  EXPECT_EQ(t->LoadLog(buf, 1023), LINK_LIMIT);
-  EXPECT_TRUE(t.port->Frames.empty());
+  std::vector<uint8_t> got;
+  EXPECT_EQ(t->LoadLog(got, 0), LINK_LIMIT);
+  EXPECT_EQ(t->LoadLog(got, 1), LINK_LIMIT);
+  EXPECT_EQ(t->LoadLog(got, 1023), LINK_LIMIT);
 }
 
 struct Simple {

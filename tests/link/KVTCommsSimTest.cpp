@@ -194,32 +194,32 @@ TEST(KVTOnSim, WindowWriteAndLifeWrite) {
 TEST(KVTOnSim, EventLogDownloadAndReset) {
   SimLink r;
   ASSERT_EQ(r.link.OpenUSB(3.0f), LINK_OK);
-  RComKVTReadBuf log{};
+  std::vector<uint8_t> log;
   ASSERT_EQ(r.link.LoadLog(log, 32), LINK_OK);
   const auto events = r.sim.events();
-  ASSERT_EQ(log.mData, static_cast<int>((events.size() + 1) * 9));  // the entries and the end marker
+  ASSERT_EQ(log.size(), (events.size() + 1) * 9);  // the entries and the end marker
   for (size_t i = 0; i < events.size(); ++i) {
     RKVTEvent e;
-    std::memcpy(&e, log.mBuf + 9 * i, 9);
+    std::memcpy(&e, log.data() + 9 * i, 9);
     EXPECT_EQ(uint32_t{e.mStartEvent}, events[i].start);
     EXPECT_EQ(int16_t{e.mSensorReading}, events[i].reading);
   }
   EXPECT_EQ(r.link.LogReset(), LINK_OK);
   ASSERT_EQ(r.link.LoadLog(log, 32), LINK_OK);
-  EXPECT_EQ(log.mData, 9);
+  EXPECT_EQ(log.size(), 9u);
   r.link.CloseUSB(LINK_OK);
 }
 
-TEST(KVTOnSim, ALogTooLargeForTheBufferIsRefused) {
+TEST(KVTOnSim, ALogLargerThanAnyDetectorKeepsIsRefused) {
   KvtSim::Options o;
-  o.logSizeOverride = 5000;
+  o.logSizeOverride = link_limits::kMaxLogBytes + 1;
   SimLink r(o);
   ASSERT_EQ(r.link.OpenUSB(3.0f), LINK_OK);
-  RComKVTReadBuf log{};
-  EXPECT_EQ(r.link.LoadLog(log, 32), LINK_LIMIT);
-  EXPECT_EQ(log.mData, 0);
+  std::vector<uint8_t> log;
+  EXPECT_EQ(r.link.LoadLog(log, 32), LINK_LOGSIZE);
+  EXPECT_TRUE(log.empty());
   EXPECT_EQ(r.Received("81"), 0);
-  r.link.CloseUSB(LINK_LIMIT);
+  r.link.CloseUSB(LINK_LOGSIZE);
 }
 
 TEST(KVTOnSim, EEPROMDump) {

@@ -199,10 +199,13 @@ class ConfigViewTest : public QObject {
     QCOMPARE(life(0, 0), 0u);
     QCOMPARE(life(0, 1), 86399u);
     QCOMPARE(w.op.messages().size(), size_t{1});
-    months->setValue(30);  // the boxes hold their ranges
-    days->setValue(40);
+    // What the program shows is held in the range; what is typed beyond it stays, marked.
+    static_cast<TIntegerBox*>(months)->Show(30);
+    static_cast<TIntegerBox*>(days)->Show(40);
     QCOMPARE(months->value(), 24);
     QCOMPARE(days->value(), 31);
+    months->setValue(30);
+    QVERIFY(static_cast<TIntegerBox*>(months)->OutOfRange());
   }
 
   void hardwareVersionText() {
@@ -300,19 +303,19 @@ class ConfigViewTest : public QObject {
     TestWindow w(kFactoryIni);
     auto* combo = w.Find<QComboBox>("UserOptSensorTypeCombo");
     combo->setCurrentIndex(1);  // CO: 0 to 300
-    for (QDoubleSpinBox* box : w.form->SensorRangeBoxes()) {
-      QCOMPARE(box->minimum(), 0.0);
-      QCOMPARE(box->maximum(), 300.0);
+    for (TDecimalBox* box : w.form->SensorRangeBoxes()) {
+      QCOMPARE(box->FieldMin(), 0.0);
+      QCOMPARE(box->FieldMax(), 300.0);
     }
     w.Find<QDoubleSpinBox>("UserOptHighAlarmSpin")->setValue(250.0);
     combo->setCurrentIndex(2);  // O2: 0 to 30, the value is brought into it
     QCOMPARE(Dec(w, "UserOptHighAlarmSpin"), 30.0);
-    QCOMPARE(w.Find<QDoubleSpinBox>("FatoryOptSpanGasSpin")->maximum(), 30.0);
+    QCOMPARE(w.Find<TDecimalBox>("FatoryOptSpanGasSpin")->FieldMax(), 30.0);
     const RKVTCFG c = w.form->CollectCFG(false);
     QCOMPARE(+c.mSensor.mSensorType, 4);
     QCOMPARE(uint16_t{c.mSensor.mAlarmHigh}, 300);
     // Every other box keeps its range.
-    QCOMPARE(w.Find<QSpinBox>("UserOptCalIntervalSpin")->maximum(), 365);
+    QCOMPARE(w.Find<TIntegerBox>("UserOptCalIntervalSpin")->FieldMax(), 365.0);
   }
 
   void unknownSensorTypeLeavesRangesAndSelectsNothing() {
@@ -324,7 +327,7 @@ class ConfigViewTest : public QObject {
     });
     QCOMPARE(w.Find<QComboBox>("UserOptSensorTypeCombo")->currentIndex(), -1);
     QCOMPARE(w.Find<QComboBox>("UserSensorTypeCombo")->currentIndex(), -1);
-    QCOMPARE(w.Find<QDoubleSpinBox>("UserOptHighAlarmSpin")->maximum(), 300.0);
+    QCOMPARE(w.Find<TDecimalBox>("UserOptHighAlarmSpin")->FieldMax(), 300.0);
     QCOMPARE(Dec(w, "UserOptHighAlarmSpin"), 200.0);
     QVERIFY(w.Find<QComboBox>("UserOptSensorTypeCombo")->isEnabled());
     QCOMPARE(+w.form->CollectCFG(false).mSensor.mSensorType, 0);
@@ -340,7 +343,7 @@ class ConfigViewTest : public QObject {
     });
     QCOMPARE(w.Find<QComboBox>("UserOptSensorTypeCombo")->currentText(), QStringLiteral("B"));
     QCOMPARE(Dec(w, "UserOptHighAlarmSpin"), 150.0);
-    QCOMPARE(w.Find<QDoubleSpinBox>("FatoryOptDeadZoneSpin")->maximum(), 200.0);
+    QCOMPARE(w.Find<TDecimalBox>("FatoryOptDeadZoneSpin")->FieldMax(), 200.0);
   }
 
   void temperatureCompensationIsSigned32Bit() {
@@ -358,7 +361,7 @@ class ConfigViewTest : public QObject {
 
   void factoryViewCollectsEveryBox() {
     TestWindow w(kFactoryIni);
-    w.Find<QSpinBox>("FatoryOptBatteryLimitSpin")->setValue(2000);  // held at 1024
+    w.Find<TIntegerBox>("FatoryOptBatteryLimitSpin")->Show(2000);  // held at 1024
     w.Find<QSpinBox>("FatoryOptBatteryLimitStartupSpin")->setValue(700);
     w.Find<QSpinBox>("FatoryOptBatteryLimit1Spin")->setValue(640);
     w.Find<QSpinBox>("FatoryOptBatteryLimit2Spin")->setValue(650);

@@ -3,6 +3,7 @@
 // folder the views are also saved there as PNG files for a person to look at.
 #include "tests/ui/UiSupport.h"
 #include "ui/Label3dB.h"
+#include "ui/NumberBoxes.h"
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
@@ -74,8 +75,12 @@ class LayoutTest : public QObject {
       if (!b->isVisible()) continue;
       auto* edit = b->findChild<QLineEdit*>();
       for (bool top : {false, true}) {
-        if (auto* i = qobject_cast<QSpinBox*>(b)) i->setValue(top ? i->maximum() : i->minimum());
-        if (auto* d = qobject_cast<QDoubleSpinBox*>(b)) d->setValue(top ? d->maximum() : d->minimum());
+        // The field's range where the box keeps one beside its own, wider one.
+        const auto* field = dynamic_cast<const TFieldRange*>(b);
+        if (auto* i = qobject_cast<QSpinBox*>(b))
+          i->setValue(field ? int(top ? field->FieldMax() : field->FieldMin()) : top ? i->maximum() : i->minimum());
+        if (auto* d = qobject_cast<QDoubleSpinBox*>(b))
+          d->setValue(field ? (top ? field->FieldMax() : field->FieldMin()) : top ? d->maximum() : d->minimum());
         const QString shown = b->text();
         QVERIFY2(!shown.contains(b->locale().groupSeparator()) &&
                      edit->fontMetrics().horizontalAdvance(shown) + 4 <= edit->contentsRect().width(),

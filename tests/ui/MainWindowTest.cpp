@@ -225,18 +225,18 @@ class MainWindowTest : public QObject {
     TestWindow w;
     for (const RangeSpec& r : kRanges) {
       if (r.decimals < 0) {
-        auto* box = w.Find<QSpinBox>(r.name);
+        auto* box = w.Find<TIntegerBox>(r.name);
         QVERIFY2(box, r.name);
-        QCOMPARE(box->minimum(), static_cast<int>(r.min));
-        QCOMPARE(box->maximum(), static_cast<int>(r.max));
+        QCOMPARE(static_cast<int>(box->FieldMin()), static_cast<int>(r.min));
+        QCOMPARE(static_cast<int>(box->FieldMax()), static_cast<int>(r.max));
         QCOMPARE(box->singleStep(), 1);
         if (r.initial >= 0) QCOMPARE(box->value(), static_cast<int>(r.initial));
       } else {
-        auto* box = w.Find<QDoubleSpinBox>(r.name);
+        auto* box = w.Find<TDecimalBox>(r.name);
         QVERIFY2(box, r.name);
         QCOMPARE(box->decimals(), r.decimals);
-        QCOMPARE(box->minimum(), r.min);
-        QCOMPARE(box->maximum(), r.max);  // the built-in H2S range once shown
+        QCOMPARE(box->FieldMin(), r.min);
+        QCOMPARE(box->FieldMax(), r.max);  // the built-in H2S range once shown
         QCOMPARE(box->singleStep(), 1.0);
       }
     }

@@ -247,7 +247,7 @@ class MainsDeviceTest : public QObject {
       QCOMPARE(QString::fromStdString(w.op.messages()[0].text),
                factory ? QStringLiteral("No sensor information.\rFirst READ DEVICE or select sensor type")
                        : QStringLiteral("No sensor information.\rFirst READ DEVICE"));
-      QVERIFY(w.op.statuses().empty());
+      QCOMPARE(Status(w), QStringLiteral("Write KVT Information... REFUSED"));
     }
     QVERIFY(port.sim().received().empty());
   }
@@ -270,7 +270,7 @@ class MainsDeviceTest : public QObject {
     w.op.answer(false);
     Click(w, "UserHibernateBtn");
     QCOMPARE(w.op.questions().size(), size_t{2});
-    QCOMPARE(Status(w), QStringLiteral("Read KVT Information..."));
+    QCOMPARE(Status(w), QStringLiteral("Hibernate... CANCELLED"));
   }
 
   void hibernateOnADetectorThatMayNotSaysCheckUnit() {
@@ -279,7 +279,7 @@ class MainsDeviceTest : public QObject {
     Click(w, "UserOptHibernateBtn");
     QCOMPARE(w.op.messages().size(), size_t{1});
     QCOMPARE(QString::fromStdString(w.op.messages()[0].caption), QStringLiteral("Check Unit"));
-    QCOMPARE(Status(w), QStringLiteral("Read KVT Information..."));
+    QCOMPARE(Status(w), QStringLiteral("Hibernate... NOT SUPPORTED"));
     QCOMPARE(Count(port.sim(), "17"), 0);
   }
 

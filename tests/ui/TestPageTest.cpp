@@ -79,7 +79,7 @@ class TestPageTest : public QObject {
     w.op.onPump = nullptr;
     QCOMPARE(port.sim().lastOutput(), uint8_t{0x34});
     for (const KvtSim::Frame& f : port.sim().received()) QVERIFY(f.what != "44");
-    QVERIFY(w.op.statuses().empty());
+    QCOMPARE(QString::fromStdString(w.op.lastStatus().text), QStringLiteral("Vibrator... OK"));
 
     w.form->FHibernateBtn = true;
     Click(w, "FatoryOptTurnOffBtn");

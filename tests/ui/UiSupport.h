@@ -5,6 +5,7 @@
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/TempDir.h"
 #include "ui/Mains.h"
+#include "ui/NumberBoxes.h"
 
 #include <QApplication>
 #include <QtTest>

@@ -320,7 +320,8 @@ TEST_F(DeviceSessionTest, NoSensorTypeStopsBeforeTheLinkWithTheViewsText) {
     ScriptedOperator op;
     const RSessionResult r = session.WriteDevice(op, link, cfg);
     EXPECT_EQ(r.mStop, TSessionStop::NoSensor);
-    EXPECT_TRUE(op.statuses().empty());
+    ASSERT_EQ(op.statuses().size(), 1u);  // the refusal's own end, the link untouched
+    EXPECT_EQ(op.lastStatus().text, "Write KVT Information... REFUSED");
     ASSERT_EQ(op.messages().size(), 1u);
     EXPECT_EQ(op.messages()[0].caption, "No sensor information");
     EXPECT_EQ(op.messages()[0].icon, MessageIcon::Error);
@@ -380,7 +381,7 @@ TEST_F(DeviceSessionTest, ReadDeviceForgetsAConfirmedHibernation) {
   EXPECT_EQ(op.questions().size(), 1u);
   EXPECT_FALSE(session.FHibernateBtn);
   EXPECT_TRUE(Received(port.sim(), "17").empty());
-  EXPECT_EQ(op.lastStatus().text, "Read KVT Information...");
+  EXPECT_EQ(op.lastStatus().text, "Hibernate... CANCELLED");
 }
 
 TEST_F(DeviceSessionTest, HibernateOnADetectorThatMayNotSaysCheckUnitAndSendsNothingMore) {
@@ -394,7 +395,7 @@ TEST_F(DeviceSessionTest, HibernateOnADetectorThatMayNotSaysCheckUnitAndSendsNot
   EXPECT_EQ(op.messages()[0].text,
             "This feature is only supported on the KVT+ instrument\rPlease contact QRB more details");
   EXPECT_TRUE(op.questions().empty());
-  EXPECT_EQ(op.lastStatus().text, "Read KVT Information...");
+  EXPECT_EQ(op.lastStatus().text, "Hibernate... NOT SUPPORTED");
   const std::vector<KvtSim::Frame> rx = port.sim().received();
   ASSERT_FALSE(rx.empty());
   EXPECT_EQ(rx.back().what, "B3");  // the read's own close, then silence

@@ -83,7 +83,7 @@ TEST_F(EventLogTest, ExportWritesTheDetectorAndItsEventsOldestFirst) {
   for (const std::string& line : expected) text += line + "\r\n";
   EXPECT_EQ(FDir.read("out/log.csv"), text);
   EXPECT_EQ(AppSettings().ReadString("EVENT", "SaveDirectory", ""), out);
-  EXPECT_EQ(op.lastStatus().text, "Load Event Log... OK");
+  EXPECT_EQ(op.lastStatus().text, "Load Event Log... OK, 5 events saved: log.csv");
 }
 
 TEST_F(EventLogTest, EmptyLogsUnwritableFilesAndTheReset) {

@@ -265,7 +265,9 @@ TEST_P(FaultMatrix, EveryOperationEndsWithItsFaultsResultAndWritesNothingHalf) {
     std::string box;  // the one box expected, caption or text
     switch (operation.report) {
       case TReport::Framed:
-        EXPECT_EQ(op.lastStatus().text, operation.name + std::string(ResultText(got.code).mSuffix));
+        // A saved event log adds what became of its file after the download's own end.
+        EXPECT_EQ(op.lastStatus().text.rfind(operation.name + std::string(ResultText(got.code).mSuffix), 0), 0u)
+            << op.lastStatus().text;
         if (got.code) box = ResultText(got.code).mMessage;
         // A port error's box goes on with the port's reason.
         if (got.code == LINK_PORTERROR) box += "\rPort error: ";

@@ -140,10 +140,11 @@ TEST_F(FleetLine, RefusedConfigurationsSendNothingAndNameTheField) {
   TComKVT link;
   TDeviceSession session;
   EXPECT_EQ(session.WriteDevice(op, link, FileCfg(200, 200)).mStop, TSessionStop::WriteRefused);
-  ASSERT_FALSE(op.events().empty());
-  EXPECT_EQ(op.events().back().caption, kWriteRefusedCaption);
-  EXPECT_EQ(op.events().back().text,
+  ASSERT_EQ(op.messages().size(), 1u);
+  EXPECT_EQ(op.messages()[0].caption, kWriteRefusedCaption);
+  EXPECT_EQ(op.messages()[0].text,
             "Low Alarm 20.0 ppm is not below High Alarm 20.0 ppm.\rNothing was written to the detector.");
+  EXPECT_EQ(op.lastStatus().text, "Write KVT Information... REFUSED");
   EXPECT_TRUE(port.sim().received().empty());
   ScriptedLineView view;
   TSteadyRunClock clock;
