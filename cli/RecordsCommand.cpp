@@ -70,10 +70,12 @@ int Records(CliContext& ctx, const std::vector<std::string>& args) {
   if (!args.empty() && (args[0] == "new-station" || args[0] == "amend")) return StationAdmin(ctx, args);
   if (args.empty()) return UsageError(ctx, "records needs status, push, import FILE.DB, init-server or register-station");
   const std::string& what = args[0];
-  const bool import = what == "import";
-  if (import ? args.size() != 2 || args[1].empty() : args.size() != 1)
-    return UsageError(ctx, import ? "records import needs one FILE.DB" : "records " + what + ": unexpected argument");
-  if (what != "status" && what != "push" && !import && what != "init-server" && what != "register-station")
+  const bool import = what == "import", admit = what == "admit-station";
+  if (import || admit ? args.size() != 2 || args[1].empty() : args.size() != 1)
+    return UsageError(ctx, import  ? "records import needs one FILE.DB"
+                           : admit ? "records admit-station needs one station ID"
+                                   : "records " + what + ": unexpected argument");
+  if (what != "status" && what != "push" && !import && !admit && what != "init-server" && what != "register-station")
     return UsageError(ctx, "records: unknown subcommand " + what);
   LoadSettings(ctx.appDir);
   const std::string server = SiteServerSetting();
@@ -84,7 +86,16 @@ int Records(CliContext& ctx, const std::vector<std::string>& args) {
     if (what == "init-server") {
       std::printf("%s\n", InitSiteServer(server).c_str());
     } else if (what == "register-station") {
-      std::printf("station %s is registered with the site server\n", RegisterStation(server, path).c_str());
+      const RStationRequest request = RegisterStation(server, path);
+      if (request.mAdmitted)
+        std::printf("station %s is registered with the site server\n", request.mStation.c_str());
+      else
+        std::printf("station %s has asked the site server to be admitted (login %s): an administrator runs "
+                    "beamdock-cli records admit-station %s\n",
+                    request.mStation.c_str(), request.mLogin.c_str(), request.mStation.c_str());
+    } else if (admit) {
+      const std::string login = AdmitStation(server, args[1]);
+      std::printf("station %s is admitted: login %s pushes its records\n", args[1].c_str(), login.c_str());
     } else if (what == "push") {
       PrintPush(PushStore(server, path));
     } else if (import) {
@@ -108,9 +119,16 @@ int Records(CliContext& ctx, const std::vector<std::string>& args) {
       std::printf("station: %s\nstore: %s, last record %lld\nserver: ", status.mStation.c_str(), path.c_str(),
                   static_cast<long long>(status.mLocalLast));
       if (status.mServerLast)
-        std::printf("last record %lld of this station\n", static_cast<long long>(*status.mServerLast));
+        std::printf("last record %lld of this station%s\n", static_cast<long long>(*status.mServerLast),
+                    status.mAdmitted ? "" : " (not admitted yet: an administrator runs beamdock-cli records admit-station)");
       else
         std::printf("this station is not registered\n");
+      if (status.mServerLast && status.mLocalLast < *status.mServerLast)
+        std::printf("behind: the store ends at record %lld, but the server holds %lld records of this station "
+                    "(the store was rolled back or replaced)\n",
+                    static_cast<long long>(status.mLocalLast), static_cast<long long>(*status.mServerLast));
+      if (!status.mClock.empty()) std::printf("clock: %s\n", status.mClock.c_str());
+      if (const std::string why = LastPushFailure(path); !why.empty()) std::printf("last push: %s\n", why.c_str());
       std::printf("waiting: %lld\n", static_cast<long long>(status.mWaiting));
     }
     return 0;

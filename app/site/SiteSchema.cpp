@@ -94,6 +94,38 @@ CREATE FUNCTION beamdock.fields(VARIADIC parts text[]) RETURNS text LANGUAGE sql
   FROM unnest(parts) WITH ORDINALITY AS t(p, n)
 $$;
 )sql",
+      // Admission: a station's key is a request until an administrator admits it, and then only
+      // the login that asked pushes for it. Stations already there were admitted by their use.
+      R"sql(
+ALTER TABLE beamdock.stations ADD COLUMN login text;
+UPDATE beamdock.stations SET login = registered_by;
+ALTER TABLE beamdock.stations ALTER COLUMN login SET NOT NULL;
+ALTER TABLE beamdock.stations ADD COLUMN admitted boolean NOT NULL DEFAULT true;
+ALTER TABLE beamdock.stations ALTER COLUMN admitted SET DEFAULT false;
+ALTER TABLE beamdock.stations ADD COLUMN admitted_by text;
+ALTER TABLE beamdock.stations ADD COLUMN admitted_at timestamptz;
+CREATE OR REPLACE FUNCTION beamdock.keep_station() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  IF TG_OP = 'DELETE' OR NEW.station <> OLD.station OR NEW.public_key <> OLD.public_key
+     OR NEW.last_seq < OLD.last_seq OR NEW.login <> OLD.login OR (OLD.admitted AND NOT NEW.admitted) THEN
+    RAISE EXCEPTION 'a station keeps its id, its key, its login, its admission and what it sent' USING ERRCODE = 'BD010';
+  END IF;
+  RETURN NEW;
+END $$;
+-- The fleet's index changes only inside a push, so it cannot be made to say what no record does.
+CREATE FUNCTION beamdock.guard_index() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  IF current_setting('beamdock.pushing', true) IS DISTINCT FROM 'on' THEN
+    RAISE EXCEPTION 'the fleet index changes only with the records' USING ERRCODE = 'BD010';
+  END IF;
+  RETURN CASE WHEN TG_OP = 'DELETE' THEN OLD ELSE NEW END;
+END $$;
+CREATE TRIGGER newest_guarded BEFORE INSERT OR UPDATE OR DELETE ON beamdock.newest
+  FOR EACH ROW EXECUTE FUNCTION beamdock.guard_index();
+CREATE TRIGGER newest_no_truncate BEFORE TRUNCATE ON beamdock.newest
+  FOR EACH STATEMENT EXECUTE FUNCTION beamdock.refuse_change();
+CREATE INDEX records_serial_server ON beamdock.records(serial, server_seq);
+)sql",
   };
 }
 
@@ -112,13 +144,30 @@ BEGIN
   END IF;
   key := decode(public_key_hex, 'hex');
   id := left(encode(sha256(key), 'hex'), 16);
-  INSERT INTO beamdock.stations(station, public_key, registered_by) VALUES (id, key, session_user)
+  -- A request: admitted by an administrator (admit_station), never replacing a key.
+  INSERT INTO beamdock.stations(station, public_key, registered_by, login, admitted)
+    VALUES (id, key, session_user, session_user, false)
     ON CONFLICT (station) DO NOTHING;
   SELECT public_key INTO known FROM beamdock.stations WHERE station = id;
   IF known <> key THEN
     RAISE EXCEPTION 'station % is registered with another key', id USING ERRCODE = 'BD006';
   END IF;
   RETURN id;
+END $$;
+
+-- An administrator admits a station that asked: from then on its login pushes its records.
+CREATE OR REPLACE FUNCTION beamdock.admit_station(id text) RETURNS text
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$
+DECLARE
+  who text;
+BEGIN
+  UPDATE beamdock.stations SET admitted = true, admitted_by = coalesce(admitted_by, session_user),
+                               admitted_at = coalesce(admitted_at, now())
+    WHERE station = id RETURNING login INTO who;
+  IF NOT FOUND THEN
+    RAISE EXCEPTION 'no station % has asked to be admitted', id USING ERRCODE = 'BD008';
+  END IF;
+  RETURN who;
 END $$;
 
 -- Takes a batch of sealed records (hexadecimal) with their signatures, in sequence; returns
@@ -138,7 +187,15 @@ DECLARE
   stamp text;
   link text;
   stored bigint := 0;
+  rec_time timestamptz;
+  admin boolean;
 BEGIN
+  -- One stuck station stalls nobody for long: these hold for the rest of this transaction,
+  -- whatever the login's own settings.
+  PERFORM set_config('lock_timeout', '1000', true);
+  PERFORM set_config('idle_in_transaction_session_timeout', '1000', true);
+  PERFORM set_config('beamdock.pushing', 'on', true);
+  SELECT rolsuper INTO admin FROM pg_roles WHERE rolname = session_user;
   IF n <> coalesce(array_length(signatures, 1), 0) THEN
     RAISE EXCEPTION 'records and signatures do not pair up' USING ERRCODE = 'BD001';
   END IF;
@@ -159,6 +216,30 @@ BEGIN
     SELECT * INTO st FROM beamdock.stations WHERE station = f[2] FOR UPDATE;
     IF NOT FOUND THEN
       RAISE EXCEPTION 'station % is not registered with this server', f[2] USING ERRCODE = 'BD002';
+    END IF;
+    IF NOT st.admitted THEN
+      RAISE EXCEPTION 'station % is not admitted: an administrator runs beamdock-cli records admit-station %',
+        st.station, st.station USING ERRCODE = 'BD008';
+    END IF;
+    IF st.login <> session_user AND NOT coalesce(admin, false) THEN
+      RAISE EXCEPTION 'login % may not push for station %, which login % asked for', session_user, st.station, st.login
+        USING ERRCODE = 'BD008';
+    END IF;
+    -- The server's clock and number order the site: a record from the future is refused.
+    BEGIN
+      rec_time := CASE WHEN f[4] ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$'
+                       THEN f[4]::timestamptz END;
+    EXCEPTION WHEN others THEN
+      rec_time := NULL;
+    END;
+    IF rec_time IS NULL THEN
+      RAISE EXCEPTION 'record % of station %: its time "%" is not a time', rec_seq, f[2], left(f[4], 40)
+        USING ERRCODE = 'BD007';
+    END IF;
+    IF rec_time > clock_timestamp() + interval '10 minutes' THEN
+      RAISE EXCEPTION 'record % of station % is dated %, more than 10 minutes ahead of the server''s clock (%): the station''s clock is wrong',
+        rec_seq, f[2], f[4], to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS"Z"')
+        USING ERRCODE = 'BD007';
     END IF;
     digest := encode(sha256(sealed), 'hex');
     IF signatures[i] IS NULL OR signatures[i] !~ '^[0-9a-f]{128}$'
@@ -188,7 +269,7 @@ BEGIN
               sealed, f[30] <> '', session_user, hd.server_hash, link);
     INSERT INTO beamdock.newest AS n VALUES (f[6], f[11], f[30] <> '', f[4], hd.server_seq + 1)
       ON CONFLICT (serial, kind, has_cfg) DO UPDATE SET time = EXCLUDED.time, server_seq = EXCLUDED.server_seq
-      WHERE (n.time, n.server_seq) < (EXCLUDED.time, EXCLUDED.server_seq);
+      WHERE n.server_seq < EXCLUDED.server_seq;
     UPDATE beamdock.head SET server_seq = hd.server_seq + 1, server_hash = link WHERE one = 1;
     UPDATE beamdock.stations SET last_seq = rec_seq, last_hash = digest WHERE station = st.station;
     stored := stored + 1;
@@ -198,6 +279,7 @@ END $$;
 
 ALTER FUNCTION beamdock.register_station(text) OWNER TO beamdock_owner;
 ALTER FUNCTION beamdock.push_records(text[], text[]) OWNER TO beamdock_owner;
+ALTER FUNCTION beamdock.admit_station(text) OWNER TO beamdock_owner;
 
 -- A station reads and calls the two functions; nothing else, and nobody else.
 REVOKE ALL ON SCHEMA beamdock FROM PUBLIC;

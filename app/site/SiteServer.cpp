@@ -4,6 +4,7 @@
 #include "app/site/SiteSchema.h"
 #include "app/records/StationKey.h"
 #include "model/FileUtils.h"
+#include "model/TimeText.h"
 
 #include <fcntl.h>
 #include <libpq-fe.h>
@@ -17,6 +18,8 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <chrono>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -193,6 +196,28 @@ int64_t PushedMark(const std::string& storePath, const std::string& station = ""
   return station.empty() || (in >> id && id == station) ? seq : 0;
 }
 
+// The server's head as this station last saw it: its chain must hold it for ever after, so a
+// cut or rewritten server is found by every station, not only by the ones whose records went.
+std::string SiteHeadPath(const std::string& storePath) { return storePath + ".sitehead"; }
+
+// Kept per server (its connection string's digest): another server has its own chain.
+std::string ServerTag(const RSiteConnection& site) { return Sha256Hex(site.mConnInfo).substr(0, 16); }
+
+std::pair<int64_t, std::string> SiteHeadSeen(const std::string& storePath, const RSiteConnection& site) {
+  std::ifstream in(SiteHeadPath(storePath));
+  long long seq = 0;
+  std::string digest, tag;
+  if (!(in >> seq >> digest >> tag) || tag != ServerTag(site)) return {0, ""};
+  return {seq, digest};
+}
+
+void NoteSiteHead(const std::string& storePath, const RSiteConnection& site, int64_t seq, const std::string& digest) {
+  if (storePath.empty()) return;
+  const auto [seen, seenDigest] = SiteHeadSeen(storePath, site);
+  if (seq <= seen) return;
+  WriteFileAtomic(SiteHeadPath(storePath), std::to_string(seq) + " " + digest + " " + ServerTag(site) + "\n", nullptr);
+}
+
 void WritePushedMark(const std::string& storePath, int64_t seq, const std::string& station) {
   // Only a count for the status line and a witness of what the server took: the server decides
   // what it holds, so a mark lost or behind costs nothing but a wrong count until the next push.
@@ -214,8 +239,13 @@ std::string Register(TPgLink& pg, const TStationKey& key) {
   return pg.Exec("SELECT beamdock.register_station($1)", {key.PublicHex()}).Text(0, 0);
 }
 
+RStationRequest RequestOf(TPgLink& pg, const std::string& id) {
+  const TPgResult row = pg.Exec("SELECT admitted, login FROM beamdock.stations WHERE station = $1", {id});
+  return {id, row.Rows() == 1 && row.Text(0, 0) == "t", row.Rows() == 1 ? row.Text(0, 1) : ""};
+}
+
 // Sends chain (sealed records in sequence, the store's) past what the server holds.
-RPushResult PushChain(TPgLink& pg, const std::string& storePath, const TStationKey& key,
+RPushResult PushChain(TPgLink& pg, const RSiteConnection& site, const std::string& storePath, const TStationKey& key,
                       const std::function<std::vector<RServiceRecord>(int64_t after)>& sealedAfter, int64_t localLast,
                       bool markPushed, size_t batch) {
   RPushResult result;
@@ -264,12 +294,25 @@ RPushResult PushChain(TPgLink& pg, const std::string& storePath, const TStationK
       sealed.push_back(HexOf(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
       signatures.push_back(pending[i].mSignature);
     }
-    // One statement is one transaction: a batch is taken whole or not at all.
-    result.mSent += pg.Exec("SELECT beamdock.push_records($1::text[], $2::text[])",
-                            {ArrayOf(sealed), ArrayOf(signatures)})
-                        .Int(0, 0);
+    // One statement is one transaction: a batch is taken whole or not at all. A push that
+    // finds the chain's head held (another station's, at most a second) waits its turn.
+    for (int attempt = 1;; ++attempt) {
+      try {
+        result.mSent += pg.Exec("SELECT beamdock.push_records($1::text[], $2::text[])",
+                                {ArrayOf(sealed), ArrayOf(signatures)})
+                            .Int(0, 0);
+        break;
+      } catch (const ESiteServer& e) {
+        if (e.SqlState() != "55P03" || attempt >= 8) throw;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50 * attempt));
+      }
+    }
     result.mServerLast = pending[end - 1].mSeq;
     if (markPushed) WritePushedMark(storePath, result.mServerLast, result.mStation);
+  }
+  if (markPushed && result.mSent > 0) {
+    const TPgResult head = pg.Exec("SELECT server_seq, server_hash FROM beamdock.head");
+    if (head.Rows() == 1) NoteSiteHead(storePath, site, head.Int(0, 0), head.Text(0, 1));
   }
   return result;
 }
@@ -322,7 +365,7 @@ std::string InitSiteServer(const RSiteConnection& site) {
                                (from ? " (was " + std::to_string(from) + ")" : "");
 }
 
-std::string RegisterStation(const RSiteConnection& site, const std::string& storePath) {
+RStationRequest RegisterStation(const RSiteConnection& site, const std::string& storePath) {
   // The key is made with the store's first record; a station that has none makes it now.
   try {
     TStationLock lock(storePath);
@@ -331,7 +374,12 @@ std::string RegisterStation(const RSiteConnection& site, const std::string& stor
     throw ESiteServer(TSiteFailure::Failed, storePath + ": " + e.what());
   }
   TPgLink pg(site);
-  return Register(pg, StationKeyOf(storePath));
+  return RequestOf(pg, Register(pg, StationKeyOf(storePath)));
+}
+
+std::string AdmitStation(const RSiteConnection& site, const std::string& id) {
+  TPgLink pg(site);
+  return pg.Exec("SELECT beamdock.admit_station($1)", {id}).Text(0, 0);
 }
 
 namespace {
@@ -416,9 +464,12 @@ RPushResult PushStore(const RSiteConnection& site, const std::string& storePath,
   const TStationKey key = StationKeyOf(storePath);
   const TRecordStore store(storePath, TRecordStore::TMode::Read);
   TPgLink pg(site);
-  return PushChain(
-      pg, storePath, key, [&](int64_t after) { return store.Sealed(after); }, store.Last().mSeq, markPushed,
+  RPushResult result = PushChain(
+      pg, site, storePath, key, [&](int64_t after) { return store.Sealed(after); }, store.Last().mSeq, markPushed,
       batch ? batch : 1);
+  // Whoever pushed, the last failure is over: the next operation has nothing to say of it.
+  if (markPushed) ::unlink(PushFailureFile(storePath).c_str());
+  return result;
 }
 
 RPushResult ImportStore(const RSiteConnection& site, const std::string& file) {
@@ -441,7 +492,7 @@ RPushResult ImportStore(const RSiteConnection& site, const std::string& file) {
     return sealed;
   };
   TPgLink pg(site);
-  RPushResult result = PushChain(pg, file, *key, sealedAfter, chain.empty() ? 0 : chain.back().mSeq, false, 500);
+  RPushResult result = PushChain(pg, site, file, *key, sealedAfter, chain.empty() ? 0 : chain.back().mSeq, false, 500);
   for (const RServiceRecord& r : chain) result.mEarlier += r.Sealed() ? 0 : 1;
   return result;
 }
@@ -474,11 +525,24 @@ RSiteStatus SiteStatus(const RSiteConnection& site, const std::string& storePath
   } catch (const ERecordStore&) {
   }
   TPgLink pg(site);
-  const TPgResult row = pg.Exec("SELECT last_seq FROM beamdock.stations WHERE station = $1", {status.mStation});
+  const TPgResult row = pg.Exec("SELECT last_seq, admitted FROM beamdock.stations WHERE station = $1", {status.mStation});
   if (row.Rows() == 1) {
     status.mServerLast = row.Int(0, 0);
+    status.mAdmitted = row.Text(0, 1) == "t";
     status.mWaiting = std::max<int64_t>(0, status.mLocalLast - *status.mServerLast) +
                       static_cast<int64_t>(OutboxRecords(storePath).size());
+    const TPgResult last = pg.Exec(
+        "SELECT time, left(server_time, 19) || 'Z' FROM beamdock.records WHERE station = $1 ORDER BY seq DESC LIMIT 1",
+        {status.mStation});
+    if (last.Rows() == 1) {
+      const std::optional<std::time_t> made = UtcTimeOf(last.Text(0, 0)), taken = UtcTimeOf(last.Text(0, 1));
+      if (made && taken) {
+        const long long ahead = static_cast<long long>(*made - *taken);
+        status.mClock = ahead > 60 ? "this station's clock was " + std::to_string(ahead) +
+                                         " s ahead of the server's (its last record is dated after the server took it)"
+                                   : "within a minute of the server's, or behind it by at most the time its last record waited";
+      }
+    }
   }
   return status;
 }
@@ -486,24 +550,28 @@ RSiteStatus SiteStatus(const RSiteConnection& site, const std::string& storePath
 std::vector<RServiceRecord> SiteHistory(const RSiteConnection& site, const std::string& serial) {
   TPgLink pg(site);
   const std::string columns = "SELECT sealed, signature, server_seq FROM beamdock.records";
-  if (serial.empty()) return RecordsOfRows(pg.Exec(columns + " ORDER BY time DESC, server_seq DESC"));
-  return RecordsOfRows(pg.Exec(columns + " WHERE serial = $1 ORDER BY time DESC, server_seq DESC", {serial}));
+  if (serial.empty()) return RecordsOfRows(pg.Exec(columns + " ORDER BY server_seq DESC"));
+  return RecordsOfRows(pg.Exec(columns + " WHERE serial = $1 ORDER BY server_seq DESC", {serial}));
 }
 
 std::vector<RServiceRecord> SiteFleetRecords(const RSiteConnection& site) {
   TPgLink pg(site);
   return RecordsOfRows(pg.Exec(
       "SELECT r.sealed, r.signature, r.server_seq FROM beamdock.newest JOIN beamdock.records r USING (server_seq) "
-      "ORDER BY r.time DESC, r.server_seq DESC"));
+      "ORDER BY r.server_seq DESC"));
 }
 
-RSiteCheck VerifySite(const RSiteConnection& site, const std::string& storePath) {
+namespace {
+
+RSiteCheck VerifySiteChain(const RSiteConnection& site, const std::string& storePath) {
   RSiteCheck check;
   auto broken = [&](const std::string& why) {
     check.mIntact = false;
     check.mWhy = why;
     return check;
   };
+  const auto [seenSeq, seenDigest] = SiteHeadSeen(storePath, site);
+  std::string seenHere;
   TPgLink pg(site);
   // One snapshot: records pushed meanwhile neither break the count nor the head.
   pg.Exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
@@ -564,12 +632,13 @@ RSiteCheck VerifySite(const RSiteConnection& site, const std::string& storePath)
       if (!s->second.mKey->Check(hash, signature)) return broken(which + ": its seal is not the station's");
       s->second.mSeen = r->mSeq;
       s->second.mHash = hash;
-      auto& top = newest[Fields({r->mSerial, r->mKind, r->mCfgAfter.empty() ? "f" : "t"})];
-      if (std::pair(r->mTime, serverSeq) > top) top = {r->mTime, serverSeq};
+      newest[Fields({r->mSerial, r->mKind, r->mCfgAfter.empty() ? "f" : "t"})] = {r->mTime, serverSeq};
+      if (serverSeq == seenSeq) seenHere = rows.Text(i, 11);
       ++check.mRecords;
     }
   }
   const TPgResult head = pg.Exec("SELECT server_seq, server_hash FROM beamdock.head");
+  check.mHead = check.mRecords, check.mHeadDigest = link;
   if (head.Rows() == 1 && head.Int(0, 0) == check.mRecords && head.Text(0, 1) != link)
     return broken("the server's head names record " + std::to_string(check.mRecords) +
                   " with a digest that is not that record's: the head was rewritten");
@@ -583,6 +652,12 @@ RSiteCheck VerifySite(const RSiteConnection& site, const std::string& storePath)
     same = n != newest.end() && n->second.second == index.Int(i, 3);
   }
   if (!same) return broken("the fleet's index of each detector's newest records does not match the records");
+  if (seenSeq > check.mRecords)
+    return broken("the site server's chain ends at record " + std::to_string(check.mRecords) + ", but this station saw its record " +
+                  std::to_string(seenSeq) + ": records were removed from the server");
+  if (seenSeq > 0 && seenHere != seenDigest)
+    return broken("server record " + std::to_string(seenSeq) +
+                  " is not the one this station saw: the server's chain was rewritten");
   for (const auto& [id, s] : stations)
     if (s.mSeen != s.mLast || (s.mLast > 0 && s.mHash != s.mLastHash))
       return broken("station " + id + ": the server holds " + std::to_string(s.mSeen) + " of its records, its last is " +
@@ -624,6 +699,23 @@ RSiteCheck VerifySite(const RSiteConnection& site, const std::string& storePath)
   return check;
 }
 
+}  // namespace
+
+RSiteCheck VerifySite(const RSiteConnection& site, const std::string& storePath) {
+  RSiteCheck check;
+  try {
+    check = VerifySiteChain(site, storePath);
+  } catch (const ESiteServer& e) {
+    // A server whose tables are gone holds no records that could be verified.
+    if (e.SqlState() != "42P01" && e.SqlState() != "3F000") throw;
+    check.mIntact = false;
+    check.mWhy = "the site server holds no BeamDock records (" + std::string(e.what()) + ")";
+    return check;
+  }
+  if (check.mIntact && check.mHead > 0) NoteSiteHead(storePath, site, check.mHead, check.mHeadDigest);
+  return check;
+}
+
 std::string CheckSiteSeals(const RSiteConnection& site, const std::vector<RServiceRecord>& records) {
   TPgLink pg(site);
   const TPgResult rows = pg.Exec("SELECT station, encode(public_key, 'hex') FROM beamdock.stations");
@@ -643,11 +735,34 @@ std::string CheckSiteSeals(const RSiteConnection& site, const std::vector<RServi
   return "verified: site server, " + std::to_string(records.size()) + " records";
 }
 
-RCertificateChoice CertificateOfSite(const RSiteConnection& site, const std::string& serial) {
+bool LocalUnsent(const RSiteConnection& site, const std::string& storePath, const std::string& serial,
+                 std::vector<RServiceRecord>& unsent, std::string& why) {
+  unsent.clear();
+  if (storePath.empty() || ::access(storePath.c_str(), F_OK) != 0) return true;  // nothing made here
+  std::vector<RServiceRecord> chain;
+  const RChainCheck check = VerifyStore(storePath, &chain);
+  if (!check.mIntact) {
+    why = "this computer's records do not verify: " + check.mWhy;
+    return false;
+  }
+  std::string station;
+  for (const RServiceRecord& r : chain)
+    if (r.Sealed()) station = r.mStation;
+  if (station.empty()) return true;
+  TPgLink pg(site);
+  const TPgResult row = pg.Exec("SELECT last_seq FROM beamdock.stations WHERE station = $1", {station});
+  const int64_t held = row.Rows() == 1 ? row.Int(0, 0) : 0;
+  for (auto it = chain.rbegin(); it != chain.rend() && it->mSeq > held; ++it)
+    if (it->Sealed() && (serial.empty() || it->mSerial == serial)) unsent.push_back(*it);
+  return true;
+}
+
+RCertificateChoice CertificateOfSite(const RSiteConnection& site, const std::string& serial,
+                                     const std::vector<RServiceRecord>& unsent) {
   TPgLink pg(site);
   const TPgResult rows = pg.Exec(
       "SELECT r.sealed, r.signature, r.server_seq, encode(s.public_key, 'hex') FROM beamdock.records r "
-      "JOIN beamdock.stations s USING (station) WHERE r.serial = $1 ORDER BY r.time DESC, r.server_seq DESC",
+      "JOIN beamdock.stations s USING (station) WHERE r.serial = $1 ORDER BY r.server_seq DESC",
       {serial});
   std::vector<RServiceRecord> records = RecordsOfRows(rows);
   for (size_t i = 0; i < records.size(); ++i) {
@@ -661,6 +776,8 @@ RCertificateChoice CertificateOfSite(const RSiteConnection& site, const std::str
       return {std::nullopt, "the site's records do not verify: record " + std::to_string(records[i].mSeq) +
                                 " of station " + records[i].mStation + ": its seal is not the station's"};
   }
+  // What this computer made and the server does not hold yet is newer than all of it.
+  records.insert(records.begin(), unsent.begin(), unsent.end());
   return CertificateFor(records);
 }
 
@@ -681,6 +798,14 @@ RRecordsRead ReadRecordsFrom(const RRecordsSource& source, const std::string& se
       read.mRecords = fleet ? SiteFleetRecords(site) : SiteHistory(site, serial);
       read.mFromSite = true;
       read.mVerified = CheckSiteSeals(site, read.mRecords);
+      // This computer's records that the server does not hold yet come first: they are newer.
+      std::vector<RServiceRecord> unsent;
+      std::string why;
+      if (!LocalUnsent(site, source.mStorePath, serial, unsent, why))
+        read.mVerified = "NOT VERIFIED: " + why;
+      else if (!unsent.empty() && read.Verified())
+        read.mVerified += " and " + std::to_string(unsent.size()) + " of this computer not sent yet";
+      read.mRecords.insert(read.mRecords.begin(), unsent.begin(), unsent.end());
       return read;
     } catch (const ESiteServer& e) {
       read.mNote = std::string(e.what()) + ": the records of this computer only";
@@ -706,8 +831,17 @@ RRecordsRead ReadRecords(const std::string& serial, bool fleet) { return ReadRec
 RCertificateChoice CertificateOfRecords(const std::string& serial, std::string* note) {
   if (const std::string server = SiteServerSetting(); !server.empty()) {
     try {
-      WaitForPush(RecordsDatabasePath(), kOwnPushWaitMs);
-      return CertificateOfSite({server, kSiteReadAnswerMs}, serial);
+      const std::string path = RecordsDatabasePath();
+      WaitForPush(path, kOwnPushWaitMs);
+      const RSiteConnection site(server, kSiteReadAnswerMs);
+      // Issued from the whole truth only: the site's chain, every station's numbering and seals,
+      // and this computer's records the server does not hold yet.
+      const RSiteCheck check = VerifySite(site, path);
+      if (!check.mIntact) return {std::nullopt, "the site's records do not verify: " + check.mWhy};
+      std::vector<RServiceRecord> unsent;
+      std::string why;
+      if (!LocalUnsent(site, path, serial, unsent, why)) return {std::nullopt, why};
+      return CertificateOfSite(site, serial, unsent);
     } catch (const ESiteServer& e) {
       if (note) *note = std::string(e.what()) + ": the records of this computer only";
     }

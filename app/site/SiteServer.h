@@ -57,7 +57,16 @@ std::string InitSiteServer(const RSiteConnection& site);
 
 // Registers the station of the store at storePath (its public key); returns its id. A station
 // registered before keeps its key: the id is the key's digest, so no other key can take it.
-std::string RegisterStation(const RSiteConnection& site, const std::string& storePath);
+// The request stays a request until an administrator admits the station (AdmitStation).
+struct RStationRequest {
+  std::string mStation;
+  bool mAdmitted = false;
+  std::string mLogin;  // the login that asked, which alone may push for it
+};
+RStationRequest RegisterStation(const RSiteConnection& site, const std::string& storePath);
+// Admits a station that asked (an administrator's connection); returns the login that may push
+// for it. Throws ESiteServer.
+std::string AdmitStation(const RSiteConnection& site, const std::string& id);
 
 struct RPushResult {
   std::string mStation;
@@ -104,6 +113,8 @@ struct RSiteStatus {
   int64_t mLocalLast = 0;
   int64_t mWaiting = 0;
   std::optional<int64_t> mServerLast;  // nullopt when the station is not registered
+  bool mAdmitted = false;
+  std::string mClock;  // how far this station's clock was from the server's at its last record taken
 };
 // The station's side (no connection needed) and the server's last sequence of this station.
 // Throws ESiteServer.
@@ -122,15 +133,25 @@ struct RSiteCheck {
   int64_t mRecords = 0;
   int64_t mStations = 0;
   std::string mWhy;  // the first fault, one line; empty when intact
+  int64_t mHead = 0;        // the server's head as checked: its number and digest
+  std::string mHeadDigest;
 };
 // Checks the server's chain (numbers, links, every seal against its station's key, each
-// station's sequence) and whether the store at storePath is behind what its station already
+// station's sequence), that it still holds the head this station saw last (kept beside the
+// store, moved on by pushes and checks), and whether the store at storePath is behind what its station already
 // sent (rolled back or replaced). Throws ESiteServer when the server cannot be read.
 RSiteCheck VerifySite(const RSiteConnection& site, const std::string& storePath);
 
 // The certificate of a detector from the site's records, each record of that serial checked
 // against its station's key. Throws ESiteServer.
-RCertificateChoice CertificateOfSite(const RSiteConnection& site, const std::string& serial);
+// unsent: this computer's records the server does not hold yet (newest first), which are newer
+// than any of the site's.
+RCertificateChoice CertificateOfSite(const RSiteConnection& site, const std::string& serial,
+                                     const std::vector<RServiceRecord>& unsent = {});
+// This store's verified records of serial (every one when empty) above what the server holds
+// of its station, newest first; false, with why, when this store does not verify.
+bool LocalUnsent(const RSiteConnection& site, const std::string& storePath, const std::string& serial,
+                 std::vector<RServiceRecord>& unsent, std::string& why);
 
 // The records a reader shows: the site's when a server is set and answers, else this store's,
 // with the reason in mNote. Throws ERecordStore when the local store cannot be read either.

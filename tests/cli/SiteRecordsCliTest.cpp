@@ -38,9 +38,22 @@ TEST(CliSite, TwoStationsShareOneServerAndAServerDownCostsTheOperationNothing) {
 
   ASSERT_EQ(cli(a, {"bump", "pass"}).exitCode, 0);
   ASSERT_EQ(cli(b, {"clear-peak"}).exitCode, 0);
+  // Each station asks; their records wait until the administrator admits them.
+  for (const TempDir* dir : {&a, &b}) {
+    r = cli(*dir, {"records", "register-station"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string id = r.out.substr(8, 16);
+    EXPECT_NE(r.out.find("has asked the site server to be admitted (login " + db + "_tech)"), std::string::npos) << r.out;
+    EXPECT_EQ(cli(*dir, {"records", "push"}).exitCode, 65);
+    r = cli(admin, {"records", "admit-station", id});
+    EXPECT_EQ(r.out, "station " + id + " is admitted: login " + db + "_tech pushes its records\n") << r.err;
+    EXPECT_EQ(cli(*dir, {"records", "push"}).exitCode, 0);
+  }
   r = cli(a, {"records", "status"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.out.find("server: last record 1 of this station\nwaiting: 0\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("server: last record 1 of this station\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nclock: within a minute"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nwaiting: 0\n"), std::string::npos) << r.out;
   r = cli(b, {"history", "KV00000042"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("KV00000042  bump  Send Bump Pass  PASS  Ada  "), std::string::npos) << r.out;
