@@ -144,9 +144,12 @@ BEGIN
   END IF;
   key := decode(public_key_hex, 'hex');
   id := left(encode(sha256(key), 'hex'), 16);
-  -- A request: admitted by an administrator (admit_station), never replacing a key.
-  INSERT INTO beamdock.stations(station, public_key, registered_by, login, admitted)
-    VALUES (id, key, session_user, session_user, false)
+  -- A request, admitted by an administrator (admit_station); an administrator's own registration
+  -- is its admission. Never replacing a key.
+  INSERT INTO beamdock.stations(station, public_key, registered_by, login, admitted, admitted_by, admitted_at)
+    SELECT id, key, session_user, session_user, a, CASE WHEN a THEN session_user END, CASE WHEN a THEN now() END
+    FROM (SELECT coalesce((SELECT rolsuper FROM pg_roles WHERE rolname = session_user), false)
+                 OR pg_has_role(session_user, 'beamdock_owner', 'MEMBER') AS a) AS admin
     ON CONFLICT (station) DO NOTHING;
   SELECT public_key INTO known FROM beamdock.stations WHERE station = id;
   IF known <> key THEN

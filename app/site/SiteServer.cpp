@@ -637,6 +637,12 @@ RSiteCheck VerifySiteChain(const RSiteConnection& site, const std::string& store
       ++check.mRecords;
     }
   }
+  if (seenSeq > check.mRecords)
+    return broken("the site server's chain ends at record " + std::to_string(check.mRecords) + ", but this station saw its record " +
+                  std::to_string(seenSeq) + ": records were removed from the server");
+  if (seenSeq > 0 && seenHere != seenDigest)
+    return broken("server record " + std::to_string(seenSeq) +
+                  " is not the one this station saw: the server's chain was rewritten");
   const TPgResult head = pg.Exec("SELECT server_seq, server_hash FROM beamdock.head");
   check.mHead = check.mRecords, check.mHeadDigest = link;
   if (head.Rows() == 1 && head.Int(0, 0) == check.mRecords && head.Text(0, 1) != link)
@@ -652,12 +658,6 @@ RSiteCheck VerifySiteChain(const RSiteConnection& site, const std::string& store
     same = n != newest.end() && n->second.second == index.Int(i, 3);
   }
   if (!same) return broken("the fleet's index of each detector's newest records does not match the records");
-  if (seenSeq > check.mRecords)
-    return broken("the site server's chain ends at record " + std::to_string(check.mRecords) + ", but this station saw its record " +
-                  std::to_string(seenSeq) + ": records were removed from the server");
-  if (seenSeq > 0 && seenHere != seenDigest)
-    return broken("server record " + std::to_string(seenSeq) +
-                  " is not the one this station saw: the server's chain was rewritten");
   for (const auto& [id, s] : stations)
     if (s.mSeen != s.mLast || (s.mLast > 0 && s.mHash != s.mLastHash))
       return broken("station " + id + ": the server holds " + std::to_string(s.mSeen) + " of its records, its last is " +

@@ -5,12 +5,15 @@
 #include "app/records/ServiceRecords.h"
 #include "app/records/StationKey.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
 // n records of serial appended to the store at path (its key made when missing), calibrations
 // and bump tests by turns, and the station's note moved on.
-inline void FillStore(const std::string& path, int n, const std::string& serial) {
+// edit, when given, changes each record before it is sealed.
+inline void FillStore(const std::string& path, int n, const std::string& serial,
+                      const std::function<void(RServiceRecord&)>& edit = {}) {
   const TStationKey key = TStationKey::Open(path, true);
   TRecordStore store(path, TRecordStore::TMode::Write);
   RServiceRecord last = store.Last();
@@ -26,6 +29,7 @@ inline void FillStore(const std::string& path, int n, const std::string& serial)
     r.mKind = i % 2 ? "bump" : "calibration";
     r.mOperation = i % 2 ? "Send Bump Pass" : "Sensor Calibration";
     r.mResult = "PASS";
+    if (edit) edit(r);
     r.mHash = Sha256Hex(SealedText(r));
     r.mSignature = key.Sign(r.mHash);
     last = r;

@@ -310,4 +310,76 @@ TEST(SiteServer, EightStationsPushingAtOnce) {
   EXPECT_EQ(check.mStations, 8);
 }
 
+// What a station login or the owner could once make the site say, each closed: keys nobody
+// admitted, a login pushing for another's station, records from the future, an order by the
+// records' own clocks, a certificate blind to this computer's unsent FAIL, a cut seen only by
+// its victims, a dropped table, and a status that hid a rollback.
+TEST(SiteServer, NeitherAStationLoginNorTheOwnerMakesTheSiteSayWhatDidNotHappen) {
+  TSite site;
+  const std::string rogue = site.pg.ConnInfo(site.db, site.db + "_rogue");
+  site.pg.Sql(site.db, "CREATE ROLE " + site.db + "_rogue LOGIN IN ROLE beamdock_station");
+  TempDir a, b, r;
+  const std::string pa = a.path() + "BEAMDOCK.DB", pb = b.path() + "BEAMDOCK.DB", pr = r.path() + "BEAMDOCK.DB";
+  const auto dated = [](const char* time, const char* result) {
+    return [=](RServiceRecord& rec) { rec.mTime = time, rec.mResult = result, rec.mKind = "calibration"; };
+  };
+  FillStore(pa, 1, "KV1", dated("2026-12-10T08:00:00Z", "PASS"));
+  site.Admit(pa);
+  ASSERT_EQ(PushStore(site.station, pa).mSent, 1);
+  // A rogue login's own key is a request only, and it may not push for a station it did not ask for.
+  FillStore(pr, 1, "KV1", dated("2026-12-10T08:00:00Z", "PASS"));
+  EXPECT_EQ(FailureOf([&] { PushStore(rogue, pr); })->SqlState(), "BD008");
+  FillStore(pa, 1, "KV1", dated("2026-12-10T08:01:00Z", "PASS"));
+  EXPECT_EQ(FailureOf([&] { PushStore(rogue, pa); })->SqlState(), "BD008");
+  EXPECT_EQ(StateOf(rogue, "SELECT beamdock.admit_station('" + RegisterStation(rogue, pr).mStation + "')"), "42501");
+  // The server's clock: a record from 2099 or from no time at all is refused with its reason.
+  TempDir f;
+  const std::string pf = f.path() + "BEAMDOCK.DB";
+  FillStore(pf, 1, "KV1", dated("2099-01-01T00:00:00Z", "PASS"));
+  site.Admit(pf);
+  const auto future = FailureOf([&] { PushStore(site.station, pf); });
+  ASSERT_TRUE(future);
+  EXPECT_NE(std::string(future->what()).find("more than 10 minutes ahead of the server's clock"), std::string::npos);
+  TempDir n;
+  FillStore(n.path() + "BEAMDOCK.DB", 1, "KV1", dated("yesterday", "PASS"));
+  site.Admit(n.path() + "BEAMDOCK.DB");
+  EXPECT_EQ(FailureOf([&] { PushStore(site.station, n.path() + "BEAMDOCK.DB"); })->SqlState(), "BD007");
+  // Two stations with clocks an hour apart: the later FAIL, dated earlier, is the newest.
+  FillStore(pb, 1, "KV1", dated("2026-12-10T07:30:00Z", "FAIL"));
+  site.Admit(pb);
+  ASSERT_EQ(PushStore(site.station, pb).mSent, 1);
+  const std::vector<RServiceRecord> kv1 = SiteHistory(site.station, "KV1");
+  ASSERT_FALSE(kv1.empty());
+  EXPECT_EQ(kv1.front().mResult, "FAIL");
+  // This computer's FAIL that the server does not hold yet outranks the site's PASS.
+  FillStore(pa, 1, "KV1", [](RServiceRecord& rec) {
+    rec.mKind = "calibration", rec.mResult = "FAIL", rec.mSpan = "FAIL", rec.mLot = "L", rec.mExpiry = "2030-01-01";
+  });
+  std::vector<RServiceRecord> unsent;
+  std::string why;
+  ASSERT_TRUE(LocalUnsent(site.station, pa, "KV1", unsent, why)) << why;
+  ASSERT_EQ(unsent.size(), 2u);  // the one the rogue could not push, and the FAIL
+  EXPECT_NE(CertificateOfSite(site.station, "KV1", unsent).mRefusal.find("did not pass"), std::string::npos);
+  ASSERT_EQ(PushStore(site.station, pa).mSent, 2);
+  ASSERT_TRUE(VerifySite(site.station, pb).mIntact);  // b saw the head with a's records in it
+  // The owner cuts a's newest records with the triggers off: b, which lost nothing, finds it.
+  site.pg.Sql(site.db,
+              "SET session_replication_role = replica; DELETE FROM beamdock.records WHERE server_seq > 2;"
+              "DELETE FROM beamdock.newest WHERE server_seq > 2;"
+              "UPDATE beamdock.head SET (server_seq, server_hash) = (SELECT 2, server_hash FROM beamdock.records "
+              "WHERE server_seq = 2); UPDATE beamdock.stations SET (last_seq, last_hash) = (SELECT 1, hash FROM "
+              "beamdock.records WHERE server_seq = 1) WHERE station = (SELECT station FROM beamdock.records WHERE "
+              "server_seq = 1)");
+  const RSiteCheck cut = VerifySite(site.station, pb);
+  EXPECT_NE(cut.mWhy.find("records were removed from the server"), std::string::npos) << cut.mWhy;
+  // a's store is now ahead of what the server holds; a store put back behind it is said so.
+  RSiteStatus status = SiteStatus(site.station, pa);
+  EXPECT_EQ(status.mLocalLast - *status.mServerLast, 2);
+  EXPECT_EQ(status.mWaiting, 2);
+  site.pg.Sql(site.db, "DROP TABLE beamdock.records CASCADE");
+  const RSiteCheck dropped = VerifySite(site.station, pb);
+  EXPECT_FALSE(dropped.mIntact);
+  EXPECT_NE(dropped.mWhy.find("holds no BeamDock records"), std::string::npos) << dropped.mWhy;
+}
+
 }  // namespace
