@@ -4,6 +4,10 @@
 // fixed search path so that no object a caller makes can stand in for one of ours.
 #include "app/site/SiteSchema.h"
 
+#include "model/Records.h"
+
+#include <cstddef>
+
 const char* SiteRolesSql() {
   return R"sql(
 DO $$
@@ -13,6 +17,9 @@ BEGIN
   END IF;
   IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'beamdock_station') THEN
     CREATE ROLE beamdock_station NOLOGIN;
+  END IF;
+  IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'beamdock_reader') THEN
+    CREATE ROLE beamdock_reader NOLOGIN;
   END IF;
 END $$;
 CREATE SCHEMA IF NOT EXISTS beamdock AUTHORIZATION beamdock_owner;
@@ -25,6 +32,156 @@ ALTER FUNCTION beamdock.ed25519_verify(bytea, bytea, bytea) OWNER TO beamdock_ow
 ALTER FUNCTION beamdock.sealed_fields(bytea) OWNER TO beamdock_owner;
 )sql";
 }
+
+namespace {
+
+// Where the configuration image keeps the calibration and bump intervals.
+constexpr size_t kCalIntervalAt = offsetof(RKVTCFG, mSensor) + offsetof(RKVTSensorCFG, mCalInterval);
+constexpr size_t kBumpIntervalAt = offsetof(RKVTCFG, mSensor) + offsetof(RKVTSensorCFG, mBumpInterval);
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
+  return text;
+}
+
+std::string FactsSql() {
+  return Replace(Replace(R"sql(
+-- One row per record, from its sealed text, written by the push that takes the record.
+CREATE TABLE beamdock.record_facts(
+  server_seq bigint PRIMARY KEY REFERENCES beamdock.records,
+  sensor text NOT NULL, product text NOT NULL, operation text NOT NULL, result text NOT NULL,
+  technician text NOT NULL, port text NOT NULL, as_found text NOT NULL, as_left text NOT NULL,
+  span_gas text NOT NULL, lot text NOT NULL, expiry text NOT NULL, details text NOT NULL,
+  recorded_at timestamptz, cal_interval_s bigint, bump_interval_d int);
+CREATE TRIGGER record_facts_append_only BEFORE UPDATE OR DELETE ON beamdock.record_facts
+  FOR EACH ROW EXECUTE FUNCTION beamdock.refuse_change();
+CREATE TRIGGER record_facts_no_truncate BEFORE TRUNCATE ON beamdock.record_facts
+  FOR EACH STATEMENT EXECUTE FUNCTION beamdock.refuse_change();
+CREATE TRIGGER record_facts_guarded BEFORE INSERT ON beamdock.record_facts
+  FOR EACH ROW EXECUTE FUNCTION beamdock.guard_index();
+
+-- A little-endian unsigned number of n bytes at the given place of a configuration image.
+CREATE FUNCTION beamdock.image_number(image bytea, at int, n int) RETURNS bigint
+LANGUAGE sql IMMUTABLE AS $$
+  SELECT CASE WHEN octet_length(image) >= at + n
+              THEN (SELECT sum(get_byte(image, at + i)::bigint << (8 * i)) FROM generate_series(0, n - 1) AS i)
+         END
+$$;
+-- The facts of one sealed text's fields (as beamdock.sealed_fields splits them).
+CREATE FUNCTION beamdock.facts_of(seq bigint, f text[]) RETURNS beamdock.record_facts
+LANGUAGE plpgsql IMMUTABLE AS $$
+DECLARE
+  t timestamptz;
+  cfg bytea := decode(f[30], 'hex');
+BEGIN
+  BEGIN
+    t := CASE WHEN f[4] ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$' THEN f[4]::timestamptz END;
+  EXCEPTION WHEN others THEN
+    t := NULL;
+  END;
+  RETURN ROW(seq, f[7], f[8], f[12], f[13], f[15], f[17], f[20], f[21], f[22], f[23], f[24], f[25], t,
+             beamdock.image_number(cfg, CAL_AT, 4), beamdock.image_number(cfg, BUMP_AT, 2)::int)::beamdock.record_facts;
+END $$;
+SELECT set_config('beamdock.pushing', 'on', true);
+INSERT INTO beamdock.record_facts
+  SELECT (beamdock.facts_of(r.server_seq, beamdock.sealed_fields(r.sealed))).* FROM beamdock.records r;
+SELECT set_config('beamdock.pushing', 'off', true);
+
+-- Names and columns stay as they are from now on: reporting tools chart them.
+CREATE VIEW beamdock.record_view AS
+  SELECT r.server_seq, r.server_time::timestamptz AS server_time, r.station, r.seq, r.serial, f.sensor, f.product,
+         r.kind, f.operation, f.result, f.technician, f.recorded_at,
+         nullif(f.as_found, '') AS as_found, nullif(f.as_left, '') AS as_left, nullif(f.span_gas, '') AS span_gas,
+         nullif(f.lot, '') AS lot, nullif(f.expiry, '') AS expiry,
+         substring(f.details FROM '(?:^|
+)tolerance_pct=([^
+]*)') AS tolerance_pct,
+         substring(f.details FROM '(?:^|
+)temperature=([^
+]*)') AS temperature,
+         substring(f.details FROM '(?:^|
+)peak=([^
+]*)') AS bump_peak,
+         substring(f.details FROM '(?:^|
+)t_low_s=([^
+]*)') AS bump_low_s,
+         substring(f.details FROM '(?:^|
+)t_high_s=([^
+]*)') AS bump_high_s,
+         substring(f.details FROM '(?:^|
+)verdict=([^
+]*)') AS bump_verdict
+  FROM beamdock.records r JOIN beamdock.record_facts f USING (server_seq);
+
+CREATE VIEW beamdock.event_view AS
+  SELECT r.server_seq, r.station, r.serial, f.sensor,
+         substring(f.details FROM '(?:^|
+)user_id=([^
+]*)') AS user_id,
+         (CASE WHEN substring(f.details FROM '(?:^|
+)start=([^
+]*)') ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z$'
+               THEN substring(f.details FROM '(?:^|
+)start=([^
+]*)') END)::timestamptz AS started_at,
+         (CASE WHEN substring(f.details FROM '(?:^|
+)duration_s=([^
+]*)') ~ '^[0-9]{1,9}$'
+               THEN substring(f.details FROM '(?:^|
+)duration_s=([^
+]*)') END)::int AS duration_s,
+         substring(f.details FROM '(?:^|
+)reading=([^
+]*)') AS reading,
+         substring(f.details FROM '(?:^|
+)low=([^
+]*)') = '1' AS low_alarm,
+         substring(f.details FROM '(?:^|
+)high=([^
+]*)') = '1' AS high_alarm,
+         substring(f.details FROM '(?:^|
+)bump=([^
+]*)') = '1' AS bump
+  FROM beamdock.records r JOIN beamdock.record_facts f USING (server_seq)
+  WHERE r.kind = 'event';
+
+-- Each detector's newest calibration and bump by the server's order, with its due dates from
+-- the newest configuration on record, and a status as the fleet gives it (DUE within 7 days).
+CREATE VIEW beamdock.fleet_view AS
+  WITH v AS (SELECT r.server_seq, r.serial, r.kind, f.sensor, f.result, f.recorded_at, f.cal_interval_s, f.bump_interval_d
+             FROM beamdock.records r JOIN beamdock.record_facts f USING (server_seq) WHERE r.serial <> ''),
+  cal AS (SELECT DISTINCT ON (serial) serial, recorded_at, result FROM v WHERE kind = 'calibration'
+          ORDER BY serial, server_seq DESC),
+  bump AS (SELECT DISTINCT ON (serial) serial, recorded_at, result FROM v WHERE kind = 'bump'
+           ORDER BY serial, server_seq DESC),
+  cfg AS (SELECT DISTINCT ON (serial) serial, cal_interval_s, bump_interval_d FROM v WHERE cal_interval_s IS NOT NULL
+          ORDER BY serial, server_seq DESC),
+  sensor AS (SELECT DISTINCT ON (serial) serial, sensor FROM v ORDER BY serial, server_seq DESC),
+  d AS (SELECT s.serial, s.sensor, cal.recorded_at AS last_calibration, cal.result AS calibration_result,
+               CASE WHEN cfg.cal_interval_s > 0 THEN cal.recorded_at + make_interval(secs => cfg.cal_interval_s::double precision) END
+                 AS calibration_due,
+               bump.recorded_at AS last_bump, bump.result AS bump_result,
+               CASE WHEN cfg.bump_interval_d > 0 THEN bump.recorded_at + make_interval(days => cfg.bump_interval_d) END
+                 AS bump_due,
+               cfg.serial IS NULL AS intervals_unknown,
+               coalesce(cfg.cal_interval_s, 1) > 0 AND cal.serial IS NULL AS calibration_never,
+               coalesce(cfg.bump_interval_d, 1) > 0 AND bump.serial IS NULL AS bump_never
+        FROM sensor s LEFT JOIN cal USING (serial) LEFT JOIN bump USING (serial) LEFT JOIN cfg USING (serial))
+  SELECT serial, sensor, last_calibration, calibration_result, calibration_due, last_bump, bump_result, bump_due,
+         CASE WHEN (last_calibration IS NOT NULL AND calibration_result <> 'PASS')
+                OR (last_bump IS NOT NULL AND bump_result NOT IN ('PASS')) THEN 'FAILED'
+              WHEN calibration_due < now() OR bump_due < now() THEN 'OVERDUE'
+              WHEN calibration_never OR bump_never OR calibration_due < now() + interval '7 days'
+                OR bump_due < now() + interval '7 days' THEN 'DUE'
+              ELSE 'OK' END AS status
+  FROM d;
+ALTER VIEW beamdock.record_view OWNER TO beamdock_owner;
+ALTER VIEW beamdock.event_view OWNER TO beamdock_owner;
+ALTER VIEW beamdock.fleet_view OWNER TO beamdock_owner;
+)sql", "CAL_AT", std::to_string(kCalIntervalAt)), "BUMP_AT", std::to_string(kBumpIntervalAt));
+}
+
+}  // namespace
 
 // Migration i takes the schema from version i to i + 1; a new version only adds an entry.
 std::vector<std::string> SiteMigrations() {
@@ -126,6 +283,9 @@ CREATE TRIGGER newest_no_truncate BEFORE TRUNCATE ON beamdock.newest
   FOR EACH STATEMENT EXECUTE FUNCTION beamdock.refuse_change();
 CREATE INDEX records_serial_server ON beamdock.records(serial, server_seq);
 )sql",
+      // What a reporting tool reads: each record's fields decoded once, as it arrives, into a
+      // table the views show; the views are all a reader may see.
+      FactsSql(),
   };
 }
 
@@ -273,6 +433,7 @@ BEGIN
     INSERT INTO beamdock.newest AS n VALUES (f[6], f[11], f[30] <> '', f[4], hd.server_seq + 1)
       ON CONFLICT (serial, kind, has_cfg) DO UPDATE SET time = EXCLUDED.time, server_seq = EXCLUDED.server_seq
       WHERE n.server_seq < EXCLUDED.server_seq;
+    INSERT INTO beamdock.record_facts SELECT (beamdock.facts_of(hd.server_seq + 1, f)).*;
     UPDATE beamdock.head SET server_seq = hd.server_seq + 1, server_hash = link WHERE one = 1;
     UPDATE beamdock.stations SET last_seq = rec_seq, last_hash = digest WHERE station = st.station;
     stored := stored + 1;
@@ -284,11 +445,13 @@ ALTER FUNCTION beamdock.register_station(text) OWNER TO beamdock_owner;
 ALTER FUNCTION beamdock.push_records(text[], text[]) OWNER TO beamdock_owner;
 ALTER FUNCTION beamdock.admit_station(text) OWNER TO beamdock_owner;
 
--- A station reads and calls the two functions; nothing else, and nobody else.
+-- A station reads and calls the two functions; nothing else, and nobody else. A reader (a
+-- reporting tool's login) reads the three views and nothing else.
 REVOKE ALL ON SCHEMA beamdock FROM PUBLIC;
-GRANT USAGE ON SCHEMA beamdock TO beamdock_station;
-REVOKE ALL ON ALL TABLES IN SCHEMA beamdock FROM PUBLIC, beamdock_station;
+GRANT USAGE ON SCHEMA beamdock TO beamdock_station, beamdock_reader;
+REVOKE ALL ON ALL TABLES IN SCHEMA beamdock FROM PUBLIC, beamdock_station, beamdock_reader;
 GRANT SELECT ON ALL TABLES IN SCHEMA beamdock TO beamdock_station;
+GRANT SELECT ON beamdock.record_view, beamdock.event_view, beamdock.fleet_view TO beamdock_reader;
 REVOKE ALL ON ALL FUNCTIONS IN SCHEMA beamdock FROM PUBLIC;
 GRANT EXECUTE ON FUNCTION beamdock.register_station(text) TO beamdock_station;
 GRANT EXECUTE ON FUNCTION beamdock.push_records(text[], text[]) TO beamdock_station;

@@ -213,6 +213,7 @@ TEST(SiteServer, AStationAppendsOnlyThroughTheCheckedFunction) {
   // server took; the record sent again makes another chain, which it never saw.
   site.pg.Sql(site.db,
               "SET session_replication_role = replica; DELETE FROM beamdock.records WHERE server_seq = 5;"
+              "DELETE FROM beamdock.record_facts WHERE server_seq = 5;"
               "UPDATE beamdock.newest SET server_seq = 2 WHERE server_seq = 5;"
               "UPDATE beamdock.head SET (server_seq, server_hash) = (SELECT 4, server_hash FROM beamdock.records "
               "WHERE server_seq = 4); UPDATE beamdock.stations SET (last_seq, last_hash) = (SELECT 4, hash FROM "
@@ -365,6 +366,7 @@ TEST(SiteServer, NeitherAStationLoginNorTheOwnerMakesTheSiteSayWhatDidNotHappen)
   // The owner cuts a's newest records with the triggers off: b, which lost nothing, finds it.
   site.pg.Sql(site.db,
               "SET session_replication_role = replica; DELETE FROM beamdock.records WHERE server_seq > 2;"
+              "DELETE FROM beamdock.record_facts WHERE server_seq > 2;"
               "DELETE FROM beamdock.newest WHERE server_seq > 2;"
               "UPDATE beamdock.head SET (server_seq, server_hash) = (SELECT 2, server_hash FROM beamdock.records "
               "WHERE server_seq = 2); UPDATE beamdock.stations SET (last_seq, last_hash) = (SELECT 1, hash FROM "
@@ -380,6 +382,38 @@ TEST(SiteServer, NeitherAStationLoginNorTheOwnerMakesTheSiteSayWhatDidNotHappen)
   const RSiteCheck dropped = VerifySite(site.station, pb);
   EXPECT_FALSE(dropped.mIntact);
   EXPECT_NE(dropped.mWhy.find("holds no BeamDock records"), std::string::npos) << dropped.mWhy;
+}
+
+// A reporting tool's login reads the views, in which each record's fields are decoded and each
+// detector's due dates computed, and nothing else.
+TEST(SiteServer, AReaderSeesTheDecodedViewsAndNothingElse) {
+  TSite site;
+  const std::string reader = site.pg.ConnInfo(site.db, site.db + "_report");
+  site.pg.Sql(site.db, "CREATE ROLE " + site.db + "_report LOGIN IN ROLE beamdock_reader");
+  TempDir a;
+  const std::string pa = a.path() + "BEAMDOCK.DB";
+  RKVTCFG cfg{};
+  cfg.mSensor.mCalInterval = 30 * 86400, cfg.mSensor.mBumpInterval = 1;
+  FillStore(pa, 2, "KV5", [&](RServiceRecord& r) {
+    r.mTime = r.mKind == "bump" ? "2026-01-02T08:00:00Z" : "2026-01-01T08:00:00Z";
+    r.mCfgAfter = CfgImage(cfg), r.mAsLeft = "25.0 ppm", r.mDetails = "tolerance_pct=10\n";
+  });
+  site.Admit(pa);
+  ASSERT_EQ(PushStore(site.station, pa).mSent, 2);
+  std::string value;
+  EXPECT_EQ(StateOf(reader, "SELECT status || ' ' || calibration_due::date || ' ' || bump_due::date FROM beamdock.fleet_view "
+                            "WHERE serial = 'KV5'", &value), "");
+  EXPECT_EQ(value, "OVERDUE 2026-01-31 2026-01-03");
+  EXPECT_EQ(StateOf(reader, "SELECT as_left || ' ' || tolerance_pct FROM beamdock.record_view WHERE kind = 'calibration'",
+                    &value), "");
+  EXPECT_EQ(value, "25.0 ppm 10");
+  EXPECT_EQ(StateOf(reader, "SELECT count(*) FROM beamdock.event_view"), "");
+  for (const char* sql : {"SELECT * FROM beamdock.records", "SELECT * FROM beamdock.record_facts",
+                          "SELECT * FROM beamdock.stations", "SELECT beamdock.sealed_fields('\\x00')",
+                          "SELECT beamdock.push_records('{}', '{}')", "SELECT beamdock.register_station('00')"})
+    EXPECT_EQ(StateOf(reader, sql), "42501") << sql;
+  // Not even the owner writes the decoded facts by hand.
+  EXPECT_EQ(StateOf(site.admin, "UPDATE beamdock.record_facts SET result = 'PASS'"), "BD010");
 }
 
 }  // namespace
