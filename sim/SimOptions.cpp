@@ -410,10 +410,10 @@ constexpr OptionEntry kOptions[] = {
      "  counts into the reading; 0x40 and 0x42 set the zero at once, and the end of the span step\n"
      "  of 0x41/0x42 sets the span for the gas then read to be mSpanGas (bit 3 instead when that\n"
      "  span would be below mMinSpan). LOW and HIGH alarm bits follow the unit's levels.\n", nullptr},
-    {"--control", " FIFO            make FIFO and take control lines from it, one a line (for example\n"
+    {"--control", " FIFO           make FIFO and take control lines from it, one a line (for example\n"
      "                           echo 'gas 25' > FIFO):\n",
      [](Arg& a) { return a.need(a.o.controlPath); }},
-    {"--t90-ms", " N             the sensor's time to 90 % of a step in gas (default 20000)\n",
+    {"--response-ms", " N          the sensor's time to 90 % (T90) of a step in gas (default 20000)\n",
      [](Arg& a) { return a.number(a.o.sensor.t90Ms, 0, 3600000); }},
     {"--drift", " PCT              sensitivity lost (-) or gained (+) since the unit's calibration\n",
      [](Arg& a) { return a.decimal(a.o.sensor.driftPct, -99, 1000); }},

@@ -31,14 +31,13 @@ void SimSensor::apply(double gas, TimePoint now) {
 
 // A first-order response: the gap to the applied gas shrinks by a factor of ten every T90.
 void SimSensor::advance(TimePoint now) {
-  if (now <= at_) return;
   const double dt = std::chrono::duration<double, std::milli>(now - at_).count();
-  at_ = now;
+  if (dt > 0) at_ = now;
   if (settings_.dead) {
     x_ = 0;
   } else if (settings_.t90Ms <= 0) {
     x_ = gas_;
-  } else {
+  } else if (dt > 0) {
     x_ = gas_ + (x_ - gas_) * std::pow(10.0, -dt / settings_.t90Ms);
   }
 }

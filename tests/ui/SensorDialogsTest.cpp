@@ -47,7 +47,7 @@ class SensorDialogsTest : public QObject {
 
   void LoggingShowsReadingsRunsACalibrationAndRefusesToClose() {
     KvtSim::Options o;
-    o.gasCenter = 0x7FFF, o.gasAmplitude = 0, o.calTimeMs = 300;
+    o.timetable = true, o.gasCenter = 0x7FFF, o.gasAmplitude = 0, o.calTimeMs = 300;
     SimPort port(o);
     TComKVT link;
     ScriptedOperator op;
@@ -90,7 +90,7 @@ class SensorDialogsTest : public QObject {
   // levels on a value axis from 0 on round ticks; the fixed scale and Pause change only the view.
   void AlarmReadingShowsTheBannerAndTheLevelsOnARoundAxis() {
     KvtSim::Options o;
-    o.gasCenter = 260, o.gasAmplitude = 0;
+    o.timetable = true, o.gasCenter = 260, o.gasAmplitude = 0;
     SimPort port(o);
     TComKVT link;
     ScriptedOperator op;

@@ -140,7 +140,7 @@ class LoggingRunTest : public ::testing::Test {
 
 TEST_F(LoggingRunTest, LogsToScreenChartAndFileAndRidesOutDetectorFailures) {
   KvtSim::Options o;
-  o.gasCenter = -5, o.gasAmplitude = 0;
+  o.timetable = true, o.gasCenter = -5, o.gasAmplitude = 0;
   o.faults = {{0x20, KvtSim::FaultKind::Silent, 1}};  // one poll unanswered: reconnect silently
   SimPort port(o);
   TComKVT link;
