@@ -1,4 +1,5 @@
 #include "app/device/Logging.h"
+#include "app/device/ZeroCheck.h"
 
 #include "app/core/IniFile.h"
 #include "app/device/Operation.h"
@@ -199,6 +200,15 @@ void TLoggingRun::SendCalCommand(uint8_t code) {
   FView.ShowCalLabel("", TLabelColour::Blue);
   uint8_t result = FLink.ConnectKVTCheck();
   if (result != LINK_OK) result = FLink.ConnectKVT(ConnectSeconds());
+  if (result == LINK_OK && (code == CAL_ZERO || code == CAL_ZEROSPAN)) {
+    // Both start with a zero: not in gas, unless the operator says so with the reading shown.
+    const RZeroReading zero = ReadZeroReading(FLink, FSensor);
+    if (!ZeroMayProceed(FOp, zero, FSensor)) {
+      FView.ShowCalLabel(name + " ... Refused: reads " + zero.mText, TLabelColour::Red);
+      return;
+    }
+    if (zero.mInGas && FLink.ConnectKVTCheck() != LINK_OK) result = FLink.ConnectKVT(ConnectSeconds());
+  }
   if (result == LINK_OK) result = FLink.SensorCalibration(code);
 
   if (result == LINK_OK) {

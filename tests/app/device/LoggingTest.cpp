@@ -249,6 +249,7 @@ TEST_F(LoggingRunTest, CalibrationButtonsAndTheMonitor) {
     DeviceCFG.mCalTime = 30;
     DeviceCFG.mLogInterval = 3;
     KvtSim::Options o;
+    o.sensor.t90Ms = 0;
     c.sim(o);
     SimPort port(o);
     TComKVT link;
@@ -261,6 +262,7 @@ TEST_F(LoggingRunTest, CalibrationButtonsAndTheMonitor) {
     run.OnReading = [&](const RReadingSet&) {
       ++n;
       if (n == 1) run.PressCalButton(c.button);
+      if (n == 2) port.sim().applyGas(25.0);  // the span gas, once the zero has been taken
       fastPolls = fastPolls || run.PollInterval() == 1;
       // State 4 ends once its pass has put the interval back.
       if ((run.MonitorState() == 4 && run.PollInterval() == 3) || (run.MonitorState() == 0 && n == 3) || n > 200)
