@@ -248,6 +248,11 @@ void TLoggingRun::RecordAction(uint8_t code, uint8_t result, const std::string& 
   const bool ok = result == LINK_OK && text.find("FAIL") == std::string::npos && text.find("Abort") == std::string::npos;
   if (!ok) record.Data().mResult = text.find("Timeout") != std::string::npos ? "Time-out" : "FAIL";
   if (ok && code == CAL_BUMPFAIL) record.Data().mResult = "FAIL";  // a bump sent as failed
+  if (code == CAL_BUMPPASS || code == CAL_BUMPFAIL) {
+    // The operator's verdict: the readings on screen are not what it rests on.
+    record.Detail("verdict", "hand");
+    record.Detail("note", "verdict given by hand, no reading recorded");
+  }
   record.End(result != LINK_OK ? result : ok ? 0 : 67, text, true);
   CommitOperationRecord(FOp, record);
 }

@@ -55,6 +55,12 @@ const char* OutputName(uint8_t command) {
   return "Output Test";
 }
 
+// Bump Pass and Bump Fail send what the operator decided; nothing was measured.
+void RecordHandVerdict(TOperationRecord& record) {
+  record.Detail("verdict", "hand");
+  record.Detail("note", "verdict given by hand, no reading recorded");
+}
+
 // The button starts with a zero: not in gas unless the operator says so, with the reading shown.
 uint8_t CheckZeroInGas(Operator& op, TComKVT& link, TOperationRecord& record) {
   RKVTSensorCFG sensor{};
@@ -108,6 +114,7 @@ uint8_t RunServiceCommand(Operator& op, TComKVT& link, TServiceCommand command) 
             const uint8_t code = CheckZeroInGas(op, link, record);
             if (code != LINK_OK) return code;
           }
+          if (command == TServiceCommand::BumpPass || command == TServiceCommand::BumpFail) RecordHandVerdict(record);
           return Send(link, command);
         },
         options);

@@ -125,6 +125,8 @@ TEST(Service, ARecordNamesTheDetectorOfItsOwnConnection) {
   EXPECT_EQ(records[0].mPort.rfind("no adapter /dev/pts/", 0), 0u) << records[0].mPort;
   EXPECT_EQ(records[2].mSerial, "HXB0000002");
   EXPECT_EQ(records[2].mResult, "PASS");
+  EXPECT_EQ(records[2].Detail("verdict"), "hand");  // nothing measured: the operator's word
+  EXPECT_EQ(records[2].Detail("note"), "verdict given by hand, no reading recorded");
   EXPECT_EQ(records[1].mResult, "FAIL");  // the detector failed its bump
   EXPECT_EQ(records[1].mPort.rfind("no adapter /dev/pts/", 0), 0u) << records[1].mPort;
   EXPECT_FALSE(records[1].mAdapter);
