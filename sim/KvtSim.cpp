@@ -851,6 +851,7 @@ void KvtSim::onSensorAction(uint8_t cmd, Clock::time_point now) {
   }
   ack();
   if (cmd == 0x40 || cmd == 0x42) sensorZero();  // the zero is taken at once, the span at the end
+  spanGasStep(cmd);
   if (cmd == 0x40) {
     calRunning_ = false;
     calFailedBit_ = false;
@@ -999,6 +1000,7 @@ std::vector<uint8_t> KvtSim::readingRecord(int mode, Clock::time_point now) {
       const double period = opts_.gasPeriodMs > 0 ? opts_.gasPeriodMs : 1;
       v = opts_.gasCenter + static_cast<int>(std::lround(opts_.gasAmplitude * std::sin(2.0 * M_PI * t / period)));
     }
+    spanGasAfterReading();
     if (!peakValid_ || v > peak_) peak_ = v;
     peakValid_ = true;
     const int dec = opts_.gasDecimals & 3;

@@ -80,6 +80,9 @@ class KvtSim {
     // centre + amplitude * sin(2 pi t / period), in units of 10^-gasDecimals of the sensor unit.
     SimSensor::Settings sensor;
     bool calUnchanged = false;   // a calibration ends OK but keeps the old zero and span
+    // A technician holds the span gas (mSpanGas) to the sensor from the start of each span
+    // step until the first gas reading after the step has ended, or an abort (0x43).
+    bool spanGasHeld = false;
     // The sensor's time (tests share their run's scripted clock with it); empty: steady clock.
     std::function<std::chrono::steady_clock::time_point()> sensorClock;
     bool timetable = false;
@@ -274,6 +277,8 @@ class KvtSim {
   Clock::time_point sensorNow() const;
   int sensorReading();               // raw, in 10^-gasDecimals of the unit
   void sensorZero();
+  void spanGasStep(uint8_t cmd);     // Options::spanGasHeld at 0x41/0x42/0x43
+  void spanGasAfterReading();
   bool sensorSpan();                 // false: the span failed
   std::string sensorStatus();
   bool sleepUntil(std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point t);
@@ -323,6 +328,7 @@ class KvtSim {
   int fwNext_ = 0;
   int fwRuns_ = 0;
   SimSensor sensor_;
+  bool spanGasOn_ = false;  // Options::spanGasHeld: the span gas is at the sensor
   bool calRunning_ = false;
   bool calFailedBit_ = false;
   std::chrono::steady_clock::time_point calEnd_;

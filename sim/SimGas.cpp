@@ -52,6 +52,24 @@ bool KvtSim::sensorSpan() {
   return ok;
 }
 
+void KvtSim::spanGasStep(uint8_t cmd) {
+  if (!opts_.spanGasHeld) return;
+  if (cmd == 0x41 || cmd == 0x42) {
+    sensor_.apply(cfg_.mSensor.mSpanGas / 10.0, sensorNow());
+    spanGasOn_ = true;
+  } else if (cmd == 0x43 && spanGasOn_) {
+    sensor_.apply(0, sensorNow());
+    spanGasOn_ = false;
+  }
+}
+
+// The reading that shows the step's result was taken with the gas on; then it comes off.
+void KvtSim::spanGasAfterReading() {
+  if (!spanGasOn_ || calRunning_) return;
+  sensor_.apply(0, sensorNow());
+  spanGasOn_ = false;
+}
+
 void KvtSim::applyGas(double value) {
   std::lock_guard<std::mutex> lock(mu_);
   sensor_.apply(value, sensorNow());

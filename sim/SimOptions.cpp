@@ -452,6 +452,9 @@ constexpr OptionEntry kOptions[] = {
      [](Arg& a) { a.o.calFail = true; return true; }},
     {"--cal-never-start", "        0x41/0x42 acknowledged, bit 7 never set\n",
      [](Arg& a) { a.o.calNeverStart = true; return true; }},
+    {"--span-gas-held", "          the span gas (mSpanGas) is held to the sensor from the start of each span\n"
+     "                           step until the first gas reading after it, or 0x43, as a technician does\n",
+     [](Arg& a) { a.o.spanGasHeld = true; return true; }},
     {"--cal-unchanged", "          a calibration ends OK (bit 3 clear) but keeps the old zero and span\n",
      [](Arg& a) { a.o.calUnchanged = true; return true; }},
     {"--cal-never-end", "          bit 7 stays set until 0x40 or 0x43\n",

@@ -52,6 +52,7 @@ class SensorDialogsTest : public QObject {
     TComKVT link;
     ScriptedOperator op;
     op.saveFile(FDir.path() + "d.csv");
+    op.answer(true);  // "Zero in Gas?": the detector reads over range; zero anyway
     TSensorLogDlg dlg(link, op);
     dlg.Clock().SetSpeed(20);
     dlg.show();
@@ -73,6 +74,8 @@ class SensorDialogsTest : public QObject {
 
     QVERIFY(closeRefused);
     QVERIFY(readings < 100);
+    QCOMPARE(op.questions().size(), size_t{1});
+    QVERIFY(op.questions()[0].text.find("The detector reads O.L.") != std::string::npos);
     QCOMPARE(dlg.SensorValueLabel[0]->text(), QString("OL"));
     QCOMPARE(dlg.SensorValueLabel[1]->text(), QString("3.95"));
     QCOMPARE(dlg.SensorPeakLabel[2]->text(), QString("1750"));
@@ -136,7 +139,7 @@ class SensorDialogsTest : public QObject {
 
   void CalibrationDialogCancelsThenSucceeds() {
     KvtSim::Options o;
-    o.calNeverEnd = true, o.calTimeMs = 300;
+    o.calNeverEnd = true, o.calTimeMs = 300, o.spanGasHeld = true, o.sensor.t90Ms = 0;
     SimPort port(o);
     TComKVT link;
     ScriptedOperator op;
@@ -174,7 +177,7 @@ class SensorDialogsTest : public QObject {
   // the step and seconds left, and the span gas prompt comes before the span step.
   void CalibrationGuidesLocksAndRecordsTheCylinder() {
     KvtSim::Options o;
-    o.calTimeMs = 300;
+    o.calTimeMs = 300, o.spanGasHeld = true, o.sensor.t90Ms = 0;
     SimPort port(o);
     TComKVT link;
     ScriptedOperator op;
