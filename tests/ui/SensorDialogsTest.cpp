@@ -170,6 +170,13 @@ class SensorDialogsTest : public QObject {
     QVERIFY(dlg.CalBtn->isEnabled() && dlg.CloseBtn->isEnabled() && !dlg.CalAbortBtn->isEnabled());
     Shot(dlg, "calibration");
     QVERIFY(op.messages().empty());
+
+    // The detector says OK, but kept its span: 30 % low on the span gas is no pass.
+    port.sim().modifyOptions([](KvtSim::Options& x) { x.calUnchanged = true, x.sensor.driftPct = -30; });
+    QTest::mouseClick(dlg.CalBtn, Qt::LeftButton);
+    QCOMPARE(dlg.CalLabel2->text(),
+             QString("FAIL: as left out of tolerance (17.5 ppm)"));
+    Shot(dlg, "calibration-tolerance");
   }
 
   // The cylinder comes from the settings; a passed or impossible expiry refuses the start with a
