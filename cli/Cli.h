@@ -63,6 +63,11 @@ struct CliContext;
 // Sends the records waiting in the start folder's store to the site server, when one is set;
 // a failure is one line on stderr (the records wait for the next push).
 void PushAfterOperation(const CliContext& ctx);
+// The program with every command (documents, the site server), run in this one's place with
+// the same arguments; returns only when it cannot be run.
+int RunFullProgram(char** argv);
+// That program's path: beside this one, else where the package installs it.
+std::string FullProgramPath();
 
 struct CliContext {
   std::string appDir;  // ends with '/'

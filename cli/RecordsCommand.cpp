@@ -68,6 +68,13 @@ int StationAdmin(CliContext& ctx, const std::vector<std::string>& args) {
 
 int Records(CliContext& ctx, const std::vector<std::string>& args) {
   if (!args.empty() && (args[0] == "new-station" || args[0] == "amend")) return StationAdmin(ctx, args);
+  // The push after an operation of the terminal tool, run detached by it: no output, its
+  // failure kept for the next command.
+  if (args.size() == 1 && args[0] == "push-detached") {
+    LoadSettings(ctx.appDir);
+    if (const std::string server = SiteServerSetting(); !server.empty()) PushKeepingFailure(server, RecordsDatabasePath());
+    return 0;
+  }
   if (args.empty()) return UsageError(ctx, "records needs status, push, import FILE.DB, init-server or register-station");
   const std::string& what = args[0];
   const bool import = what == "import", admit = what == "admit-station";

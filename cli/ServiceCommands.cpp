@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr int kExitRefused = 65;
+
 int Command(CliContext& ctx, const std::vector<std::string>& args, const char* name, TServiceCommand command) {
   if (!args.empty()) return UsageError(ctx, std::string(name) + " takes no arguments");
   CliSession cli(ctx);
@@ -38,7 +40,9 @@ int ClearPeak(CliContext& ctx, const std::vector<std::string>& args) {
   return Command(ctx, args, "clear-peak", TServiceCommand::ClearPeak);
 }
 int ZeroSpan(CliContext& ctx, const std::vector<std::string>& args) {
-  return Command(ctx, args, "zero-span", TServiceCommand::Calibration);
+  // A zero refused because the detector read gas is a check that refused the command.
+  const int code = Command(ctx, args, "zero-span", TServiceCommand::Calibration);
+  return code == APP_ZEROINGAS ? kExitRefused : code;
 }
 int PowerOff(CliContext& ctx, const std::vector<std::string>& args) {
   return Command(ctx, args, "power-off", TServiceCommand::TurnOff);

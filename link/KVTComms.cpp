@@ -141,6 +141,7 @@ bool IsKillStatus(uint8_t nStatus) {
     case LINK_BLOCKCRC:
     case LINK_LIMIT:
     case LINK_LOGSIZE:
+    case APP_ZEROINGAS:  // refused by the tool with the detector connected
       return true;
     default:
       return false;

@@ -55,6 +55,8 @@ RResultText ResultText(uint8_t code) {
       return {"... FAIL", "Must calibration before POWER OFF"};
     case APP_ZEROCAL:
       return {"... FAIL", "Zero calibration failed"};
+    case APP_ZEROINGAS:
+      return {"... REFUSED", "Zero refused: the detector reads gas\rZero only in clean air"};
     case APP_HIBERNATE:
       return {"... FAIL", "Hibernation is not allowed"};
     case LINK_LIMIT:

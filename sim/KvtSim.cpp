@@ -93,6 +93,8 @@ KvtSim::KvtSim(Options opts) : opts_(std::move(opts)) {
   cfg_ = opts_.config;
   fillCRCs(cfg_);
   factoryCfg_ = cfg_;
+  sensor_.reset(cfg_.mSensor, sensorNow());
+  sensor_.setSettings(opts_.sensor, sensorNow());
   faultUsed_.assign(opts_.faults.size(), 0);
   unitCorruptLeft_ = opts_.corruptUnitCrc;
   sensorCorruptLeft_ = opts_.corruptSensorCrc;
@@ -329,6 +331,7 @@ void KvtSim::modifyOptions(const std::function<void(Options&)>& change) {
   const std::vector<Fault> faultsBefore = opts_.faults;
   change(opts_);
   clampOptions(opts_);
+  sensor_.setSettings(opts_.sensor, sensorNow());
   // A changed fault list starts counting afresh.
   bool same = faultsBefore.size() == opts_.faults.size();
   for (size_t i = 0; same && i < faultsBefore.size(); ++i)
@@ -427,6 +430,7 @@ void KvtSim::nextUnit() {
   }
   storeConfig();
   factoryCfg_ = cfg_;
+  sensor_.reset(cfg_.mSensor, sensorNow());
   present_ = true;
   state_ = State::Silent;
   connectsSeen_ = 0;
@@ -846,6 +850,8 @@ void KvtSim::onSensorAction(uint8_t cmd, Clock::time_point now) {
     return;
   }
   ack();
+  if (cmd == 0x40 || cmd == 0x42) sensorZero();  // the zero is taken at once, the span at the end
+  spanGasStep(cmd);
   if (cmd == 0x40) {
     calRunning_ = false;
     calFailedBit_ = false;
@@ -973,8 +979,8 @@ std::vector<uint8_t> KvtSim::buildEeprom() const {
 void KvtSim::finishCalibration(Clock::time_point now) {
   if (!calRunning_ || now < calEnd_ || opts_.calNeverEnd) return;
   calRunning_ = false;
-  calFailedBit_ = opts_.calFail;
-  if (!opts_.calFail) {
+  calFailedBit_ = opts_.calFail || !sensorSpan();
+  if (!calFailedBit_) {
     cfg_.mSensor.mLastCal = cfg_.mUnit.mLifeRemaining;
     storeConfig();
   }
@@ -987,11 +993,14 @@ std::vector<uint8_t> KvtSim::readingRecord(int mode, Clock::time_point now) {
     int v;
     if (opts_.overRange) {
       v = 0x7FFF;
+    } else if (!opts_.timetable) {
+      v = sensorReading();
     } else {
       const double t = std::chrono::duration<double, std::milli>(now - startTime_).count();
       const double period = opts_.gasPeriodMs > 0 ? opts_.gasPeriodMs : 1;
       v = opts_.gasCenter + static_cast<int>(std::lround(opts_.gasAmplitude * std::sin(2.0 * M_PI * t / period)));
     }
+    spanGasAfterReading();
     if (!peakValid_ || v > peak_) peak_ = v;
     peakValid_ = true;
     const int dec = opts_.gasDecimals & 3;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "model/Records.h"
+#include "sim/SimSensor.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -74,8 +75,17 @@ class KvtSim {
     int eepromSize = 1024;
     uint16_t eepromTimeStep = 60;
 
-    // Live readings. Gas: raw value centre + amplitude * sin(2 pi t / period), in units of
-    // 10^-gasDecimals of the sensor unit.
+    // Live readings. The gas reading is the sensor's (sim/SimSensor.h): clean air until a test
+    // gas is applied. With timetable set it follows a timetable instead: raw value
+    // centre + amplitude * sin(2 pi t / period), in units of 10^-gasDecimals of the sensor unit.
+    SimSensor::Settings sensor;
+    bool calUnchanged = false;   // a calibration ends OK but keeps the old zero and span
+    // A technician holds the span gas (mSpanGas) to the sensor from the start of each span
+    // step until the first gas reading after the step has ended, or an abort (0x43).
+    bool spanGasHeld = false;
+    // The sensor's time (tests share their run's scripted clock with it); empty: steady clock.
+    std::function<std::chrono::steady_clock::time_point()> sensorClock;
+    bool timetable = false;
     int gasCenter = 50;
     int gasAmplitude = 30;
     int gasPeriodMs = 20000;
@@ -120,6 +130,7 @@ class KvtSim {
     std::string logFile;         // every frame received and sent, one line each
     size_t frameLogLimit = 100000;
     std::string linkPath;        // also make a symbolic link to the terminal here
+    std::string controlPath;     // kvt-sim only: the control FIFO (sim/SimControl.h)
     std::string makeImage;       // kvt-sim only: write a firmware image for this unit here and end
 
     Options();
@@ -163,6 +174,15 @@ class KvtSim {
   std::vector<uint8_t> firmwareImage() const;  // bytes received in the last upgrade
   int firmwareRuns() const;         // upgrades executed with a good image
   uint8_t lastOutput() const;       // last output test command (0x30..0x34), 0 none
+
+  // The test gas at the sensor, in the sensor's unit (0: clean air); see sim/SimGas.cpp.
+  void applyGas(double value);
+  double appliedGas() const;
+  // One line of the control channel (kvt-sim --control): "gas VALUE", "gas off", "t90 S",
+  // "drift PCT", "zero-drift VALUE", "dead on|off", "status". False with the reason in reply
+  // for a line it does not know; otherwise reply says what the sensor does now.
+  bool control(const std::string& line, std::string& reply);
+  static std::string controlHelp();
 
   // Changes options while running (faults, readings, timings); applied from the next frame.
   // The configuration is the unit's own by then: change it with setConfig, not here.
@@ -253,6 +273,14 @@ class KvtSim {
   std::vector<uint8_t> logBytes() const;
   std::vector<uint8_t> buildEeprom() const;
   std::vector<uint8_t> readingRecord(int mode, std::chrono::steady_clock::time_point now);
+  // The gas sensor's part (sim/SimGas.cpp), under mu_.
+  Clock::time_point sensorNow() const;
+  int sensorReading();               // raw, in 10^-gasDecimals of the unit
+  void sensorZero();
+  void spanGasStep(uint8_t cmd);     // Options::spanGasHeld at 0x41/0x42/0x43
+  void spanGasAfterReading();
+  bool sensorSpan();                 // false: the span failed
+  std::string sensorStatus();
   bool sleepUntil(std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point t);
   int expectedLength() const;
   static const char* kindName(Expect kind);
@@ -299,6 +327,8 @@ class KvtSim {
   int fwSlot_ = -1;
   int fwNext_ = 0;
   int fwRuns_ = 0;
+  SimSensor sensor_;
+  bool spanGasOn_ = false;  // Options::spanGasHeld: the span gas is at the sensor
   bool calRunning_ = false;
   bool calFailedBit_ = false;
   std::chrono::steady_clock::time_point calEnd_;

@@ -179,6 +179,19 @@ struct Arg {
     return true;
   }
 
+  bool decimal(double& target, double lo, double hi) {
+    std::string v;
+    if (!need(v)) return false;
+    char* end = nullptr;
+    const double x = std::strtod(v.c_str(), &end);
+    if (v.empty() || *end != '\0' || !(x >= lo && x <= hi)) {
+      error = name + ": '" + v + "' is not a number from " + std::to_string(lo) + " to " + std::to_string(hi);
+      return false;
+    }
+    target = x;
+    return true;
+  }
+
   bool fault(KvtSim::FaultKind kind) {
     std::string v;
     if (!need(v)) return false;
@@ -385,8 +398,29 @@ constexpr OptionEntry kOptions[] = {
     {nullptr, "\n"
      "Readings (0x20 gas, 0x21 temperature, 0x22 battery):\n", nullptr},
     {"--gas", " CENTER[,AMPLITUDE[,PERIOD_MS]]\n"
-     "                           moving gas value, raw (default 50,30,20000)\n",
-     [](Arg& a) { return a.triple(a.o.gasCenter, a.o.gasAmplitude, a.o.gasPeriodMs, -32768, 32767); }},
+     "                           a timetable instead of the gas sensor: a moving gas value, raw\n"
+     "                           (AMPLITUDE 30 and PERIOD_MS 20000 when left out)\n",
+     [](Arg& a) {
+       a.o.timetable = true;
+       return a.triple(a.o.gasCenter, a.o.gasAmplitude, a.o.gasPeriodMs, -32768, 32767);
+     }},
+    {nullptr, "  Without --gas the reading is the gas sensor's: clean air (0) until a test gas is applied\n"
+     "  through the control FIFO; it rises towards the gas with the sensor's T90. The unit's own\n"
+     "  zero (mZero, counts) and span (mSpan, thousandths of counts a unit) turn the sensor's\n"
+     "  counts into the reading; 0x40 and 0x42 set the zero at once, and the end of the span step\n"
+     "  of 0x41/0x42 sets the span for the gas then read to be mSpanGas (bit 3 instead when that\n"
+     "  span would be below mMinSpan). LOW and HIGH alarm bits follow the unit's levels.\n", nullptr},
+    {"--control", " FIFO           make FIFO and take control lines from it, one a line (for example\n"
+     "                           echo 'gas 25' > FIFO):\n",
+     [](Arg& a) { return a.need(a.o.controlPath); }},
+    {"--response-ms", " N          the sensor's time to 90 % (T90) of a step in gas (default 20000)\n",
+     [](Arg& a) { return a.number(a.o.sensor.t90Ms, 0, 3600000); }},
+    {"--drift", " PCT              sensitivity lost (-) or gained (+) since the unit's calibration\n",
+     [](Arg& a) { return a.decimal(a.o.sensor.driftPct, -99, 1000); }},
+    {"--zero-drift", " VALUE       what the sensor reads in clean air, in the sensor's unit\n",
+     [](Arg& a) { return a.decimal(a.o.sensor.zeroDrift, -10000, 10000); }},
+    {"--dead-sensor", "            the sensor does not respond to gas\n",
+     [](Arg& a) { a.o.sensor.dead = true; return true; }},
     {"--decimals", " N             decimals of the gas reading, history bits 0-1 (default 1)\n",
      [](Arg& a) { return a.number(a.o.gasDecimals, 0, 3); }},
     {"--overrange", "              gas reading 0x7FFF (OL)\n",
@@ -418,6 +452,11 @@ constexpr OptionEntry kOptions[] = {
      [](Arg& a) { a.o.calFail = true; return true; }},
     {"--cal-never-start", "        0x41/0x42 acknowledged, bit 7 never set\n",
      [](Arg& a) { a.o.calNeverStart = true; return true; }},
+    {"--span-gas-held", "          the span gas (mSpanGas) is held to the sensor from the start of each span\n"
+     "                           step until the first gas reading after it, or 0x43, as a technician does\n",
+     [](Arg& a) { a.o.spanGasHeld = true; return true; }},
+    {"--cal-unchanged", "          a calibration ends OK (bit 3 clear) but keeps the old zero and span\n",
+     [](Arg& a) { a.o.calUnchanged = true; return true; }},
     {"--cal-never-end", "          bit 7 stays set until 0x40 or 0x43\n",
      [](Arg& a) { a.o.calNeverEnd = true; return true; }},
     {nullptr, "\n"
@@ -498,6 +537,10 @@ std::string KvtSim::helpText() {
   for (const OptionEntry& e : kOptions) {
     if (e.name) text += std::string("  ") + e.name;
     text += e.help;
+    if (e.name && std::string(e.name) == "--control") {
+      std::istringstream lines(controlHelp());
+      for (std::string line; std::getline(lines, line);) text += "                         " + line + "\n";
+    }
   }
   return text;
 }

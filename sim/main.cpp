@@ -1,7 +1,9 @@
 // kvt-sim: prints the terminal's device path on its first line, then serves until
 // SIGINT or SIGTERM. SIGUSR1 wakes the unit from power down or hibernation; SIGUSR2 plugs a
-// new terminal in after a hang-up (printing its path).
+// new terminal in after a hang-up (printing its path). With --control FIFO it takes control
+// lines (a test gas) from FIFO and answers each on stderr.
 #include "sim/KvtSim.h"
+#include "sim/SimControl.h"
 
 #include <csignal>
 #include <cstdio>
@@ -50,6 +52,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kvt-sim: %s\n", e.what());
     return 1;
   }
+  KvtSimControl control(sim, opts.controlPath, [](const std::string& reply) {
+    std::fprintf(stderr, "kvt-sim: %s\n", reply.c_str());
+  });
+  if (!opts.controlPath.empty()) {
+    try {
+      control.start();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "kvt-sim: %s\n", e.what());
+      sim.stop();
+      return 1;
+    }
+  }
   std::printf("%s\n", sim.devicePath().c_str());
   std::fflush(stdout);
 
@@ -73,6 +87,7 @@ int main(int argc, char** argv) {
     }
     break;
   }
+  control.stop();
   sim.stop();
   return 0;
 }

@@ -49,6 +49,7 @@ class TNoFileOperator : public Operator {
 struct RShotContext {
   QString folder;       // where the pictures go
   std::string device;   // the simulated detector's terminal
+  KvtSim* sim = nullptr;
 };
 
 bool Save(QWidget& w, const RShotContext& c, const char* name) {
@@ -69,7 +70,8 @@ struct TShotWindow {
       if (ini.open(QIODevice::WriteOnly)) ini.write("[Environment]\r\nModeEntry=MRW_TQP__\r\n");
     }
     form = std::make_unique<TKVTIRMainForm>(dir.path().toStdString());
-    form->MarkSimulated(c.device);
+    KvtSim* sim = c.sim;
+    form->MarkSimulated(c.device, [sim](const std::string& line, std::string& error) { return sim->control(line, error); });
     form->show();
     QApplication::processEvents();
   }
@@ -97,15 +99,19 @@ bool LoggingDialog(const RShotContext& c) {
   TSensorLogDlg dlg(*w.form->ComKVT, op, w.form.get());
   dlg.Clock().SetSpeed(10);
   dlg.show();
+  // A test gas between the two alarm levels, held to the sensor a while into the run.
+  std::string reply;
   bool saved = false;
   int readings = 0;
   dlg.Run().OnReading = [&](const RReadingSet& set) {
     const double seconds = dlg.Run().History().Visible().back().mTime;
     const bool alarm = (set.mSensor.mAlarm & 0x0C) != 0;
+    if (readings == 60) c.sim->control("gas 8", reply);
     if (!saved && seconds > 1.3 * DeviceCFG.mLogDisplayTime && alarm) saved = Save(dlg, c, "logging-dialog");
     if (saved || ++readings > 2000) dlg.StopBtnClick();
   };
   dlg.StartBtn->click();
+  c.sim->control("gas off", reply);
   return saved;
 }
 
@@ -171,14 +177,15 @@ int main(int argc, char** argv) {
   const RShotContext context{QDir(QString::fromLocal8Bit(argv[1])).absolutePath(), {}};
   QDir().mkpath(context.folder);
 
-  // The detector --simulate starts, its gas wave ten times fast for the fast logging clock.
+  // The detector --simulate starts, its sensor ten times fast for the fast logging clock.
   KvtSim::Options o;
-  o.gasPeriodMs /= 10;
+  o.sensor.t90Ms /= 10;
   KvtSim sim(o);
   sim.start();
   setenv("BEAMDOCK_PORT", sim.devicePath().c_str(), 1);
   RShotContext c = context;
   c.device = sim.devicePath();
+  c.sim = &sim;
 
   int failed = 0;
   for (const auto& shot : kShots)

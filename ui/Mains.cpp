@@ -215,6 +215,7 @@ void TKVTIRMainForm::RestoreView() {
   // so that the view still fits.
   if (g.mHeight == RWindowGeometry{}.mHeight) {
     if (!SimulatedLabel->isHidden()) g.mHeight += SimulatedLabel->minimumHeight();
+    if (!SimGasPanel->isHidden()) g.mHeight += SimGasPanel->minimumHeight();
     if (!SiteServerSetting().empty()) g.mHeight += SiteLabel->minimumHeight();
   }
   ApplyWindowGeometry(g.mWidth, g.mHeight, g.mLeft, g.mTop);
@@ -316,11 +317,13 @@ void TKVTIRMainForm::TimeTimerTimer() {
   StatusTimeLabel->setText(Q(ClockText(std::chrono::system_clock::now())));
 }
 
-void TKVTIRMainForm::MarkSimulated(const std::string& device) {
+void TKVTIRMainForm::MarkSimulated(const std::string& device, TSimControl control) {
   setWindowTitle(windowTitle() + QStringLiteral(" - SIMULATED DETECTOR"));
   SimulatedLabel->setText(QStringLiteral("SIMULATED DETECTOR"));
   SimulatedLabel->setToolTip(QStringLiteral("kvt-sim on %1, not a real detector").arg(Q(device)));
   SimulatedLabel->show();
+  FSimControl = std::move(control);
+  SimGasPanel->setVisible(static_cast<bool>(FSimControl));
 }
 
 void TKVTIRMainForm::ShowWaitingRecords(int64_t waiting, const QString& failure) {

@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -98,8 +99,11 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   void LoadUpgradeFile(const std::string& fileName, bool quiet);
   void TraceEvent(TComKVT* Sender, std::chrono::system_clock::time_point rNow, const std::string& sLog);
 
-  // Marks the window as connected to the simulated detector (caption and status bar).
-  void MarkSimulated(const std::string& device);
+  // Marks the window as connected to the simulated detector (caption and status bar). With
+  // control (a line to kvt-sim's control channel; false with the reason), the strip below it
+  // applies and removes a test gas.
+  using TSimControl = std::function<bool(const std::string& line, std::string& error)>;
+  void MarkSimulated(const std::string& device, TSimControl control = {});
 
   // With a site server: the records that wait to be sent, in the status bar (hidden when
   // none), with why the last push failed as its tooltip.
@@ -135,6 +139,13 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   TLabel3DBorder* StatusLabel = nullptr;
   TLabel3DBorder* StatusTimeLabel = nullptr;
   TLabel3DBorder* SimulatedLabel = nullptr;
+  // The test gas at the simulated detector (ui/MainsSimGas.cpp), shown with a control only.
+  QWidget* SimGasPanel = nullptr;
+  QDoubleSpinBox* SimGasSpin = nullptr;
+  QPushButton* SimGasApplyBtn = nullptr;
+  QPushButton* SimGasRemoveBtn = nullptr;
+  TLabel3DBorder* SimGasStateLabel = nullptr;
+  TSimControl FSimControl;
   TLabel3DBorder* SiteLabel = nullptr;  // the records that wait for the site server, when any
   QWidget* CustomerPanel = nullptr;
   TLogoImage* CustomerImage = nullptr;
@@ -333,6 +344,8 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   QWidget* BuildFactoryPage();
   QWidget* BuildTestPage();
   QWidget* BuildStatusPanel();
+  QWidget* BuildSimGasPanel();
+  void SimGasBtnClick(bool apply);
   QWidget* BuildCustomerPanel();
   QGroupBox* BuildFirmwareBox(const QString& prefix, TLabel3DBorder*& fileLabel, QToolButton*& openBtn,
                               TLabel3DBorder*& descLabel, QPushButton*& upgradeBtn, QPushButton*& cancelBtn,

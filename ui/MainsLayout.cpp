@@ -740,6 +740,7 @@ void TKVTIRMainForm::BuildWindow() {
   v->setContentsMargins(0, 0, 0, 0);
   v->setSpacing(0);
   v->addWidget(SimulatedLabel);
+  v->addWidget(BuildSimGasPanel());
   auto* work = new QHBoxLayout;
   work->setContentsMargins(0, 0, 0, 0);
   work->setSpacing(0);

@@ -4,7 +4,12 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <fcntl.h>
 #include <sys/prctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <csignal>
 
@@ -23,7 +28,11 @@ bool TSimulatorProcess::Start(const QString& programDir, QString& error, const Q
   // A window that dies without its destructor must not leave a detector behind.
   FProcess.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
   FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  FProcess.start(program, args, QIODevice::ReadOnly);
+  // The control FIFO: in the user's runtime folder, named for this window.
+  QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (runtime.isEmpty()) runtime = QDir::tempPath();
+  const QString control = QDir(runtime).filePath(QStringLiteral("kvt-sim-%1.control").arg(::getpid()));
+  FProcess.start(program, QStringList(args) << QStringLiteral("--control") << control, QIODevice::ReadOnly);
   if (!FProcess.waitForStarted(timeoutMs)) {
     error = program + QStringLiteral(": ") + FProcess.errorString();
     return false;
@@ -39,11 +48,27 @@ bool TSimulatorProcess::Start(const QString& programDir, QString& error, const Q
     return false;
   }
   FDevice = line.toStdString();
+  FControl = control.toStdString();
   return true;
+}
+
+bool TSimulatorProcess::Control(const std::string& line, std::string& error) const {
+  // Non-blocking: a simulator that has gone leaves no reader, and the window must not hang.
+  const int fd = FControl.empty() ? -1 : ::open(FControl.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = FControl.empty() ? "the simulated detector is not running" : FControl + ": " + std::strerror(errno);
+    return false;
+  }
+  const std::string text = line + "\n";
+  const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (!ok) error = FControl + ": " + std::strerror(errno);
+  ::close(fd);
+  return ok;
 }
 
 void TSimulatorProcess::Stop() {
   FDevice.clear();
+  FControl.clear();
   if (FProcess.state() == QProcess::NotRunning) return;
   FProcess.terminate();
   if (!FProcess.waitForFinished(3000)) {

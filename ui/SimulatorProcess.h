@@ -22,11 +22,16 @@ class TSimulatorProcess {
   bool Start(const QString& programDir, QString& error, const QStringList& args = {}, int timeoutMs = 5000);
   void Stop();
   const std::string& DevicePath() const { return FDevice; }
+  // One line to kvt-sim's control channel (a FIFO it makes at the start), for example
+  // "gas 25"; false with the reason when it cannot be written.
+  bool Control(const std::string& line, std::string& error) const;
+  const std::string& ControlPath() const { return FControl; }
   bool Running() const { return FProcess.state() != QProcess::NotRunning; }
 
  private:
   QProcess FProcess;
   std::string FDevice;
+  std::string FControl;
 };
 
 // The message for a missing simulator.

@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
   TSimulatorProcess sim;
   if (simulate) {
     QString error;
-    if (!sim.Start(QCoreApplication::applicationDirPath(), error)) {
+    // A span step long enough for the sensor to settle on the span gas the operator applies.
+    if (!sim.Start(QCoreApplication::applicationDirPath(), error, {"--cal-time-ms", "60000"})) {
       std::fprintf(stderr, "beamdock: %s\n", error.toLocal8Bit().constData());
       QMessageBox::critical(nullptr, QStringLiteral("KVT BeamDock"),
                             QStringLiteral("The simulated detector could not be started:\n%1").arg(error));
@@ -52,7 +53,9 @@ int main(int argc, char** argv) {
   }
 
   TKVTIRMainForm form;
-  if (simulate) form.MarkSimulated(sim.DevicePath());
+  if (simulate)
+    form.MarkSimulated(sim.DevicePath(),
+                       [&sim](const std::string& line, std::string& error) { return sim.Control(line, error); });
   ListenForSecondStarts(instance.LockFile(), &form);
   form.show();
   const int rc = QApplication::exec();

@@ -7,6 +7,7 @@
 #include "app/core/Results.h"
 #include "app/records/ServiceRecords.h"
 #include "app/core/Settings.h"
+#include "app/device/ZeroCheck.h"
 #include "link/CommInt.h"
 #include "link/KVTComms.h"
 #include "model/Checksum.h"
@@ -27,6 +28,14 @@ constexpr const char* kReadCaption = "Read KVT Information";
 constexpr uint8_t kSensorO2 = 4;
 constexpr uint16_t kSpanGasAddress = 88;  // mSpanGas in the 128-byte configuration image
 
+
+// The temperature reading with its unit.
+std::string FormatTemperature(const RKVTSensor& t) {
+  const int dec = t.mHistory & 3;
+  char text[24];
+  std::snprintf(text, sizeof text, "%.*f \u00B0C", dec, static_cast<uint16_t>(t.mSensor) / std::pow(10.0, dec));
+  return text;
+}
 
 // "#0.#" of a value in tenths.
 std::string SpanText(uint16_t tenths) {
@@ -150,7 +159,7 @@ void TSensorCal::RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalR
   if (result.mOutcome == TCalOutcome::LinkFailure &&
       (c == LINK_NOCONNECT || c == LINK_PORTERROR || c == LINK_NORESPONSE || c < 0x10 || c >= 0xFC))
     return;
-  static const char* const kSpan[] = {"OK", "FAIL", "time-out", "user stop", "-", "-"};
+  static const char* const kSpan[] = {"OK", "FAIL", "time-out", "user stop", "-", "-", "-"};
   const bool zeroOk = result.mOutcome != TCalOutcome::LinkFailure &&
                       !(result.mOutcome == TCalOutcome::Failed && result.mCode == LINK_ERROR);
   TOperationRecord record("Sensor Calibration");
@@ -162,6 +171,8 @@ void TSensorCal::RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalR
   r.mKind = "calibration";
   r.mZero = zeroOk ? "OK" : "FAIL";
   r.mSpan = zeroOk ? kSpan[static_cast<int>(result.mOutcome)] : "-";
+  // The span step ended as the detector said, but what it read afterwards does not pass.
+  if (FOutOfTolerance) r.mSpan = "FAIL";
   r.mResult = result.mOutcome == TCalOutcome::Ok         ? "PASS"
               : result.mOutcome == TCalOutcome::TimeOut  ? "Time-out"
               : result.mOutcome == TCalOutcome::UserStop ? "User Stop"
@@ -173,7 +184,15 @@ void TSensorCal::RecordCalibration(Operator& op, const RKVTCFG& cfg, const RCalR
   r.mExpiry = FExpiry;
   record.Detail("zero_s", std::to_string(std::lround(zeroSeconds)));
   record.Detail("span_s", std::to_string(zeroOk ? std::lround(spanSeconds) : 0));
-  const std::string status = result.mOutcome == TCalOutcome::Ok         ? "Calibration ... OK"
+  const std::string tolerance = PercentText(SpanTolerancePct());
+  record.Detail("tolerance_pct", tolerance);
+  record.Detail("rule", "as left within \u00B1" + tolerance + " % of the span gas");
+  if (!FZeroAsFound.empty()) record.Detail("zero_as_found", FZeroAsFound);
+  if (!FZeroAsLeft.empty()) record.Detail("zero_as_left", FZeroAsLeft);
+  if (!FTemperature.empty()) record.Detail("temperature", FTemperature);
+  record.Detail("cylinder", FLot.empty() || FExpiry.empty() ? "not recorded" : "lot " + FLot + ", expiry " + FExpiry);
+  const std::string status = FOutOfTolerance                            ? "Calibration ... FAIL: as left out of tolerance"
+                             : result.mOutcome == TCalOutcome::Ok       ? "Calibration ... OK"
                              : result.mOutcome == TCalOutcome::TimeOut  ? "Calibration... Time-out"
                              : result.mOutcome == TCalOutcome::UserStop ? "Calibration... User Stop"
                              : zeroOk                                   ? "Calibration ... FAIL"
@@ -188,6 +207,7 @@ int CalibrationExitStatus(const RCalResult& r) {
     case TCalOutcome::Failed: return 67;
     case TCalOutcome::TimeOut: return 68;
     case TCalOutcome::UserStop: return 69;
+    case TCalOutcome::ZeroRefused: return 65;
     default: return r.mCode;
   }
 }
@@ -244,6 +264,12 @@ void TCalibrationRun::Start() {
   FCal.FCalib = TCalib::Running;
   FCal.FAsFound.clear();
   FCal.FAsLeft.clear();
+  FCal.FAsLeftValue = 0;
+  FCal.FAsLeftOverRange = false;
+  FCal.FZeroAsFound.clear();
+  FCal.FZeroAsLeft.clear();
+  FCal.FTemperature.clear();
+  FCal.FOutOfTolerance = false;
   for (int i = 0; i < 3; ++i) FView.CalText(i, "", TCalColour::Blue);
   FView.CalProgress(0, sensor.mCalTime);
   FStartTime = FClock.Now();
@@ -262,8 +288,35 @@ void TCalibrationRun::Start() {
     FLink.CloseUSB(LINK_OK);
     return EndStopped();
   }
+  // 0x42 zeroes first: what the detector reads just before it must be clean air.
+  const RZeroReading zero = ReadZeroReading(FLink, FCFG.mSensor);
+  FCal.FZeroAsFound = zero.mText;
+  RKVTSensor temperature{};
+  if (FLink.RequireSensor(temperature, 1) == LINK_OK)
+    FCal.FTemperature = FormatTemperature(temperature);
+  if (zero.mInGas) {
+    FLink.CloseUSB(LINK_OK);
+    if (!ZeroMayProceed(FOp, zero, FCFG.mSensor)) {
+      FView.CalText(0, ZeroRefusedText(zero), TCalColour::Red);
+      FResult = {TCalOutcome::ZeroRefused, APP_ZEROINGAS};
+      return;
+    }
+    code = OpenUSBCaught(FLink);
+    if (code == LINK_OK && StopRequest().Requested()) {
+      FLink.CloseUSB(LINK_OK);
+      return EndStopped();
+    }
+    if (code != LINK_OK) {
+      FLink.CloseUSB(code);
+      FOp.message(MessageIcon::Error, "Sensor Connection Fail", "Sensor connection failed\rCheck KVT unit and BEAMDOCK");
+      FResult.mCode = code;
+      return;
+    }
+  }
   code = FLink.SensorCalibration(CAL_ZEROSPAN);
   FStarted = true;
+  // The zero is taken at the command: the reading now is the zero as left.
+  if (code == LINK_OK) FCal.FZeroAsLeft = ReadZeroReading(FLink, FCFG.mSensor).mText;
   FLink.CloseUSB(code);
   FZeroSeconds = SecondsBetween(FStartTime, FClock.Now());
   FResult.mCode = code;
@@ -308,10 +361,22 @@ void TCalibrationRun::Monitor() {
       std::snprintf(text, sizeof text, "%.*f", dec, v / std::pow(10.0, dec));
       if (FCal.FAsFound.empty()) FCal.FAsFound = text;
       FCal.FAsLeft = text;
+      FCal.FAsLeftValue = v / std::pow(10.0, dec);
+      FCal.FAsLeftOverRange = reading.mSensor == kOverRange;
     }
     if (poll == LINK_OK && !(reading.mHistory & 0x80)) {
       if (reading.mHistory & 0x08) {
         FView.CalText(2, "Calibration ... FAIL", TCalColour::Red);
+        FResult = {TCalOutcome::Failed, 0};
+      } else if (FCal.FAsLeftOverRange ||
+                 !WithinTolerance(FCal.FAsLeftValue, FCFG.mSensor.mSpanGas / 10.0, SpanTolerancePct())) {
+        // The detector says OK; what it reads on the span gas says otherwise.
+        FCal.FOutOfTolerance = true;
+        // Short enough for the dialog's result line; the rule goes into the record.
+        FView.CalText(2,
+                      "FAIL: as left out of tolerance (" +
+                          (FCal.FAsLeftOverRange ? std::string("O.L.") : FCal.FAsLeft + " " + sensor.mUnit) + ")",
+                      TCalColour::Red);
         FResult = {TCalOutcome::Failed, 0};
       } else {
         FView.CalText(2, "Calibration ... OK", TCalColour::Blue);
@@ -351,6 +416,25 @@ void TCalibrationRun::Finish() {
   if (FStarted || FResult.mOutcome == TCalOutcome::LinkFailure)
     FCal.RecordCalibration(FOp, FCFG, FResult, FZeroSeconds, SecondsBetween(FStartTime, FClock.Now()) - FZeroSeconds,
                            FLink.PortDevice());
+}
+
+double SpanTolerancePct() {
+  const std::string text = AppSettings().ReadString(kSection, "Tolerance", "10");
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  // A value that is no number, or none a calibration can be judged by, gives the default.
+  return end != text.c_str() && *end == '\0' && v >= 1 && v <= 50 ? v : 10.0;
+}
+
+bool WithinTolerance(double reading, double spanGas, double tolerancePct) {
+  // A hair of slack, so 22.5 on 25 at 10 % is not lost to the binary fractions.
+  return std::fabs(reading - spanGas) <= spanGas * tolerancePct / 100.0 + 1e-9;
+}
+
+std::string PercentText(double pct) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%g", pct);
+  return text;
 }
 
 RCylinder LoadCylinder() {

@@ -37,6 +37,7 @@ enum class TCalOutcome {
   UserStop,     // "Calibration... User Stop"
   LinkFailure,  // the start could not be sent or was not understood; the code says why
   NotStarted,   // the preparation stopped (its box was shown)
+  ZeroRefused,  // the detector read gas before the zero and the operator did not say Yes
 };
 
 struct RCalResult {
@@ -91,6 +92,12 @@ class TSensorCal {
   std::string FLot, FExpiry, FProduct;
   // The readings with span gas applied, first and last, of the run under way.
   std::string FAsFound, FAsLeft;
+  double FAsLeftValue = 0;
+  bool FAsLeftOverRange = false;
+  // The readings at zero before and after the zero step, and the detector's temperature.
+  std::string FZeroAsFound, FZeroAsLeft, FTemperature;
+  // The detector reported OK, but the reading after the span step lay outside the tolerance.
+  bool FOutOfTolerance = false;
 
   // The run from the press of "Calibration" to its end, whose Stop() is Cancel; null
   // otherwise.
@@ -149,8 +156,17 @@ class TCalibrationRun : public TLongRun {
   TRunClock::TimePoint FStartTime{}, FNextPoll{}, FLimit{}, FNextDue{};
 };
 
+// [SENSORCAL] Tolerance: how far, in percent of the span gas, the reading after the span step
+// may lie from the span gas for the calibration to pass (default 10, 1 to 50).
+double SpanTolerancePct();
+// Whether reading lies within tolerancePct of spanGas.
+bool WithinTolerance(double reading, double spanGas, double tolerancePct);
+// "10", "2.5": a percentage as the records and texts show it.
+std::string PercentText(double pct);
+
 // The terminal's exit status of a run, which the record keeps as its code: 0, 67 failed,
-// 68 time limit, 69 stopped, otherwise the failing exchange's result code.
+// 68 time limit, 69 stopped, 65 a zero refused in gas, otherwise the failing exchange's
+// result code.
 int CalibrationExitStatus(const RCalResult& result);
 
 // The span gas cylinder, kept in section SENSORCAL of the settings like the span gas value.

@@ -1,4 +1,5 @@
 #include "app/device/Logging.h"
+#include "app/device/ZeroCheck.h"
 
 #include "app/core/IniFile.h"
 #include "app/device/Operation.h"
@@ -199,6 +200,15 @@ void TLoggingRun::SendCalCommand(uint8_t code) {
   FView.ShowCalLabel("", TLabelColour::Blue);
   uint8_t result = FLink.ConnectKVTCheck();
   if (result != LINK_OK) result = FLink.ConnectKVT(ConnectSeconds());
+  if (result == LINK_OK && (code == CAL_ZERO || code == CAL_ZEROSPAN)) {
+    // Both start with a zero: not in gas, unless the operator says so with the reading shown.
+    const RZeroReading zero = ReadZeroReading(FLink, FSensor);
+    if (!ZeroMayProceed(FOp, zero, FSensor)) {
+      FView.ShowCalLabel(name + " ... Refused: reads " + zero.mText, TLabelColour::Red);
+      return;
+    }
+    if (zero.mInGas && FLink.ConnectKVTCheck() != LINK_OK) result = FLink.ConnectKVT(ConnectSeconds());
+  }
   if (result == LINK_OK) result = FLink.SensorCalibration(code);
 
   if (result == LINK_OK) {
@@ -238,6 +248,11 @@ void TLoggingRun::RecordAction(uint8_t code, uint8_t result, const std::string& 
   const bool ok = result == LINK_OK && text.find("FAIL") == std::string::npos && text.find("Abort") == std::string::npos;
   if (!ok) record.Data().mResult = text.find("Timeout") != std::string::npos ? "Time-out" : "FAIL";
   if (ok && code == CAL_BUMPFAIL) record.Data().mResult = "FAIL";  // a bump sent as failed
+  if (code == CAL_BUMPPASS || code == CAL_BUMPFAIL) {
+    // The operator's verdict: the readings on screen are not what it rests on.
+    record.Detail("verdict", "hand");
+    record.Detail("note", "verdict given by hand, no reading recorded");
+  }
   record.End(result != LINK_OK ? result : ok ? 0 : 67, text, true);
   CommitOperationRecord(FOp, record);
 }

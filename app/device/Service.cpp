@@ -2,6 +2,8 @@
 
 #include "app/device/Identify.h"
 #include "app/device/Operation.h"
+#include "app/device/ZeroCheck.h"
+#include "app/core/Settings.h"
 #include "app/core/Results.h"
 #include "app/records/ServiceRecords.h"
 #include "link/CommInt.h"
@@ -53,6 +55,28 @@ const char* OutputName(uint8_t command) {
   return "Output Test";
 }
 
+// Bump Pass and Bump Fail send what the operator decided; nothing was measured.
+void RecordHandVerdict(TOperationRecord& record) {
+  record.Detail("verdict", "hand");
+  record.Detail("note", "verdict given by hand, no reading recorded");
+}
+
+// The button starts with a zero: not in gas unless the operator says so, with the reading shown.
+uint8_t CheckZeroInGas(Operator& op, TComKVT& link, TOperationRecord& record) {
+  RKVTSensorCFG sensor{};
+  uint8_t code = link.ReadSensorCFGData(sensor, DeviceCFG.mUnitPacketSize, DeviceCFG.mUnitSensorDataSize);
+  if (code != LINK_OK) return code;
+  const RZeroReading zero = ReadZeroReading(link, sensor);
+  if (zero.mRead) record.Detail("zero_as_found", zero.mText);
+  if (!ZeroMayProceed(op, zero, sensor)) {
+    record.Detail("reason", ZeroRefusedText(zero));
+    return APP_ZEROINGAS;
+  }
+  // The question may have taken long enough for the detector to drop the connection.
+  if (zero.mInGas && link.ConnectKVTCheck() != LINK_OK) code = link.ConnectKVT(ConnectSeconds());
+  return code;
+}
+
 }  // namespace
 
 std::string ServiceName(TServiceCommand command) { return Row(command).mName; }
@@ -86,6 +110,11 @@ uint8_t RunServiceCommand(Operator& op, TComKVT& link, TServiceCommand command) 
             if (code == LINK_OK) code = CheckProduct(ident.mPID, 0);
             if (code != LINK_OK) return code;
           }
+          if (command == TServiceCommand::Calibration) {
+            const uint8_t code = CheckZeroInGas(op, link, record);
+            if (code != LINK_OK) return code;
+          }
+          if (command == TServiceCommand::BumpPass || command == TServiceCommand::BumpFail) RecordHandVerdict(record);
           return Send(link, command);
         },
         options);

@@ -2,6 +2,7 @@
 
 #include "app/core/Settings.h"
 #include "app/site/SiteSchema.h"
+#include "app/records/PushMarks.h"
 #include "app/records/StationKey.h"
 #include "model/FileUtils.h"
 #include "model/TimeText.h"
@@ -184,17 +185,6 @@ std::string Fields(std::initializer_list<std::string> parts) {
   return out;
 }
 
-std::string PushedMarkPath(const std::string& storePath) { return storePath + ".pushed"; }
-
-// The mark names its station: a store replaced by a new one (another key) beside an old mark
-// has pushed nothing yet. Given station, a mark of another one (or of none) counts as 0.
-int64_t PushedMark(const std::string& storePath, const std::string& station = "") {
-  std::ifstream in(PushedMarkPath(storePath));
-  long long seq = 0;
-  std::string id;
-  if (!(in >> seq)) return 0;
-  return station.empty() || (in >> id && id == station) ? seq : 0;
-}
 
 // The server's head as this station last saw it: its chain must hold it for ever after, so a
 // cut or rewritten server is found by every station, not only by the ones whose records went.
@@ -218,11 +208,6 @@ void NoteSiteHead(const std::string& storePath, const RSiteConnection& site, int
   WriteFileAtomic(SiteHeadPath(storePath), std::to_string(seq) + " " + digest + " " + ServerTag(site) + "\n", nullptr);
 }
 
-void WritePushedMark(const std::string& storePath, int64_t seq, const std::string& station) {
-  // Only a count for the status line and a witness of what the server took: the server decides
-  // what it holds, so a mark lost or behind costs nothing but a wrong count until the next push.
-  WriteFileAtomic(PushedMarkPath(storePath), std::to_string(seq) + " " + station + "\n", nullptr);
-}
 
 TStationKey StationKeyOf(const std::string& storePath) {
   std::optional<TStationKey> key;
@@ -411,7 +396,6 @@ class TPushLock {
   bool FHeld = false;
 };
 
-std::string PushFailureFile(const std::string& storePath) { return storePath + ".pushfail"; }
 
 }  // namespace
 
@@ -419,12 +403,6 @@ bool WaitForPush(const std::string& storePath, int milliseconds) {
   return TPushLock(storePath, milliseconds, false).Held();
 }
 
-std::string LastPushFailure(const std::string& storePath) {
-  std::ifstream in(PushFailureFile(storePath));
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
 
 void StartDetachedPush(const RSiteConnection& site, const std::string& storePath) {
   std::fflush(nullptr);  // nothing of the caller's is written twice
@@ -445,6 +423,11 @@ void StartDetachedPush(const RSiteConnection& site, const std::string& storePath
     ::dup2(null, 2);
     if (null > 2) ::close(null);
   }
+  PushKeepingFailure(site, storePath);
+  ::_exit(0);
+}
+
+void PushKeepingFailure(const RSiteConnection& site, const std::string& storePath) {
   std::string failure;
   try {
     PushStore(site, storePath);
@@ -456,7 +439,6 @@ void StartDetachedPush(const RSiteConnection& site, const std::string& storePath
   } else {
     std::ofstream(PushFailureFile(storePath), std::ios::trunc) << failure << "\n";
   }
-  ::_exit(0);
 }
 
 RPushResult PushStore(const RSiteConnection& site, const std::string& storePath, bool markPushed, size_t batch) {
@@ -497,17 +479,6 @@ RPushResult ImportStore(const RSiteConnection& site, const std::string& file) {
   return result;
 }
 
-int64_t WaitingRecords(const std::string& storePath) {
-  if (storePath.empty()) return 0;
-  int64_t waiting = static_cast<int64_t>(OutboxRecords(storePath).size());
-  try {
-    const int64_t last = TRecordStore(storePath, TRecordStore::TMode::Read).Last().mSeq;
-    waiting += std::max<int64_t>(0, last - PushedMark(storePath));
-  } catch (const ERecordStore&) {
-    // No store yet: only the outbox waits.
-  }
-  return waiting;
-}
 
 RSiteStatus SiteStatus(const RSiteConnection& site, const std::string& storePath) {
   RSiteStatus status;

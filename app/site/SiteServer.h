@@ -9,6 +9,7 @@
 // repeated.
 #pragma once
 
+#include "app/records/PushMarks.h"
 #include "app/records/ServiceRecords.h"
 
 #include <cstdint>
@@ -93,8 +94,8 @@ bool WaitForPush(const std::string& storePath, int milliseconds);
 // server. Its failure is kept beside the store (LastPushFailure) and cleared by a push that
 // gets through.
 void StartDetachedPush(const RSiteConnection& site, const std::string& storePath);
-// Why the last detached push failed; empty when it did not, or none ran.
-std::string LastPushFailure(const std::string& storePath);
+// The push such a process runs: its failure kept beside the store, cleared when it gets through.
+void PushKeepingFailure(const RSiteConnection& site, const std::string& storePath);
 
 // How long a read of the site waits for an answer before it falls back to this computer.
 constexpr int kSiteReadAnswerMs = 3000;
@@ -104,9 +105,6 @@ constexpr int kSiteReadAnswerMs = 3000;
 // the file does not verify.
 RPushResult ImportStore(const RSiteConnection& site, const std::string& file);
 
-// The records of this store that wait to be sent: the store's last sequence number above its
-// pushed mark, and the outbox. No connection.
-int64_t WaitingRecords(const std::string& storePath);
 
 struct RSiteStatus {
   std::string mStation;  // empty while the store has made no record (it has no key yet)

@@ -15,6 +15,7 @@ KvtSim::Options Detector(bool calFail) {
   KvtSim::Options o;
   o.calTimeMs = 200;
   o.calFail = calFail;
+  o.spanGasHeld = true, o.sensor.t90Ms = 0;
   std::memcpy(o.config.mUnit.mSerial, "KV00000042", 10);
   o.config.mSensor.mCalInterval = 30 * 86400;
   KvtSim::fillCRCs(o.config);

@@ -58,9 +58,15 @@ TEST(SensorCommandsTest, CalibrateExitsWithHowTheCalibrationEnded) {
     const char* span;
     int exit;
     const char* text;
+    bool yes = false;
   } cases[] = {
-      {{"--cal-time-ms", "300"}, "25", 0, "Calibration ... OK"},
+      // A reading of 25.0 throughout: a zero in gas, refused without --yes.
+      {{"--cal-time-ms", "300", "--gas", "250,0"}, "25", 65, "Zero refused: the detector reads 25.0 ppm (gas?)"},
+      {{"--cal-time-ms", "300", "--gas", "250,0"}, "25", 0, "Calibration ... OK", true},
       {{"--cal-time-ms", "300", "--cal-fail"}, "25", 67, "Calibration ... FAIL"},
+      // Clean air at the sensor, the detector says OK but keeps its span: 0.0 on 25 ppm.
+      {{"--cal-time-ms", "300", "--cal-unchanged"}, "25", 67,
+       "FAIL: as left out of tolerance (0.0 ppm)"},
       {{"--sensor-type", "9"}, "25", 65, "Sensor type is wrong"},
       // Outside the H2S range 0 to 100: refused before the span is stored anywhere.
       {{}, "250", 64, "--span 250 is outside the H2S sensor's range 0 to 100 ppm"},
@@ -69,7 +75,9 @@ TEST(SensorCommandsTest, CalibrateExitsWithHowTheCalibrationEnded) {
   for (const Case& c : cases) {
     Sim sim(c.sim);
     ASSERT_FALSE(sim.device.empty());
-    const ProcessResult r = Cli(dir, sim, {"calibrate", "--span", c.span});
+    std::vector<std::string> args = {"calibrate", "--span", c.span};
+    if (c.yes) args.insert(args.begin(), "--yes");
+    const ProcessResult r = Cli(dir, sim, args);
     EXPECT_EQ(r.exitCode, c.exit) << r.err;
     EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;
   }

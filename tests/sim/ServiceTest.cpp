@@ -199,6 +199,7 @@ TEST(SimUpgrade, RepeatReplacesTheSameSlice) {
 
 TEST(SimReadings, DecimalsOverRangeAndTheOtherModes) {
   KvtSim::Options o;
+  o.timetable = true;
   o.gasCenter = 1234;
   o.gasAmplitude = 0;
   o.gasDecimals = 2;
@@ -226,6 +227,7 @@ TEST(SimReadings, DecimalsOverRangeAndTheOtherModes) {
 
 TEST(SimReadings, ValueMovesAndPeakHoldsUntilCleared) {
   KvtSim::Options o;
+  o.timetable = true;
   o.gasCenter = 0;
   o.gasAmplitude = 100;
   o.gasPeriodMs = 200;
@@ -253,10 +255,12 @@ TEST(SimReadings, ValueMovesAndPeakHoldsUntilCleared) {
 TEST(SimCalibration, ProgressBitThenResult) {
   KvtSim::Options o;
   o.calTimeMs = 150;
+  o.sensor.t90Ms = 0;
   SimRig r(o);
   ASSERT_TRUE(r.connect());
   ASSERT_EQ(r.x({0x50}, 3), kAck);
   ASSERT_EQ(r.x({0x42}, 3, 500), kAck);
+  r.sim->applyGas(o.config.mSensor.mSpanGas / 10.0);  // the span gas, after the zero
   EXPECT_TRUE(reading(r, 0).mHistory & 0x80);
   EXPECT_TRUE(r.sim->calibrating());
   std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -34,7 +34,7 @@ class ReentryTest : public QObject {
     for (const auto& c : cases) {
       const std::string name = c.name;
       KvtSim::Options o;
-      o.calTimeMs = 300;
+      o.calTimeMs = 300, o.spanGasHeld = true, o.sensor.t90Ms = 0;
       SimPort port(o);
       TestWindow w(std::string(kFactoryIni) + "AVOperate=300\r\n");
       const std::vector<uint8_t> image = KvtSim::makeFirmwareImage(o);

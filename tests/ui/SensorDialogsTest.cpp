@@ -47,11 +47,12 @@ class SensorDialogsTest : public QObject {
 
   void LoggingShowsReadingsRunsACalibrationAndRefusesToClose() {
     KvtSim::Options o;
-    o.gasCenter = 0x7FFF, o.gasAmplitude = 0, o.calTimeMs = 300;
+    o.timetable = true, o.gasCenter = 0x7FFF, o.gasAmplitude = 0, o.calTimeMs = 300;
     SimPort port(o);
     TComKVT link;
     ScriptedOperator op;
     op.saveFile(FDir.path() + "d.csv");
+    op.answer(true);  // "Zero in Gas?": the detector reads over range; zero anyway
     TSensorLogDlg dlg(link, op);
     dlg.Clock().SetSpeed(20);
     dlg.show();
@@ -73,6 +74,8 @@ class SensorDialogsTest : public QObject {
 
     QVERIFY(closeRefused);
     QVERIFY(readings < 100);
+    QCOMPARE(op.questions().size(), size_t{1});
+    QVERIFY(op.questions()[0].text.find("The detector reads O.L.") != std::string::npos);
     QCOMPARE(dlg.SensorValueLabel[0]->text(), QString("OL"));
     QCOMPARE(dlg.SensorValueLabel[1]->text(), QString("3.95"));
     QCOMPARE(dlg.SensorPeakLabel[2]->text(), QString("1750"));
@@ -90,7 +93,7 @@ class SensorDialogsTest : public QObject {
   // levels on a value axis from 0 on round ticks; the fixed scale and Pause change only the view.
   void AlarmReadingShowsTheBannerAndTheLevelsOnARoundAxis() {
     KvtSim::Options o;
-    o.gasCenter = 260, o.gasAmplitude = 0;
+    o.timetable = true, o.gasCenter = 260, o.gasAmplitude = 0;
     SimPort port(o);
     TComKVT link;
     ScriptedOperator op;
@@ -136,7 +139,7 @@ class SensorDialogsTest : public QObject {
 
   void CalibrationDialogCancelsThenSucceeds() {
     KvtSim::Options o;
-    o.calNeverEnd = true, o.calTimeMs = 300;
+    o.calNeverEnd = true, o.calTimeMs = 300, o.spanGasHeld = true, o.sensor.t90Ms = 0;
     SimPort port(o);
     TComKVT link;
     ScriptedOperator op;
@@ -167,6 +170,13 @@ class SensorDialogsTest : public QObject {
     QVERIFY(dlg.CalBtn->isEnabled() && dlg.CloseBtn->isEnabled() && !dlg.CalAbortBtn->isEnabled());
     Shot(dlg, "calibration");
     QVERIFY(op.messages().empty());
+
+    // The detector says OK, but kept its span: 30 % low on the span gas is no pass.
+    port.sim().modifyOptions([](KvtSim::Options& x) { x.calUnchanged = true, x.sensor.driftPct = -30; });
+    QTest::mouseClick(dlg.CalBtn, Qt::LeftButton);
+    QCOMPARE(dlg.CalLabel2->text(),
+             QString("FAIL: as left out of tolerance (17.5 ppm)"));
+    Shot(dlg, "calibration-tolerance");
   }
 
   // The cylinder comes from the settings; a passed or impossible expiry refuses the start with a
@@ -174,7 +184,7 @@ class SensorDialogsTest : public QObject {
   // the step and seconds left, and the span gas prompt comes before the span step.
   void CalibrationGuidesLocksAndRecordsTheCylinder() {
     KvtSim::Options o;
-    o.calTimeMs = 300;
+    o.calTimeMs = 300, o.spanGasHeld = true, o.sensor.t90Ms = 0;
     SimPort port(o);
     TComKVT link;
     ScriptedOperator op;

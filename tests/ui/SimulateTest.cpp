@@ -3,9 +3,12 @@
 // the memo and Comm.TXT; and what it says when kvt-sim is not installed.
 #include "link/KVTComms.h"
 #include "tests/ui/UiSupport.h"
+#include "ui/Label3dB.h"
 #include "ui/SimulatorProcess.h"
 
+#include <QDoubleSpinBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 
 #include <cstdlib>
 
@@ -18,16 +21,31 @@ class SimulateTest : public QObject {
   void windowLinkReachesTheSimulatedDetectorAndTracesIt() {
     TSimulatorProcess sim;
     QString error;
-    QVERIFY2(sim.Start(QString::fromLocal8Bit(std::getenv("BEAMDOCK_BIN")), error, {"--serial", "SIM42"}),
+    QVERIFY2(sim.Start(QString::fromLocal8Bit(std::getenv("BEAMDOCK_BIN")), error,
+                       {"--serial", "SIM42", "--response-ms", "0"}),
              qPrintable(error));
     setenv("BEAMDOCK_PORT", sim.DevicePath().c_str(), 1);
     TestWindow w("[ETC]\r\nLogEnable=1\r\n");
-    w.form->MarkSimulated(sim.DevicePath());
+    w.form->MarkSimulated(sim.DevicePath(),
+                          [&sim](const std::string& line, std::string& e) { return sim.Control(line, e); });
 
     TComKVT& link = *w.form->ComKVT;
     QCOMPARE(+link.OpenUSB(3.0f), +LINK_OK);
     RKVTIdenty id{};
     QCOMPARE(+link.RequireIdenty(id), +LINK_OK);
+    // The strip's test gas reaches the simulated sensor, and goes again.
+    QVERIFY(w.Find<QWidget>("SimGasPanel")->isVisible());
+    const auto gas = [&] {
+      RKVTSensor r{};
+      return link.RequireSensor(r, 0) == LINK_OK ? static_cast<int>(r.mSensor) : -1;
+    };
+    QCOMPARE(gas(), 0);
+    w.Find<QDoubleSpinBox>("SimGasSpin")->setValue(12.5);
+    w.Find<QPushButton>("SimGasApplyBtn")->click();
+    QTRY_COMPARE(gas(), 125);
+    QCOMPARE(w.Find<TLabel3DBorder>("SimGasStateLabel")->text(), QStringLiteral("12.5 applied"));
+    w.Find<QPushButton>("SimGasRemoveBtn")->click();
+    QTRY_COMPARE(gas(), 0);
     link.CloseUSB(LINK_OK);
     QCOMPARE(std::string(id.mSerial, 5), std::string("SIM42"));
 

@@ -12,8 +12,11 @@
 #include "tests/support/ScriptedOperator.h"
 #include "tests/support/SimPort.h"
 #include "tests/support/TempDir.h"
+#include "app/records/ServiceRecords.h"
 
 #include <gtest/gtest.h>
+
+#include <sstream>
 
 namespace {
 
@@ -22,7 +25,11 @@ struct TCalRecorder : TCalView {
   TCalColour colour[3] = {};
   int progress = 0, maximum = 0;
   bool running = false;
-  void CalText(int which, const std::string& t, TCalColour c) override { text[which] = t, colour[which] = c; }
+  std::function<void()> onSpanPrompt;  // the operator applies the span gas
+  void CalText(int which, const std::string& t, TCalColour c) override {
+    text[which] = t, colour[which] = c;
+    if (which == 1 && !t.empty() && onSpanPrompt) onSpanPrompt();
+  }
   void CalProgress(int p, int m) override { progress = p, maximum = m; }
   void CalRunning(bool r) override { running = r; }
 };
@@ -126,8 +133,18 @@ TEST_F(SensorCalTest, RunsEndAsTheDetectorSaysOrOnCancelOrTheLimit) {
     int label;
     const char* text;
     int aborts;
+    const char* record = "";  // parts of the record, '|' between them
   } cases[] = {
-      {"ok", [](KvtSim::Options& o) { o.calTimeMs = 150; }, false, TCalOutcome::Ok, 2, "Calibration ... OK", 0},
+      {"ok", [](KvtSim::Options& o) { o.calTimeMs = 150, o.sensor.driftPct = -15; }, false, TCalOutcome::Ok, 2,
+       "Calibration ... OK", 0,
+       "PASS|Calibration ... OK|tolerance_pct=10\n|rule=as left within \u00B110 % of the span gas\n|"
+       "zero_as_found=0.0 ppm\n|zero_as_left=0.0 ppm\n|temperature=24.5 \u00B0C\n|cylinder=not recorded\n"},
+      // The detector says OK but kept its old span: 30 % low on the span gas.
+      {"as left out of tolerance", [](KvtSim::Options& o) { o.calTimeMs = 150, o.calUnchanged = true,
+                                                             o.sensor.driftPct = -30; },
+       false, TCalOutcome::Failed, 2, "FAIL: as left out of tolerance (17.5 ppm)", 0,
+       "FAIL|Calibration ... FAIL: as left out of tolerance|zero OK|span FAIL|as found 17.5 ppm|"
+       "as left 17.5 ppm|cylinder=lot L-7, expiry 2031-01-31\n"},
       {"fail", [](KvtSim::Options& o) { o.calTimeMs = 150, o.calFail = true; }, false, TCalOutcome::Failed, 2,
        "Calibration ... FAIL", 0},
       {"zero refused", [](KvtSim::Options& o) { o.faults = {{0x42, K::Error, 0}}; }, false, TCalOutcome::Failed, 0,
@@ -138,11 +155,15 @@ TEST_F(SensorCalTest, RunsEndAsTheDetectorSaysOrOnCancelOrTheLimit) {
        false, TCalOutcome::TimeOut, 2, "Calibration... Time-out", 1},
       {"cancel", [](KvtSim::Options& o) { o.calNeverEnd = true; }, true, TCalOutcome::UserStop, 2,
        "Calibration... User Stop", 1},
+      // 3.0 ppm of gas left at the sensor: above the dead zone of 1.5, and the operator says No.
+      {"zero in gas", [](KvtSim::Options& o) { o.sensor.zeroDrift = 3.0; }, false, TCalOutcome::ZeroRefused, 0,
+       "Zero refused: the detector reads 3.0 ppm (gas?)", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     KvtSim::Options o;
     o.config = Detector(1, 250);
+    o.sensor.t90Ms = 0;
     c.sim(o);
     SimPort port(o);
     TComKVT link;
@@ -150,6 +171,9 @@ TEST_F(SensorCalTest, RunsEndAsTheDetectorSaysOrOnCancelOrTheLimit) {
     TSensorCal cal;
     ASSERT_TRUE(cal.ShowDlg(op, o.config));
     TCalRecorder view;
+    view.onSpanPrompt = [&] { port.sim().applyGas(25.0); };
+    if (c.outcome == TCalOutcome::ZeroRefused) op.answer(false);
+    if (c.outcome == TCalOutcome::Failed && c.label == 2) cal.FLot = "L-7", cal.FExpiry = "2031-01-31";
     TFastClock clock(30);
     clock.OnWait = [&] {
       EXPECT_TRUE(view.running);
@@ -167,6 +191,24 @@ TEST_F(SensorCalTest, RunsEndAsTheDetectorSaysOrOnCancelOrTheLimit) {
     if (c.outcome == TCalOutcome::Ok) {
       EXPECT_EQ(view.text[1], "Apply SPAN Gas (H2S)... 25 ppm");
       EXPECT_EQ(view.progress, 30);
+    }
+    const std::vector<RServiceRecord> records =
+        TRecordStore(FDir.path() + "BEAMDOCK.DB", TRecordStore::TMode::Read).History("");
+    if (c.outcome == TCalOutcome::ZeroRefused) {
+      // Asked with the reading shown; No: the zero was never sent, nothing to record.
+      ASSERT_EQ(op.questions().size(), 1u);
+      EXPECT_NE(op.questions()[0].text.find("reads 3.0 ppm, more than its dead zone of 1.5 ppm"), std::string::npos);
+      EXPECT_EQ(Count(port.sim(), "42"), 0);
+      EXPECT_EQ(CalibrationExitStatus(r), 65);
+    }
+    if (*c.record) {
+      ASSERT_FALSE(records.empty());
+      const RServiceRecord& rec = records[0];
+      const std::string seen = rec.mResult + "|" + rec.mStatus + "|zero " + rec.mZero + "|span " + rec.mSpan +
+                               "|as found " + rec.mAsFound + "|as left " + rec.mAsLeft + "|" + rec.mDetails;
+      std::istringstream parts(c.record);
+      for (std::string part; std::getline(parts, part, '|');)
+        EXPECT_NE(seen.find(part), std::string::npos) << part << " in " << seen;
     }
   }
 }

@@ -140,7 +140,7 @@ class LoggingRunTest : public ::testing::Test {
 
 TEST_F(LoggingRunTest, LogsToScreenChartAndFileAndRidesOutDetectorFailures) {
   KvtSim::Options o;
-  o.gasCenter = -5, o.gasAmplitude = 0;
+  o.timetable = true, o.gasCenter = -5, o.gasAmplitude = 0;
   o.faults = {{0x20, KvtSim::FaultKind::Silent, 1}};  // one poll unanswered: reconnect silently
   SimPort port(o);
   TComKVT link;
@@ -249,6 +249,7 @@ TEST_F(LoggingRunTest, CalibrationButtonsAndTheMonitor) {
     DeviceCFG.mCalTime = 30;
     DeviceCFG.mLogInterval = 3;
     KvtSim::Options o;
+    o.sensor.t90Ms = 0;
     c.sim(o);
     SimPort port(o);
     TComKVT link;
@@ -261,6 +262,7 @@ TEST_F(LoggingRunTest, CalibrationButtonsAndTheMonitor) {
     run.OnReading = [&](const RReadingSet&) {
       ++n;
       if (n == 1) run.PressCalButton(c.button);
+      if (n == 2) port.sim().applyGas(25.0);  // the span gas, once the zero has been taken
       fastPolls = fastPolls || run.PollInterval() == 1;
       // State 4 ends once its pass has put the interval back.
       if ((run.MonitorState() == 4 && run.PollInterval() == 3) || (run.MonitorState() == 0 && n == 3) || n > 200)

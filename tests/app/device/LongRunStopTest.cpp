@@ -46,7 +46,8 @@ TEST(LongRunStop, BeforeTheRunNothingChangesTheDetectorDuringItTheRunEndsAsItsBu
       {Kind::Firmware, Where::During, APP_USERSTOP, {"10", "91", "packet", "91", "packet"}},
       {Kind::Calibration, Where::Before, APP_USERSTOP, {}},
       {Kind::Calibration, Where::Handshake, APP_USERSTOP, {}},
-      {Kind::Calibration, Where::During, APP_USERSTOP, {"70", "header", "91", "data", "42", "20", "43"}},
+            // The readings before the zero (gas, temperature) and after it, then the first poll.
+      {Kind::Calibration, Where::During, APP_USERSTOP, {"70", "header", "91", "data", "20", "21", "42", "20", "20", "43"}},
       {Kind::Logging, Where::Before, 0, {}},
       {Kind::Logging, Where::Handshake, 0, {}},
       {Kind::Logging, Where::During, 0, {"20", "22", "21"}},

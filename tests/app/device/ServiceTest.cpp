@@ -36,11 +36,14 @@ TEST(Service, EachButtonSendsItsCommandsAndMapsItsResult) {
     KvtSim::FaultKind fault;
     uint8_t result;
     Names commands;
+    double gas = 0;  // at the sensor before the zero; above the dead zone, the operator says No
   } cases[] = {
-      {C::Calibration, 0, 0, E, 0, {"A0", "50", "42", "B3"}},
+      // The calibration zeroes first: the sensor block's dead zone and a reading before it.
+      {C::Calibration, 0, 0, E, 0, {"A0", "50", "81", "81", "20", "50", "42", "B3"}},
       {C::Calibration, 1, 0, E, APP_NOTKVT, {"A0", "B3"}},
-      {C::Calibration, 0, 0x42, E, APP_ZEROCAL, {"A0", "50", "42", "B3"}},
-      {C::Calibration, 0, 0x42, N, LINK_NAK, {"A0", "50", "42", "B3"}},
+      {C::Calibration, 0, 0x42, E, APP_ZEROCAL, {"A0", "50", "81", "81", "20", "50", "42", "B3"}},
+      {C::Calibration, 0, 0x42, N, LINK_NAK, {"A0", "50", "81", "81", "20", "50", "42", "B3"}},
+      {C::Calibration, 0, 0, E, APP_ZEROINGAS, {"A0", "50", "81", "81", "20", "B3"}, 6.7},
       {C::TurnOff, 0, 0, E, 0, {"A0", "14"}},  // no closing frame to wake it
       {C::TurnOff, 1, 0, E, APP_NOTKVT, {"A0", "B3"}},
       {C::TurnOff, 0, 0x14, E, APP_POWEROFF, {"A0", "14", "B3"}},
@@ -56,14 +59,21 @@ TEST(Service, EachButtonSendsItsCommandsAndMapsItsResult) {
     KvtSim::Options o;
     o.pid = static_cast<uint8_t>(c.pid);
     if (c.faultOn) o.faults.push_back({c.faultOn, c.fault, 0});
+    o.sensor.t90Ms = 0;
     SimPort port(o);
+    port.sim().applyGas(c.gas);
     TComKVT link;
     ScriptedOperator op;
+    if (c.gas > 0) op.answer(false);
     EXPECT_EQ(RunServiceCommand(op, link, c.command), c.result);
     EXPECT_EQ(Commands(port.sim()), c.commands);
     EXPECT_EQ(op.statuses().front().text, ServiceName(c.command) + "...");
     EXPECT_EQ(op.lastStatus().text, ServiceName(c.command) + ResultText(c.result).mSuffix);
     ASSERT_EQ(op.messages().size(), c.result == 0 ? 0u : 1u);
+    if (c.gas > 0) {
+      ASSERT_EQ(op.questions().size(), 1u);
+      EXPECT_NE(op.questions()[0].text.find("The detector reads 6.7"), std::string::npos);
+    }
   }
 }
 
@@ -119,6 +129,8 @@ TEST(Service, ARecordNamesTheDetectorOfItsOwnConnection) {
   EXPECT_EQ(records[0].mPort.rfind("no adapter /dev/pts/", 0), 0u) << records[0].mPort;
   EXPECT_EQ(records[2].mSerial, "HXB0000002");
   EXPECT_EQ(records[2].mResult, "PASS");
+  EXPECT_EQ(records[2].Detail("verdict"), "hand");  // nothing measured: the operator's word
+  EXPECT_EQ(records[2].Detail("note"), "verdict given by hand, no reading recorded");
   EXPECT_EQ(records[1].mResult, "FAIL");  // the detector failed its bump
   EXPECT_EQ(records[1].mPort.rfind("no adapter /dev/pts/", 0), 0u) << records[1].mPort;
   EXPECT_FALSE(records[1].mAdapter);
