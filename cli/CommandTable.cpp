@@ -57,6 +57,9 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
        "  history --verify --file FILE.jsonl --key KEYFILE\n"
        "                                   checks an export against a station's public key\n"},
       {"certificate", "  certificate SERIAL [-o FILE.pdf] the calibration certificate of the detector's newest calibration\n"},
+      {"events",
+       "  events [SERIAL] [--since DATE] [--until DATE] [--user ID] [--since-last-pass] [--csv FILE] [--pdf FILE]\n"
+       "                                   the alarm events the records keep, with totals: the incident report\n"},
       {"fleet",
        "  fleet [--due DAYS] [--csv FILE] [--pdf FILE]\n"
        "                                   every detector the records know, with its calibration and bump due dates\n"},

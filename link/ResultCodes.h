@@ -38,6 +38,7 @@ constexpr uint8_t APP_VALIDATION = 0x87;     // detector rejected the new progra
 constexpr uint8_t APP_NOTKVT = 0x92;         // product type not accepted (CheckProduct)
 constexpr uint8_t APP_SENSORTYPE = 0x94;     // sensor type differs
 constexpr uint8_t APP_READBACK = 0x95;       // a configuration read back differs from what was written
+constexpr uint8_t APP_LOGNOTKEPT = 0x96;     // Log Reset: the entries could be kept nowhere, so nothing was cleared
 constexpr uint8_t APP_POWEROFF = 0xC1;       // power-down refused
 constexpr uint8_t APP_ZEROCAL = 0xC2;        // zero calibration refused
 constexpr uint8_t APP_HIBERNATE = 0xC3;      // hibernation refused
