@@ -127,9 +127,15 @@ std::vector<RServiceRecord> EventEntryRecords(const std::vector<RKVTEvent>& entr
   const std::string unit = SensorUnit(d.mSensorType);
   const std::string basis = "download at " + UtcIsoText(d.mTime) + ", life remaining then " + std::to_string(d.mLife) + " s";
   const std::string user = OneLine(d.mUserId, kMostFactChars);
+  std::map<uint32_t, int> seen;
   for (const RKVTEvent& e : entries) {
     RServiceRecord r;
+    // Two entries of one log may share a start; each is kept, the later ones by their place
+    // among those (the log keeps their order), so that every download names them alike.
+    const int repeat = seen[e.mStartEvent]++;
     r.mOrigin = EventEntryOrigin(d.mSerial, e.mStartEvent);
+    if (repeat > 0) r.mOrigin = Sha256Hex("event:" + d.mSerial + ":" + std::to_string(e.mStartEvent) + ":" +
+                                          std::to_string(repeat + 1)).substr(0, 32);
     r.mTime = UtcIsoText(d.mTime);
     r.mSerial = d.mSerial;
     r.mSensorType = SensorTypeText(d.mSensorType);

@@ -36,7 +36,9 @@ std::string EventEntryOrigin(const std::string& serial, uint32_t lifeStart);
 // A random origin, for a record that others name before it is committed.
 std::string NewRecordOrigin();
 
-// One record per entry, in the log's order; entries with an empty serial make none.
+// One record per entry, in the log's order; entries with an empty serial make none. An entry
+// whose start an earlier entry of the same log shares has ":N" (its place among them, from 2)
+// added to the text its origin is derived from.
 std::vector<RServiceRecord> EventEntryRecords(const std::vector<RKVTEvent>& entries, const REventDownload& download);
 
 // A reading as an entry record keeps it: "12.5 ppm", or "O.L." over range.
