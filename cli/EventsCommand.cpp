@@ -18,19 +18,6 @@ namespace {
 
 constexpr int kExitNoStore = 74;
 
-// A local calendar day: its first second, or its last.
-std::optional<std::time_t> LocalDay(const std::string& text, bool last) {
-  if (!ValidDateText(text)) return std::nullopt;
-  std::tm t{};
-  t.tm_year = std::atoi(text.substr(0, 4).c_str()) - 1900;
-  t.tm_mon = std::atoi(text.substr(5, 2).c_str()) - 1;
-  t.tm_mday = std::atoi(text.substr(8, 2).c_str()) + (last ? 1 : 0);
-  t.tm_isdst = -1;
-  const std::time_t at = std::mktime(&t);
-  if (at == static_cast<std::time_t>(-1)) return std::nullopt;
-  return last ? at - 1 : at;
-}
-
 int Events(CliContext& ctx, const std::vector<std::string>& args) {
   RIncidentQuery q;
   std::string csv, pdf;
@@ -38,7 +25,7 @@ int Events(CliContext& ctx, const std::vector<std::string>& args) {
     const bool value = i + 1 < args.size() && !args[i + 1].empty();
     if ((args[i] == "--since" || args[i] == "--until") && value) {
       const bool until = args[i] == "--until";
-      const std::optional<std::time_t> day = LocalDay(args[i + 1], until);
+      const std::optional<std::time_t> day = LocalDayTime(args[i + 1], until);
       if (!day) return UsageError(ctx, "events: " + args[i] + " needs a date YYYY-MM-DD, not " + args[i + 1]);
       (until ? q.mUntil : q.mSince) = day;
       ++i;

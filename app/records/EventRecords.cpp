@@ -196,6 +196,18 @@ TCheckOutcome CheckOutcomeOf(const RServiceRecord& r) {
   return TCheckOutcome::Other;
 }
 
+std::optional<std::time_t> LocalDayTime(const std::string& text, bool last) {
+  if (!ValidDateText(text)) return std::nullopt;
+  std::tm t{};
+  t.tm_year = std::atoi(text.substr(0, 4).c_str()) - 1900;
+  t.tm_mon = std::atoi(text.substr(5, 2).c_str()) - 1;
+  t.tm_mday = std::atoi(text.substr(8, 2).c_str()) + (last ? 1 : 0);
+  t.tm_isdst = -1;
+  const std::time_t at = std::mktime(&t);
+  if (at == static_cast<std::time_t>(-1)) return std::nullopt;
+  return last ? at - 1 : at;
+}
+
 std::string RIncident::Flags() const {
   if (mCal.mOverdue && mBump.mOverdue) return "CAL OVERDUE+BUMP OVERDUE";
   if (mCal.mOverdue) return "CAL OVERDUE";

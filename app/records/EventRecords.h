@@ -63,6 +63,10 @@ std::optional<REventEntry> EventEntryOf(const RServiceRecord& record);
 enum class TCheckOutcome { Pass, Fail, Other };
 TCheckOutcome CheckOutcomeOf(const RServiceRecord& record);
 
+// A local calendar day written YYYY-MM-DD: its first second, or with last its last; none when
+// the text is no date.
+std::optional<std::time_t> LocalDayTime(const std::string& text, bool last);
+
 struct RIncidentQuery {
   std::string mSerial, mUser;              // empty: every detector, every wearer
   std::optional<std::time_t> mSince, mUntil;  // the events' start, both ends included
