@@ -170,7 +170,7 @@ bool WriteIncidentPdf(const RIncidentReport& report, const RIncidentHead& head, 
   heading("Totals per wearer (the detector's User ID)");
   totals("User ID", report.mByWearer);
 
-  room(200);
+  room(420);
   p.setFont(small);
   p.setPen(Qt::black);
   p.drawText(QRect(margin, y, tableW, 200), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
@@ -179,6 +179,11 @@ bool WriteIncidentPdf(const RIncidentReport& report, const RIncidentHead& head, 
              "Last calibration and last bump: the last before the event began; OVERDUE when its due date (from the last "
              "passed check and the interval the detector's configuration held) had passed then. Bump tests themselves are "
              "not listed. Each entry is counted once, however many downloads or stations kept it.");
+  y += 240;
+  p.setFont(cell);
+  p.drawText(QRect(margin, y, tableW, 80), Qt::AlignLeft | Qt::AlignBottom,
+             "Reviewed by: ______________________________    Signature: ______________________________    "
+             "Date: ________________");
   const bool ok = p.end();
   if (!ok && error) *error = "the PDF could not be finished";
   return ok;
