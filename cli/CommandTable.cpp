@@ -28,7 +28,7 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
       {"hibernate", "  hibernate                        the Hibernate button (asks; --yes answers Yes)\n"},
       {"log",
        "  log export [-o FILE.csv]         Save Event Log\n"
-       "  log reset                        Log Reset\n"},
+       "  log reset                        Log Reset (the entries are kept in the service records first)\n"},
       {"firmware", "  firmware FILE.img                load and check the image, then Upgrade Firmware\n"},
       {"calibrate",
        "  calibrate [--span VALUE] [--lot LOT] [--expiry YYYY-MM-DD]\n"
@@ -57,6 +57,9 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
        "  history --verify --file FILE.jsonl --key KEYFILE\n"
        "                                   checks an export against a station's public key\n"},
       {"certificate", "  certificate SERIAL [-o FILE.pdf] the calibration certificate of the detector's newest calibration\n"},
+      {"events",
+       "  events [SERIAL] [--since DATE] [--until DATE] [--user ID] [--since-last-pass] [--csv FILE] [--pdf FILE]\n"
+       "                                   the alarm events the records keep, with totals: the incident report\n"},
       {"fleet",
        "  fleet [--due DAYS] [--csv FILE] [--pdf FILE]\n"
        "                                   every detector the records know, with its calibration and bump due dates\n"},
@@ -76,7 +79,7 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
 
 const std::vector<DocumentedExit>& DocumentedExitStatuses() {
   static const std::vector<DocumentedExit> statuses = {
-      {1, "doctor: a check failed"},
+      {1, "doctor: a check failed; events: an event listed happened while its detector was overdue"},
       {kExitUsage, "a command line that is not accepted"},
       {65,
        "a check stopped the command before the detector was changed (a refused .cfg file, no sensor type, a detector "
@@ -88,7 +91,8 @@ const std::vector<DocumentedExit>& DocumentedExitStatuses() {
       {69, "calibrate: stopped by Ctrl-C"},
       {kExitSoftware, "a file could not be written"},
       {74, "the service records could not be read, or the site server could not be reached"},
-      {75, "the operation ran, but its service record could be kept nowhere"},
+      {75, "the operation ran, but its service record could be kept nowhere (log reset: the log's entries could be "
+           "kept nowhere, so nothing was cleared)"},
   };
   return statuses;
 }

@@ -1,5 +1,6 @@
 // log export / log reset: Save Event Log and Log Reset of the window. The CSV file is the
-// window's, byte for byte; its path is printed on stdout.
+// window's, byte for byte; its path is printed on stdout. Both keep the log's entries in the
+// service records first.
 #include "app/device/DeviceSession.h"
 #include "app/device/EventLog.h"
 #include "cli/Cli.h"
@@ -42,7 +43,9 @@ int Run(CliContext& ctx, const std::vector<std::string>& args) {
   CliSession cli(ctx);
   if (!ConfirmLogReset(cli.op())) return kExitDeclined;
   TDeviceSession session;
-  return LogReset(cli.op(), cli.link(), session);
+  const uint8_t code = LogReset(cli.op(), cli.link(), session);
+  // Entries kept nowhere: nothing was cleared, and the records are what failed.
+  return code == APP_LOGNOTKEPT ? kExitRecordLost : code;
 }
 
 const CommandRegistrar registrar("log", &Run);

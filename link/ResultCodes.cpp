@@ -59,6 +59,10 @@ RResultText ResultText(uint8_t code) {
       return {"... REFUSED", "Zero refused: the detector reads gas\rZero only in clean air"};
     case APP_HIBERNATE:
       return {"... FAIL", "Hibernation is not allowed"};
+    case APP_LOGNOTKEPT:
+      return {"... NOT CLEARED",
+              "The event log was not cleared: its entries could be kept neither in the service records nor in "
+              "their outbox\rNothing was deleted from the detector"};
     case LINK_LIMIT:
       return {"... FAIL", kLinkLimitMessage};
     case LINK_LOGSIZE:

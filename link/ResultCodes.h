@@ -39,6 +39,7 @@ constexpr uint8_t APP_NOTKVT = 0x92;         // product type not accepted (Check
 constexpr uint8_t APP_SENSORTYPE = 0x94;     // sensor type differs
 constexpr uint8_t APP_READBACK = 0x95;       // a configuration read back differs from what was written
 constexpr uint8_t APP_ZEROINGAS = 0x96;      // a zero refused: the detector read gas just before it
+constexpr uint8_t APP_LOGNOTKEPT = 0x97;     // Log Reset: the entries could be kept nowhere, so nothing was cleared
 constexpr uint8_t APP_POWEROFF = 0xC1;       // power-down refused
 constexpr uint8_t APP_ZEROCAL = 0xC2;        // zero calibration refused
 constexpr uint8_t APP_HIBERNATE = 0xC3;      // hibernation refused

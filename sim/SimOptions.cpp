@@ -281,13 +281,16 @@ struct Arg {
     if (!num(0, 10000, v)) return false;
     o.events.clear();
     eventsGiven = true;
+    // Hourly, newest last, all before the unit's life counter as it stands now (the counter runs
+    // down); every fourth a bump test, alarms low, high and both, every seventh over range.
+    const uint32_t life = o.config.mUnit.mLifeRemaining;
     for (long long k = 0; k < v; ++k) {
-      // Newest last; every fourth a bump test, alarms alternating low and high.
       const bool bump = k % 4 == 3;
-      o.events.push_back({static_cast<uint32_t>(63000000 - 3600 * (k + 1)),
-                          static_cast<uint16_t>(bump ? 0x8000 | 30 : 60 + k),
-                          static_cast<uint8_t>(bump ? 0 : (k % 2 ? 0x08 : 0x04)),
-                          static_cast<int16_t>(100 + 10 * (k % 20))});
+      const uint8_t alarm = k % 5 == 0 ? 0x0C : k % 2 ? 0x08 : 0x04;
+      o.events.push_back({static_cast<uint32_t>(life + 3600 * (v - k)),
+                          static_cast<uint16_t>(bump ? 0x8000 | 30 : 60 + k % 3000),
+                          static_cast<uint8_t>(bump ? 0 : alarm),
+                          static_cast<int16_t>(k % 7 == 6 ? 0x7FFF : 100 + 10 * (k % 20))});
     }
     return true;
   }
@@ -375,7 +378,8 @@ constexpr OptionEntry kOptions[] = {
     {"--event", " START,DURATION,FLAGS,READING\n"
      "                           one entry (repeatable; replaces the three default entries)\n",
      [](Arg& a) { return a.event(); }},
-    {"--events", " N               N generated entries\n",
+    {"--events", " N               N generated entries (up to 10000), hourly: low, high and both\n"
+                 "                           alarms, bump tests, readings that vary, over range\n",
      [](Arg& a) { return a.generatedEvents(); }},
     {"--event-file", " FILE        entries from a file of 9-byte entries\n",
      [](Arg& a) {

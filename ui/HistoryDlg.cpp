@@ -2,11 +2,13 @@
 
 #include "app/device/Operation.h"
 #include "app/core/Settings.h"
+#include "app/records/EventRecords.h"
 #include "app/site/SiteServer.h"
 #include "model/DeviceUtils.h"
 #include "model/EventLog.h"
 #include "report/Certificate.h"
 #include "ui/Application.h"
+#include "ui/IncidentsDlg.h"
 #include "ui/Mains.h"
 
 #include <QComboBox>
@@ -24,7 +26,8 @@
 namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-const char* const kKinds[] = {"All", "read", "write", "calibration", "bump", "firmware", "event log", "service"};
+const char* const kKinds[] = {"All",      "read",      "write", "calibration", "bump",
+                              "firmware", "event log", "event", "service"};
 }  // namespace
 
 THistoryDlg::THistoryDlg(Operator& op, const std::string& serial, QWidget* parent) : QDialog(parent), FOp(op) {
@@ -65,6 +68,10 @@ THistoryDlg::THistoryDlg(Operator& op, const std::string& serial, QWidget* paren
   DetailText->setObjectName("HistoryDetailText");
   DetailText->setReadOnly(true);
   DetailText->setPlaceholderText("Select a record to read it in full.");
+  DoubtLink = new QLabel;
+  DoubtLink->setObjectName("HistoryDoubtLink");
+  DoubtLink->setTextFormat(Qt::RichText);
+  DoubtLink->hide();
 
   StateLabel = new QLabel;
   CsvBtn = new QPushButton("Export CSV...");
@@ -81,14 +88,16 @@ THistoryDlg::THistoryDlg(Operator& op, const std::string& serial, QWidget* paren
   v->addWidget(NoteLabel);
   v->addWidget(Grid, 3);
   v->addWidget(DetailText, 2);
+  v->addWidget(DoubtLink);
   v->addLayout(bottom);
 
   connect(ShowBtn, &QPushButton::clicked, this, [this] { Reload(); });
   connect(SerialEdit, &QLineEdit::returnPressed, this, [this] { Reload(); });
   connect(KindCombo, &QComboBox::currentIndexChanged, this, [this] { Fill(); });
-  connect(Grid, &QTableWidget::currentCellChanged, this, [this](int row) {
-    const int at = row >= 0 && Grid->item(row, 0) ? Grid->item(row, 0)->data(Qt::UserRole).toInt() : -1;
-    DetailText->setPlainText(at >= 0 && at < static_cast<int>(FRecords.size()) ? Q(RecordInWords(FRecords[static_cast<size_t>(at)])) : QString());
+  connect(Grid, &QTableWidget::currentCellChanged, this, [this](int row) { ShowDetail(row); });
+  connect(DoubtLink, &QLabel::linkActivated, this, [this](const QString& serial) {
+    TIncidentsDlg dialog(FOp, serial.toStdString(), true, this);
+    dialog.exec();
   });
   connect(CsvBtn, &QPushButton::clicked, this, [this] { ExportCsvClick(); });
   connect(CertificateBtn, &QPushButton::clicked, this, [this] { CertificateClick(); });
@@ -136,6 +145,18 @@ void THistoryDlg::Show(RRead read) {
   ShowNote(read.mError.empty() ? FVerified + (read.mRead.mNote.empty() ? "" : "\n" + read.mRead.mNote) : "");
   NoteLabel->setStyleSheet(read.mRead.Verified() ? "" : "color: #c01c1c; font-weight: bold;");
   Fill();
+}
+
+void THistoryDlg::ShowDetail(int row) {
+  const int at = row >= 0 && Grid->item(row, 0) ? Grid->item(row, 0)->data(Qt::UserRole).toInt() : -1;
+  const RServiceRecord* r = at >= 0 && at < static_cast<int>(FRecords.size()) ? &FRecords[static_cast<size_t>(at)] : nullptr;
+  DetailText->setPlainText(r ? Q(RecordInWords(*r)) : QString());
+  const bool failedCheck = r && !r->mSerial.empty() && (r->mKind == "calibration" || r->mKind == "bump") &&
+                           CheckOutcomeOf(*r) == TCheckOutcome::Fail;
+  if (failedCheck)
+    DoubtLink->setText(QString("<a href=\"%1\">Alarm events of %1 since its last passed check...</a>")
+                           .arg(Q(r->mSerial).toHtmlEscaped()));
+  DoubtLink->setVisible(failedCheck);
 }
 
 void THistoryDlg::ShowNote(const std::string& note) {

@@ -37,6 +37,9 @@ class THistoryDlg : public QDialog {
   QLabel* NoteLabel = nullptr;  // why this computer's records are shown although a site server is set
   QTableWidget* Grid = nullptr;
   QPlainTextEdit* DetailText = nullptr;  // the selected record in words
+  // Under a failed calibration or bump test: the alarm events since the detector's last passed
+  // check (ui/IncidentsDlg), the readings the failure puts in doubt.
+  QLabel* DoubtLink = nullptr;
   QLabel* StateLabel = nullptr;
   QPushButton* ShowBtn = nullptr;
   QPushButton* CsvBtn = nullptr;
@@ -44,6 +47,7 @@ class THistoryDlg : public QDialog {
 
  private:
   void Fill();  // the records that pass the kind filter
+  void ShowDetail(int row);
   void ShowNote(const std::string& note);  // hidden when empty
   struct RRead;
   static RRead ReadOf(const RRecordsSource& source, const std::string& serial);

@@ -302,6 +302,7 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   void UserHistoryBtnClick();
   void UserCompareBtnClick();
   void UserFleetBtnClick();
+  void UserIncidentsBtnClick();  // ui/IncidentsDlg
   void UserLineBtnClick();
   void FatoryOptLogSensorBtnClick();
   void FatoryOptCalBtnClick();

@@ -291,7 +291,7 @@ QGroupBox* TKVTIRMainForm::BuildFirmwareBox(const QString& prefix, TLabel3DBorde
 namespace {
 
 // History, and beside it a menu of the other views of the records and the line: Compare,
-// Fleet, Production Line (the window has no room for three more buttons).
+// Fleet, Incidents, Production Line (the window has no room for three more buttons).
 QWidget* RecordsRow(TKVTIRMainForm* form, const std::string& prefix, QPushButton* history, QToolButton*& more) {
   const std::string name = prefix + "MoreBtn";
   more = Named(new QToolButton, name.c_str());
@@ -304,6 +304,8 @@ QWidget* RecordsRow(TKVTIRMainForm* form, const std::string& prefix, QPushButton
                    &TKVTIRMainForm::UserCompareBtnClick);
   QObject::connect(menu->addAction(QStringLiteral("Fleet...")), &QAction::triggered, form,
                    &TKVTIRMainForm::UserFleetBtnClick);
+  QObject::connect(menu->addAction(QStringLiteral("Incidents...")), &QAction::triggered, form,
+                   &TKVTIRMainForm::UserIncidentsBtnClick);
   QObject::connect(menu->addAction(QStringLiteral("Production Line...")), &QAction::triggered, form,
                    &TKVTIRMainForm::UserLineBtnClick);
   more->setMenu(menu);

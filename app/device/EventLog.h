@@ -4,9 +4,11 @@
 
 #include "app/device/DeviceSession.h"
 #include "app/core/Operator.h"
+#include "app/records/ServiceRecords.h"
 #include "model/Records.h"
 
 #include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,7 +41,21 @@ REventLogResult SaveEventLog(Operator& op, TComKVT& link, TDeviceSession& sessio
 REventLogResult SaveEventLogCSV(Operator& op, const RKVTUnitCFG& unit, const std::vector<uint8_t>& log,
                                 FileRequest& dialog, std::chrono::system_clock::time_point now);
 
-// Log Reset: identity, product check, clear the log.
+// The entries of a downloaded log kept as sealed records, each once: the download (its
+// origin, port) named in each. mNew: how many the records did not hold yet.
+struct REventsKept {
+  TRecordFate mFate = TRecordFate::Stored;
+  size_t mCount = 0;  // entries in the log
+  size_t mNew = 0;
+  std::string mWhy;
+};
+REventsKept KeepEventEntries(const RKVTIdenty& identity, const RKVTUnitCFG& unit, const std::vector<uint8_t>& log,
+                             const RServiceRecord& download, std::time_t now);
+// The download's record says how many entries were new, or why none could be kept.
+void KeptDetails(TOperationRecord& record, const REventsKept& kept);
+
+// Log Reset: identity, product check, the unit block and the log, whose entries are kept
+// before the log is cleared; APP_LOGNOTKEPT, nothing cleared, when they could be kept nowhere.
 uint8_t LogReset(Operator& op, TComKVT& link, TDeviceSession& session);
 
 // The question before Log Reset, saying what is lost; true for Yes.

@@ -322,7 +322,8 @@ std::vector<uint8_t> TRecordStore::LatestConfig(const std::string& serial) const
 }
 
 bool TRecordStore::Has(const std::string& origin) const {
-  TStatement s(FImpl->mDb, "SELECT 1 FROM records WHERE origin = ?");
+  // The origin index leaves out empty origins: the query says so, or every call reads the table.
+  TStatement s(FImpl->mDb, "SELECT 1 FROM records WHERE origin = ? AND origin <> ''");
   s.Bind(1, origin);
   return s.Step();
 }

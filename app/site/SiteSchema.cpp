@@ -286,6 +286,17 @@ CREATE INDEX records_serial_server ON beamdock.records(serial, server_seq);
       // What a reporting tool reads: each record's fields decoded once, as it arrives, into a
       // table the views show; the views are all a reader may see.
       FactsSql(),
+      // The incident report asks for the event-log entries that began in a period, of one detector
+      // or of the site: an entry's start is a line of its sealed details, indexed.
+      R"sql(
+CREATE FUNCTION beamdock.event_start(sealed bytea) RETURNS text
+LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$
+  SELECT substring((beamdock.sealed_fields(sealed))[25] from '(?:^|\n)start=([^\n]*)')
+$$;
+CREATE INDEX records_event_serial_start ON beamdock.records(serial, beamdock.event_start(sealed)) WHERE kind = 'event';
+CREATE INDEX records_event_start ON beamdock.records(beamdock.event_start(sealed)) WHERE kind = 'event';
+GRANT EXECUTE ON FUNCTION beamdock.event_start(bytea) TO beamdock_station;
+)sql",
   };
 }
 

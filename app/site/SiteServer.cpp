@@ -14,7 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -818,4 +820,63 @@ RCertificateChoice CertificateOfRecords(const std::string& serial, std::string* 
     }
   }
   return CertificateOfStore(RecordsDatabasePath(), serial);
+}
+
+// --- The incident report's records ------------------------------------------------------------
+
+namespace {
+// A PostgreSQL array literal of any texts.
+std::string QuotedArrayOf(const std::vector<std::string>& items) {
+  std::string out = "{";
+  for (size_t i = 0; i < items.size(); ++i) {
+    out += i ? ",\"" : "\"";
+    for (char c : items[i]) out += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+    out += '"';
+  }
+  return out + "}";
+}
+}  // namespace
+
+std::vector<RServiceRecord> SiteEventRecords(const RSiteConnection& site, const std::string& serial,
+                                             const std::string& since, const std::string& until) {
+  TPgLink pg(site);
+  const std::string columns = "SELECT sealed, signature, server_seq FROM beamdock.records ";
+  // '~' sorts after every time text and after "unknown": an open end.
+  const std::string from = since, to = until.empty() ? "~" : until;
+  std::vector<RServiceRecord> events = RecordsOfRows(
+      serial.empty()
+          ? pg.Exec(columns + "WHERE kind = 'event' AND beamdock.event_start(sealed) BETWEEN $1 AND $2", {from, to})
+          : pg.Exec(columns + "WHERE kind = 'event' AND serial = $1 AND beamdock.event_start(sealed) BETWEEN $2 AND $3",
+                    {serial, from, to}));
+  std::vector<std::string> serials;
+  if (!serial.empty()) serials.push_back(serial);
+  for (const RServiceRecord& r : events)
+    if (std::find(serials.begin(), serials.end(), r.mSerial) == serials.end()) serials.push_back(r.mSerial);
+  if (serials.empty()) return events;
+  std::vector<RServiceRecord> others = RecordsOfRows(pg.Exec(
+      columns + "WHERE serial = ANY($1::text[]) AND kind <> 'event' ORDER BY time DESC, server_seq DESC",
+      {QuotedArrayOf(serials)}));
+  others.insert(others.end(), std::make_move_iterator(events.begin()), std::make_move_iterator(events.end()));
+  return others;
+}
+
+RRecordsRead ReadEventRecordsFrom(const RRecordsSource& source, const std::string& serial, const std::string& since,
+                                  const std::string& until) {
+  std::string note;
+  if (!source.mServer.empty()) {
+    try {
+      WaitForPush(source.mStorePath, kOwnPushWaitMs);
+      const RSiteConnection site(source.mServer, kSiteReadAnswerMs);
+      RRecordsRead read;
+      read.mRecords = SiteEventRecords(site, serial, since, until);
+      read.mFromSite = true;
+      read.mVerified = CheckSiteSeals(site, read.mRecords);
+      return read;
+    } catch (const ESiteServer& e) {
+      note = std::string(e.what()) + ": the records of this computer only";
+    }
+  }
+  RRecordsRead read = ReadRecordsFrom({"", source.mStorePath}, serial);
+  read.mNote = note;
+  return read;
 }

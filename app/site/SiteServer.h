@@ -176,3 +176,13 @@ RRecordsRead ReadRecordsFrom(const RRecordsSource& source, const std::string& se
 // The certificate from the site's records when a server is set and answers, else from this
 // store's (the reason in *note). Throws ERecordStore when the local store cannot be read.
 RCertificateChoice CertificateOfRecords(const std::string& serial, std::string* note);
+
+// --- The incident report's records ------------------------------------------------------------
+// The event-log entries that began in [since, until] (UTC ISO texts; empty: open), of serial or
+// of every detector, and every other record of the detectors they name (their calibrations,
+// bump tests and configurations). Throws ESiteServer.
+std::vector<RServiceRecord> SiteEventRecords(const RSiteConnection& site, const std::string& serial,
+                                             const std::string& since, const std::string& until);
+// What the incident report reads: the site's when a server is set and answers, else this store's.
+RRecordsRead ReadEventRecordsFrom(const RRecordsSource& source, const std::string& serial, const std::string& since,
+                                  const std::string& until);

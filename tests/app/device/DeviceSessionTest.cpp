@@ -603,8 +603,9 @@ TEST_F(DeviceSessionTest, EachOperationSendsItsOwnFramesAndItsRecordNamesWhatItM
          op.saveFile(FDir.path() + "log.csv");
          return SaveEventLog(op, link, s, dialog).mCode;
        }, {"A0", "5F", "81", "81", "50", "81", "81", "A0", "60", "A1", "81", "81", "B3"}},
+      // The reset reads the wearer and downloads the log, whose entries are kept, before it clears.
       {"log reset", [](ScriptedOperator& op, TComKVT& link, TDeviceSession& s) { return LogReset(op, link, s); },
-       {"A0", "13", "B3"}},
+       {"A0", "5F", "81", "81", "60", "A1", "81", "81", "13", "B3"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,6 +1,7 @@
 // Save Event Log and Log Reset end to end against the simulated detector.
 #include "app/device/EventLog.h"
 #include "app/core/Settings.h"
+#include "app/records/ServiceRecords.h"
 #include "link/KVTComms.h"
 #include "model/DeviceUtils.h"
 #include "model/SensorTypes.h"
@@ -47,6 +48,16 @@ TEST_F(EventLogTest, ExportWritesTheDetectorAndItsEventsOldestFirst) {
   FileRequest dialog = EventLogSaveDialog();
   ASSERT_EQ(SaveEventLog(op, link, session, dialog).mEnd, TEventLogEnd::Cancelled);
   EXPECT_EQ(AppSettings().ReadString("EVENT", "SaveDirectory", "unchanged"), "unchanged");
+  // The file box cancelled, the entries are kept all the same: two that share a start each
+  // once, one whose start the counters cannot date as such.
+  const auto entries = [] {
+    std::vector<RServiceRecord> kept;
+    for (RServiceRecord& r : TRecordStore(RecordsDatabasePath(), TRecordStore::TMode::Read).History(""))
+      if (r.mKind == "event") kept.push_back(r);
+    return kept;
+  };
+  ASSERT_EQ(entries().size(), 5u);
+  EXPECT_EQ(entries().front().Detail("start"), "unknown");
   const FileRequest asked = op.eventsOf(ScriptedOperator::Kind::SaveFile).back().request;
   EXPECT_EQ(asked.title, "Save Logging Data...");
   EXPECT_EQ(asked.folder, DeviceCFG.mEVENTSaveDir);
@@ -84,6 +95,7 @@ TEST_F(EventLogTest, ExportWritesTheDetectorAndItsEventsOldestFirst) {
   EXPECT_EQ(FDir.read("out/log.csv"), text);
   EXPECT_EQ(AppSettings().ReadString("EVENT", "SaveDirectory", ""), out);
   EXPECT_EQ(op.lastStatus().text, "Load Event Log... OK, 5 events saved: log.csv");
+  EXPECT_EQ(entries().size(), 5u);
 }
 
 TEST_F(EventLogTest, EmptyLogsUnwritableFilesAndTheReset) {
