@@ -272,7 +272,12 @@ TEST(CliEvents, TheSiteReportsWhatTwoStationsKeptOnce) {
     const ProcessResult r = Cli(port->device(), *dir, {"log", "export", "-o", dir->path() + "log.csv"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
   }
-  for (TempDir* dir : {&a, &b}) ASSERT_EQ(Cli("/dev/null", *dir, {"records", "push"}).exitCode, 0);
+  for (TempDir* dir : {&a, &b}) {  // each station asks, the administrator admits it
+    const ProcessResult asked = Cli("/dev/null", *dir, {"records", "register-station"});
+    ASSERT_EQ(asked.exitCode, 0) << asked.err;
+    ASSERT_EQ(Cli("/dev/null", admin, {"records", "admit-station", asked.out.substr(8, 16)}).exitCode, 0);
+    ASSERT_EQ(Cli("/dev/null", *dir, {"records", "push"}).exitCode, 0);
+  }
   ProcessResult r = Cli("/dev/null", a, {"events"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err.rfind("verified: site server, ", 0), 0u) << r.err;
