@@ -59,7 +59,9 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
       {"certificate", "  certificate SERIAL [-o FILE.pdf] the calibration certificate of the detector's newest calibration\n"},
       {"fleet",
        "  fleet [--due DAYS] [--csv FILE] [--pdf FILE]\n"
-       "                                   every detector the records know, with its calibration and bump due dates\n"},
+       "                                   every detector the records know, with its calibration and bump due dates\n"
+       "  fleet --notify [--due DAYS] [--dry-run]\n"
+       "                                   tell [NOTIFY]'s recipients of detectors that became due, overdue or failed\n"},
       {"diff", "  diff FILE.cfg                    Read Device, then the fields where the detector and FILE.cfg differ\n"},
       {"line",
        "  line FILE.cfg [--count N] [--report FILE.csv]\n"
@@ -88,7 +90,9 @@ const std::vector<DocumentedExit>& DocumentedExitStatuses() {
       {69, "calibrate: stopped by Ctrl-C"},
       {kExitSoftware, "a file could not be written"},
       {74, "the service records could not be read, or the site server could not be reached"},
-      {75, "the operation ran, but its service record could be kept nowhere"},
+      {75,
+       "the operation ran, but its service record could be kept nowhere; fleet --notify: a notice could not be "
+       "delivered (it is tried again at the next run)"},
   };
   return statuses;
 }

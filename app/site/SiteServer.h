@@ -12,6 +12,7 @@
 #include "app/records/ServiceRecords.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -178,3 +179,19 @@ RRecordsRead ReadRecordsFrom(const RRecordsSource& source, const std::string& se
 // The certificate from the site's records when a server is set and answers, else from this
 // store's (the reason in *note). Throws ERecordStore when the local store cannot be read.
 RCertificateChoice CertificateOfRecords(const std::string& serial, std::string* note);
+
+// One connection held open for a caller outside this room's own requests (the due notices,
+// app/notify): each statement with text parameters is its own transaction unless the caller
+// opens one; rows come back as texts, NULL as empty. Throws ESiteServer as every call here does.
+class TSiteSession {
+ public:
+  explicit TSiteSession(const RSiteConnection& site);
+  ~TSiteSession();
+  TSiteSession(const TSiteSession&) = delete;
+  TSiteSession& operator=(const TSiteSession&) = delete;
+  std::vector<std::vector<std::string>> Exec(const std::string& sql, const std::vector<std::string>& params = {});
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> FImpl;
+};
