@@ -228,6 +228,9 @@ TEST(CliNotify, EachChangeIsToldOnceAndWhatWasNotDeliveredIsTriedAgain) {
     EXPECT_EQ(m.pdf.rfind("%PDF-", 0), 0u) << taken.substr(0, 2000);
   }
   EXPECT_EQ(rcpts, "ada@example.org bob@example.org ");
+  s.dir.write("attached.pdf", MailOf(mails[0]).pdf);
+  r = RunProcess({"/usr/bin/pdftotext", "-raw", s.dir.path() + "attached.pdf", "-"});
+  EXPECT_NE(r.out.find("KV00000042"), std::string::npos) << r.out;
   ASSERT_EQ(posts.size(), 1u);
   std::optional<JsonValue> json = ParseJson(posts[0]);
   ASSERT_TRUE(json && json->find("changed")) << posts[0];
