@@ -431,10 +431,12 @@ int RunNotices(const std::vector<RFleetRow>& rows, const RNoticeRun& run) {
   if (!s.mTo.empty()) {
     mailProblem = MailProblem(s, &smtp);
     for (const std::string& to : s.mTo)
-      if (mailProblem.empty() && !PlainAddress(to)) mailProblem = "[NOTIFY] To holds no plain address (name@host): \"" + to + "\"";
+      if (mailProblem.empty() && !PlainAddress(to))
+        mailProblem = "[NOTIFY] To holds no plain address (name@host): \"" + to + "\"";
   }
   std::string hookProblem;
-  if (!s.mHook.empty() && !HasScheme(s.mHook, {"http", "https"})) hookProblem = "[NOTIFY] Hook is no http:// or https:// URL";
+  if (!s.mHook.empty() && !HasScheme(s.mHook, {"http", "https"}))
+    hookProblem = "[NOTIFY] Hook is no http:// or https:// URL";
   for (const std::string& problem : {mailProblem, hookProblem}) {
     if (problem.empty()) continue;
     run.mWarn(problem + (run.mDryRun ? "" : ": nothing is sent there"));
@@ -519,8 +521,7 @@ int RunNotices(const std::vector<RFleetRow>& rows, const RNoticeRun& run) {
         pdf = run.mPdf ? run.mPdf(&pdfWhy) : std::string();
         if (pdf->empty() && pdfWhy.empty()) pdfWhy = "no fleet report was made";
       }
-      const std::string mail =
-          NoticeMail(plan, run.mContext, s.mFrom, r.to, *pdf, pdfName, pdfWhy);
+      const std::string mail = NoticeMail(plan, run.mContext, s.mFrom, r.to, *pdf, pdfName, pdfWhy);
       delivered = SendMail(smtp, s.mFrom, r.to, mail, &why);
     }
     if (!delivered) {
