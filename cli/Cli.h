@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -122,6 +123,11 @@ struct DocumentedExit {
 };
 const std::vector<DocumentedExit>& DocumentedExitStatuses();
 std::string HelpText();
+
+// fleet --notify [--dry-run]: the due notices of [NOTIFY] over the fleet's rows as fleet read them.
+struct RFleetRow;
+int FleetNotify(CliContext& ctx, const std::vector<RFleetRow>& rows, const std::string& verified, int dueDays,
+                std::time_t now, bool dryRun);
 
 // Prints "beamdock-cli: text" and the hint to --help; returns kExitUsage.
 int UsageError(const CliContext& ctx, const std::string& text);

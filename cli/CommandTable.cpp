@@ -62,7 +62,9 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
        "                                   the alarm events the records keep, with totals: the incident report\n"},
       {"fleet",
        "  fleet [--due DAYS] [--csv FILE] [--pdf FILE]\n"
-       "                                   every detector the records know, with its calibration and bump due dates\n"},
+       "                                   every detector the records know, with its calibration and bump due dates\n"
+       "  fleet --notify [--due DAYS] [--dry-run]\n"
+       "                                   tell [NOTIFY]'s recipients of detectors that became due, overdue or failed\n"},
       {"diff", "  diff FILE.cfg                    Read Device, then the fields where the detector and FILE.cfg differ\n"},
       {"line",
        "  line FILE.cfg [--count N] [--report FILE.csv]\n"
@@ -92,7 +94,8 @@ const std::vector<DocumentedExit>& DocumentedExitStatuses() {
       {kExitSoftware, "a file could not be written"},
       {74, "the service records could not be read, or the site server could not be reached"},
       {75, "the operation ran, but its service record could be kept nowhere (log reset: the log's entries could be "
-           "kept nowhere, so nothing was cleared)"},
+           "kept nowhere, so nothing was cleared); fleet --notify: a notice could not be delivered (it is tried again "
+           "at the next run)"},
   };
   return statuses;
 }

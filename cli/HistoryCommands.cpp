@@ -218,6 +218,7 @@ int Certificate(CliContext& ctx, const std::vector<std::string>& args) {
 int Fleet(CliContext& ctx, const std::vector<std::string>& args) {
   int dueDays = 7;
   std::string csv, pdf;
+  bool notify = false, dryRun = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size() && !args[i + 1].empty();
     if (args[i] == "--due" && hasValue) {
@@ -229,10 +230,16 @@ int Fleet(CliContext& ctx, const std::vector<std::string>& args) {
       csv = args[++i];
     } else if (args[i] == "--pdf" && hasValue) {
       pdf = args[++i];
+    } else if (args[i] == "--notify") {
+      notify = true;
+    } else if (args[i] == "--dry-run") {
+      dryRun = true;
     } else {
       return UsageError(ctx, "fleet: unexpected argument " + args[i]);
     }
   }
+  if (dryRun && !notify) return UsageError(ctx, "fleet: --dry-run goes with --notify");
+  if (notify && (!csv.empty() || !pdf.empty())) return UsageError(ctx, "fleet: --notify goes without --csv and --pdf");
   LoadSettings(ctx.appDir);
   const std::string path = RecordsDatabasePath();
   std::vector<RFleetRow> rows;
@@ -248,6 +255,7 @@ int Fleet(CliContext& ctx, const std::vector<std::string>& args) {
     std::fprintf(stderr, "fleet: %s: %s\n", path.c_str(), e.what());
     return kExitNoStore;
   }
+  if (notify) return FleetNotify(ctx, rows, verified, dueDays, now, dryRun);
   std::fputs(FleetText(rows).c_str(), stdout);
   std::fflush(stdout);
   std::string error;

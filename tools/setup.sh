@@ -7,7 +7,7 @@ BEAMDOCK_PACKAGES=(cmake ninja-build g++ gcc ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation dpkg-dev file
   libsqlite3-dev libssl-dev sqlite3 poppler-utils zbar-tools lintian bash-completion man-db
-  postgresql postgresql-server-dev-15 libpq-dev)
+  postgresql postgresql-server-dev-15 libpq-dev libcurl4-openssl-dev)
 # ./fuzz only: clang and its libFuzzer and sanitizer runtimes.
 BEAMDOCK_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 

@@ -296,6 +296,43 @@ $$;
 CREATE INDEX records_event_serial_start ON beamdock.records(serial, beamdock.event_start(sealed)) WHERE kind = 'event';
 CREATE INDEX records_event_start ON beamdock.records(beamdock.event_start(sealed)) WHERE kind = 'event';
 GRANT EXECUTE ON FUNCTION beamdock.event_start(bytea) TO beamdock_station;
+      // Due notices: what each recipient was told last, so that however many computers send
+      // them a detector is told once per change. Written only by a caller that holds the
+      // notices' lock (an advisory lock of its session, so a sender that dies lets go).
+      R"sql(
+CREATE TABLE beamdock.notice_recipients(
+  recipient text PRIMARY KEY,
+  noticed_at timestamptz NOT NULL,
+  reminded_at timestamptz);
+CREATE TABLE beamdock.notice_states(
+  recipient text NOT NULL REFERENCES beamdock.notice_recipients,
+  serial text NOT NULL,
+  state text NOT NULL,
+  PRIMARY KEY (recipient, serial));
+CREATE FUNCTION beamdock.notices_lock() RETURNS boolean
+LANGUAGE sql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$
+  SELECT pg_try_advisory_lock(7340022)
+$$;
+CREATE FUNCTION beamdock.notices_note(who text, reminded boolean, serials text[], states text[]) RETURNS void
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$
+BEGIN
+  IF NOT EXISTS (SELECT 1 FROM pg_locks WHERE locktype = 'advisory' AND pid = pg_backend_pid() AND granted
+                 AND classid = 0 AND objid = 7340022 AND objsubid = 1) THEN
+    RAISE EXCEPTION 'notices are noted only under the notices'' lock (beamdock.notices_lock)' USING ERRCODE = 'BD011';
+  END IF;
+  IF who IS NULL OR who = '' OR length(who) > 400
+     OR coalesce(array_length(serials, 1), 0) <> coalesce(array_length(states, 1), 0) THEN
+    RAISE EXCEPTION 'not a notice' USING ERRCODE = 'BD011';
+  END IF;
+  INSERT INTO beamdock.notice_recipients AS n VALUES (who, now(), CASE WHEN reminded THEN now() END)
+    ON CONFLICT (recipient) DO UPDATE SET noticed_at = now(),
+      reminded_at = CASE WHEN reminded THEN now() ELSE n.reminded_at END;
+  DELETE FROM beamdock.notice_states WHERE recipient = who;
+  INSERT INTO beamdock.notice_states SELECT who, s, t FROM unnest(serials, states) AS u(s, t);
+END $$;
+REVOKE ALL ON FUNCTION beamdock.notices_lock(), beamdock.notices_note(text, boolean, text[], text[]) FROM PUBLIC;
+GRANT EXECUTE ON FUNCTION beamdock.notices_lock(), beamdock.notices_note(text, boolean, text[], text[])
+  TO beamdock_station;
 )sql",
   };
 }

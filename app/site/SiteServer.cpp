@@ -48,6 +48,7 @@ class TPgResult {
   TPgResult& operator=(const TPgResult&) = delete;
 
   int Rows() const { return PQntuples(FResult); }
+  int Columns() const { return PQnfields(FResult); }
   bool Null(int row, int col) const { return PQgetisnull(FResult, row, col) != 0; }
   std::string Text(int row, int col) const {
     return std::string(PQgetvalue(FResult, row, col), static_cast<size_t>(PQgetlength(FResult, row, col)));
@@ -879,4 +880,21 @@ RRecordsRead ReadEventRecordsFrom(const RRecordsSource& source, const std::strin
   RRecordsRead read = ReadRecordsFrom({"", source.mStorePath}, serial);
   read.mNote = note;
   return read;
+// --- A connection for the due notices (app/notify) ------------------------------------------
+
+struct TSiteSession::TImpl {
+  explicit TImpl(const RSiteConnection& site) : mPg(site) {}
+  TPgLink mPg;
+};
+
+TSiteSession::TSiteSession(const RSiteConnection& site) : FImpl(std::make_unique<TImpl>(site)) {}
+TSiteSession::~TSiteSession() = default;
+
+std::vector<std::vector<std::string>> TSiteSession::Exec(const std::string& sql, const std::vector<std::string>& params) {
+  const TPgResult result = FImpl->mPg.Exec(sql, params);
+  std::vector<std::vector<std::string>> rows(static_cast<size_t>(result.Rows()));
+  const int columns = result.Rows() > 0 ? result.Columns() : 0;
+  for (int i = 0; i < result.Rows(); ++i)
+    for (int c = 0; c < columns; ++c) rows[static_cast<size_t>(i)].push_back(result.Text(i, c));
+  return rows;
 }

@@ -13,6 +13,7 @@
 #include "app/records/ServiceRecords.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -186,3 +187,18 @@ std::vector<RServiceRecord> SiteEventRecords(const RSiteConnection& site, const 
 // What the incident report reads: the site's when a server is set and answers, else this store's.
 RRecordsRead ReadEventRecordsFrom(const RRecordsSource& source, const std::string& serial, const std::string& since,
                                   const std::string& until);
+// One connection held open for a caller outside this room's own requests (the due notices,
+// app/notify): each statement with text parameters is its own transaction unless the caller
+// opens one; rows come back as texts, NULL as empty. Throws ESiteServer as every call here does.
+class TSiteSession {
+ public:
+  explicit TSiteSession(const RSiteConnection& site);
+  ~TSiteSession();
+  TSiteSession(const TSiteSession&) = delete;
+  TSiteSession& operator=(const TSiteSession&) = delete;
+  std::vector<std::vector<std::string>> Exec(const std::string& sql, const std::vector<std::string>& params = {});
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> FImpl;
+};

@@ -23,7 +23,8 @@ has "$deb" usr/bin/beamdock usr/bin/beamdock-cli \
     usr/share/man/man1/beamdock.1.gz usr/share/man/man1/beamdock-cli.1.gz \
     usr/share/bash-completion/completions/beamdock-cli \
     usr/share/doc/beamdock/copyright usr/share/doc/beamdock/changelog.gz \
-    usr/lib/postgresql/15/lib/beamdock_seal.so
+    usr/lib/postgresql/15/lib/beamdock_seal.so \
+    usr/lib/systemd/system/beamdock-notify.service usr/lib/systemd/system/beamdock-notify.timer
 ! grep -q kvt-sim "$out/files" || fail "the tool's package holds the simulator: $(grep kvt-sim "$out/files")"
 has "$sim" usr/bin/kvt-sim usr/share/man/man1/kvt-sim.1.gz usr/share/doc/beamdock-sim/copyright
 dpkg-deb -x "$deb" "$out/root"
@@ -40,6 +41,14 @@ grep -q "sudo apt install beamdock-sim" "$out/simulate.err" || fail "beamdock --
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "Depends lacks the Qt libraries: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -e "$deb" "$out/control"
 [ -x "$out/control/postinst" ] && grep -q 'udevadm trigger' "$out/control/postinst" || fail "postinst does not trigger udev"
+# The notices stay off until an administrator has configured them and enables the timer.
+! grep -q 'systemctl\|deb-systemd' "$out/control/postinst" || fail "postinst starts the notices"
+grep -qx 'ExecStart=/usr/bin/beamdock-cli --dir /var/lib/beamdock fleet --notify' \
+  "$out/root/usr/lib/systemd/system/beamdock-notify.service" || fail "the notices' service runs something else"
+if command -v systemd-analyze >/dev/null 2>&1; then
+  systemd-analyze verify --man=no "$out/root/usr/lib/systemd/system/beamdock-notify.timer" 2>&1 |
+    grep -v 'is not executable' | grep . && fail "systemd-analyze verify"
+fi
 
 # lintian refuses nothing, warnings included. It says it would rather not run as root.
 if ! lintian --fail-on error,warning --tag-display-limit 0 "$deb" "$sim" >"$out/lintian.log" 2>&1; then

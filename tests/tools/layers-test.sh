@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every project include must point down or sideways: model <- link <- app's rooms <- ui/cli,
 # kvt-sim beside link, the documents beside the records. Inside app/ the rooms have arrows of
-# their own (core <- config <- records <- device, records <- site), and the records room
-# never includes link/. Qt headers only in ui/ and report/, libpq's only in app/site.
+# their own (core <- config <- records <- device, records <- site <- notify), and the records
+# room never includes link/. Qt headers only in ui/ and report/, libpq's only in app/site,
+# libcurl's only in app/notify.
 # A wrong include is reported with its file and line.
 #   layers-test.sh DIR        checks the tree DIR (the test below plants faults in one)
 #   layers-test.sh            checks this source tree, the check itself, and with BUILD set,
@@ -10,7 +11,7 @@
 set -u
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 
-ROOMS="app/core app/config app/records app/device app/site"
+ROOMS="app/core app/config app/records app/device app/site app/notify"
 # layer: the folders its files may include from
 declare -A ALLOWED=(
   [model]="model"
@@ -21,6 +22,7 @@ declare -A ALLOWED=(
   [app/records]="app/records app/config app/core model"
   [app/device]="app/device app/records app/config app/core link model"
   [app/site]="app/site app/records app/config app/core model"
+  [app/notify]="app/notify app/site app/records app/config app/core model"
   [report]="report app/records app/config app/core model"
   [ui]="ui report $ROOMS link model"
   [cli]="cli report $ROOMS link model"
@@ -29,6 +31,7 @@ declare -A ALLOWED=(
 declare -A LIBRARY_ALLOWED=(
   [Q]=" ui report "
   [libpq]=" app/site "
+  [curl]=" app/notify "
 )
 
 check() {
@@ -45,7 +48,7 @@ check() {
           echo "${file#"$tree"/}:$line: $layer includes $target: $text"
           bad=1
         fi
-      elif [[ "$text" =~ \#[[:space:]]*include[[:space:]]*\<(Q|libpq)[A-Za-z_-]*(/|\.h\>|\>) ]]; then
+      elif [[ "$text" =~ \#[[:space:]]*include[[:space:]]*\<(Q|libpq|curl)[A-Za-z_-]*(/|\.h\>|\>) ]]; then
         lib="${BASH_REMATCH[1]}"
         if [[ "${LIBRARY_ALLOWED[$lib]}" != *" $layer "* ]]; then
           echo "${file#"$tree"/}:$line: $lib headers outside${LIBRARY_ALLOWED[$lib]% }: $text"
@@ -65,7 +68,7 @@ check() {
 
 # links BUILD: the libraries each of our libraries and programs links, walked to the end, from
 # the lists CMake writes into BUILD/link-lines. libpq only through the site room; Qt Gui only
-# through report/ and ui/.
+# through report/ and ui/; libcurl only through the notify room.
 links() {
   local dir="$1/link-lines" bad=0 name
   declare -A seen=()
@@ -80,9 +83,13 @@ links() {
     seen=(); closure "$name"
     [[ -n "${seen[PkgConfig::LIBPQ]+x}" ]] && { echo "$name links libpq"; bad=1; }
   done
-  for name in kvt-sim bd_core bd_config bd_records bd_device bd_site; do
+  for name in kvt-sim bd_core bd_config bd_records bd_device bd_site bd_notify; do
     seen=(); closure "$name"
     [[ -n "${seen[Qt6::Gui]+x}${seen[Qt6::Widgets]+x}" ]] && { echo "$name links Qt Gui"; bad=1; }
+  done
+  for name in kvt-sim bd_core bd_config bd_records bd_device bd_site bd_report bd_ui; do
+    seen=(); closure "$name"
+    [[ -n "${seen[PkgConfig::LIBCURL]+x}" ]] && { echo "$name links libcurl"; bad=1; }
   done
   return $bad
 }
@@ -100,7 +107,7 @@ fi
 # outside their layers, and a file left in app/ outside the rooms, are each named with their
 # line; includes that point down, sideways or at system headers pass.
 tmp="$(mktemp -d)"; trap 'rm -rf "$tmp"' EXIT
-mkdir -p "$tmp"/{model,link,sim,report,ui,cli} "$tmp"/app/{core,config,records,device,site}
+mkdir -p "$tmp"/{model,link,sim,report,ui,cli} "$tmp"/app/{core,config,records,device,site,notify}
 printf '#include "model/A.h"\n#include <vector>\n#include "link/B.h"\n' >"$tmp/model/Up.h"
 printf '#include "link/B.h"\n  #  include "app/core/C.h"\n' >"$tmp/sim/Side.cpp"
 printf '#include "report/D.h"\n#include "ui/E.h"\n' >"$tmp/cli/Face.cpp"
@@ -108,12 +115,13 @@ printf '#include "link/B.h"\n#include "app/device/F.h"\n#include <QString>\n' >"
 printf '#include "app/core/C.h"\n#include "app/records/G.h"\n' >"$tmp/app/config/Up.cpp"
 printf '#include "app/config/H.h"\n#include "link/B.h"\n#include <libpq-fe.h>\n' >"$tmp/app/records/Link.cpp"
 printf '#include "app/records/G.h"\n#include "link/B.h"\n#include "app/site/I.h"\n' >"$tmp/app/device/Site.cpp"
-printf '#include "app/records/G.h"\n#include <libpq-fe.h>\n#include "app/device/F.h"\n' >"$tmp/app/site/Device.cpp"
+printf '#include "app/records/G.h"\n#include <libpq-fe.h>\n#include "app/device/F.h"\n#include <curl/curl.h>\n' >"$tmp/app/site/Device.cpp"
+printf '#include "app/site/I.h"\n#include <curl/curl.h>\n#include "app/device/F.h"\n#include "report/D.h"\n' >"$tmp/app/notify/Up.cpp"
 printf '#include "app/records/G.h"\n#include "app/site/I.h"\n' >"$tmp/report/Site.h"
 printf '#include "app/C.h"\n' >"$tmp/app/Flat.h"
 printf '#include "report/D.h"\n#include "app/site/I.h"\n#include <QtGui/QPainter>\n' >"$tmp/ui/Ok.cpp"
 out="$(check "$tmp")" && fail "planted faults passed"
-want=$'app/Flat.h:\napp/config/Up.cpp:2:\napp/core/Qt.cpp:2:\napp/core/Qt.cpp:3:\napp/device/Site.cpp:3:\napp/records/Link.cpp:2:\napp/records/Link.cpp:3:\napp/site/Device.cpp:3:\ncli/Face.cpp:2:\nmodel/Up.h:3:\nreport/Site.h:2:\nsim/Side.cpp:2:'
+want=$'app/Flat.h:\napp/config/Up.cpp:2:\napp/core/Qt.cpp:2:\napp/core/Qt.cpp:3:\napp/device/Site.cpp:3:\napp/notify/Up.cpp:3:\napp/notify/Up.cpp:4:\napp/records/Link.cpp:2:\napp/records/Link.cpp:3:\napp/site/Device.cpp:3:\napp/site/Device.cpp:4:\ncli/Face.cpp:2:\nmodel/Up.h:3:\nreport/Site.h:2:\nsim/Side.cpp:2:'
 got="$(sed -E 's/^([^:]+:([0-9]+:)?).*/\1/' <<<"$out" | sort)"
 [[ "$got" == "$want" ]] || fail "planted faults reported as:"$'\n'"$out"
 echo "ok"
