@@ -296,6 +296,7 @@ $$;
 CREATE INDEX records_event_serial_start ON beamdock.records(serial, beamdock.event_start(sealed)) WHERE kind = 'event';
 CREATE INDEX records_event_start ON beamdock.records(beamdock.event_start(sealed)) WHERE kind = 'event';
 GRANT EXECUTE ON FUNCTION beamdock.event_start(bytea) TO beamdock_station;
+)sql",
       // Due notices: what each recipient was told last, so that however many computers send
       // them a detector is told once per change. Written only by a caller that holds the
       // notices' lock (an advisory lock of its session, so a sender that dies lets go).

@@ -855,7 +855,7 @@ std::vector<RServiceRecord> SiteEventRecords(const RSiteConnection& site, const 
     if (std::find(serials.begin(), serials.end(), r.mSerial) == serials.end()) serials.push_back(r.mSerial);
   if (serials.empty()) return events;
   std::vector<RServiceRecord> others = RecordsOfRows(pg.Exec(
-      columns + "WHERE serial = ANY($1::text[]) AND kind <> 'event' ORDER BY time DESC, server_seq DESC",
+      columns + "WHERE serial = ANY($1::text[]) AND kind <> 'event' ORDER BY server_seq DESC",
       {QuotedArrayOf(serials)}));
   others.insert(others.end(), std::make_move_iterator(events.begin()), std::make_move_iterator(events.end()));
   return others;
@@ -880,6 +880,8 @@ RRecordsRead ReadEventRecordsFrom(const RRecordsSource& source, const std::strin
   RRecordsRead read = ReadRecordsFrom({"", source.mStorePath}, serial);
   read.mNote = note;
   return read;
+}
+
 // --- A connection for the due notices (app/notify) ------------------------------------------
 
 struct TSiteSession::TImpl {
