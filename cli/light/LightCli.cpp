@@ -23,9 +23,11 @@ std::string FullProgramPath() {
   char self[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   if (n > 0) {
-    std::string beside(self, static_cast<size_t>(n));
-    beside = beside.substr(0, beside.rfind('/') + 1) + "beamdock-cli-full";
-    if (::access(beside.c_str(), X_OK) == 0) return beside;
+    // Beside this program in a build tree; under the same prefix once installed.
+    const std::string self_(self, static_cast<size_t>(n));
+    const std::string dir = self_.substr(0, self_.rfind('/') + 1);
+    for (const std::string& path : {dir + "beamdock-cli-full", dir + "../libexec/beamdock/beamdock-cli-full"})
+      if (::access(path.c_str(), X_OK) == 0) return path;
   }
   return BEAMDOCK_LIBEXEC "/beamdock-cli-full";
 }

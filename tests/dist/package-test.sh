@@ -17,7 +17,7 @@ has() {  # has PACKAGE FILE...
   dpkg-deb -c "$p" | awk '{print $6}' >"$out/files"
   for f in "$@"; do grep -qx "\./$f" "$out/files" || fail "$f is not in $(basename "$p")"; done
 }
-has "$deb" usr/bin/beamdock usr/bin/beamdock-cli \
+has "$deb" usr/bin/beamdock usr/bin/beamdock-cli usr/libexec/beamdock/beamdock-cli-full \
     usr/lib/udev/rules.d/70-beamdock.rules usr/share/applications/beamdock.desktop \
     usr/share/icons/hicolor/scalable/apps/beamdock.svg usr/share/icons/hicolor/256x256/apps/beamdock.png \
     usr/share/man/man1/beamdock.1.gz usr/share/man/man1/beamdock-cli.1.gz \
@@ -29,6 +29,10 @@ has "$deb" usr/bin/beamdock usr/bin/beamdock-cli \
 has "$sim" usr/bin/kvt-sim usr/share/man/man1/kvt-sim.1.gz usr/share/doc/beamdock-sim/copyright
 dpkg-deb -x "$deb" "$out/root"
 ! grep -q "Usage: kvt-sim" "$out/root/usr/bin/beamdock" || fail "the window has the simulator built in"
+# The installed terminal tool runs its full program for documents and the site server.
+status=0
+"$out/root/usr/bin/beamdock-cli" --dir "$out" history 2>"$out/history.err" >/dev/null || status=$?
+[ "$status" -ne 70 ] || fail "the installed beamdock-cli cannot run its full program: $(cat "$out/history.err")"
 # Installed without beamdock-sim, --simulate says what to install (then waits in its message box).
 mkdir "$out/work"
 (cd "$out/work" && QT_QPA_PLATFORM=offscreen HOME="$out/work" XDG_RUNTIME_DIR="$out/work" PATH=/usr/bin:/bin \

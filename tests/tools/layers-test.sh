@@ -101,6 +101,12 @@ out="$(check "$ROOT")" || fail "includes that point up:"$'\n'"$out"
 if [[ -n "${BUILD:-}" ]]; then
   out="$(links "$BUILD")" || fail "link lines:"$'\n'"$out"
   [[ -f "$BUILD/link-lines/bd_site.txt" ]] || fail "no link lines in $BUILD"
+  # The terminal tool starts without Qt Gui, libpq or libcurl: they are its full program's.
+  if [[ -x "$BUILD/beamdock-cli" ]]; then
+    heavy="$(readelf -d "$BUILD/beamdock-cli" | grep -E 'NEEDED.*(Qt6|libpq|libcurl)' || true)"
+    [[ -z "$heavy" ]] || fail "beamdock-cli loads what only its full program needs:"$'\n'"$heavy"
+    readelf -d "$BUILD/beamdock-cli-full" | grep -q 'NEEDED.*libpq' || fail "beamdock-cli-full has no server client"
+  fi
 fi
 
 # The check itself: an upward include planted in each room and layer, a Qt header and libpq's
