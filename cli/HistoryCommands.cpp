@@ -160,7 +160,7 @@ int History(CliContext& ctx, const std::vector<std::string>& args) {
     for (const RServiceRecord& r : records)
       std::printf("%s  %s  %s  %s  %s  %s  %s\n", LocalTimeText(r.mTime).c_str(),
                   r.mSerial.empty() ? "-" : r.mSerial.c_str(), r.mKind.c_str(), r.mOperation.c_str(),
-                  r.mResult.empty() ? "-" : r.mResult.c_str(), r.mTechnician.empty() ? r.mUser.c_str() : r.mTechnician.c_str(),
+                  ResultText(r).c_str(), r.mTechnician.empty() ? r.mUser.c_str() : r.mTechnician.c_str(),
                   r.Sealed() ? (r.mStation + "-" + std::to_string(r.mSeq)).c_str() : "earlier");
     const std::vector<RServiceRecord> waiting = OutboxRecords(path);
     if (!waiting.empty())
@@ -249,7 +249,7 @@ int Fleet(CliContext& ctx, const std::vector<std::string>& args) {
     const RRecordsRead read = ReadRecords("", true);
     std::fprintf(stderr, "%s\n", read.mVerified.c_str());
     if (!read.mNote.empty()) std::fprintf(stderr, "fleet: %s\n", read.mNote.c_str());
-    rows = FleetRows(FleetEventsFrom(read.mRecords), now, dueDays);
+    rows = FleetRows(FleetEventsFrom(read.mRecords), now, dueDays, FleetHandResetsDue());
     verified = read.mVerified;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "fleet: %s: %s\n", path.c_str(), e.what());

@@ -88,7 +88,7 @@ TFleetDlg::TFleetDlg(Operator& op, std::time_t now, QWidget* parent) : QDialog(p
 
   connect(FilterEdit, &QLineEdit::textChanged, this, [this] { Fill(); });
   connect(DueSpin, &QSpinBox::valueChanged, this, [this] {
-    FRows = FleetRows(FEvents, FNow, DueSpin->value());
+    FRows = FleetRows(FEvents, FNow, DueSpin->value(), FleetHandResetsDue());
     Fill();
   });
   connect(reloadBtn, &QPushButton::clicked, this, [this] { Reload(); });
@@ -132,7 +132,7 @@ void TFleetDlg::Reload() {
     NoteLabel->setText(Q(note));
     NoteLabel->setVisible(!note.empty());
     NoteLabel->setStyleSheet(FVerified.rfind("verified:", 0) == 0 ? "" : "color: #c01c1c; font-weight: bold;");
-    FRows = FleetRows(FEvents, FNow, DueSpin->value());
+    FRows = FleetRows(FEvents, FNow, DueSpin->value(), FleetHandResetsDue());
     Fill();
   };
   const RRecordsSource source = RecordsSource();

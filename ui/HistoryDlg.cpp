@@ -172,7 +172,7 @@ void THistoryDlg::Fill() {
     if (!kind.empty() && r.mKind != kind) continue;
     const int row = Grid->rowCount();
     Grid->insertRow(row);
-    const std::string cells[] = {LocalTimeText(r.mTime), r.mSerial, r.mKind, r.mOperation, r.mResult,
+    const std::string cells[] = {LocalTimeText(r.mTime), r.mSerial, r.mKind, r.mOperation, ResultText(r),
                                  r.mTechnician.empty() ? r.mUser : r.mTechnician,
                                  r.Sealed() ? r.mStation + "-" + std::to_string(r.mSeq) : "earlier"};
     for (int c = 0; c < 7; ++c) {

@@ -21,6 +21,7 @@ struct TAcc {
   RFleetRow row;
   const RFleetEvent* cal = nullptr;
   const RFleetEvent* bump = nullptr;
+  const RFleetEvent* bumpDue = nullptr;  // the newest bump that starts an interval
   const RFleetEvent* cfg = nullptr;
 };
 
@@ -39,7 +40,12 @@ const char* FleetStatusText(TFleetStatus s) {
   return "OK";
 }
 
-std::vector<RFleetRow> FleetRows(const std::vector<RFleetEvent>& events, std::time_t now, int dueDays) {
+bool FleetHandResetsDue() {
+  return AppDir.empty() || AppSettings().ReadString("BUMP", "HandResetsDue", "1") != "0";
+}
+
+std::vector<RFleetRow> FleetRows(const std::vector<RFleetEvent>& events, std::time_t now, int dueDays,
+                                 bool handResetsDue) {
   std::unordered_map<std::string, size_t> index;
   std::vector<TAcc> acc;
   index.reserve(events.size() / 16 + 16);
@@ -50,6 +56,7 @@ std::vector<RFleetRow> FleetRows(const std::vector<RFleetEvent>& events, std::ti
     TAcc& a = acc[it->second];
     if (e.mKind == "calibration" && Newer(e, a.cal)) a.cal = &e;
     if (e.mKind == "bump" && Newer(e, a.bump)) a.bump = &e;
+    if (e.mKind == "bump" && (handResetsDue || !e.mHand) && Newer(e, a.bumpDue)) a.bumpDue = &e;
     if (e.mCfgImage.size() == sizeof(RKVTCFG) && Newer(e, a.cfg)) a.cfg = &e;
     if (added || (!e.mSensor.empty() && (a.row.mSensor.empty() || Newer(e, a.cfg)))) a.row.mSensor = e.mSensor;
     if (added) a.row.mSerial = e.mSerial;
@@ -79,7 +86,11 @@ std::vector<RFleetRow> FleetRows(const std::vector<RFleetEvent>& events, std::ti
     if (a.bump) {
       r.mLastBump = a.bump->mTime;
       r.mBumpPass = a.bump->mPass;
-      if (a.cfg && bumpDays > 0) r.mBumpDue = a.bump->mTime + static_cast<std::time_t>(bumpDays) * kDay;
+      r.mBumpHand = a.bump->mHand;
+      if (a.cfg && bumpDays > 0 && a.bumpDue)
+        r.mBumpDue = a.bumpDue->mTime + static_cast<std::time_t>(bumpDays) * kDay;
+      else if (a.cfg && bumpDays > 0)
+        r.mBumpNever = true;  // only verdicts by hand, which this site does not count
     } else {
       r.mBumpNever = bumpDays > 0;
     }
@@ -115,8 +126,8 @@ const std::vector<std::string>& FleetColumns() {
 }
 
 std::vector<std::string> FleetCells(const RFleetRow& r) {
-  const auto last = [](const std::optional<std::time_t>& t, bool pass) {
-    return t ? UtcDateText(*t) + (pass ? " PASS" : " FAIL") : std::string("never");
+  const auto last = [](const std::optional<std::time_t>& t, bool pass, bool hand = false) {
+    return t ? UtcDateText(*t) + (pass ? " PASS" : " FAIL") + (hand ? " (hand)" : "") : std::string("never");
   };
   const auto due = [](const std::optional<std::time_t>& t, bool never) {
     return t ? UtcDateText(*t) : std::string(never ? "now" : "-");
@@ -125,7 +136,7 @@ std::vector<std::string> FleetCells(const RFleetRow& r) {
           r.mSensor.empty() ? "-" : r.mSensor,
           last(r.mLastCal, r.mCalPass),
           due(r.mCalDue, r.mCalNever),
-          last(r.mLastBump, r.mBumpPass),
+          last(r.mLastBump, r.mBumpPass, r.mBumpHand),
           due(r.mBumpDue, r.mBumpNever),
           FleetStatusText(r.mStatus)};
 }
@@ -175,6 +186,7 @@ std::vector<RFleetEvent> FleetEventsFrom(const std::vector<RServiceRecord>& reco
                                : r.mKind == "bump" ? r.Detail("bump")
                                : r.mCode == 0 && r.Detail("span") == "OK" ? "PASS" : "FAIL";
     e.mPass = result == "PASS";
+    e.mHand = r.mKind == "bump" && r.Detail("verdict") == "hand";
     e.mCfgImage = r.mCfgAfter;
     events.push_back(std::move(e));
   }

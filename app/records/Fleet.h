@@ -19,6 +19,7 @@ struct RFleetEvent {
   std::time_t mTime = 0;  // UTC
   bool mPass = false;
   std::vector<uint8_t> mCfgImage;  // the configuration as last read or written; may be empty
+  bool mHand = false;   // a bump verdict given by hand, no reading recorded
 };
 
 // Most urgent first.
@@ -29,6 +30,7 @@ struct RFleetRow {
   std::string mSerial, mSensor;
   std::optional<std::time_t> mLastCal, mLastBump;  // none: never on record
   bool mCalPass = false, mBumpPass = false;
+  bool mBumpHand = false;  // the newest bump is a verdict given by hand
   // none: no due date (an interval of 0, or no configuration known to take it from, or never
   // done with an interval set: then mCalDueNow / mBumpDueNow)
   std::optional<std::time_t> mCalDue, mBumpDue;
@@ -40,7 +42,12 @@ struct RFleetRow {
 // calibrated (or bump tested) is DUE unless its configuration sets no interval for that
 // kind; FAILED when its newest calibration or bump failed; OVERDUE when a due date passed.
 // Sorted by status, then the earliest due date, then serial.
-std::vector<RFleetRow> FleetRows(const std::vector<RFleetEvent>& events, std::time_t now, int dueDays);
+// handResetsDue: whether a bump verdict given by hand starts a new bump interval (the site's
+// choice, [BUMP] HandResetsDue); when not, the due date runs from the newest measured bump.
+std::vector<RFleetRow> FleetRows(const std::vector<RFleetEvent>& events, std::time_t now, int dueDays,
+                                 bool handResetsDue = true);
+// [BUMP] HandResetsDue of the settings, 1 unless set to 0.
+bool FleetHandResetsDue();
 
 // The rows as the terminal prints them (a header line, then one line a row) and as CSV.
 std::string FleetText(const std::vector<RFleetRow>& rows);

@@ -70,6 +70,11 @@ std::string LocalTimeText(const std::string& utcIso) {
   return t ? LocalTimeText(*t) : utcIso;
 }
 
+std::string ResultText(const RServiceRecord& r) {
+  const std::string result = r.mResult.empty() ? "-" : r.mResult;
+  return r.mKind == "bump" && r.Detail("verdict") == "hand" ? result + " (hand)" : result;
+}
+
 std::string HistoryCSV(const std::vector<RServiceRecord>& records, const std::string& verified) {
   std::string out = CsvQuoted(verified + "; " + kCsvCellNote) + "\r\n" +
       "Time,Serial,Sensor,Kind,Operation,Result,Code,Status,Technician,User,Station,Record,Port,Zero,Span,"
@@ -79,7 +84,7 @@ std::string HistoryCSV(const std::vector<RServiceRecord>& records, const std::st
     while (!details.empty() && details.back() == '\n') details.pop_back();
     for (size_t at; (at = details.find('\n')) != std::string::npos;) details.replace(at, 1, "; ");
     const std::string fields[] = {LocalTimeText(r.mTime), r.mSerial,   r.mSensorType, r.mKind,   r.mOperation,
-                                  r.mResult,             std::to_string(r.mCode),     r.mStatus, r.mTechnician,
+                                  ResultText(r),         std::to_string(r.mCode),     r.mStatus, r.mTechnician,
                                   r.mUser,               r.mStation,   r.Sealed() ? std::to_string(r.mSeq) : "earlier",
                                   r.mPort,               r.mZero,      r.mSpan,       r.mAsFound, r.mAsLeft,
                                   r.mSpanGas,            r.mLot,       r.mExpiry,     details};

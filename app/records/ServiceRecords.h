@@ -325,5 +325,7 @@ RCertificateChoice CertificateFor(const std::vector<RServiceRecord>& newestFirst
 // when the store cannot be read.
 RCertificateChoice CertificateOfStore(const std::string& path, const std::string& serial);
 
+// The result as lists show it: a bump verdict given by hand says so ("PASS (hand)").
+std::string ResultText(const RServiceRecord& record);
 // A record in words, one fact a line, for the History window's detail pane.
 std::string RecordInWords(const RServiceRecord& record);

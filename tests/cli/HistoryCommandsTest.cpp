@@ -62,7 +62,7 @@ TEST(CliHistory, SealedRecordsOfEachOperationTheirExportAndTheCertificateOfAPass
                            "  KV00000042  event log  Load Event Log  PASS  ",
                            "  KV00000042  calibration  Sensor Calibration  PASS  ",
                            "  KV00000042  firmware  Download Image  PASS  ",
-                           "  KV00000042  bump  Send Bump Pass  PASS  Ada Tester  "})
+                           "  KV00000042  bump  Send Bump Pass  PASS (hand)  Ada Tester  "})
     EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
   // Eight operations and the three entries of the log, numbered.
   EXPECT_NE(r.out.find("-11\n"), std::string::npos) << "eleven records numbered\n" << r.out;

@@ -56,7 +56,7 @@ TEST(CliSite, TwoStationsShareOneServerAndAServerDownCostsTheOperationNothing) {
   EXPECT_NE(r.out.find("\nwaiting: 0\n"), std::string::npos) << r.out;
   r = cli(b, {"history", "KV00000042"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.out.find("KV00000042  bump  Send Bump Pass  PASS  Ada  "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("KV00000042  bump  Send Bump Pass  PASS (hand)  Ada  "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("KV00000042  service  Clear Peak  PASS  Bob  "), std::string::npos) << r.out;
   r = cli(b, {"history", "--verify", "--server"});
   EXPECT_EQ(r.exitCode, 0) << r.err;

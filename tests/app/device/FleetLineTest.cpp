@@ -75,6 +75,15 @@ TEST(Fleet, StatusesDueDatesAndOrderAtSetTimes) {
   for (const RFleetRow& r : FleetRows(events, kNow, 4))  // --due 4: 5 days ahead is no longer DUE
     EXPECT_TRUE(r.mSerial != "DUE1" || r.mStatus == TFleetStatus::Ok);
 
+  // A verdict given by hand says so, and starts a new interval only where the site lets it.
+  const std::vector<RFleetEvent> hand = {{"HAND", "H2S", "bump", kNow - 10 * kDay, true, Cfg(0, 7)},
+                                         {"HAND", "H2S", "bump", kNow - 3600, true, {}, true}};
+  for (const bool resets : {true, false}) {
+    const std::vector<std::string> c = FleetCells(FleetRows(hand, kNow, 1, resets).at(0));
+    EXPECT_EQ(c[4] + "|" + c[5] + "|" + c[6],
+              at(kNow - 3600) + " PASS (hand)|" + (resets ? at(kNow - 3600 + 7 * kDay) + "|OK" : at(kNow - 3 * kDay) + "|OVERDUE"));
+  }
+
   // From records (newest first in, oldest first out): a calibration passes only with code 0 and
   // its span step OK.
   std::vector<RServiceRecord> records(3);
