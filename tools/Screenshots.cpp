@@ -141,6 +141,22 @@ bool Certificate(const RShotContext& c) {
   s.mNextDue = "2027-06-07";
   s.mNumber = "0000000000000000-000001";
   s.mDigest = QCryptographicHash::hash("sample", QCryptographicHash::Sha256).toHex().toStdString();
+  s.mQrText = "BDSEAL1 " + s.mNumber + " " + s.mDigest + " " + std::string(128, '0');  // a sample: no seal
+  s.mIssued = "2026-12-09 15:20 +01:00";
+  s.mProcedure = "WI-CAL-07 rev 3 (sample)";
+  s.mGasSupplier = "Sample Gases Ltd";
+  s.mCylinderCertificate = "SAMPLE-CC-0001";
+  s.mGasUncertainty = "±2 % of value (k=2)";
+  s.mZeroGas = "synthetic air";
+  s.mTemperature = "21.4 °C";
+  s.mZeroAsFound = "0.3 ppm";
+  s.mZeroAsLeft = "0.0 ppm";
+  s.mTolerance = "±10 % of the span gas";
+  s.mRule = "as left within ±10 % of the span gas";
+  s.mEquipment = "10c4:ea60 0001 /dev/ttyUSB0";
+  s.mSoftware = "BeamDock 1.0.0";
+  s.mAuthoriser = "B. Sample";
+  s.mAuthoriserFunction = "Laboratory manager";
   QTemporaryDir dir;
   const QString pdf = dir.path() + "/certificate.pdf";
   std::string error;
