@@ -151,20 +151,3 @@ int Records(CliContext& ctx, const std::vector<std::string>& args) {
 const CommandRegistrar recordsRegistrar("records", &Records);
 
 }  // namespace
-
-void PushAfterOperation(const CliContext& ctx) {
-  const std::string server = SiteServerSetting();
-  const std::string path = RecordsDatabasePath();
-  if (server.empty() || path.empty()) return;
-  try {
-    const int64_t waiting = WaitingRecords(path);
-    if (waiting == 0) return;
-    // The last push's failure, if it failed: this push runs on after the exit.
-    if (const std::string why = LastPushFailure(path); !why.empty())
-      std::fprintf(stderr, "%s: %lld service records wait to be sent to the site server: %s\n", ctx.program.c_str(),
-                   static_cast<long long>(waiting), why.c_str());
-    StartDetachedPush(server, path);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s: service records wait to be sent to the site server: %s\n", ctx.program.c_str(), e.what());
-  }
-}

@@ -407,29 +407,6 @@ bool WaitForPush(const std::string& storePath, int milliseconds) {
 }
 
 
-void StartDetachedPush(const RSiteConnection& site, const std::string& storePath) {
-  std::fflush(nullptr);  // nothing of the caller's is written twice
-  const pid_t child = ::fork();
-  if (child < 0) return;  // what waits is sent by the next push
-  if (child > 0) {
-    int status = 0;
-    ::waitpid(child, &status, 0);  // the middle process ends at once
-    return;
-  }
-  // A session of its own, and a grandchild that nobody waits for: the caller's terminal and
-  // pipes are not held open, so its exit and whoever reads its output go on at once.
-  ::setsid();
-  if (::fork() != 0) ::_exit(0);
-  if (const int null = ::open("/dev/null", O_RDWR); null >= 0) {
-    ::dup2(null, 0);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    if (null > 2) ::close(null);
-  }
-  PushKeepingFailure(site, storePath);
-  ::_exit(0);
-}
-
 void PushKeepingFailure(const RSiteConnection& site, const std::string& storePath) {
   std::string failure;
   try {

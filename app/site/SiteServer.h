@@ -91,11 +91,9 @@ RPushResult PushStore(const RSiteConnection& site, const std::string& storePath,
 // false when it still runs.
 bool WaitForPush(const std::string& storePath, int milliseconds);
 
-// Pushes in a process of its own that outlives the caller, so the caller's exit waits on no
-// server. Its failure is kept beside the store (LastPushFailure) and cleared by a push that
-// gets through.
-void StartDetachedPush(const RSiteConnection& site, const std::string& storePath);
-// The push such a process runs: its failure kept beside the store, cleared when it gets through.
+// The push the terminal tool runs in a process of its own after an operation, so that its exit
+// waits on no server: its failure kept beside the store (LastPushFailure), cleared when it gets
+// through.
 void PushKeepingFailure(const RSiteConnection& site, const std::string& storePath);
 
 // How long a read of the site waits for an answer before it falls back to this computer.

@@ -1,6 +1,6 @@
-// The terminal tool's own part: it hands the commands that print a document or talk to the site
-// server to the program that has them, and starts the push after an operation in that program,
-// so that it never loads Qt Gui or the server client itself.
+// How the terminal tool reaches its full program: it hands the commands that print a document or
+// talk to the site server to the program that has them, and both start the push after an
+// operation in that program, so that beamdock-cli never loads Qt Gui or the server client.
 #include "app/core/Settings.h"
 #include "app/records/PushMarks.h"
 #include "app/records/ServiceRecords.h"
