@@ -445,9 +445,13 @@ std::string RecordsDatabasePath() {
 }
 
 std::string ComputerUserName() {
-  if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name) return pw->pw_name;
-  if (const char* user = std::getenv("USER"); user && *user) return user;
-  return std::to_string(geteuid());
+  // The account does not change while the program runs: the user database is read once.
+  static const std::string name = [] {
+    if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name) return std::string(pw->pw_name);
+    if (const char* user = std::getenv("USER"); user && *user) return std::string(user);
+    return std::to_string(geteuid());
+  }();
+  return name;
 }
 
 std::string TechnicianName() {
