@@ -28,6 +28,8 @@ int Verified(const RChainCheck& check) {
     return kExitBroken;
   }
   std::printf("intact: %lld records", static_cast<long long>(check.mCount));
+  if (check.mWaiting > 0)
+    std::printf(" (%lld of them sealed and waiting in the outbox for the store)", static_cast<long long>(check.mWaiting));
   if (check.mEarlier > 0)
     std::printf(" (and %lld earlier records from before the seals, chained but not signed)",
                 static_cast<long long>(check.mEarlier));
