@@ -195,6 +195,8 @@ void TBumpTestRun::Read() {
     FResult.mOutcome = TBumpOutcome::Refused;
     return SetPhase(TBumpPhase::Done);
   }
+  // The gas and its cylinder are remembered for the next test, like the span gas.
+  SaveBumpGas(SensorTypes[static_cast<size_t>(FSensorIndex)].mName, {FSetup.mGas, FSetup.mLot, FSetup.mExpiry});
   FView.BumpLevels(FCFG.mSensor);
   FView.BumpPrompt(ApplyText());
   ShowStatus(FOp, StatusColour::Running, std::string(kBumpTestName) + "...");
@@ -354,7 +356,6 @@ void TBumpTestRun::EndStopped() {
   const bool measured = FPhase != TBumpPhase::Read && FPhase != TBumpPhase::WaitGasOn;
   FResult.mOutcome = TBumpOutcome::UserStop;
   FResult.mCode = APP_USERSTOP;
-  FView.BumpPrompt("Bump Test... User Stop");
   if (measured) {
     ShowStatus(FOp, StatusColour::Failure, std::string(kBumpTestName) + "... User Stop");
     RecordNotDone(APP_USERSTOP, std::string(kBumpTestName) + "... User Stop", "User Stop");
