@@ -388,6 +388,8 @@ QWidget* TKVTIRMainForm::BuildOptionsPage(bool factory) {
   if (!factory) {
     UserCalBtn = Button("UserCalBtn", QStringLiteral("Sensor Calibration"));
     UserCalPanel = Panel("UserCalPanel", UserCalBtn);
+    UserBumpBtn = Button("UserBumpBtn", QStringLiteral("Bump Test"));
+    UserCalPanel->layout()->addWidget(UserBumpBtn);
   }
   auto* history = mine(UserHistoryBtn, UserOptHistoryBtn) = Button(name("HistoryBtn"), QStringLiteral("History"));
   connect(history, &QPushButton::clicked, this, &TKVTIRMainForm::UserHistoryBtnClick);
