@@ -27,6 +27,8 @@ constexpr const char* kSection = "BUMP";
 constexpr const char* kCaption = "Bump Test";
 // Polls without a new peak after both alarms before the reading counts as settled.
 constexpr int kSettledPolls = 3;
+// Polls in a row that may fail before the run ends as the link's failure.
+constexpr int kFailedPollLimit = 5;
 
 double SettingNumber(const char* key, double fallback, double lo, double hi) {
   const std::string text = AppSettings().ReadString(kSection, key, "");
@@ -207,14 +209,18 @@ bool TBumpTestRun::Poll(RKVTSensor& reading) {
   const TRunClock::TimePoint now = FClock.Now();
   if (now < FNextPoll) return false;
   FNextPoll = AfterSeconds(now, PollSeconds());
-  const uint8_t code = FLink.RequireSensor(reading, 0);
+  // After a failed poll the detector may have dropped the connection: a handshake first.
+  uint8_t code = FFailedPolls > 0 ? FLink.ConnectKVT(ConnectSeconds()) : LINK_OK;
+  if (code == LINK_OK) code = FLink.RequireSensor(reading, 0);
   if (code == LINK_OK) {
+    FFailedPolls = 0;
     FView.BumpReading(SecondsBetween(FGasOnAt, now), ReadingWithUnit(reading, FCFG.mSensor.mSensorType),
                       reading.mAlarm & 0x04, reading.mAlarm & 0x08);
     return true;
   }
-  // The adapter or the port is gone: no measurement can go on.
-  if (IsFatalLoggingStatus(code)) EndLinkFailure(code);
+  // The adapter or the port is gone, or the detector no longer answers: no verdict can rest
+  // on readings that are not had, so the run ends without one.
+  if (IsFatalLoggingStatus(code) || ++FFailedPolls >= kFailedPollLimit) EndLinkFailure(code);
   return false;
 }
 

@@ -118,6 +118,7 @@ class TBumpTestRun : public TLongRun {
   double FPeak = 0;
   bool FPeakOverRange = false, FHaveReading = false;
   int FSettled = 0;  // polls since the peak last rose
+  int FFailedPolls = 0;  // in a row
   TRunClock::TimePoint FGasOnAt{}, FClearFrom{}, FNextPoll{}, FNextDue{};
 };
 
