@@ -94,7 +94,9 @@ TBumpTestRun::~TBumpTestRun() {
 }
 
 void TBumpTestRun::GasOn() {
-  FGasOn = true;
+  // The timing starts at the operator's word, not at the pass that follows it.
+  if (!FGasOn && FPhase == TBumpPhase::WaitGasOn) FGasOnAt = FClock.Now();
+  FGasOn = FPhase == TBumpPhase::WaitGasOn;
   FClock.Wake();
 }
 
@@ -129,7 +131,7 @@ bool TBumpTestRun::Step() {
       case TBumpPhase::Read: Read(); break;
       case TBumpPhase::WaitGasOn:
         if (FGasOn) {
-          FGasOnAt = FNextPoll = FClock.Now();
+          FNextPoll = FClock.Now();
           const uint8_t code = OpenUSBCaught(FLink);
           if (code != LINK_OK) {
             FLink.CloseUSB(code);
@@ -150,7 +152,7 @@ bool TBumpTestRun::Step() {
   FOp.pump();
   const TRunClock::TimePoint now = FClock.Now();
   // Waiting for the operator: woken by the button, or a second later to look again.
-  FNextDue = FPhase == TBumpPhase::WaitGasOn ? now + std::chrono::seconds(1)
+  FNextDue = FPhase == TBumpPhase::WaitGasOn ? (FGasOn ? now : now + std::chrono::seconds(1))
              : FPhase == TBumpPhase::Send    ? now
                                              : std::max(now, FNextPoll);
   return FPhase != TBumpPhase::Done;
