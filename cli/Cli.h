@@ -129,5 +129,8 @@ struct RFleetRow;
 int FleetNotify(CliContext& ctx, const std::vector<RFleetRow>& rows, const std::string& verified, int dueDays,
                 std::time_t now, bool dryRun);
 
+// bump --gas VALUE --lot L --expiry YYYY-MM-DD [--time-limit S] [--tolerance PCT].
+int MeasuredBump(CliContext& ctx, const std::vector<std::string>& args);
+
 // Prints "beamdock-cli: text" and the hint to --help; returns kExitUsage.
 int UsageError(const CliContext& ctx, const std::string& text);

@@ -42,7 +42,10 @@ const std::vector<DocumentedCommand>& DocumentedCommands() {
        "  eeprom --log                     Read/Save Log\n"},
       {"test", "  test beep|rled|lled|vibrator     the output tests\n"},
       {"clear-peak", "  clear-peak                       Clear Peak\n"},
-      {"bump", "  bump pass|fail                   Send Bump Pass / Send Bump Fail\n"},
+      {"bump",
+       "  bump pass|fail                   Send Bump Pass / Send Bump Fail (a verdict given by hand)\n"
+       "  bump --gas VALUE --lot L --expiry YYYY-MM-DD [--time-limit S] [--tolerance PCT]\n"
+       "                                   the measured bump test: apply the gas, time the alarms, then Pass or Fail\n"},
       {"zero-span", "  zero-span                        the factory Calibration button\n"},
       {"power-off", "  power-off                        Turn Off\n"},
       {"factory-reset", "  factory-reset                    Factory Reset\n"},

@@ -33,7 +33,8 @@ int Test(CliContext& ctx, const std::vector<std::string>& args) {
 int Bump(CliContext& ctx, const std::vector<std::string>& args) {
   if (args.size() == 1 && args[0] == "pass") return Command(ctx, {}, "bump", TServiceCommand::BumpPass);
   if (args.size() == 1 && args[0] == "fail") return Command(ctx, {}, "bump", TServiceCommand::BumpFail);
-  return UsageError(ctx, "bump needs pass or fail");
+  if (!args.empty() && args[0].rfind("--", 0) == 0) return MeasuredBump(ctx, args);
+  return UsageError(ctx, "bump needs pass or fail, or --gas VALUE --lot L --expiry YYYY-MM-DD");
 }
 
 int ClearPeak(CliContext& ctx, const std::vector<std::string>& args) {

@@ -180,6 +180,7 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   QPushButton* UserLogSaveBtn = nullptr;
   QGroupBox* UserCalPanel = nullptr;
   QPushButton* UserCalBtn = nullptr;
+  QPushButton* UserBumpBtn = nullptr;
   QPushButton* UserHistoryBtn = nullptr;     // the service records (ui/HistoryDlg)
   QPushButton* UserOptHistoryBtn = nullptr;
   // Beside History, a menu of Compare (ui/CompareDlg), Fleet (ui/FleetDlg) and Production
@@ -299,6 +300,7 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   void UserFMUpgradeBtnClick();
   void UserFMCancelBtnClick();
   void UserCalBtnClick();
+  void UserBumpBtnClick();
   void UserHistoryBtnClick();
   void UserCompareBtnClick();
   void UserFleetBtnClick();

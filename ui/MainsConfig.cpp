@@ -309,6 +309,7 @@ void TKVTIRMainForm::ConnectHandlers() {
   click(UserFMCancelBtn, &TKVTIRMainForm::UserFMCancelBtnClick);
   click(UserOptFMCancelBtn, &TKVTIRMainForm::UserFMCancelBtnClick);
   click(UserCalBtn, &TKVTIRMainForm::UserCalBtnClick);
+  click(UserBumpBtn, &TKVTIRMainForm::UserBumpBtnClick);
   click(FatoryOptLogSensorBtn, &TKVTIRMainForm::FatoryOptLogSensorBtnClick);
   click(FatoryOptCalBtn, &TKVTIRMainForm::FatoryOptCalBtnClick);
   click(FatoryOptTurnOffBtn, &TKVTIRMainForm::FatoryOptTurnOffBtnClick);

@@ -61,7 +61,7 @@ void TKVTIRMainForm::UserFMUpgradeBtnClick() {
   Session.BeginAction();
   const std::vector<QWidget*> listed = {
       UserReadFileBtn,       UserReadDeviceBtn,     UserWriteFileBtn,     UserWriteDeviceBtn,   UserHibernateBtn,
-      UserLogSaveBtn,        UserCalBtn,            UserFMOpenBtn,        UserFMUpgradeBtn,     UserFMCancelBtn,
+      UserLogSaveBtn,        UserCalBtn,            UserBumpBtn,          UserFMOpenBtn,        UserFMUpgradeBtn,     UserFMCancelBtn,
       UserOptReadFileBtn,    UserOptReadDeviceBtn,  UserOptWriteFileBtn,  UserOptWriteDeviceBtn, UserOptLogSaveBtn,
       UserOptFMOpenBtn,      UserOptFMUpgradeBtn,   UserOptFMCancelBtn,   UserOptHibernateBtn,  FatoryOptLogResetBtn,
       FatoryOptCalBtn,       FatoryOptTurnOffBtn,   FatoryOptLogSensorBtn};

@@ -99,6 +99,7 @@ void TKVTIRMainForm::DescribeControls() {
     Tip(b, QStringLiteral("Put the detector into hibernation; this clears its event log"));
   for (QPushButton* b : {UserLogSaveBtn, UserOptLogSaveBtn})
     Tip(b, QStringLiteral("Read the detector's event log and save it as a CSV file"));
+  Tip(UserBumpBtn, QStringLiteral("Measured bump test: apply the test gas, time the alarms, then send Pass or Fail"));
   Tip(UserCalBtn, QStringLiteral("Calibrate the detector's sensor with span gas (writes the span gas value)"));
   for (QPushButton* b : {UserHistoryBtn, UserOptHistoryBtn})
     Tip(b, QStringLiteral("The service records of the detectors"));

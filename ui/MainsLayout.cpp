@@ -369,6 +369,12 @@ QWidget* TKVTIRMainForm::BuildOptionsPage(bool factory) {
   AddRow(rows, QStringLiteral("  Low Alarm"), {lowAlarm, lowUnit});
   AddRow(rows, QStringLiteral("  Calibration Interval"), {calInterval, Unit(QStringLiteral("Days"))});
   AddRow(rows, QStringLiteral("  Bump Interval"), {bumpInterval, Unit(QStringLiteral("Days"))});
+  if (!factory) {
+    // The measured bump test sits by the bump interval: the window has no room for another box.
+    UserBumpBtn = Button("UserBumpBtn", QStringLiteral("Bump Test"));
+    UserBumpBtn->setMinimumHeight(0);
+    static_cast<QHBoxLayout*>(rows->itemAtPosition(rows->rowCount() - 1, 1)->layout())->addWidget(UserBumpBtn);
+  }
   AddRow(rows, QStringLiteral("  User ID"), {id});
   AddRow(rows, QStringLiteral("  Self Test Interval"), {testInterval, Unit(QStringLiteral("hours"))});
   AddRow(rows, QStringLiteral("  Display"), {disp});

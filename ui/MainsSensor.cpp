@@ -2,6 +2,7 @@
 // the logging dialog of the factory view.
 #include "app/device/Calibration.h"
 #include "app/device/Operation.h"
+#include "ui/BumpTestDlg.h"
 #include "ui/Mains.h"
 #include "ui/SensorCals.h"
 #include "ui/SensorLogs.h"
@@ -22,6 +23,22 @@ void TKVTIRMainForm::UserCalBtnClick() {
   if (open) Guarded([&] {
     TSensorCalDlg dialog(*ComKVT, Op(), this);
     dialog.Model().FProduct = Session.FProductName;  // the record names the product
+    dialog.ShowDlg(FKVTCFG);
+  });
+}
+
+void TKVTIRMainForm::UserBumpBtnClick() {
+  bool open = false;
+  {
+    TOperationGuard guard(Op());
+    if (!guard) return;
+    Guarded([&] {
+      uint8_t code = 0;
+      open = CheckSensorCalibration(Op(), *ComKVT, Session, code);
+    });
+  }
+  if (open) Guarded([&] {
+    TBumpTestDlg dialog(*ComKVT, Op(), this);
     dialog.ShowDlg(FKVTCFG);
   });
 }

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -82,6 +85,57 @@ TEST(SensorCommandsTest, CalibrateExitsWithHowTheCalibrationEnded) {
     EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;
   }
   EXPECT_NE(dir.read("BEAMDOCK.INI").find("H2S=250"), std::string::npos);
+}
+
+TEST(SensorCommandsTest, BumpPrintsTheAlarmTimesAndExitsWithTheVerdict) {
+  TempDir dir;
+  struct Case {
+    std::vector<std::string> sim, args;
+    int exit;
+    std::vector<const char*> out, err;
+    bool gasOnOff = false;  // the gas comes on at the start and off after 3 s, through the control FIFO
+  } cases[] = {
+      {{"--response-ms", "500"}, {"--time-limit", "20"}, 0,
+       {"LOW ALARM AFTER ", "HIGH ALARM AFTER ", "PEAK 2", "PASS\n"},
+       {"Apply H2S 25 ppm (lot L-7, expiry 2031-01-31); alarms at 5 and 10 ppm", "Send Bump Pass... OK"}, true},
+      // 25.0 ppm held throughout: a pass, but the alarms never clear; the verdict is sent all the same.
+      {{"--gas", "250,0"}, {"--time-limit", "2"}, 68,
+       {"LOW ALARM AFTER 0.0 s\nHIGH ALARM AFTER 0.0 s\nPEAK 25.0 ppm\nPASS\n"}, {"Send Bump Pass... OK"}},
+      // 8.0 ppm held: no high alarm, peak far from the gas.
+      {{"--gas", "80,0"}, {"--time-limit", "2"}, 68,
+       {"LOW ALARM AFTER 0.0 s\nPEAK 8.0 ppm\nFAIL: no high alarm within 2 s; peak 8.0 ppm outside \u00B120 % of 25 ppm\n"},
+       {"Send Bump Fail... OK"}},
+      {{}, {"--gas", "8"}, 65, {}, {"below the detector's highest alarm level 10 ppm"}},
+      {{}, {"--expiry", "2031-02-30"}, 65, {}, {"is not a date"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> simArgs = c.sim;
+    const std::string fifo = dir.path() + "ctl";
+    if (c.gasOnOff) simArgs.insert(simArgs.end(), {"--control", fifo});
+    Sim sim(simArgs);
+    ASSERT_FALSE(sim.device.empty());
+    std::vector<std::string> args = {"bump", "--gas", "25", "--lot", "L-7", "--expiry", "2031-01-31"};
+    for (size_t i = 0; i + 1 < c.args.size(); i += 2) {
+      auto at = std::find(args.begin(), args.end(), c.args[i]);
+      if (at != args.end()) *(at + 1) = c.args[i + 1];
+      else args.insert(args.end(), {c.args[i], c.args[i + 1]});
+    }
+    std::thread gas;
+    if (c.gasOnOff) gas = std::thread([&] {
+      std::ofstream(fifo) << "gas 25\n";
+      std::this_thread::sleep_for(std::chrono::seconds(3));
+      std::ofstream(fifo) << "gas off\n";
+    });
+    const ProcessResult r = Cli(dir, sim, args);
+    if (gas.joinable()) gas.join();
+    EXPECT_EQ(r.exitCode, c.exit) << r.out << r.err;
+    for (const char* text : c.out) EXPECT_NE(r.out.find(text), std::string::npos) << text << " in " << r.out;
+    for (const char* text : c.err) EXPECT_NE(r.err.find(text), std::string::npos) << text << " in " << r.err;
+    if (c.exit == 65) EXPECT_TRUE(r.out.empty());
+  }
+  // The hand-given verdict stays as it was.
+  Sim sim({});
+  EXPECT_EQ(Cli(dir, sim, {"bump", "pass"}).exitCode, 0);
 }
 
 }  // namespace
