@@ -132,9 +132,10 @@ std::vector<RServiceRecord> EventEntryRecords(const std::vector<RKVTEvent>& entr
     RServiceRecord r;
     // Two entries of one log may share a start; each is kept, the later ones by their place
     // among those (the log keeps their order), so that every download names them alike.
-    const int repeat = seen[e.mStartEvent]++;
-    r.mOrigin = EventEntryOrigin(d.mSerial, e.mStartEvent);
-    if (repeat > 0) r.mOrigin = Sha256Hex("event:" + d.mSerial + ":" + std::to_string(e.mStartEvent) + ":" +
+    const uint32_t lifeStart = e.mStartEvent;  // a copy: the entry is packed, a reference to it is unaligned
+    const int repeat = seen[lifeStart]++;
+    r.mOrigin = EventEntryOrigin(d.mSerial, lifeStart);
+    if (repeat > 0) r.mOrigin = Sha256Hex("event:" + d.mSerial + ":" + std::to_string(lifeStart) + ":" +
                                           std::to_string(repeat + 1)).substr(0, 32);
     r.mTime = UtcIsoText(d.mTime);
     r.mSerial = d.mSerial;
