@@ -131,7 +131,9 @@ TEST(SensorCommandsTest, BumpPrintsTheAlarmTimesAndExitsWithTheVerdict) {
     EXPECT_EQ(r.exitCode, c.exit) << r.out << r.err;
     for (const char* text : c.out) EXPECT_NE(r.out.find(text), std::string::npos) << text << " in " << r.out;
     for (const char* text : c.err) EXPECT_NE(r.err.find(text), std::string::npos) << text << " in " << r.err;
-    if (c.exit == 65) EXPECT_TRUE(r.out.empty());
+    if (c.exit == 65) {
+      EXPECT_TRUE(r.out.empty());
+    }
   }
   // The hand-given verdict stays as it was.
   Sim sim({});

@@ -185,7 +185,7 @@ class MainsTrustTest : public QObject {
 
   // At 500 x 580 every control of every view and page can be seen without scrolling.
   void theSmallestWindowShowsEveryControl() {
-    for (const std::string ini : {std::string(), std::string(kFactoryIni)}) {
+    for (const std::string& ini : {std::string(), std::string(kFactoryIni)}) {
       TestWindow w(ini);
       w.form->resize(TKVTIRMainForm::kMinWidth, TKVTIRMainForm::kMinHeight);
       QCoreApplication::processEvents();

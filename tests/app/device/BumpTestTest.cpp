@@ -116,7 +116,9 @@ TEST(BumpTest, VerdictRestsOnTheReadingsAndIsSentOnlyAtTheEnd) {
     const RBumpResult& r = run.Result();
     EXPECT_EQ(r.mOutcome, c.outcome) << r.mReason;
     EXPECT_EQ(BumpExitStatus(r), c.exit < 0 ? r.mCode : c.exit);
-    if (c.exit < 0) EXPECT_NE(r.mCode, 0);
+    if (c.exit < 0) {
+      EXPECT_NE(r.mCode, 0);
+    }
     EXPECT_EQ(view.alarms, c.alarms);
     EXPECT_FALSE(sentEarly);
     // The detector is told the verdict once, at the end, and only the one measured.
@@ -132,7 +134,9 @@ TEST(BumpTest, VerdictRestsOnTheReadingsAndIsSentOnlyAtTheEnd) {
                 std::string::npos);
       EXPECT_GT(view.readings, c.stop ? 0 : c.outcome == TBumpOutcome::LinkFailure ? -1 : 20);
     }
-    if (std::string(c.expiry) < "2026") EXPECT_TRUE(port.sim().received().empty());
+    if (std::string(c.expiry) < "2026") {
+      EXPECT_TRUE(port.sim().received().empty());
+    }
     const bool stored = std::filesystem::exists(dir.path() + "BEAMDOCK.DB");
     EXPECT_EQ(stored, *c.record != '\0');
     if (!stored || !*c.record) continue;
