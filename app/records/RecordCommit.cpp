@@ -11,6 +11,7 @@
 #include "model/SensorTypes.h"
 #include "model/TimeText.h"
 
+#include <algorithm>
 #include <array>
 #include <fcntl.h>
 #include <openssl/rand.h>
@@ -27,6 +28,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <string_view>
 
 namespace {
 
@@ -160,7 +162,9 @@ RStationHead StationHead(const TRecordStore* store, const std::optional<RSealNot
     RStationHead h = OutOfOrder(atNote, box, key, "");
     return h;
   }
-  if (last.mSeq >= noted) {
+  if (noted > 0 && last.mSeq == noted && last.mHash == note->mDigest) {
+    head = atNote;  // the store ends where the station last wrote: nothing more to read
+  } else if (last.mSeq >= noted) {
     // The store holds what the note names; a crash between the store and the note may leave
     // the store further on, and its records must then chain on from the note's.
     std::vector<RServiceRecord> tail = store->Sealed(noted > 0 ? noted - 1 : 0);
@@ -431,9 +435,15 @@ TRecordFate CommitOperationRecord(Operator& op, TOperationRecord& record) {
 }
 
 std::string RServiceRecord::Detail(const std::string& key) const {
-  std::istringstream lines(mDetails);
-  for (std::string line; std::getline(lines, line);)
-    if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+  // The first line that begins with "key=": a search, as lists ask this of every record.
+  const std::string_view details(mDetails);
+  for (size_t at = 0; at < details.size();) {
+    const size_t end = std::min(details.find('\n', at), details.size());
+    const std::string_view line = details.substr(at, end - at);
+    if (line.size() > key.size() && line[key.size()] == '=' && line.substr(0, key.size()) == key)
+      return std::string(line.substr(key.size() + 1));
+    at = end + 1;
+  }
   return "";
 }
 
