@@ -67,24 +67,24 @@ LANGUAGE sql IMMUTABLE AS $$
               THEN (SELECT sum(get_byte(image, at + i)::bigint << (8 * i)) FROM generate_series(0, n - 1) AS i)
          END
 $$;
--- The facts of one sealed text's fields (as beamdock.sealed_fields splits them).
-CREATE FUNCTION beamdock.facts_of(seq bigint, f text[]) RETURNS beamdock.record_facts
-LANGUAGE plpgsql IMMUTABLE AS $$
-DECLARE
-  t timestamptz;
-  cfg bytea := decode(f[30], 'hex');
+-- A record's own time, or NULL when its text is no time (2026-02-30 included).
+CREATE FUNCTION beamdock.time_of(text) RETURNS timestamptz LANGUAGE plpgsql IMMUTABLE AS $$
 BEGIN
-  BEGIN
-    t := CASE WHEN f[4] ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$' THEN f[4]::timestamptz END;
-  EXCEPTION WHEN others THEN
-    t := NULL;
-  END;
-  RETURN ROW(seq, f[7], f[8], f[12], f[13], f[15], f[17], f[20], f[21], f[22], f[23], f[24], f[25], t,
-             beamdock.image_number(cfg, CAL_AT, 4), beamdock.image_number(cfg, BUMP_AT, 2)::int)::beamdock.record_facts;
+  RETURN CASE WHEN $1 ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$' THEN $1::timestamptz END;
+EXCEPTION WHEN others THEN
+  RETURN NULL;
 END $$;
+-- The facts of one sealed text's fields (as beamdock.sealed_fields splits them), t its time.
+CREATE FUNCTION beamdock.facts_of(seq bigint, f text[], t timestamptz) RETURNS beamdock.record_facts
+LANGUAGE sql IMMUTABLE AS $$
+  SELECT ROW(seq, f[7], f[8], f[12], f[13], f[15], f[17], f[20], f[21], f[22], f[23], f[24], f[25], t,
+             beamdock.image_number(decode(f[30], 'hex'), CAL_AT, 4),
+             beamdock.image_number(decode(f[30], 'hex'), BUMP_AT, 2)::int)::beamdock.record_facts
+$$;
 SELECT set_config('beamdock.pushing', 'on', true);
 INSERT INTO beamdock.record_facts
-  SELECT (beamdock.facts_of(r.server_seq, beamdock.sealed_fields(r.sealed))).* FROM beamdock.records r;
+  SELECT (beamdock.facts_of(r.server_seq, f, beamdock.time_of(f[4]))).*
+  FROM beamdock.records r, LATERAL beamdock.sealed_fields(r.sealed) AS f;
 SELECT set_config('beamdock.pushing', 'off', true);
 
 -- Names and columns stay as they are from now on: reporting tools chart them.
@@ -438,12 +438,7 @@ BEGIN
         USING ERRCODE = 'BD008';
     END IF;
     -- The server's clock and number order the site: a record from the future is refused.
-    BEGIN
-      rec_time := CASE WHEN f[4] ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$'
-                       THEN f[4]::timestamptz END;
-    EXCEPTION WHEN others THEN
-      rec_time := NULL;
-    END;
+    rec_time := beamdock.time_of(f[4]);
     IF rec_time IS NULL THEN
       RAISE EXCEPTION 'record % of station %: its time "%" is not a time', rec_seq, f[2], left(f[4], 40)
         USING ERRCODE = 'BD007';
@@ -482,7 +477,7 @@ BEGIN
     INSERT INTO beamdock.newest AS n VALUES (f[6], f[11], f[30] <> '', f[4], hd.server_seq + 1)
       ON CONFLICT (serial, kind, has_cfg) DO UPDATE SET time = EXCLUDED.time, server_seq = EXCLUDED.server_seq
       WHERE n.server_seq < EXCLUDED.server_seq;
-    INSERT INTO beamdock.record_facts SELECT (beamdock.facts_of(hd.server_seq + 1, f)).*;
+    INSERT INTO beamdock.record_facts SELECT (beamdock.facts_of(hd.server_seq + 1, f, rec_time)).*;
     UPDATE beamdock.head SET server_seq = hd.server_seq + 1, server_hash = link WHERE one = 1;
     UPDATE beamdock.stations SET last_seq = rec_seq, last_hash = digest WHERE station = st.station;
     stored := stored + 1;
