@@ -1,5 +1,7 @@
 #include "report/FleetReport.h"
 
+#include "report/TablePdf.h"
+
 #include <QColor>
 #include <QFile>
 #include <QFont>
@@ -24,26 +26,11 @@ QColor FleetColour(TFleetStatus s) {
 
 bool WriteFleetPdf(const std::vector<RFleetRow>& rows, const std::string& site, const std::string& date,
                    int dueDays, const std::string& verified, const std::string& path, std::string* error) {
-  const QString file = QString::fromStdString(path);
-  {
-    // QPdfWriter says nothing about a file it could not create; ask first.
-    QFile probe(file);
-    if (!probe.open(QIODevice::WriteOnly)) {
-      if (error) *error = probe.errorString().toStdString();
-      return false;
-    }
-  }
-  QPdfWriter pdf(file);
-  pdf.setPageSize(QPageSize(QPageSize::A4));
-  pdf.setPageOrientation(QPageLayout::Landscape);
-  pdf.setResolution(300);
-  pdf.setTitle("Detector fleet " + QString::fromStdString(site) + " " + QString::fromStdString(date));
-  pdf.setCreator("BeamDock");
-  QPainter p;
-  if (!p.begin(&pdf)) {
-    if (error) *error = "the PDF could not be started";
+  TTablePdf doc(path);
+  if (!doc.Begin("Detector fleet " + QString::fromStdString(site) + " " + QString::fromStdString(date), error))
     return false;
-  }
+  QPdfWriter& pdf = doc.Writer();
+  QPainter& p = doc.Painter();
   const int width = p.viewport().width();
   const int height = p.viewport().height();
   const int margin = 150;

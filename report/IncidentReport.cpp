@@ -1,5 +1,7 @@
 #include "report/IncidentReport.h"
 
+#include "report/TablePdf.h"
+
 #include "model/EventLog.h"
 #include "model/TimeText.h"
 
@@ -32,26 +34,10 @@ std::string IncidentSelectionText(const RIncidentQuery& q) {
 
 bool WriteIncidentPdf(const RIncidentReport& report, const RIncidentHead& head, const std::string& path,
                       std::string* error) {
-  const QString file = Q(path);
-  {
-    // QPdfWriter says nothing about a file it could not create; ask first.
-    QFile probe(file);
-    if (!probe.open(QIODevice::WriteOnly)) {
-      if (error) *error = probe.errorString().toStdString();
-      return false;
-    }
-  }
-  QPdfWriter pdf(file);
-  pdf.setPageSize(QPageSize(QPageSize::A4));
-  pdf.setPageOrientation(QPageLayout::Landscape);
-  pdf.setResolution(300);
-  pdf.setTitle("Incident report " + Q(head.mSite) + " " + Q(head.mPrinted));
-  pdf.setCreator("BeamDock");
-  QPainter p;
-  if (!p.begin(&pdf)) {
-    if (error) *error = "the PDF could not be started";
-    return false;
-  }
+  TTablePdf doc(path);
+  if (!doc.Begin("Incident report " + Q(head.mSite) + " " + Q(head.mPrinted), error)) return false;
+  QPdfWriter& pdf = doc.Writer();
+  QPainter& p = doc.Painter();
   const int width = p.viewport().width();
   const int height = p.viewport().height();
   const int margin = 150;

@@ -2,6 +2,7 @@
 
 #include "app/device/Calibration.h"
 #include "model/SensorTypes.h"
+#include "ui/DialogParts.h"
 #include "ui/Label3dB.h"
 #include "ui/NumberBoxes.h"
 
@@ -18,23 +19,6 @@
 #include <algorithm>
 
 namespace {
-
-TLabel3DBorder* ValueLabel(const char* name) {
-  auto* l = new TLabel3DBorder;
-  l->setObjectName(name);
-  l->SetBorderStyle(TLabel3DBorder::bsLight);
-  l->SetVerticalAlign(TLabel3DBorder::vaCenter);
-  l->SetColor(Qt::white);
-  l->SetShowAccelChar(false);
-  l->setFixedHeight(24);
-  return l;
-}
-
-QLabel* RowLabel(const char* text) {
-  auto* l = new QLabel(text);
-  l->setFixedWidth(90);
-  return l;
-}
 
 QPushButton* NamedButton(const char* name, const char* text) {
   auto* b = new QPushButton(text);
@@ -67,11 +51,11 @@ TBumpTestDlg::TBumpTestDlg(TComKVT& link, Operator& op, QWidget* parent) : QDial
   BumpGuideLabel->setObjectName("BumpGuideLabel");
   BumpGuideLabel->setWordWrap(true);
   BumpGuideLabel->setMinimumHeight(40);
-  BumpReadingLabel = ValueLabel("BumpReadingLabel");
-  BumpElapsedLabel = ValueLabel("BumpElapsedLabel");
-  BumpLowLabel = ValueLabel("BumpLowLabel");
-  BumpHighLabel = ValueLabel("BumpHighLabel");
-  BumpResultLabel = ValueLabel("BumpResultLabel");
+  BumpReadingLabel = DialogValueLabel("BumpReadingLabel");
+  BumpElapsedLabel = DialogValueLabel("BumpElapsedLabel");
+  BumpLowLabel = DialogValueLabel("BumpLowLabel");
+  BumpHighLabel = DialogValueLabel("BumpHighLabel");
+  BumpResultLabel = DialogValueLabel("BumpResultLabel");
   BumpStartBtn = NamedButton("BumpStartBtn", "Bump Test");
   BumpGasOnBtn = NamedButton("BumpGasOnBtn", "Gas is on");
   BumpGasOffBtn = NamedButton("BumpGasOffBtn", "Gas removed");
@@ -79,23 +63,23 @@ TBumpTestDlg::TBumpTestDlg(TComKVT& link, Operator& op, QWidget* parent) : QDial
   CloseBtn = NamedButton("CloseBtn", "Close");
 
   auto* grid = new QGridLayout(BumpGB);
-  grid->addWidget(RowLabel("Test gas"), 0, 0);
+  grid->addWidget(DialogRowLabel("Test gas"), 0, 0);
   grid->addWidget(BumpGasSpin, 0, 1);
   grid->addWidget(BumpUnitLabel, 0, 2);
-  grid->addWidget(RowLabel("Cylinder lot"), 1, 0);
+  grid->addWidget(DialogRowLabel("Cylinder lot"), 1, 0);
   grid->addWidget(BumpLotEdit, 1, 1, 1, 2);
-  grid->addWidget(RowLabel("Expiry date"), 2, 0);
+  grid->addWidget(DialogRowLabel("Expiry date"), 2, 0);
   grid->addWidget(BumpExpiryEdit, 2, 1, 1, 2);
   grid->addWidget(BumpGuideLabel, 3, 0, 1, 3);
-  grid->addWidget(RowLabel("Reading"), 4, 0);
+  grid->addWidget(DialogRowLabel("Reading"), 4, 0);
   grid->addWidget(BumpReadingLabel, 4, 1, 1, 2);
-  grid->addWidget(RowLabel("Elapsed"), 5, 0);
+  grid->addWidget(DialogRowLabel("Elapsed"), 5, 0);
   grid->addWidget(BumpElapsedLabel, 5, 1, 1, 2);
-  grid->addWidget(RowLabel("Low alarm"), 6, 0);
+  grid->addWidget(DialogRowLabel("Low alarm"), 6, 0);
   grid->addWidget(BumpLowLabel, 6, 1, 1, 2);
-  grid->addWidget(RowLabel("High alarm"), 7, 0);
+  grid->addWidget(DialogRowLabel("High alarm"), 7, 0);
   grid->addWidget(BumpHighLabel, 7, 1, 1, 2);
-  grid->addWidget(RowLabel("Result"), 8, 0);
+  grid->addWidget(DialogRowLabel("Result"), 8, 0);
   grid->addWidget(BumpResultLabel, 8, 1, 1, 2);
   auto* buttons = new QHBoxLayout;
   for (QPushButton* b : {BumpStartBtn, BumpGasOnBtn, BumpGasOffBtn, BumpStopBtn, CloseBtn}) buttons->addWidget(b);

@@ -301,6 +301,9 @@ class TKVTIRMainForm : public QMainWindow, public Operator {
   void UserFMCancelBtnClick();
   void UserCalBtnClick();
   void UserBumpBtnClick();
+  // The checks before a sensor dialog opens (the detector read), under the operation guard,
+  // which is let go before the dialog takes its own.
+  bool SensorDialogMayOpen();
   void UserHistoryBtnClick();
   void UserCompareBtnClick();
   void UserFleetBtnClick();

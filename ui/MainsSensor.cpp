@@ -10,17 +10,19 @@
 // The dialogs are modal, so the window takes no clicks while they are open; their own runs
 // (Calibration, Start Logging) take the operation guard from the press on.
 
-void TKVTIRMainForm::UserCalBtnClick() {
+bool TKVTIRMainForm::SensorDialogMayOpen() {
   bool open = false;
-  {
-    TOperationGuard guard(Op());
-    if (!guard) return;
-    Guarded([&] {
-      uint8_t code = 0;
-      open = CheckSensorCalibration(Op(), *ComKVT, Session, code);
-    });
-  }
-  if (open) Guarded([&] {
+  TOperationGuard guard(Op());
+  if (!guard) return false;
+  Guarded([&] {
+    uint8_t code = 0;
+    open = CheckSensorCalibration(Op(), *ComKVT, Session, code);
+  });
+  return open;
+}
+
+void TKVTIRMainForm::UserCalBtnClick() {
+  if (SensorDialogMayOpen()) Guarded([&] {
     TSensorCalDlg dialog(*ComKVT, Op(), this);
     dialog.Model().FProduct = Session.FProductName;  // the record names the product
     dialog.ShowDlg(FKVTCFG);
@@ -28,16 +30,7 @@ void TKVTIRMainForm::UserCalBtnClick() {
 }
 
 void TKVTIRMainForm::UserBumpBtnClick() {
-  bool open = false;
-  {
-    TOperationGuard guard(Op());
-    if (!guard) return;
-    Guarded([&] {
-      uint8_t code = 0;
-      open = CheckSensorCalibration(Op(), *ComKVT, Session, code);
-    });
-  }
-  if (open) Guarded([&] {
+  if (SensorDialogMayOpen()) Guarded([&] {
     TBumpTestDlg dialog(*ComKVT, Op(), this);
     dialog.ShowDlg(FKVTCFG);
   });

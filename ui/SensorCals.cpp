@@ -2,6 +2,7 @@
 #include "ui/NumberBoxes.h"
 
 #include "app/device/Operation.h"
+#include "ui/DialogParts.h"
 #include "ui/Label3dB.h"
 
 #include <QCloseEvent>
@@ -14,27 +15,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-namespace {
-
-TLabel3DBorder* ResultLabel(const char* name) {
-  auto* l = new TLabel3DBorder;
-  l->setObjectName(name);
-  l->SetBorderStyle(TLabel3DBorder::bsLight);
-  l->SetVerticalAlign(TLabel3DBorder::vaCenter);
-  l->SetColor(Qt::white);
-  l->SetShowAccelChar(false);
-  l->setFixedHeight(24);
-  return l;
-}
-
-QLabel* StepLabel(const char* text) {
-  auto* l = new QLabel(text);
-  l->setFixedWidth(90);
-  return l;
-}
-
-}  // namespace
 
 TSensorCalDlg::TSensorCalDlg(TComKVT& link, Operator& op, QWidget* parent)
     : QDialog(parent), FLink(link), FOp(op) {
@@ -68,9 +48,9 @@ TSensorCalDlg::TSensorCalDlg(TComKVT& link, Operator& op, QWidget* parent)
   CalProgressBar = new QProgressBar;
   CalProgressBar->setObjectName("CalProgressBar");
   CalProgressBar->setTextVisible(false);
-  CalLabel = ResultLabel("CalLabel");
-  CalLabel1 = ResultLabel("CalLabel1");
-  CalLabel2 = ResultLabel("CalLabel2");
+  CalLabel = DialogValueLabel("CalLabel");
+  CalLabel1 = DialogValueLabel("CalLabel1");
+  CalLabel2 = DialogValueLabel("CalLabel2");
   SensorCalLotEdit = new QLineEdit;
   SensorCalLotEdit->setObjectName("SensorCalLotEdit");
   SensorCalLotEdit->setMaxLength(40);
@@ -88,16 +68,16 @@ TSensorCalDlg::TSensorCalDlg(TComKVT& link, Operator& op, QWidget* parent)
   grid->addWidget(SpanGasLabel, 0, 0);
   grid->addWidget(SpanGasSpin, 0, 1);
   grid->addWidget(CalUnitLabel, 0, 2, Qt::AlignLeft);  // aligned, so the column may grow
-  grid->addWidget(StepLabel("Cylinder lot"), 1, 0);
+  grid->addWidget(DialogRowLabel("Cylinder lot"), 1, 0);
   grid->addWidget(SensorCalLotEdit, 1, 1, 1, 2);
-  grid->addWidget(StepLabel("Expiry date"), 2, 0);
+  grid->addWidget(DialogRowLabel("Expiry date"), 2, 0);
   grid->addWidget(SensorCalExpiryEdit, 2, 1, 1, 2);
   grid->addWidget(SensorCalGuideLabel, 3, 0, 1, 3);
-  grid->addWidget(StepLabel("1. Zero"), 4, 0);
+  grid->addWidget(DialogRowLabel("1. Zero"), 4, 0);
   grid->addWidget(CalLabel, 4, 1, 1, 2);
-  grid->addWidget(StepLabel("2. Span gas"), 5, 0);
+  grid->addWidget(DialogRowLabel("2. Span gas"), 5, 0);
   grid->addWidget(CalLabel1, 5, 1, 1, 2);
-  grid->addWidget(StepLabel("Result"), 6, 0);
+  grid->addWidget(DialogRowLabel("Result"), 6, 0);
   grid->addWidget(CalLabel2, 6, 1, 1, 2);
   grid->addWidget(CalProgressBar, 7, 0, 1, 3);
   auto* buttons = new QHBoxLayout;

@@ -149,8 +149,10 @@ RServiceRecord AmendRecord(const std::string& path, const std::string& number, c
                   OneLine(value, kMostFactChars) + "\n";
   }
   std::string failure;
-  if (CommitRecordTo(path, a, &failure) != TRecordFate::Stored) throw ERecordStore("the correction: " + failure);
-  return TRecordStore(path, TRecordStore::TMode::Read).Chain().back();  // as sealed
+  std::vector<RServiceRecord> sealed{std::move(a)};
+  if (CommitRecordsTo(path, sealed, &failure) != TRecordFate::Stored || sealed.empty())
+    throw ERecordStore("the correction: " + failure);
+  return sealed.front();  // as it was sealed
 }
 
 RServiceRecord AmendedRecord(const RServiceRecord& original, const std::vector<RServiceRecord>& newestFirst,

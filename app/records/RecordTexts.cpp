@@ -136,6 +136,35 @@ std::string RecordInWords(const RServiceRecord& r) {
       {"readback", {"Read back", ""}},
       {"cfg_before", {"Configuration before the write", ""}},
       {"cfg_bytes_changed", {"Configuration bytes changed", ""}},
+      {"organisation", {"Organisation", ""}},
+      {"site", {"Site", ""}},
+      {"software", {"Software", ""}},
+      {"procedure", {"Procedure", ""}},
+      {"gas_supplier", {"Gas supplier", ""}},
+      {"cylinder_certificate", {"Cylinder certificate", ""}},
+      {"gas_uncertainty", {"Gas uncertainty", ""}},
+      {"zero_gas", {"Zero gas", ""}},
+      {"authoriser", {"Authoriser", ""}},
+      {"authoriser_function", {"Authoriser's function", ""}},
+      {"due_date", {"Due date on the certificate", " (asked for)"}},
+      {"tolerance_pct", {"Tolerance", " %"}},
+      {"rule", {"Decision rule", ""}},
+      {"zero_as_found", {"Zero as found", ""}},
+      {"zero_as_left", {"Zero as left", ""}},
+      {"temperature", {"Temperature", ""}},
+      {"cylinder", {"Cylinder", ""}},
+      {"amends", {"Corrects record", ""}},
+      {"amends_digest", {"Digest of the corrected record", ""}},
+      {"reason", {"Reason", ""}},
+      {"previous_station", {"Previous station", ""}},
+      {"previous_last", {"Previous station's last record", ""}},
+      {"retired", {"Previous station's files", ""}},
+      {"unsealed_left", {"Records left unsealed", ""}},
+      {"verdict", {"Verdict", ""}},
+      {"time_limit_s", {"Time limit", " s"}},
+      {"t_low_s", {"Low alarm after", " s"}},
+      {"t_high_s", {"High alarm after", " s"}},
+      {"peak", {"Peak", ""}},
   };
   // A write whose configuration before and after are kept names each field it changed.
   std::string changes;
@@ -159,6 +188,9 @@ std::string RecordInWords(const RServiceRecord& r) {
       continue;
     }
     for (char& c : key) c = c == '_' ? ' ' : c;
+    // A correction's fields: what it was, and what it is now.
+    if (key.rfind("was.", 0) == 0) key = key.substr(4) + " before the correction";
+    if (key.rfind("set.", 0) == 0) key = key.substr(4) + " corrected to";
     line(key, value);
   }
   if (r.mKind == "write") line("Changed", changes);
