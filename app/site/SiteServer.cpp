@@ -498,18 +498,31 @@ RSiteStatus SiteStatus(const RSiteConnection& site, const std::string& storePath
   return status;
 }
 
-std::vector<RServiceRecord> SiteHistory(const RSiteConnection& site, const std::string& serial) {
-  TPgLink pg(site);
+namespace {
+
+// The site's reads on a connection already open, so that one list costs one connection.
+std::vector<RServiceRecord> HistoryOn(TPgLink& pg, const std::string& serial) {
   const std::string columns = "SELECT sealed, signature, server_seq FROM beamdock.records";
   if (serial.empty()) return RecordsOfRows(pg.Exec(columns + " ORDER BY server_seq DESC"));
   return RecordsOfRows(pg.Exec(columns + " WHERE serial = $1 ORDER BY server_seq DESC", {serial}));
 }
 
-std::vector<RServiceRecord> SiteFleetRecords(const RSiteConnection& site) {
-  TPgLink pg(site);
+std::vector<RServiceRecord> FleetOn(TPgLink& pg) {
   return RecordsOfRows(pg.Exec(
       "SELECT r.sealed, r.signature, r.server_seq FROM beamdock.newest JOIN beamdock.records r USING (server_seq) "
       "ORDER BY r.server_seq DESC"));
+}
+
+}  // namespace
+
+std::vector<RServiceRecord> SiteHistory(const RSiteConnection& site, const std::string& serial) {
+  TPgLink pg(site);
+  return HistoryOn(pg, serial);
+}
+
+std::vector<RServiceRecord> SiteFleetRecords(const RSiteConnection& site) {
+  TPgLink pg(site);
+  return FleetOn(pg);
 }
 
 namespace {
@@ -667,8 +680,9 @@ RSiteCheck VerifySite(const RSiteConnection& site, const std::string& storePath)
   return check;
 }
 
-std::string CheckSiteSeals(const RSiteConnection& site, const std::vector<RServiceRecord>& records) {
-  TPgLink pg(site);
+namespace {
+
+std::string SealsOn(TPgLink& pg, const std::vector<RServiceRecord>& records) {
   const TPgResult rows = pg.Exec("SELECT station, encode(public_key, 'hex') FROM beamdock.stations");
   std::map<std::string, std::optional<TStationKey>> keys;
   for (int i = 0; i < rows.Rows(); ++i) {
@@ -686,8 +700,8 @@ std::string CheckSiteSeals(const RSiteConnection& site, const std::vector<RServi
   return "verified: site server, " + std::to_string(records.size()) + " records";
 }
 
-bool LocalUnsent(const RSiteConnection& site, const std::string& storePath, const std::string& serial,
-                 std::vector<RServiceRecord>& unsent, std::string& why) {
+bool UnsentOn(TPgLink& pg, const std::string& storePath, const std::string& serial,
+              std::vector<RServiceRecord>& unsent, std::string& why) {
   unsent.clear();
   if (storePath.empty() || ::access(storePath.c_str(), F_OK) != 0) return true;  // nothing made here
   std::vector<RServiceRecord> chain;
@@ -700,12 +714,43 @@ bool LocalUnsent(const RSiteConnection& site, const std::string& storePath, cons
   for (const RServiceRecord& r : chain)
     if (r.Sealed()) station = r.mStation;
   if (station.empty()) return true;
-  TPgLink pg(site);
   const TPgResult row = pg.Exec("SELECT last_seq FROM beamdock.stations WHERE station = $1", {station});
   const int64_t held = row.Rows() == 1 ? row.Int(0, 0) : 0;
   for (auto it = chain.rbegin(); it != chain.rend() && it->mSeq > held; ++it)
     if (it->Sealed() && (serial.empty() || it->mSerial == serial)) unsent.push_back(*it);
   return true;
+}
+
+// A list read from the site on one connection: the site's records each checked against its
+// station's key, and this computer's records the server does not hold yet first (they are newer).
+RRecordsRead SiteRead(const RSiteConnection& site, const std::string& storePath, const std::string& serial,
+                      const std::function<std::vector<RServiceRecord>(TPgLink&)>& fetch) {
+  TPgLink pg(site);
+  RRecordsRead read;
+  read.mRecords = fetch(pg);
+  read.mFromSite = true;
+  read.mVerified = SealsOn(pg, read.mRecords);
+  std::vector<RServiceRecord> unsent;
+  std::string why;
+  if (!UnsentOn(pg, storePath, serial, unsent, why))
+    read.mVerified = "NOT VERIFIED: " + why;
+  else if (!unsent.empty() && read.Verified())
+    read.mVerified += " and " + std::to_string(unsent.size()) + " of this computer not sent yet";
+  read.mRecords.insert(read.mRecords.begin(), unsent.begin(), unsent.end());
+  return read;
+}
+
+}  // namespace
+
+std::string CheckSiteSeals(const RSiteConnection& site, const std::vector<RServiceRecord>& records) {
+  TPgLink pg(site);
+  return SealsOn(pg, records);
+}
+
+bool LocalUnsent(const RSiteConnection& site, const std::string& storePath, const std::string& serial,
+                 std::vector<RServiceRecord>& unsent, std::string& why) {
+  TPgLink pg(site);
+  return UnsentOn(pg, storePath, serial, unsent, why);
 }
 
 RCertificateChoice CertificateOfSite(const RSiteConnection& site, const std::string& serial,
@@ -745,19 +790,8 @@ RRecordsRead ReadRecordsFrom(const RRecordsSource& source, const std::string& se
       // This computer's own push first, so the site holds what it just made: a push to a server
       // that answers takes milliseconds; one that does not is not waited for long.
       WaitForPush(source.mStorePath, kOwnPushWaitMs);
-      const RSiteConnection site(source.mServer, kSiteReadAnswerMs);
-      read.mRecords = fleet ? SiteFleetRecords(site) : SiteHistory(site, serial);
-      read.mFromSite = true;
-      read.mVerified = CheckSiteSeals(site, read.mRecords);
-      // This computer's records that the server does not hold yet come first: they are newer.
-      std::vector<RServiceRecord> unsent;
-      std::string why;
-      if (!LocalUnsent(site, source.mStorePath, serial, unsent, why))
-        read.mVerified = "NOT VERIFIED: " + why;
-      else if (!unsent.empty() && read.Verified())
-        read.mVerified += " and " + std::to_string(unsent.size()) + " of this computer not sent yet";
-      read.mRecords.insert(read.mRecords.begin(), unsent.begin(), unsent.end());
-      return read;
+      return SiteRead({source.mServer, kSiteReadAnswerMs}, source.mStorePath, serial,
+                      [&](TPgLink& pg) { return fleet ? FleetOn(pg) : HistoryOn(pg, serial); });
     } catch (const ESiteServer& e) {
       read.mNote = std::string(e.what()) + ": the records of this computer only";
     }
@@ -815,9 +849,10 @@ std::string QuotedArrayOf(const std::vector<std::string>& items) {
 }
 }  // namespace
 
-std::vector<RServiceRecord> SiteEventRecords(const RSiteConnection& site, const std::string& serial,
-                                             const std::string& since, const std::string& until) {
-  TPgLink pg(site);
+namespace {
+
+std::vector<RServiceRecord> EventsOn(TPgLink& pg, const std::string& serial, const std::string& since,
+                                     const std::string& until) {
   const std::string columns = "SELECT sealed, signature, server_seq FROM beamdock.records ";
   // '~' sorts after every time text and after "unknown": an open end.
   const std::string from = since, to = until.empty() ? "~" : until;
@@ -838,18 +873,22 @@ std::vector<RServiceRecord> SiteEventRecords(const RSiteConnection& site, const 
   return others;
 }
 
+}  // namespace
+
+std::vector<RServiceRecord> SiteEventRecords(const RSiteConnection& site, const std::string& serial,
+                                             const std::string& since, const std::string& until) {
+  TPgLink pg(site);
+  return EventsOn(pg, serial, since, until);
+}
+
 RRecordsRead ReadEventRecordsFrom(const RRecordsSource& source, const std::string& serial, const std::string& since,
                                   const std::string& until) {
   std::string note;
   if (!source.mServer.empty()) {
     try {
       WaitForPush(source.mStorePath, kOwnPushWaitMs);
-      const RSiteConnection site(source.mServer, kSiteReadAnswerMs);
-      RRecordsRead read;
-      read.mRecords = SiteEventRecords(site, serial, since, until);
-      read.mFromSite = true;
-      read.mVerified = CheckSiteSeals(site, read.mRecords);
-      return read;
+      return SiteRead({source.mServer, kSiteReadAnswerMs}, source.mStorePath, serial,
+                      [&](TPgLink& pg) { return EventsOn(pg, serial, since, until); });
     } catch (const ESiteServer& e) {
       note = std::string(e.what()) + ": the records of this computer only";
     }
