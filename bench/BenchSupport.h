@@ -3,7 +3,10 @@
 #pragma once
 
 #include "app/core/Operator.h"
+#include "sim/KvtSim.h"
 
+#include <algorithm>
+#include <vector>
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -11,6 +14,32 @@
 
 // Ten bits a byte at 115200 baud: what kvt-sim paces each byte at with wire time on.
 constexpr double kByteSeconds = 10.0 / 115200.0;
+
+// The least time a conforming tool takes for the frames kvt-sim took and answered: the wire time
+// of every byte it paced and 1 ms after every exchange; for the handshake, 1.05 ms per connect
+// frame (its answer is read only once that time is up, and arrives within it) and the 2 ms
+// after it.
+inline double WireFloorSeconds(const KvtSim& sim) {
+  std::vector<KvtSim::Frame> frames = sim.received();
+  const std::vector<KvtSim::Frame> sent = sim.sent();
+  frames.insert(frames.end(), sent.begin(), sent.end());
+  std::stable_sort(frames.begin(), frames.end(),
+                   [](const KvtSim::Frame& a, const KvtSim::Frame& b) { return a.time < b.time; });
+  double floor = 0;
+  bool connecting = false;
+  for (const KvtSim::Frame& f : frames) {
+    if (f.received) {
+      connecting = f.what == "B2";
+      floor += connecting ? 0.00105 : 0.001;
+    } else if (connecting) {
+      floor += 0.002;  // the answer lies within the 1.05 ms; then the two pauses
+      connecting = false;
+    } else {
+      floor += static_cast<double>(f.bytes.size()) * kByteSeconds;
+    }
+  }
+  return floor;
+}
 
 // Questions get `yes`; message texts go to stderr, so a failed run says why.
 struct QuietOperator : Operator {

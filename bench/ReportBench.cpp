@@ -1,10 +1,12 @@
 // The figures that no other benchmark measures, for bench/report, one "name value" line each:
-//  - Read Device through kvt-sim with emulated wire time against its floor: the wire time of
-//    every byte kvt-sim paces, 1 ms after every exchange and 2 ms after the handshake,
+//  - Read Device through kvt-sim with emulated wire time against its floor (WireFloorSeconds),
 //  - the window's event latency (a 10 ms timer's worst delay) during a calibration in its dialog,
 //  - cold start: a fresh process until the main window's first paint,
-//  - one service record alone (open the store, seal, append, flush, the station's note): its
-//    CPU time and its wall time.
+//  - one service record alone (seal, append, flush, the station's note) with the store and key
+//    held open as a running program holds them: its CPU time and its wall time; and the same in
+//    a fresh process, which opens them first,
+//  - with BEAMDOCK_CLI naming the terminal tool: its --help, and the start of its read until
+//    kvt-sim takes the first connect frame (wall times, medians).
 // A plain program: bench_ReportBench [runs]
 #include "bench/BenchSupport.h"
 #include "app/device/DeviceSession.h"
@@ -26,6 +28,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -119,8 +127,49 @@ double WorstTimerDelay(Work work) {
 
 }  // namespace
 
+// The child of the fresh-process record: prints the CPU milliseconds its one record took, the
+// closing of the store at the exit included (what runs at exit runs before this handler, which
+// was registered first).
+timespec gOneRecordStart{};
+void PrintOneRecordCpu() {
+  timespec end{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &end);
+  std::printf("%.6f\n", (end.tv_sec - gOneRecordStart.tv_sec) * 1e3 + (end.tv_nsec - gOneRecordStart.tv_nsec) / 1e6);
+}
+int OneRecordChild(const std::string& dir) {
+  LoadSettings(dir);
+  RServiceRecord record;
+  record.mOperation = "Read KVT Information";
+  record.mSerial = "SH24031587";
+  record.mCfgAfter.assign(128, 0x5A);
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &gOneRecordStart);
+  std::atexit(PrintOneRecordCpu);
+  return CommitRecordTo(dir + "BEAMDOCK.DB", record) == TRecordFate::Stored ? 0 : 1;
+}
+
+// Runs argv with its output thrown away; the seconds from the start to onStarted's answer (or
+// to the exit when onStarted is empty).
+double Spawned(const std::vector<std::string>& args, const std::function<double(Clock::time_point)>& onStarted = {}) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const auto start = Clock::now();
+  pid_t pid = 0;
+  const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed) return -1;
+  const double started = onStarted ? onStarted(start) : -1;
+  waitpid(pid, nullptr, 0);
+  return onStarted ? started : std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--cold-start") == 0) return ColdChild(1, argv, std::atoll(argv[2]), argv[3]);
+  if (argc == 3 && std::strcmp(argv[1], "--one-record") == 0) return OneRecordChild(argv[2]);
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
@@ -146,10 +195,7 @@ int main(int argc, char** argv) {
     const uint8_t code = session.ReadDevice(op, link).mCode;
     const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
     if (code != 0) return 1;
-    size_t paced = 0, exchanges = 0;
-    for (const KvtSim::Frame& f : sim.sent()) paced += f.bytes.size();
-    for (const KvtSim::Frame& f : sim.received()) exchanges += f.what != "B2";
-    const double floor = static_cast<double>(paced) * kByteSeconds + 0.001 * static_cast<double>(exchanges) + 0.002;
+    const double floor = WireFloorSeconds(sim);
     walls.push_back(wall);
     ratios.push_back(wall / floor);
   }
@@ -171,6 +217,58 @@ int main(int argc, char** argv) {
       cpu.push_back((c1.tv_sec - c0.tv_sec) * 1e3 + (c1.tv_nsec - c0.tv_nsec) / 1e6);
     }
     std::printf("record_cpu_ms %.3f\nrecord_wall_ms %.2f\n", Median(cpu), Median(wall));
+    std::vector<double> fresh;
+    for (int r = 0; r < 2 * runs; ++r) {
+      FILE* child = popen((std::string(argv[0]) + " --one-record " + dir).c_str(), "r");
+      char line[64] = {};
+      if (child && std::fgets(line, sizeof line, child)) fresh.push_back(std::atof(line));
+      if (child) pclose(child);
+    }
+    std::printf("record_fresh_cpu_ms %.3f\n", Median(fresh));
+  }
+
+  if (const char* cli = std::getenv("BEAMDOCK_CLI")) {
+    std::vector<double> help, start;
+    for (int r = 0; r < 20; ++r) help.push_back(Spawned({cli, "--help"}) * 1000);
+    for (int r = 0; r < runs; ++r) {
+      sim.clearFrames();
+      start.push_back(1000 * Spawned({cli, "--dir", dir, "read"}, [&](Clock::time_point t0) {
+                        for (int waited = 0; waited < 2000 && sim.received().empty(); ++waited) usleep(500);
+                        const std::vector<KvtSim::Frame> rx = sim.received();
+                        return rx.empty() ? -1.0 : std::chrono::duration<double>(rx.front().time - t0).count();
+                      }));
+    }
+    std::printf("cli_help_ms %.2f\ncli_read_start_ms %.2f\n", Median(help), Median(start));
+    // A site server that takes the connection and never answers: how much later read exits.
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    ::bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(silent, 64);
+    ::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &size);
+    const std::string ini = dir + "BEAMDOCK.INI";
+    std::string saved;
+    if (std::FILE* f = std::fopen(ini.c_str(), "rb")) {
+      char buf[4096];
+      for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) saved.append(buf, n);
+      std::fclose(f);
+    }
+    const auto readExit = [&](bool server) {
+      if (std::FILE* f = std::fopen(ini.c_str(), "wb")) {
+        std::fputs(saved.c_str(), f);
+        if (server) std::fprintf(f, "\r\n[RECORDS]\r\nServer=host=127.0.0.1 port=%d dbname=x\r\n", ntohs(addr.sin_port));
+        std::fclose(f);
+      }
+      std::vector<double> walls;
+      for (int r = 0; r < runs; ++r) walls.push_back(1000 * Spawned({cli, "--dir", dir, "read"}));
+      return Median(walls);
+    };
+    const double without = readExit(false), with = readExit(true);
+    readExit(false);  // the settings as they were
+    ::close(silent);
+    std::printf("cli_read_silent_server_extra_ms %.2f\n", std::max(0.0, with - without));
   }
 
   {

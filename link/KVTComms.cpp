@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <thread>
+#include <utility>
 
 #ifdef __linux__
 #include <sys/prctl.h>
@@ -312,6 +313,7 @@ uint8_t TComKVT::SendReceive(uint8_t nLog, int nRevSize, float rTimeOut) {
     const auto deadline = start + Seconds(rTimeOut);
     auto nextIdle = start + kIdleEvery;
     RSCom->Write(FSendBuf.mBuf, FSendBuf.mData);
+    if (FAfterWrite) std::exchange(FAfterWrite, nullptr)();
 
     const int want = std::min(nRevSize + 10, kChunk);
     uint8_t chunk[kChunk];
@@ -493,10 +495,12 @@ uint8_t TComKVT::ConnectKVTCheck() { return SendCommand(0, kConnect, 3, kCmdTime
 uint8_t TComKVT::KillKVT() { return SendCommand(0, kDisconnect, 3, kCmdTimeOut); }
 
 void TComKVT::CloseUSB(uint8_t nStatus) {
+  FAfterWrite = std::exchange(FEndWritten, nullptr);
   if (IsKillStatus(nStatus) && Enabled()) {
     if (KillKVT() != 0) KillKVT();
   }
   ComClose();
+  if (auto fn = std::exchange(FAfterWrite, nullptr)) fn();  // no end frame went out
 }
 
 // ---- configuration and identity ------------------------------------------------------------

@@ -348,12 +348,18 @@ std::string PortDescription(const std::string& device, bool& adapter, const std:
   if (device.empty()) return "no adapter";
   char resolved[PATH_MAX];
   const std::string real = ::realpath(device.c_str(), resolved) ? resolved : device;
+  // Only the port's own terminal entry is read: a description walks no other terminal.
+  const std::string name = real.rfind("/dev/", 0) == 0 ? real.substr(5) : std::string();
   try {
-    for (const RBridgePort& p : ListBridgePorts(sysRoot))
-      if ("/dev/" + p.tty == real) {
+    if (!name.empty() && name.find('/') == std::string::npos) {
+      const auto port = Resolve(fs::path(sysRoot) / "class" / "tty" / name / "device");
+      const auto place = port && DriverName(*port) == kAdapterDriver ? FindUsbDevice(*port, sysRoot) : std::nullopt;
+      if (place) {
+        const RUsbIds ids = ReadUsbIds(place->device.string()).value_or(RUsbIds{});
         adapter = true;
-        return UsbIdsText(p.vid, p.pid) + " " + (p.serial.empty() ? "-" : p.serial) + " " + real;
+        return UsbIdsText(ids.vid, ids.pid) + " " + (ids.serial.empty() ? "-" : ids.serial) + " " + real;
       }
+    }
   } catch (...) {
     // Discovery is only asked for a description; the port is then no adapter it knows.
   }

@@ -25,6 +25,8 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
   TOperationRecord own(name);
   TOperationRecord& record = options.record ? *options.record : own;
   ShowStatus(op, StatusColour::Running, name + "...");
+  // The record's store and key are opened while the detector is talked to.
+  if (!record.FHold) PrepareRecords(RecordsDatabasePath());
   uint8_t code;
   try {
     code = link.OpenUSB(seconds);
@@ -55,17 +57,46 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
       record.Identity(identity);
   }
   const std::string portReason = PortErrorReason(link);
-  if (options.close)
-    options.close(link, code);
-  else
-    link.CloseUSB(code);
-  // The port the link opened, described once the detector has been let go: nothing runs
-  // discovery in the middle of an exchange. Only a connection that answered is recorded.
+  // The port the link opened (read from its own entry, no discovery). Only a connection that
+  // answered is recorded.
   if (talked) RecordPort(record, link.PortDevice());
-  if (options.mapResult) code = options.mapResult(code);
+  // A result already final is sealed and flushed once the connection's end frame is written,
+  // while the detector answers it: the detector never waits for the disk. A result mapped
+  // after the close (it may ask the operator) is recorded after it.
+  TPendingRecord pending;
+  bool posted = false;
+  const auto post = [&] {
+    if (posted) return;
+    posted = true;
+    pending = CommitOperationRecordLater(record);
+  };
+  if (!options.mapResult) {
+    record.End(code, name + ResultText(code).mSuffix, talked);
+    if (!record.FHold) link.OnEndFrameWritten(post);
+  }
+  try {
+    if (options.close)
+      options.close(link, code);
+    else
+      link.CloseUSB(code);
+  } catch (...) {
+    link.OnEndFrameWritten(nullptr);
+    if (!options.mapResult && !record.FHold) post();
+    FinishRecord(op, pending);  // the operator still hears what became of the record
+    throw;
+  }
+  link.OnEndFrameWritten(nullptr);
+  if (!options.mapResult && !record.FHold) post();  // a close that sent no end frame
+  if (options.mapResult) {
+    code = options.mapResult(code);
+    record.End(code, name + ResultText(code).mSuffix, talked);
+  }
   EndOperation(op, code, name, portReason);
-  record.End(code, name + ResultText(code).mSuffix, talked);
-  if (!record.FHold) CommitOperationRecord(op, record);
+  if (options.mapResult) {
+    if (!record.FHold) CommitOperationRecord(op, record);
+  } else {
+    FinishRecord(op, pending);
+  }
   return code;
 }
 

@@ -2,6 +2,7 @@
 #include "app/records/ServiceRecords.h"
 
 #include "app/core/Settings.h"
+#include "app/records/HeldStation.h"
 #include "app/records/StationKey.h"
 #include "model/Checksum.h"
 #include "model/CsvText.h"
@@ -14,9 +15,9 @@
 #include <algorithm>
 #include <array>
 #include <fcntl.h>
-#include <openssl/rand.h>
 #include <pwd.h>
 #include <sqlite3.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,9 +33,16 @@
 
 namespace {
 
+// The kernel's generator: an origin needs no cryptographic library started for it.
 std::string RandomHex(size_t bytes) {
   std::vector<uint8_t> b(bytes);
-  if (RAND_bytes(b.data(), static_cast<int>(bytes)) != 1) throw ERecordStore("no random numbers");
+  for (size_t done = 0; done < bytes;) {
+    const ssize_t n = ::getrandom(b.data() + done, bytes - done, 0);
+    if (n > 0)
+      done += static_cast<size_t>(n);
+    else if (errno != EINTR)
+      throw ERecordStore("no random numbers");
+  }
   return HexOf(b.data(), b.size());
 }
 
@@ -251,13 +259,29 @@ TRecordFate CommitRecordsTo(const std::string& path, std::vector<RServiceRecord>
                             size_t* kept) {
   if (kept) *kept = 0;
   if (path.empty()) return TRecordFate::NotRecorded;
+  CompleteRecords(records, AppDir);
+  return StoreRecords(path, records, why, kept);
+}
+
+void CompleteRecords(std::vector<RServiceRecord>& records, const std::string& appDir) {
+  if (records.empty()) return;
+  // One read of the settings for every record.
+  const std::optional<TSettingsFile> settings =
+      appDir.empty() ? std::nullopt : std::optional<TSettingsFile>(TSettingsFile::Snapshot(appDir));
+  const TSettingsFile* read = settings ? &*settings : nullptr;
   for (RServiceRecord& r : records) {
     if (r.mTime.empty()) r.mTime = UtcIsoText(std::time(nullptr));
     if (r.mUser.empty()) r.mUser = ComputerUserName();
-    if (r.mTechnician.empty()) r.mTechnician = TechnicianName();
+    if (r.mTechnician.empty()) r.mTechnician = TechnicianName(read);
     if (r.mKind.empty()) r.mKind = RecordKind(r.mOperation);
-    AddStationFacts(r);
+    AddStationFacts(r, read);
   }
+}
+
+TRecordFate StoreRecords(const std::string& path, std::vector<RServiceRecord>& records, std::string* why,
+                         size_t* kept) {
+  if (kept) *kept = 0;
+  if (path.empty()) return TRecordFate::NotRecorded;
   auto toOutbox = [&](TRecordFate fate, const std::string& reason) {
     try {
       std::string lines;
@@ -271,6 +295,8 @@ TRecordFate CommitRecordsTo(const std::string& path, std::vector<RServiceRecord>
       return TRecordFate::Lost;
     }
   };
+  // The program's hold on the station first, then the station's lock among programs.
+  const THeldStationLock held;
   std::optional<TStationLock> lock;
   try {
     for (RServiceRecord& r : records)
@@ -279,10 +305,10 @@ TRecordFate CommitRecordsTo(const std::string& path, std::vector<RServiceRecord>
   } catch (const std::exception& e) {
     return toOutbox(TRecordFate::Outbox, e.what());
   }
-  std::optional<TRecordStore> store;
+  TRecordStore* store = nullptr;
   std::string storeWhy;
   try {
-    store.emplace(path, TRecordStore::TMode::Write);
+    store = &HeldStore(path);
   } catch (const std::exception& e) {
     storeWhy = e.what();
   }
@@ -291,12 +317,12 @@ TRecordFate CommitRecordsTo(const std::string& path, std::vector<RServiceRecord>
     std::erase_if(records, [&](const RServiceRecord& r) { return store->Has(r.mOrigin); });
   std::optional<RSealNote> note = ReadSealNote(path);
   const bool fresh = !StationHasSealed(path);
-  std::optional<TStationKey> key;
+  const TStationKey* key = nullptr;
   try {
     // A new station notes "nothing sealed yet" before its key exists, so a key found without a
     // note is one whose records were taken away.
     if (fresh && !note) WriteSealNote(path, {0, kNoHash}), note = RSealNote{0, kNoHash};
-    key.emplace(TStationKey::Open(path, fresh));
+    key = &HeldKey(path, fresh);
   } catch (const EStationKeyMissing& e) {
     return toOutbox(TRecordFate::Unsealed,
                     "the station's key " + path + ".key is missing: the record waits unsealed in the outbox; " +
@@ -307,9 +333,9 @@ TRecordFate CommitRecordsTo(const std::string& path, std::vector<RServiceRecord>
   if (records.empty()) return TRecordFate::Stored;
   try {
     const ROutbox box = ReadOutbox(path);
-    RStationHead head = StationHead(store ? &*store : nullptr, note, box, *key, fresh);
+    RStationHead head = StationHead(store, note, box, *key, fresh);
     for (RServiceRecord& r : records) {
-      CompleteWrite(r, store ? &*store : nullptr);
+      CompleteWrite(r, store);
       Seal(r, *key, head);
     }
     SetAside(path, head.mRejected);
@@ -320,6 +346,7 @@ TRecordFate CommitRecordsTo(const std::string& path, std::vector<RServiceRecord>
         store->Insert(batch);
         WriteSealNote(path, {records.back().mSeq, records.back().mHash});
         if (!head.mMoveIn.empty() || !head.mRejected.empty() || !box.mBad.empty()) RewriteOutbox(path, head.mKeep);
+        SettleWhenIdle();  // the store's file alone is whole again once records stop coming
         if (kept) *kept = records.size();
         return TRecordFate::Stored;
       } catch (const std::exception& e) {
@@ -351,13 +378,19 @@ std::string OneLine(const std::string& text, size_t most) {
 }
 
 void AddStationFacts(RServiceRecord& r) {
+  const std::optional<TSettingsFile> settings =
+      AppDir.empty() ? std::nullopt : std::optional<TSettingsFile>(TSettingsFile::Snapshot(AppDir));
+  AddStationFacts(r, settings ? &*settings : nullptr);
+}
+
+void AddStationFacts(RServiceRecord& r, const TSettingsFile* read) {
   auto add = [&](const std::string& key, const std::string& value) {
     const std::string line = OneLine(value, kMostFactChars);
     if (!line.empty() && r.Detail(key).empty()) r.mDetails += key + "=" + line + "\n";
   };
   add("software", "BeamDock " BEAMDOCK_VERSION);
-  if (AppDir.empty()) return;
-  const TSettingsFile& settings = AppSettings();
+  if (!read) return;
+  const TSettingsFile& settings = *read;
   add("organisation", settings.ReadString("RECORDS", "Organisation", ""));
   add("site", settings.ReadString("RECORDS", "Site", ""));
   if (r.mKind != "calibration") return;
@@ -366,13 +399,24 @@ void AddStationFacts(RServiceRecord& r) {
   if (settings.ReadString("CERTIFICATE", "DueDate", "0") == "1") add("due_date", "1");
 }
 
-TRecordFate CommitRecord(Operator& op, RServiceRecord r) {
-  std::string why;
-  const std::string path = RecordsDatabasePath();
-  const TRecordFate fate = CommitRecordTo(path, std::move(r), &why);
+namespace {
+TRecordFate TellFate(Operator& op, const std::string& path, TRecordFate fate, const std::string& why) {
   if (fate == TRecordFate::Lost) op.recordNotKept(path, why);
   if (fate == TRecordFate::Unsealed || fate == TRecordFate::Held) op.recordsWarning(path, why);
   return fate;
+}
+}  // namespace
+
+TRecordFate CommitRecord(Operator& op, RServiceRecord r) {
+  std::string why;
+  const std::string path = RecordsDatabasePath();
+  return TellFate(op, path, CommitRecordTo(path, std::move(r), &why), why);
+}
+
+TRecordFate FinishRecord(Operator& op, TPendingRecord& pending) {
+  std::string why;
+  const TRecordFate fate = pending.Wait(&why);
+  return TellFate(op, pending.Path(), fate, why);
 }
 
 // --- One operation's record -----------------------------------------------------------------
@@ -434,6 +478,12 @@ TRecordFate CommitOperationRecord(Operator& op, TOperationRecord& record) {
   return CommitRecord(op, record.Data());
 }
 
+TPendingRecord CommitOperationRecordLater(TOperationRecord& record) {
+  const std::string path = RecordsDatabasePath();
+  if (!record.Ended() || !record.Talked() || path.empty()) return {};
+  return CommitRecordLater(path, record.Data());
+}
+
 std::string RServiceRecord::Detail(const std::string& key) const {
   // The first line that begins with "key=": a search, as lists ask this of every record.
   const std::string_view details(mDetails);
@@ -465,7 +515,13 @@ std::string ComputerUserName() {
 }
 
 std::string TechnicianName() {
-  const std::string name = AppDir.empty() ? "" : AppSettings().ReadString("RECORDS", "Technician", "");
+  if (AppDir.empty()) return ComputerUserName();
+  const TSettingsFile settings = AppSettings();
+  return TechnicianName(&settings);
+}
+
+std::string TechnicianName(const TSettingsFile* settings) {
+  const std::string name = settings ? settings->ReadString("RECORDS", "Technician", "") : "";
   return name.empty() ? ComputerUserName() : name;
 }
 

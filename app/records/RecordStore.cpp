@@ -17,6 +17,8 @@
 #include <openssl/rand.h>
 #include <pwd.h>
 #include <sqlite3.h>
+
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,12 +33,47 @@
 
 namespace {
 
+// The statements every record runs, prepared once per connection: a store held open between
+// records then parses no SQL for them. Keyed by the text's address (literals only).
+class TStatementCache {
+ public:
+  TStatementCache() = default;
+  TStatementCache(const TStatementCache&) = delete;
+  TStatementCache& operator=(const TStatementCache&) = delete;
+  ~TStatementCache() { Clear(); }
+  sqlite3_stmt* Get(sqlite3* db, const char* sql) {
+    for (const auto& [text, stmt] : FStmts)
+      if (text == sql) return stmt;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) return nullptr;
+    FStmts.emplace_back(sql, stmt);
+    return stmt;
+  }
+  void Clear() {
+    for (const auto& entry : FStmts) sqlite3_finalize(entry.second);
+    FStmts.clear();
+  }
+
+ private:
+  std::vector<std::pair<const char*, sqlite3_stmt*>> FStmts;
+};
+
 class TStatement {
  public:
   TStatement(sqlite3* db, const char* sql) : FDb(db) {
     if (sqlite3_prepare_v2(db, sql, -1, &FStmt, nullptr) != SQLITE_OK) Fail("prepare");
   }
-  ~TStatement() { sqlite3_finalize(FStmt); }
+  // Borrowed from the cache, and given back reset.
+  TStatement(sqlite3* db, TStatementCache& cache, const char* sql) : FDb(db), FCached(true) {
+    FStmt = cache.Get(db, sql);
+    if (!FStmt) Fail("prepare");
+  }
+  ~TStatement() {
+    if (FCached)
+      Reset();
+    else
+      sqlite3_finalize(FStmt);
+  }
   TStatement(const TStatement&) = delete;
   TStatement& operator=(const TStatement&) = delete;
 
@@ -69,6 +106,8 @@ class TStatement {
     return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(FStmt, col))) : std::string();
   }
   int64_t Int(int col) const { return sqlite3_column_int64(FStmt, col); }
+  bool IsNull(int col) const { return sqlite3_column_type(FStmt, col) == SQLITE_NULL; }
+  sqlite3_stmt* Handle() const { return FStmt; }
   std::vector<uint8_t> Blob(int col) const {
     const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(FStmt, col));
     return p ? std::vector<uint8_t>(p, p + sqlite3_column_bytes(FStmt, col)) : std::vector<uint8_t>();
@@ -81,6 +120,7 @@ class TStatement {
   [[noreturn]] void Fail(const char* what) { throw ERecordStore(std::string(what) + ": " + sqlite3_errmsg(FDb)); }
   sqlite3* FDb;
   sqlite3_stmt* FStmt = nullptr;
+  bool FCached = false;
 };
 
 void Exec(sqlite3* db, const char* sql) {
@@ -96,16 +136,23 @@ void Exec(sqlite3* db, const char* sql) {
 class TTransaction {
  public:
   TTransaction(sqlite3* db, const char* begin) : FDb(db) { Exec(db, begin); }
+  TTransaction(sqlite3* db, TStatementCache& cache, const char* begin) : FDb(db), FCache(&cache) {
+    TStatement(db, cache, begin).Step();
+  }
   ~TTransaction() {
     if (!FDone) sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
   }
   void Commit() {
-    Exec(FDb, "COMMIT");
+    if (FCache)
+      TStatement(FDb, *FCache, "COMMIT").Step();
+    else
+      Exec(FDb, "COMMIT");
     FDone = true;
   }
 
  private:
   sqlite3* FDb;
+  TStatementCache* FCache = nullptr;
   bool FDone = false;
 };
 
@@ -215,6 +262,7 @@ std::string FileUri(const std::string& path, const char* query) {
 
 struct TRecordStore::TImpl {
   sqlite3* mDb = nullptr;
+  TStatementCache mCache;
 };
 
 TRecordStore::TRecordStore(const std::string& path, TMode mode) : FImpl(new TImpl) {
@@ -271,7 +319,18 @@ TRecordStore::TRecordStore(const std::string& path, TMode mode) : FImpl(new TImp
   }
 }
 
+void TRecordStore::ForgetPages() const { sqlite3_db_release_memory(FImpl->mDb); }
+
+void TRecordStore::LeaveLogOnClose() { sqlite3_db_config(FImpl->mDb, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr); }
+
+void TRecordStore::Checkpoint() {
+  // Passive: a reader in the middle of a list is not waited for; what it holds back is
+  // copied by the next record's checkpoint.
+  sqlite3_wal_checkpoint_v2(FImpl->mDb, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+}
+
 TRecordStore::~TRecordStore() {
+  FImpl->mCache.Clear();
   sqlite3_close(FImpl->mDb);
   delete FImpl;
 }
@@ -323,32 +382,42 @@ std::vector<uint8_t> TRecordStore::LatestConfig(const std::string& serial) const
 
 bool TRecordStore::Has(const std::string& origin) const {
   // The origin index leaves out empty origins: the query says so, or every call reads the table.
-  TStatement s(FImpl->mDb, "SELECT 1 FROM records WHERE origin = ? AND origin <> ''");
+  TStatement s(FImpl->mDb, FImpl->mCache, "SELECT 1 FROM records WHERE origin = ? AND origin <> ''");
   s.Bind(1, origin);
   return s.Step();
 }
 
 RServiceRecord TRecordStore::Last() const {
+  // The highest sequence among every station's records, one station at a time through the
+  // (station, seq) index: sorting every sealed row would make each record cost more as the
+  // store grows. A station is carried over as the value it is stored as.
   RServiceRecord last;
   last.mHash = kNoHash;
-  TStatement sealed(FImpl->mDb, "SELECT seq, hash FROM records WHERE seq > 0 ORDER BY seq DESC LIMIT 1");
-  if (sealed.Step()) {
-    last.mSeq = sealed.Int(0);
-    last.mHash = sealed.Text(1);
-    return last;
+  std::unique_ptr<sqlite3_value, void (*)(sqlite3_value*)> station(nullptr, sqlite3_value_free);
+  for (;;) {
+    TStatement next(FImpl->mDb, FImpl->mCache,
+                    station ? "SELECT min(station) FROM records WHERE seq > 0 AND station > ?"
+                            : "SELECT min(station) FROM records WHERE seq > 0");
+    if (station) sqlite3_bind_value(next.Handle(), 1, station.get());
+    station.reset(next.Step() && !next.IsNull(0) ? sqlite3_value_dup(sqlite3_column_value(next.Handle(), 0)) : nullptr);
+    if (!station) break;
+    TStatement top(FImpl->mDb, FImpl->mCache,
+                   "SELECT seq, hash FROM records WHERE station = ? AND seq > 0 ORDER BY seq DESC LIMIT 1");
+    sqlite3_bind_value(top.Handle(), 1, station.get());
+    if (top.Step() && top.Int(0) > last.mSeq) last.mSeq = top.Int(0), last.mHash = top.Text(1);
   }
-  last.mHash = EarlierHead();
+  if (last.mSeq == 0) last.mHash = EarlierHead();
   return last;
 }
 
 std::string TRecordStore::EarlierHead() const {
-  TStatement earlier(FImpl->mDb, "SELECT hash FROM records WHERE seq = 0 ORDER BY id DESC LIMIT 1");
+  TStatement earlier(FImpl->mDb, FImpl->mCache, "SELECT hash FROM records WHERE seq = 0 ORDER BY id DESC LIMIT 1");
   return earlier.Step() ? earlier.Text(0) : kNoHash;
 }
 
 void TRecordStore::Insert(const std::vector<RServiceRecord>& records) {
-  TTransaction t(FImpl->mDb, "BEGIN IMMEDIATE");
-  TStatement s(FImpl->mDb,
+  TTransaction t(FImpl->mDb, FImpl->mCache, "BEGIN IMMEDIATE");
+  TStatement s(FImpl->mDb, FImpl->mCache,
                "INSERT INTO records(time, serial, sensor_type, kind, operation, code, status, user, details, "
                "cfg_before, cfg_after, prev_hash, hash, station, seq, origin, product, hardware, firmware, result, "
                "technician, port, adapter, zero, span, as_found, as_left, span_gas, lot, expiry, signature) "

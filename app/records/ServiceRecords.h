@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <future>
 #include <optional>
 #include <utility>
 #include <stdexcept>
@@ -102,6 +103,14 @@ class TRecordStore {
   RServiceRecord Last() const;
   // The digest of the newest record from before the seals, kNoHash when there is none.
   std::string EarlierHead() const;
+  // Drops every page read so far: a store held open then reads the file as a fresh open does.
+  void ForgetPages() const;
+  // Copies what the log holds into the store's file, so that the file alone holds every record
+  // (a copy of it is whole), while the store stays open.
+  void Checkpoint();
+  // Closing copies nothing into the store's file (someone else has written it meanwhile): the
+  // log stays beside it for whoever opens it next.
+  void LeaveLogOnClose();
 
  private:
   struct TImpl;
@@ -138,6 +147,8 @@ RChainCheck VerifyStore(const std::string& path, std::vector<RServiceRecord>* ve
 // Empty while no start folder is set (nothing is recorded then).
 std::string RecordsDatabasePath();
 std::string TechnicianName();  // [RECORDS] Technician, else the computer account
+class TSettingsFile;
+std::string TechnicianName(const TSettingsFile* settings);  // from these settings (none: the account)
 std::string ComputerUserName();
 
 // Kind of a record from the operation name.
@@ -153,6 +164,7 @@ bool StationHasSealed(const std::string& path);
 // The facts of the station a record carries under its seal (organisation, site, and for a
 // calibration what its certificate names), from the settings when the record is made.
 void AddStationFacts(RServiceRecord& record);
+void AddStationFacts(RServiceRecord& record, const TSettingsFile* settings);  // from these settings
 // The [CERTIFICATE] settings a calibration record keeps, as detail key and setting name.
 inline constexpr std::pair<const char*, const char*> kCertificateKeys[] = {
     {"procedure", "Procedure"},         {"gas_supplier", "GasSupplier"},
@@ -175,6 +187,37 @@ TRecordFate CommitRecordTo(const std::string& path, RServiceRecord record, std::
 // records gets them as sealed. kept: how many were kept (stored or in the outbox).
 TRecordFate CommitRecordsTo(const std::string& path, std::vector<RServiceRecord>& records, std::string* why = nullptr,
                             size_t* kept = nullptr);
+// The two halves of CommitRecordsTo: what the settings of the start folder appDir and the
+// account give a record, and the sealing and storing. Both read files only, so either may run
+// on the records worker.
+void CompleteRecords(std::vector<RServiceRecord>& records, const std::string& appDir);
+TRecordFate StoreRecords(const std::string& path, std::vector<RServiceRecord>& records, std::string* why = nullptr,
+                         size_t* kept = nullptr);
+
+// Opens the station's store and key on the records worker while a detector is talked to, so
+// the record that follows finds them open. Nothing is created.
+void PrepareRecords(const std::string& path);
+// A record being stored on the records worker.
+class TPendingRecord {
+ public:
+  TPendingRecord() = default;
+  TPendingRecord(std::string path, std::future<std::pair<TRecordFate, std::string>> fate)
+      : FPath(std::move(path)), FFate(std::move(fate)) {}
+  const std::string& Path() const { return FPath; }
+  // Its fate once it is on disk or could not be kept; why as CommitRecordTo gives it.
+  TRecordFate Wait(std::string* why = nullptr);
+
+ private:
+  std::string FPath;
+  std::future<std::pair<TRecordFate, std::string>> FFate;
+};
+// Completes and stores record on the records worker, after what was posted before.
+TPendingRecord CommitRecordLater(const std::string& path, RServiceRecord record);
+// Waits for every record handed to the worker, then copies the held store's log into its file
+// at once: a copy of the file alone is whole from here on.
+void SettleRecords();
+// Waits for a pending record and tells op what CommitRecord would have told.
+TRecordFate FinishRecord(Operator& op, TPendingRecord& pending);
 // Records waiting in the outbox beside the store at path, sealed ones first.
 std::vector<RServiceRecord> OutboxRecords(const std::string& path);
 // The outbox line by line: sealed records (they wait for the store), records made while the
@@ -231,6 +274,8 @@ class TOperationRecord {
 
 // Commits an ended record that talked to a detector; no effect otherwise.
 TRecordFate CommitOperationRecord(Operator& op, TOperationRecord& record);
+// The same on the records worker; an empty pending record when there is nothing to commit.
+TPendingRecord CommitOperationRecordLater(TOperationRecord& record);
 
 void SetRecordDevice(RServiceRecord& record, const char* serial10, uint8_t sensorType);
 std::string SensorTypeText(uint8_t code);

@@ -50,7 +50,7 @@ void WriteFileAtomically(const std::string& path, const std::string& text, mode_
   ::close(fd);
   if (ok) ok = keep ? (::link(temp.c_str(), path.c_str()) == 0 || errno == EEXIST) : ::rename(temp.c_str(), path.c_str()) == 0;
   const int why = ok ? 0 : (errno ? errno : saved);
-  ::unlink(temp.c_str());
+  if (keep || !ok) ::unlink(temp.c_str());  // a rename leaves no temporary behind
   if (!ok) {
     errno = why;
     Fail(SysError(path));
@@ -184,11 +184,13 @@ TStationKey TStationKey::Open(const std::string& storePath, bool mayCreate) {
     Fail(path + ": not an Ed25519 private key");
   }
   TStationKey station(key);
-  // The public half for readers that may not read the key: made when missing, never replaced
-  // (a public half that is not this key's fails every check of what the key sealed).
-  if (::access((storePath + ".pub").c_str(), F_OK) != 0)
-    WriteFileAtomically(storePath + ".pub", station.PublicPem(), 0644, true);
+  station.KeepPublicHalf(storePath);  // for readers that may not read the key
   return station;
+}
+
+void TStationKey::KeepPublicHalf(const std::string& storePath) const {
+  if (::access((storePath + ".pub").c_str(), F_OK) != 0)
+    WriteFileAtomically(storePath + ".pub", PublicPem(), 0644, true);
 }
 
 std::optional<TStationKey> TStationKey::PublicOf(const std::string& storePath) {

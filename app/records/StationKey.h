@@ -48,6 +48,9 @@ class TStationKey {
   const std::string& PublicHex() const { return FPublicHex; }
   // Hexadecimal signature of text; throws EStationKey without the private half.
   std::string Sign(const std::string& text) const;
+  // The public half beside storePath, made when missing and never replaced (a public half
+  // that is not this key's fails every check of what the key sealed).
+  void KeepPublicHalf(const std::string& storePath) const;
   bool Check(const std::string& text, const std::string& signatureHex) const;
 
  private:

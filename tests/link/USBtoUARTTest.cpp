@@ -140,6 +140,12 @@ TEST_F(Discovery, OneBridgeGivesItsPort) {
   int again = -1;
   EXPECT_EQ(FindComPort(ports, 0, again, sys.Root()), 0);
   EXPECT_EQ(again, port);
+  // A record's port description reads that port's own entry; another terminal is no adapter.
+  bool adapter = false;
+  EXPECT_EQ(PortDescription("/dev/ttyUSB0", adapter, sys.Root()), "10c4:ea60 0001 /dev/ttyUSB0");
+  EXPECT_TRUE(adapter);
+  EXPECT_EQ(PortDescription("/dev/tty0", adapter, sys.Root()), "no adapter /dev/tty0");
+  EXPECT_FALSE(adapter);
 }
 
 TEST_F(Discovery, NoBridge) {

@@ -128,6 +128,14 @@ TEST(ServiceRecords, EveryForgeryWithoutTheKeyIsFound) {
       {"an older copy put back, then three operations", unlinked({"-wal", "-shm"}) /* then renamed below */,
        "record 3 is missing", 3},
       {"the store deleted, then six operations", unlinked({"", "-wal", "-shm"}), "record 1 is missing", 6},
+      // Into the very file this program holds open, once its log is in the file: the program
+      // must read what is there now, not what it read before.
+      {"an older copy written over the store in place, then two operations",
+       [](const std::string& db) {
+         SettleRecords();
+         Copy(db + ".older", db);
+       },
+       "record 3 is missing", 2},
       {"the key deleted, then an operation", unlinked({".key"}), "records wait unsealed in the outbox", 1},
   };
   for (const auto& c : cases) {
@@ -241,6 +249,8 @@ TEST(ServiceRecords, AStoreThatCannotTakeARecordKeepsItInTheOutboxAndAReadOnlyCo
   AppDir.clear();
 
   // A read-only copy in a folder the reader cannot write: listed and verified, nothing made.
+  // The copy is of the store's file alone: it is whole once the program has settled.
+  SettleRecords();
   TempDir copy;
   for (const char* ext : {"", ".pub", ".seal"})
     ::chmod(Copy(db + ext, copy.path() + "BEAMDOCK.DB" + ext).c_str(), 0444);
