@@ -313,7 +313,7 @@ uint8_t TComKVT::SendReceive(uint8_t nLog, int nRevSize, float rTimeOut) {
     const auto deadline = start + Seconds(rTimeOut);
     auto nextIdle = start + kIdleEvery;
     RSCom->Write(FSendBuf.mBuf, FSendBuf.mData);
-    if (FAfterWrite) std::exchange(FAfterWrite, nullptr)();
+    Written();
 
     const int want = std::min(nRevSize + 10, kChunk);
     uint8_t chunk[kChunk];
@@ -465,6 +465,7 @@ uint8_t TComKVT::ConnectKVT(float rTimeOut) {
       const auto deadline = steady_clock::now() + FConnectSpacing;
       ++sent;
       if (!PortCall([&] { RSCom->Write(kFrame, 3); })) state = LINK_PORTERROR;
+      Written();
       WaitUntil(deadline);
       if (state == LINK_NOCONNECT && takeReply()) break;
       if (IdleHook && steady_clock::now() >= nextIdle) {
@@ -495,12 +496,14 @@ uint8_t TComKVT::ConnectKVTCheck() { return SendCommand(0, kConnect, 3, kCmdTime
 uint8_t TComKVT::KillKVT() { return SendCommand(0, kDisconnect, 3, kCmdTimeOut); }
 
 void TComKVT::CloseUSB(uint8_t nStatus) {
-  FAfterWrite = std::exchange(FEndWritten, nullptr);
   if (IsKillStatus(nStatus) && Enabled()) {
     if (KillKVT() != 0) KillKVT();
   }
   ComClose();
-  if (auto fn = std::exchange(FAfterWrite, nullptr)) fn();  // no end frame went out
+}
+
+void TComKVT::Written() {
+  if (FAfterWrite) std::exchange(FAfterWrite, nullptr)();
 }
 
 // ---- configuration and identity ------------------------------------------------------------

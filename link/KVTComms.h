@@ -101,13 +101,9 @@ class TComKVT {
 
   // Called during long waits (the handshake) so a window can repaint.
   std::function<void()> IdleHook;
-  // Called once by the next close: right after its end-of-connection frame is written, or once
-  // the port is closed when no such frame goes out. What waits for the end of the connection
-  // (the record) then starts while the detector answers. Empty: nothing is called.
-  void OnEndFrameWritten(std::function<void()> fn) {
-    FEndWritten = std::move(fn);
-    FAfterWrite = nullptr;
-  }
+  // Called once, right after the next frame (a connect frame or a request) is written: work
+  // that must not hold that frame back starts while the detector answers it. Empty: nothing.
+  void AfterNextWrite(std::function<void()> fn) { FAfterWrite = std::move(fn); }
   // While the handshake runs: the seconds of its time that are left (what a window shows as
   // "trying"); below zero at any other time.
   double ConnectSecondsLeft() const { return FConnectLeft; }
@@ -139,7 +135,8 @@ class TComKVT {
   void Delay(float rMSec);
 
  private:
-  std::function<void()> FEndWritten, FAfterWrite;
+  std::function<void()> FAfterWrite;
+  void Written();
   uint8_t Refuse(const std::string& why);
   double FConnectLeft = -1.0;
   // Runs one call on the port: true when it returned, false with its reason kept in

@@ -25,16 +25,18 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
   TOperationRecord own(name);
   TOperationRecord& record = options.record ? *options.record : own;
   ShowStatus(op, StatusColour::Running, name + "...");
-  // The record's store and key are opened while the detector is talked to.
-  if (!record.FHold) PrepareRecords(RecordsDatabasePath());
+  // The record's store and key are opened while the detector answers the first connect frame.
+  link.AfterNextWrite([] { PrepareRecords(RecordsDatabasePath()); });
   uint8_t code;
   try {
     code = link.OpenUSB(seconds);
   } catch (...) {
     // Opening may fail half way with the device open; it must not stay open for the next try.
+    link.AfterNextWrite(nullptr);
     link.ComClose();
     throw;
   }
+  link.AfterNextWrite(nullptr);
   const bool talked = code == LINK_OK;
   if (code == LINK_OK && commands) {
     try {
@@ -72,7 +74,7 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
   };
   if (!options.mapResult) {
     record.End(code, name + ResultText(code).mSuffix, talked);
-    if (!record.FHold) link.OnEndFrameWritten(post);
+    if (!record.FHold) link.AfterNextWrite(post);
   }
   try {
     if (options.close)
@@ -80,12 +82,12 @@ uint8_t RunOperation(Operator& op, TComKVT& link, const std::string& name, const
     else
       link.CloseUSB(code);
   } catch (...) {
-    link.OnEndFrameWritten(nullptr);
+    link.AfterNextWrite(nullptr);
     if (!options.mapResult && !record.FHold) post();
     FinishRecord(op, pending);  // the operator still hears what became of the record
     throw;
   }
-  link.OnEndFrameWritten(nullptr);
+  link.AfterNextWrite(nullptr);
   if (!options.mapResult && !record.FHold) post();  // a close that sent no end frame
   if (options.mapResult) {
     code = options.mapResult(code);
