@@ -30,10 +30,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -240,14 +237,8 @@ int main(int argc, char** argv) {
     }
     std::printf("cli_help_ms %.2f\ncli_read_start_ms %.2f\n", Median(help), Median(start));
     // A site server that takes the connection and never answers: how much later read exits.
-    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof addr;
-    ::bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(silent, 64);
-    ::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &size);
+    int port = 0;
+    const int silent = SilentServer(&port);
     const std::string ini = dir + "BEAMDOCK.INI";
     std::string saved;
     if (std::FILE* f = std::fopen(ini.c_str(), "rb")) {
@@ -258,7 +249,7 @@ int main(int argc, char** argv) {
     const auto readExit = [&](bool server) {
       if (std::FILE* f = std::fopen(ini.c_str(), "wb")) {
         std::fputs(saved.c_str(), f);
-        if (server) std::fprintf(f, "\r\n[RECORDS]\r\nServer=host=127.0.0.1 port=%d dbname=x\r\n", ntohs(addr.sin_port));
+        if (server) std::fprintf(f, "\r\n[RECORDS]\r\nServer=host=127.0.0.1 port=%d dbname=x\r\n", port);
         std::fclose(f);
       }
       std::vector<double> walls;

@@ -2,6 +2,7 @@
 // time an operation's end waits on a server that does not answer, and one detector's history on a
 // server that holds 1,000,000 records. Prints "key value" lines for bench/report.
 //   bench_SiteBench [records on the server (1000000)]
+#include "bench/BenchSupport.h"
 #include "app/records/Fleet.h"
 #include "app/records/ServiceRecords.h"
 #include "app/core/Settings.h"
@@ -10,8 +11,6 @@
 #include "tests/support/PgServer.h"
 #include "tests/support/SealedRecords.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,15 +50,9 @@ int main(int argc, char** argv) {
 
   // An operation's end with a server that takes the connection and never answers: the record is
   // committed and the operation is over before anyone asks the server.
-  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof addr;
-  ::bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::listen(silent, 8);
-  ::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &size);
-  const std::string ini = "[RECORDS]\r\nServer=host=127.0.0.1 port=" + std::to_string(ntohs(addr.sin_port)) +
+  int port = 0;
+  const int silent = SilentServer(&port);
+  const std::string ini = "[RECORDS]\r\nServer=host=127.0.0.1 port=" + std::to_string(port) +
                           " dbname=x\r\n";
   const auto endOfOperation = [&](bool withServer) {
     std::FILE* f = std::fopen((dir + "BEAMDOCK.INI").c_str(), "wb");

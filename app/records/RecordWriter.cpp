@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <deque>
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <functional>
 #include <future>
 #include <optional>
@@ -133,6 +134,9 @@ class TRecordsWorker {
       FJobs.pop_front();
       lock.unlock();
       job();
+      // What the cryptographic library keeps for this thread goes with each job: at the exit
+      // the library is torn down before this thread ends, and would leave it behind.
+      OPENSSL_thread_stop();
       lock.lock();
     }
   }
@@ -157,8 +161,9 @@ struct RRecordsRuntime {
 // One per process. A child made by fork() abandons its parent's (never closing the store the
 // parent still writes, nor waiting for a worker thread it does not have) and makes its own.
 std::atomic<RRecordsRuntime*> gRuntime{nullptr};
+RRecordsRuntime* gAbandoned = nullptr;  // the parent's, kept (not freed, not closed) in the child
 
-void AbandonAfterFork() { gRuntime.store(nullptr); }
+void AbandonAfterFork() { gAbandoned = gRuntime.exchange(nullptr); }
 // Still named while it ends: its worker's last work uses the station it holds.
 void EndRuntime() {
   delete gRuntime.load();
@@ -168,6 +173,9 @@ void EndRuntime() {
 RRecordsRuntime& Runtime() {
   static const bool hooked = [] {
     pthread_atfork(nullptr, nullptr, AbandonAfterFork);
+    // The cryptographic library's own exit work is registered first, so it runs after this
+    // runtime has ended (the station's key freed, the worker's thread gone).
+    OPENSSL_init_crypto(0, nullptr);
     return std::atexit(EndRuntime) == 0;
   }();
   (void)hooked;

@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include <cstdio>
@@ -190,6 +191,29 @@ TEST(ServiceRecords, EarlierRecordsStayAndTheSealedChainContinuesAfterThem) {
   EXPECT_EQ(history[0].mPrevHash, prev);  // chained after the earlier head
   Sql(db, "UPDATE records SET user = 'x' WHERE id = 1");
   EXPECT_NE(VerifyStore(db).mWhy.find("earlier record 1"), std::string::npos);
+}
+
+// A program holds its store open between records: a child it forks writes through a store of
+// its own, and once no record has come for a moment the store's file alone holds them all.
+TEST(ServiceRecords, AHeldStoreServesForkedChildrenAndSettlesWhenIdle) {
+  TempDir dir, copy;
+  const std::string db = dir.path() + "BEAMDOCK.DB";
+  ASSERT_EQ(CommitRecordTo(db, Sample("A1", "Read KVT Information")), TRecordFate::Stored);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    bool ok = true;
+    for (int i = 0; i < 3; ++i) ok = ok && CommitRecordTo(db, Sample("C1", "Clear Peak")) == TRecordFate::Stored;
+    std::exit(ok ? 0 : 1);  // an ordinary exit: the child closes what it opened
+  }
+  int status = -1;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_EQ(CommitRecordTo(db, Sample("A1", "Send Bump Pass")), TRecordFate::Stored);
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  for (const char* ext : {"", ".pub", ".seal"}) Copy(db + ext, copy.path() + "BEAMDOCK.DB" + ext);
+  const RChainCheck check = VerifyStore(copy.path() + "BEAMDOCK.DB");
+  EXPECT_TRUE(check.mIntact) << check.mWhy;
+  EXPECT_EQ(check.mCount, 5);
 }
 
 TEST(ServiceRecords, EightWritersAtOnceLoseNothingAndAReaderNeverSeesAFalseBreak) {
