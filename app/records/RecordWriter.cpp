@@ -166,16 +166,19 @@ RRecordsRuntime* gAbandoned = nullptr;  // the parent's, kept (not freed, not cl
 void AbandonAfterFork() { gAbandoned = gRuntime.exchange(nullptr); }
 // Still named while it ends: its worker's last work uses the station it holds.
 void EndRuntime() {
-  delete gRuntime.load();
-  gRuntime.store(nullptr);
+  if (RRecordsRuntime* runtime = gRuntime.load()) {
+    delete runtime;
+    gRuntime.store(nullptr);
+  }
 }
 
 RRecordsRuntime& Runtime() {
   static const bool hooked = [] {
     pthread_atfork(nullptr, nullptr, AbandonAfterFork);
-    // The cryptographic library's own exit work is registered first, so it runs after this
-    // runtime has ended (the station's key freed, the worker's thread gone).
+    // The runtime ends before the cryptographic library does (the station's key freed, the
+    // worker's thread gone), whichever of the two exit handlers comes first.
     OPENSSL_init_crypto(0, nullptr);
+    OPENSSL_atexit(EndRuntime);
     return std::atexit(EndRuntime) == 0;
   }();
   (void)hooked;
@@ -268,6 +271,7 @@ TPendingRecord CommitRecordLater(const std::string& path, RServiceRecord record)
     } catch (const std::exception& e) {
       why = e.what();
     }
+    OPENSSL_thread_stop();  // before the caller, who may end the program, hears of it
     done->set_value({fate, why});
   });
   return pending;
