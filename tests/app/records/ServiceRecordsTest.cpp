@@ -138,6 +138,13 @@ TEST(ServiceRecords, EveryForgeryWithoutTheKeyIsFound) {
        },
        "record 3 is missing", 2},
       {"the key deleted, then an operation", unlinked({".key"}), "records wait unsealed in the outbox", 1},
+      {"the key replaced by another, then an operation",
+       [](const std::string& db) {
+         TempDir other;
+         ASSERT_EQ(CommitRecordTo(other.path() + "BEAMDOCK.DB", Sample("Z9", "Clear Peak")), TRecordFate::Stored);
+         ::rename((other.path() + "BEAMDOCK.DB.key").c_str(), (db + ".key").c_str());
+       },
+       "record 4", 1},
   };
   for (const auto& c : cases) {
     TempDir dir;
