@@ -4,10 +4,7 @@
 
 #include "app/core/Operator.h"
 #include "sim/KvtSim.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include "tests/support/Loopback.h"
 
 #include <algorithm>
 #include <vector>
@@ -43,21 +40,6 @@ inline double WireFloorSeconds(const KvtSim& sim) {
     }
   }
   return floor;
-}
-
-// A site server that takes connections on loopback and never answers: its listening socket, and
-// its port in *port.
-inline int SilentServer(int* port) {
-  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof addr;
-  ::bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::listen(silent, 64);
-  ::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &size);
-  *port = ntohs(addr.sin_port);
-  return silent;
 }
 
 // Questions get `yes`; message texts go to stderr, so a failed run says why.

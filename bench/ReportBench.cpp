@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
     std::printf("cli_help_ms %.2f\ncli_read_start_ms %.2f\n", Median(help), Median(start));
     // A site server that takes the connection and never answers: how much later read exits.
     int port = 0;
-    const int silent = SilentServer(&port);
+    const int silent = ListenOnLoopback(&port, 64);  // a site server that never answers
     const std::string ini = dir + "BEAMDOCK.INI";
     std::string saved;
     if (std::FILE* f = std::fopen(ini.c_str(), "rb")) {

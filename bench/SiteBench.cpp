@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   // An operation's end with a server that takes the connection and never answers: the record is
   // committed and the operation is over before anyone asks the server.
   int port = 0;
-  const int silent = SilentServer(&port);
+  const int silent = ListenOnLoopback(&port, 64);  // a site server that never answers
   const std::string ini = "[RECORDS]\r\nServer=host=127.0.0.1 port=" + std::to_string(port) +
                           " dbname=x\r\n";
   const auto endOfOperation = [&](bool withServer) {

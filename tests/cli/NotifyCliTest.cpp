@@ -1,6 +1,7 @@
 // fleet --notify against a mail server and a web hook of the test's own on 127.0.0.1: each
 // detector that falls due is told once per recipient, a change is told again, what could not be
 // delivered is tried again, and two computers that share a site server tell it once.
+#include "tests/support/Loopback.h"
 #include "tests/support/MiniJson.h"
 #include "tests/support/PgServer.h"
 #include "tests/support/Process.h"
@@ -33,15 +34,7 @@ class TListener {
  public:
   enum class TKind { Smtp, Http };
   explicit TListener(TKind kind) : FKind(kind) {
-    FSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof addr;
-    ::bind(FSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(FSocket, 16);
-    ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&addr), &size);
-    FPort = ntohs(addr.sin_port);
+    FSocket = ListenOnLoopback(&FPort);
     FThread = std::thread([this] { Serve(); });
   }
   ~TListener() {

@@ -1,5 +1,6 @@
 // Two start folders acting as two stations of one site: each pushes its records after the
 // operation, either lists both, and a server that is down costs an operation nothing.
+#include "tests/support/Loopback.h"
 #include "tests/support/PgServer.h"
 #include "tests/support/Process.h"
 #include "tests/support/SimPort.h"
@@ -87,16 +88,11 @@ TEST(CliSite, TwoStationsShareOneServerAndAServerDownCostsTheOperationNothing) {
 // A server that takes the connection and never answers holds no command's exit: the push goes
 // on in the background, and a read gives the server up and says so.
 TEST(CliSite, ASilentServerHoldsNoCommandsExit) {
-  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof addr;
-  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(silent, 8), 0);
-  ::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &size);
+  int silentPort = 0;
+  const int silent = ListenOnLoopback(&silentPort);
+  ASSERT_GE(silent, 0);
   TempDir dir;
-  dir.write("BEAMDOCK.INI", "[RECORDS]\r\nServer=postgresql://station@127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) +
+  dir.write("BEAMDOCK.INI", "[RECORDS]\r\nServer=postgresql://station@127.0.0.1:" + std::to_string(silentPort) +
                                 "/beamdock\r\n");
   SimPort port;
   const auto timed = [&](std::vector<std::string> args, double& seconds) {
