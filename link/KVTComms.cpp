@@ -103,6 +103,21 @@ void WaitUntil(steady_clock::time_point deadline) {
   }
 }
 
+// The rest of a reply cannot come faster than the wire carries it: rather than wake for each
+// of its bytes, sleep until all but the last few could be here. Bytes that come sooner (a
+// bridge passes them on in bursts) wait at most that long, never past `cap`.
+constexpr auto kWireByte = std::chrono::nanoseconds(86806);  // ten bits at 115200 baud
+constexpr auto kWakeEarly = 200us;
+
+bool RestUntilNearlyDue(int bytesLeft, steady_clock::time_point cap) {
+  const auto rest = kWireByte * bytesLeft - kWakeEarly;
+  if (rest <= 100us) return false;
+  const auto wake = std::min(cap, steady_clock::now() + rest);
+  TFineTimerSlack slack;
+  SleepUntilSteady(wake);
+  return true;
+}
+
 steady_clock::duration Seconds(float rTimeOut) {
   // NaN and negative time-outs mean "no time": the write happens, no read does.
   if (!(rTimeOut > 0)) return steady_clock::duration::zero();
@@ -332,7 +347,12 @@ uint8_t TComKVT::SendReceive(uint8_t nLog, int nRevSize, float rTimeOut) {
         got = std::min(got, ask);
         std::memcpy(FReadBuf.mBuf + FReadBuf.mData, chunk, static_cast<size_t>(got));
         FReadBuf.mData += got;
-        if (FReadBuf.mData >= nRevSize) state = 0;
+        if (FReadBuf.mData >= nRevSize) {
+          state = 0;
+        } else {
+          // What came during the rest is read even when the rest ran into the deadline.
+          lookAgain = RestUntilNearlyDue(nRevSize - FReadBuf.mData, IdleHook ? std::min(deadline, nextIdle) : deadline);
+        }
         wokeEmpty = false;
         continue;
       }
