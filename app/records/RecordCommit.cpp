@@ -298,9 +298,12 @@ TRecordFate StoreRecords(const std::string& path, std::vector<RServiceRecord>& r
   // The program's hold on the station first, then the station's lock among programs.
   const THeldStationLock held;
   std::optional<TStationLock> lock;
+  std::vector<bool> brought(records.size());  // an origin that came with the record, not made here
   try {
-    for (RServiceRecord& r : records)
-      if (r.mOrigin.empty()) r.mOrigin = RandomHex(16);
+    for (size_t i = 0; i < records.size(); ++i) {
+      brought[i] = !records[i].mOrigin.empty();
+      if (!brought[i]) records[i].mOrigin = RandomHex(16);
+    }
     lock.emplace(path);
   } catch (const std::exception& e) {
     return toOutbox(TRecordFate::Outbox, e.what());
@@ -313,8 +316,13 @@ TRecordFate StoreRecords(const std::string& path, std::vector<RServiceRecord>& r
     storeWhy = e.what();
   }
   // Records the station holds already (the same origin) are kept once, whatever the retries.
-  if (store)
-    std::erase_if(records, [&](const RServiceRecord& r) { return store->Has(r.mOrigin); });
+  // An origin made just now is in no store yet.
+  if (store) {
+    std::vector<RServiceRecord> unheld;
+    for (size_t i = 0; i < records.size(); ++i)
+      if (!brought[i] || !store->Has(records[i].mOrigin)) unheld.push_back(std::move(records[i]));
+    records = std::move(unheld);
+  }
   std::optional<RSealNote> note = ReadSealNote(path);
   const bool fresh = !StationHasSealed(path);
   const TStationKey* key = nullptr;
