@@ -312,8 +312,9 @@ void TCustomComm::Open() {
     std::lock_guard lock(guard->m);
     if (guard->alive) HandleEvents(status);
   };
-  // Only what some handler will see is watched: with none assigned (the link assigns none)
-  // the thread just sleeps until Close.
+  // Only what some handler will see is watched; with none assigned (the link assigns none)
+  // there is no thread: one that only sleeps until Close costs every connection its start
+  // and its join.
   TCommEventTypes watched = FMonitorEvents;
   const std::pair<TCommEventType, bool> handlers[] = {
       {evBreak, bool(OnBreak)}, {evCts, bool(OnCts)},       {evDsr, bool(OnDsr)},
@@ -321,7 +322,7 @@ void TCustomComm::Open() {
       {evRxChar, bool(OnRxChar)}, {evRxFlag, bool(OnRxFlag)}, {evTxEmpty, bool(OnTxEmpty)}};
   for (const auto& [event, assigned] : handlers)
     if (!assigned) watched.Exclude(event);
-  FEventThread = std::make_unique<TCommEventThread>(FHandle, watched, onSignal, FDispatch);
+  if (!watched.Empty()) FEventThread = std::make_unique<TCommEventThread>(FHandle, watched, onSignal, FDispatch);
   ApplyTimeouts();
   ApplyLineSettings();
   ApplyBufferSizes();
