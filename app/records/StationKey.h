@@ -61,13 +61,15 @@ class TStationKey {
   std::string FPublicHex;
 };
 
-// The last record the station wrote: sequence and digest, in storePath + ".seal".
+// The last record the station wrote: sequence and digest, in storePath + ".seal" (the newer
+// of its two slots).
 struct RSealNote {
   int64_t mSeq = 0;
   std::string mDigest;
 };
 std::optional<RSealNote> ReadSealNote(const std::string& storePath);
-// Replaces the note atomically (a crash leaves the old note or the new one). Throws EStationKey.
+// A crash leaves the old note or the new one: the older slot is overwritten in place and
+// flushed, or a note without slots is replaced by a whole new file. Throws EStationKey.
 void WriteSealNote(const std::string& storePath, const RSealNote& note);
 
 // An exclusive lock of the station (storePath + ".lock") for as long as it lives: one writer

@@ -168,6 +168,52 @@ TEST(ServiceRecords, EveryForgeryWithoutTheKeyIsFound) {
   }
 }
 
+// The note of the last record is written in place: a write cut short (a power failure, or a
+// reader looking in the middle of it) must leave a note that names a record the station wrote,
+// and a note of one line, from before the slots, must still be read and then carried on.
+TEST(ServiceRecords, TheNoteOutlivesAWriteCutShort) {
+  const auto spoil = [](std::string& note, const std::string& slotStart) {
+    const size_t at = note.find(slotStart);
+    ASSERT_NE(at, std::string::npos) << slotStart;
+    note.replace(at + 8, 20, std::string(20, 'f'));  // a digest half old, half new
+  };
+  const struct {
+    const char* name;
+    std::function<void(std::string& note, const std::string& newest, const std::string& before)> cut;
+    bool intact;  // then the next record joins the store
+  } cases[] = {
+      {"the newer slot cut short", [&](std::string& n, const std::string& newest, const std::string&) { spoil(n, newest); },
+       true},
+      {"both slots cut short",
+       [&](std::string& n, const std::string& newest, const std::string& before) { spoil(n, newest), spoil(n, before); },
+       false},
+      {"one line, as before the slots", [](std::string& n, const std::string& newest, const std::string&) {
+         n = newest.substr(0, newest.rfind(' ')) + "\n";
+       },
+       true},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string db = dir.path() + "BEAMDOCK.DB";
+    for (const char* serial : {"A1", "B2", "A1"}) ASSERT_EQ(CommitRecordTo(db, Sample(serial, "Read KVT Information")), TRecordFate::Stored);
+    const std::vector<RServiceRecord> chain = TRecordStore(db, TRecordStore::TMode::Read).Chain();
+    std::string note = dir.read("BEAMDOCK.DB.seal");
+    c.cut(note, "3 " + chain[2].mHash + " ", "2 " + chain[1].mHash + " ");
+    dir.write("BEAMDOCK.DB.seal", note);
+    const TRecordFate fate = CommitRecordTo(db, Sample("B2", "Send Bump Pass"));
+    const RChainCheck check = VerifyStore(db);
+    EXPECT_EQ(check.mIntact, c.intact) << c.name << ": " << check.mWhy;
+    EXPECT_EQ(fate == TRecordFate::Stored, c.intact) << c.name;
+    if (c.intact) {
+      EXPECT_EQ(check.mCount, 4) << c.name;
+      const std::optional<RSealNote> read = ReadSealNote(db);
+      EXPECT_TRUE(read && read->mSeq == 4) << c.name;
+    } else {
+      EXPECT_NE(check.mWhy.find("note of its last record cannot be read"), std::string::npos) << c.name << ": " << check.mWhy;
+    }
+  }
+}
+
 TEST(ServiceRecords, EarlierRecordsStayAndTheSealedChainContinuesAfterThem) {
   TempDir dir;
   const std::string db = dir.path() + "BEAMDOCK.DB";
