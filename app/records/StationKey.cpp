@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -26,11 +26,21 @@ namespace {
 std::string SysError(const std::string& path) { return path + ": " + std::strerror(errno); }
 
 std::optional<std::string> ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n > 0) {
+      text.append(chunk, static_cast<size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      const bool ok = n == 0;
+      ::close(fd);
+      if (!ok) return std::nullopt;
+      return text;
+    }
+  }
 }
 
 // Written to a temporary file, flushed, then moved in place: a crash leaves the old file or the
@@ -256,10 +266,14 @@ namespace {
 // most that slot, and its check tells it; the other still names a record the station wrote.
 // In place, the note costs one flush of a block instead of a new file and a rename.
 constexpr size_t kSlotSize = 512;
-constexpr size_t kSlotCheckChars = 16;
 
+// Tells a slot written whole from one cut short (64-bit FNV-1a); the slot is no secret.
 std::string SlotCheck(int64_t seq, const std::string& digest) {
-  return Sha256Hex(std::to_string(seq) + " " + digest).substr(0, kSlotCheckChars);
+  uint64_t h = 0xcbf29ce484222325ULL;
+  for (const char c : std::to_string(seq) + " " + digest) h = (h ^ static_cast<uint8_t>(c)) * 0x100000001b3ULL;
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
+  return hex;
 }
 
 std::string SlotText(const RSealNote& note) {
