@@ -282,15 +282,19 @@ std::string SlotText(const RSealNote& note) {
   return slot;
 }
 
-// A slot whose check fails is no note: one that was being written.
-std::optional<RSealNote> SlotNote(const std::string& text, size_t slot) {
-  if (text.size() < (slot + 1) * kSlotSize) return std::nullopt;
-  std::istringstream in(text.substr(slot * kSlotSize, kSlotSize));
+// "seq digest", and with `checked` the check after them: a slot whose check fails is one that
+// was being written.
+std::optional<RSealNote> ParseNote(const std::string& text, bool checked) {
+  std::istringstream in(text);
   RSealNote note;
   std::string check;
-  if (!(in >> note.mSeq >> note.mDigest >> check) || note.mSeq < 0 || check != SlotCheck(note.mSeq, note.mDigest))
-    return std::nullopt;
+  if (!(in >> note.mSeq >> note.mDigest) || note.mSeq < 0) return std::nullopt;
+  if (checked && (!(in >> check) || check != SlotCheck(note.mSeq, note.mDigest))) return std::nullopt;
   return note;
+}
+
+std::optional<RSealNote> SlotNote(const std::string& text, size_t slot) {
+  return ParseNote(text.substr(slot * kSlotSize, kSlotSize), true);
 }
 
 // The newer of the two slots; the index of the slot to write next (the other one) in *older.
@@ -306,27 +310,19 @@ std::optional<RSealNote> NewerSlot(const std::string& text, size_t* older = null
 std::optional<RSealNote> ReadSealNote(const std::string& storePath) {
   const std::optional<std::string> text = ReadWhole(storePath + ".seal");
   if (!text) return std::nullopt;
-  if (text->size() >= 2 * kSlotSize) {
-    if (std::optional<RSealNote> note = NewerSlot(*text)) return note;
-    return RSealNote{-1, ""};  // unreadable
-  }
-  // A note of one line, as stations wrote it before the slots.
-  std::istringstream in(*text);
-  RSealNote note;
-  if (!(in >> note.mSeq >> note.mDigest) || note.mSeq < 0) return RSealNote{-1, ""};  // unreadable
-  return note;
+  // A note shorter than its slots is one line, as stations wrote it before the slots.
+  const std::optional<RSealNote> note = text->size() >= 2 * kSlotSize ? NewerSlot(*text) : ParseNote(*text, false);
+  return note ? *note : RSealNote{-1, ""};  // -1: unreadable
 }
 
 void WriteSealNote(const std::string& storePath, const RSealNote& note) {
   const std::string path = storePath + ".seal";
   const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
   if (fd >= 0) {
-    char both[2 * kSlotSize];
+    char both[2 * kSlotSize + 1];  // one byte more tells a longer file
     size_t older = 0;
-    struct stat st {};
-    const bool slotted = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 2 * kSlotSize &&
-                         ::pread(fd, both, sizeof both, 0) == static_cast<ssize_t>(sizeof both) &&
-                         NewerSlot(std::string(both, sizeof both), &older);
+    const bool slotted = ::pread(fd, both, sizeof both, 0) == static_cast<ssize_t>(2 * kSlotSize) &&
+                         NewerSlot(std::string(both, 2 * kSlotSize), &older);
     if (slotted) {
       const std::string slot = SlotText(note);
       const bool ok = ::pwrite(fd, slot.data(), slot.size(), static_cast<off_t>(older * kSlotSize)) ==
