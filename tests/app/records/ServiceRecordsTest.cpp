@@ -234,6 +234,10 @@ TEST(ServiceRecords, AHeldStoreServesForkedChildrenAndSettlesWhenIdle) {
   TempDir dir, copy;
   const std::string db = dir.path() + "BEAMDOCK.DB";
   ASSERT_EQ(CommitRecordTo(db, Sample("A1", "Read KVT Information")), TRecordFate::Stored);
+  // The records thread at rest before the fork: the sanitizers' allocator has no fork handler,
+  // and a lock it held mid-allocation would stay locked in the child.
+  SettleRecords();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const pid_t pid = fork();
   if (pid == 0) {
     bool ok = true;
