@@ -6,7 +6,7 @@
 #include "model/SensorTypes.h"
 #include "model/TimeText.h"
 
-#include <openssl/rand.h>
+#include <sys/random.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -107,9 +107,16 @@ std::string EventEntryOrigin(const std::string& serial, uint32_t lifeStart) {
   return Sha256Hex("event:" + serial + ":" + std::to_string(lifeStart)).substr(0, 32);
 }
 
+// The kernel's generator: an origin needs no cryptographic library opened for it.
 std::string NewRecordOrigin() {
   uint8_t b[16];
-  if (RAND_bytes(b, sizeof b) != 1) throw ERecordStore("no random numbers");
+  for (size_t done = 0; done < sizeof b;) {
+    const ssize_t n = ::getrandom(b + done, sizeof b - done, 0);
+    if (n > 0)
+      done += static_cast<size_t>(n);
+    else if (errno != EINTR)
+      throw ERecordStore("no random numbers");
+  }
   return HexOf(b, sizeof b);
 }
 

@@ -2,6 +2,7 @@
 #include "app/records/ServiceRecords.h"
 
 #include "app/core/Settings.h"
+#include "app/records/EventRecords.h"
 #include "app/records/HeldStation.h"
 #include "app/records/StationKey.h"
 #include "model/Checksum.h"
@@ -17,7 +18,6 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sqlite3.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,19 +32,6 @@
 #include <string_view>
 
 namespace {
-
-// The kernel's generator: an origin needs no cryptographic library started for it.
-std::string RandomHex(size_t bytes) {
-  std::vector<uint8_t> b(bytes);
-  for (size_t done = 0; done < bytes;) {
-    const ssize_t n = ::getrandom(b.data() + done, bytes - done, 0);
-    if (n > 0)
-      done += static_cast<size_t>(n);
-    else if (errno != EINTR)
-      throw ERecordStore("no random numbers");
-  }
-  return HexOf(b.data(), b.size());
-}
 
 // What a detector holds after a write: the bytes not written are still the ones before, and
 // each block ends in the check it computes over the rest of the block.
@@ -302,7 +289,7 @@ TRecordFate StoreRecords(const std::string& path, std::vector<RServiceRecord>& r
   try {
     for (size_t i = 0; i < records.size(); ++i) {
       brought[i] = !records[i].mOrigin.empty();
-      if (!brought[i]) records[i].mOrigin = RandomHex(16);
+      if (!brought[i]) records[i].mOrigin = NewRecordOrigin();
     }
     lock.emplace(path);
   } catch (const std::exception& e) {

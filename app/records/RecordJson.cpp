@@ -13,7 +13,6 @@
 
 #include <array>
 #include <fcntl.h>
-#include <openssl/rand.h>
 #include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>

@@ -3,6 +3,8 @@
 // goes out, so neither the detector nor the operator waits for the disk twice.
 #include "app/records/HeldStation.h"
 
+#include "app/records/CryptoLibrary.h"
+
 #include "app/core/Settings.h"
 
 #include <array>
@@ -12,7 +14,6 @@
 #include <condition_variable>
 #include <deque>
 #include <fcntl.h>
-#include <openssl/crypto.h>
 #include <functional>
 #include <future>
 #include <optional>
@@ -136,7 +137,7 @@ class TRecordsWorker {
       job();
       // What the cryptographic library keeps for this thread goes with each job: at the exit
       // the library is torn down before this thread ends, and would leave it behind.
-      OPENSSL_thread_stop();
+      if (CryptoOpened()) Crypto().OPENSSL_thread_stop();
       lock.lock();
     }
   }
@@ -177,8 +178,7 @@ RRecordsRuntime& Runtime() {
     pthread_atfork(nullptr, nullptr, AbandonAfterFork);
     // The runtime ends before the cryptographic library does (the station's key freed, the
     // worker's thread gone), whichever of the two exit handlers comes first.
-    OPENSSL_init_crypto(0, nullptr);
-    OPENSSL_atexit(EndRuntime);
+    BeforeCryptoEnds(EndRuntime);
     return std::atexit(EndRuntime) == 0;
   }();
   (void)hooked;
@@ -271,7 +271,7 @@ TPendingRecord CommitRecordLater(const std::string& path, RServiceRecord record)
     } catch (const std::exception& e) {
       why = e.what();
     }
-    OPENSSL_thread_stop();  // before the caller, who may end the program, hears of it
+    if (CryptoOpened()) Crypto().OPENSSL_thread_stop();  // before the caller, who may end the program, hears of it
     done->set_value({fate, why});
   });
   return pending;

@@ -1,8 +1,8 @@
 #include "app/records/StationKey.h"
 
+#include "app/records/CryptoLibrary.h"
+
 #include <fcntl.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +16,9 @@
 struct TStationKey::TKey {
   EVP_PKEY* mKey = nullptr;
   bool mPrivate = false;
-  ~TKey() { EVP_PKEY_free(mKey); }
+  ~TKey() {
+    if (mKey) Crypto().EVP_PKEY_free(mKey);
+  }
 };
 
 namespace {
@@ -68,27 +70,29 @@ void WriteFileAtomically(const std::string& path, const std::string& text, mode_
 }
 
 EVP_PKEY* ReadPem(const std::string& pem, bool privateKey) {
-  BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  const RCryptoLibrary& c = Crypto();
+  BIO* bio = c.BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
   if (!bio) return nullptr;
-  EVP_PKEY* key = privateKey ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr)
-                             : PEM_read_bio_PUBKEY(bio, nullptr, nullptr, nullptr);
-  BIO_free(bio);
-  if (key && EVP_PKEY_get_id(key) != EVP_PKEY_ED25519) {
-    EVP_PKEY_free(key);
+  EVP_PKEY* key = privateKey ? c.PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr)
+                             : c.PEM_read_bio_PUBKEY(bio, nullptr, nullptr, nullptr);
+  c.BIO_free(bio);
+  if (key && c.EVP_PKEY_get_id(key) != EVP_PKEY_ED25519) {
+    c.EVP_PKEY_free(key);
     return nullptr;
   }
   return key;
 }
 
 std::string PemOf(EVP_PKEY* key, bool privateKey) {
-  BIO* bio = BIO_new(BIO_s_mem());
+  const RCryptoLibrary& c = Crypto();
+  BIO* bio = c.BIO_new(c.BIO_s_mem());
   if (!bio) Fail("out of memory");
-  const int ok = privateKey ? PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr)
-                            : PEM_write_bio_PUBKEY(bio, key);
+  const int ok = privateKey ? c.PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr)
+                            : c.PEM_write_bio_PUBKEY(bio, key);
   char* data = nullptr;
-  const long size = BIO_get_mem_data(bio, &data);
+  const long size = c.BIO_ctrl(bio, BIO_CTRL_INFO, 0, &data);
   std::string text = ok == 1 && size > 0 ? std::string(data, static_cast<size_t>(size)) : std::string();
-  BIO_free(bio);
+  c.BIO_free(bio);
   if (text.empty()) Fail("the station key could not be written as PEM");
   return text;
 }
@@ -100,7 +104,7 @@ constexpr const char* kPrivateTag = "ED25519-PRIVATE-KEY ";
 std::string RawPrivateText(EVP_PKEY* key) {
   uint8_t raw[32];
   size_t size = sizeof raw;
-  if (EVP_PKEY_get_raw_private_key(key, raw, &size) != 1 || size != 32) Fail("the station key cannot be written");
+  if (Crypto().EVP_PKEY_get_raw_private_key(key, raw, &size) != 1 || size != 32) Fail("the station key cannot be written");
   std::string hex;
   static const char digits[] = "0123456789abcdef";
   for (uint8_t b : raw) hex += digits[b >> 4], hex += digits[b & 15];
@@ -111,7 +115,7 @@ EVP_PKEY* ReadPrivate(const std::string& text) {
   if (text.rfind(kPrivateTag, 0) != 0) return ReadPem(text, true);
   const std::vector<uint8_t> raw = BytesOfHex(text.substr(std::strlen(kPrivateTag), 64));
   if (raw.size() != 32) return nullptr;
-  return EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, raw.data(), raw.size());
+  return Crypto().EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, raw.data(), raw.size());
 }
 
 
@@ -145,9 +149,10 @@ std::vector<uint8_t> BytesOfHex(const std::string& hex) {
 }
 
 std::string Sha256Hex(const std::string& text) {
+  const RCryptoLibrary& c = Crypto();
   unsigned char md[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
-  if (EVP_Digest(text.data(), text.size(), md, &size, EVP_sha256(), nullptr) != 1) Fail("SHA-256 is not available");
+  if (c.EVP_Digest(text.data(), text.size(), md, &size, c.EVP_sha256(), nullptr) != 1) Fail("SHA-256 is not available");
   return HexOf(md, size);
 }
 
@@ -156,7 +161,7 @@ namespace {
 std::string RawPublic(EVP_PKEY* key) {
   uint8_t raw[64];
   size_t size = sizeof raw;
-  if (EVP_PKEY_get_raw_public_key(key, raw, &size) != 1) Fail("the station key has no public half");
+  if (Crypto().EVP_PKEY_get_raw_public_key(key, raw, &size) != 1) Fail("the station key has no public half");
   return std::string(reinterpret_cast<const char*>(raw), size);
 }
 
@@ -179,12 +184,12 @@ TStationKey TStationKey::Open(const std::string& storePath, bool mayCreate) {
     // A key that was there and is gone is never replaced: a new key would make every record
     // sealed before it unverifiable, and would let whoever deleted the key start afresh unseen.
     if (!mayCreate) throw EStationKeyMissing(path + " is missing");
-    EVP_PKEY* made = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
+    EVP_PKEY* made = Crypto().EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
     if (!made) Fail("no Ed25519 key could be made");
     TKey holder{made, true};
     WriteFileAtomically(path, RawPrivateText(made), 0600, true);
     holder.mKey = nullptr;
-    EVP_PKEY_free(made);
+    Crypto().EVP_PKEY_free(made);
     pem = ReadWhole(path);  // a writer that came first keeps its key
     if (!pem) Fail(SysError(path));
   }
@@ -215,7 +220,7 @@ std::optional<TStationKey> TStationKey::PublicOf(const std::string& storePath) {
 
 TStationKey TStationKey::FromPublicHex(const std::string& hex) {
   const std::vector<uint8_t> raw = BytesOfHex(hex);
-  auto* key = new TKey{raw.size() == 32 ? EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, raw.data(), raw.size())
+  auto* key = new TKey{raw.size() == 32 ? Crypto().EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, raw.data(), raw.size())
                                         : nullptr,
                        false};
   if (!key->mKey) {
@@ -237,25 +242,27 @@ TStationKey TStationKey::FromPublicPem(const std::string& pem) {
 std::string TStationKey::PublicPem() const { return PemOf(FKey->mKey, false); }
 
 std::string TStationKey::Sign(const std::string& text) const {
+  const RCryptoLibrary& c = Crypto();
   if (!FKey->mPrivate) Fail("this station key has no private half");
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  EVP_MD_CTX* ctx = c.EVP_MD_CTX_new();
   uint8_t sig[64];
   size_t size = sizeof sig;
-  const bool ok = ctx && EVP_DigestSignInit(ctx, nullptr, nullptr, nullptr, FKey->mKey) == 1 &&
-                  EVP_DigestSign(ctx, sig, &size, reinterpret_cast<const uint8_t*>(text.data()), text.size()) == 1;
-  EVP_MD_CTX_free(ctx);
+  const bool ok = ctx && c.EVP_DigestSignInit(ctx, nullptr, nullptr, nullptr, FKey->mKey) == 1 &&
+                  c.EVP_DigestSign(ctx, sig, &size, reinterpret_cast<const uint8_t*>(text.data()), text.size()) == 1;
+  c.EVP_MD_CTX_free(ctx);
   if (!ok) Fail("the record could not be signed");
   return HexOf(sig, size);
 }
 
 bool TStationKey::Check(const std::string& text, const std::string& signatureHex) const {
+  const RCryptoLibrary& c = Crypto();
   const std::vector<uint8_t> sig = BytesOfHex(signatureHex);
   if (sig.size() != 64) return false;
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-  const bool ok = ctx && EVP_DigestVerifyInit(ctx, nullptr, nullptr, nullptr, FKey->mKey) == 1 &&
-                  EVP_DigestVerify(ctx, sig.data(), sig.size(), reinterpret_cast<const uint8_t*>(text.data()),
+  EVP_MD_CTX* ctx = c.EVP_MD_CTX_new();
+  const bool ok = ctx && c.EVP_DigestVerifyInit(ctx, nullptr, nullptr, nullptr, FKey->mKey) == 1 &&
+                  c.EVP_DigestVerify(ctx, sig.data(), sig.size(), reinterpret_cast<const uint8_t*>(text.data()),
                                    text.size()) == 1;
-  EVP_MD_CTX_free(ctx);
+  c.EVP_MD_CTX_free(ctx);
   return ok;
 }
 

@@ -101,9 +101,10 @@ out="$(check "$ROOT")" || fail "includes that point up:"$'\n'"$out"
 if [[ -n "${BUILD:-}" ]]; then
   out="$(links "$BUILD")" || fail "link lines:"$'\n'"$out"
   [[ -f "$BUILD/link-lines/bd_site.txt" ]] || fail "no link lines in $BUILD"
-  # The terminal tool starts without Qt Gui, libpq or libcurl: they are its full program's.
+  # The terminal tool starts without Qt Gui, libpq or libcurl (its full program's), and opens the
+  # cryptographic library only when it seals or checks a record.
   if [[ -x "$BUILD/beamdock-cli" ]]; then
-    heavy="$(readelf -d "$BUILD/beamdock-cli" | grep -E 'NEEDED.*(Qt6|libpq|libcurl)' || true)"
+    heavy="$(readelf -d "$BUILD/beamdock-cli" | grep -E 'NEEDED.*(Qt6|libpq|libcurl|libcrypto)' || true)"
     [[ -z "$heavy" ]] || fail "beamdock-cli loads what only its full program needs:"$'\n'"$heavy"
     readelf -d "$BUILD/beamdock-cli-full" | grep -q 'NEEDED.*libpq' || fail "beamdock-cli-full has no server client"
   fi
