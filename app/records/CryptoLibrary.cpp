@@ -6,6 +6,7 @@
 #include <openssl/opensslv.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -42,6 +43,14 @@ std::string Open(RCryptoLibrary& f) {
   return "";
 }
 
+// end runs before the library's teardown: from the library's own exit handler, and from one
+// registered after the library started (exit handlers run last first), so end normally runs
+// while the library is still whole, not inside its cleanup. end runs once however often called.
+void Hook(const RCryptoLibrary& f, void (*end)()) {
+  f.OPENSSL_atexit(end);
+  std::atexit(end);
+}
+
 }  // namespace
 
 const RCryptoLibrary& Crypto() {
@@ -53,7 +62,7 @@ const RCryptoLibrary& Crypto() {
     o.mWhy = Open(f);
     if (o.mWhy.empty()) {
       o.mFunctions = f;
-      for (void (*end)() : o.mEnds) f.OPENSSL_atexit(end);
+      for (void (*end)() : o.mEnds) Hook(f, end);
       o.mOpen.store(true, std::memory_order_release);
     }
   }
@@ -67,5 +76,5 @@ void BeforeCryptoEnds(void (*end)()) {
   ROpened& o = Opened();
   std::lock_guard<std::mutex> g(o.mMutex);
   o.mEnds.push_back(end);
-  if (o.mOpen.load()) o.mFunctions.OPENSSL_atexit(end);
+  if (o.mOpen.load()) Hook(o.mFunctions, end);
 }

@@ -28,5 +28,6 @@ struct RCryptoLibrary {
 const RCryptoLibrary& Crypto();
 // Whether it is open: what was never opened needs no per-thread cleanup.
 bool CryptoOpened();
-// end runs before the library tears itself down at the exit, whenever the library is opened.
+// end runs before the library tears itself down at the exit, whenever the library is opened;
+// it must be safe to run twice.
 void BeforeCryptoEnds(void (*end)());
