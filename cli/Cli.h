@@ -1,6 +1,7 @@
 // beamdock-cli: the window's operations from a terminal. Each command lives in a file of its
 // own and registers itself with a CommandRegistrar; the help text lists every command of the
-// interface, and one that no file registers says it is not available in this build.
+// interface, and one that no file registers (and no full program runs) says it is not available
+// in this build.
 #pragma once
 
 #include "app/core/Operator.h"
@@ -109,6 +110,14 @@ class CommandRegistrar {
 };
 
 CommandFn FindCommand(const std::string& name);
+
+// The light program hands every documented command it lacks to its full program, so to its
+// user each of them is available.
+#ifdef BEAMDOCK_CLI_LIGHT
+constexpr bool kFullProgramRunsTheRest = true;
+#else
+constexpr bool kFullProgramRunsTheRest = false;
+#endif
 
 struct DocumentedCommand {
   const char* name;   // first word of the command line

@@ -122,7 +122,7 @@ std::string HelpText() {
       "\n"
       "Commands:\n";
   for (const DocumentedCommand& c : DocumentedCommands()) {
-    if (FindCommand(c.name)) {
+    if (FindCommand(c.name) || kFullProgramRunsTheRest) {
       text += c.usage;
       continue;
     }

@@ -73,10 +73,8 @@ int main(int argc, char** argv) {
   bool documented = false;
   for (const DocumentedCommand& c : DocumentedCommands()) documented = documented || command == c.name;
   CommandFn run = FindCommand(command);
-#ifdef BEAMDOCK_CLI_LIGHT
   // Documents and the site server are another program's: this one starts without them.
-  if (!run && documented) return RunFullProgram(argv);
-#endif
+  if (!run && documented && kFullProgramRunsTheRest) return RunFullProgram(argv);
   if (!run) {
     if (documented) return UsageError(ctx, "the command '" + command + "' is not available in this build");
     return UsageError(ctx, "unknown command '" + command + "'");

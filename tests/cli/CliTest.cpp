@@ -149,8 +149,8 @@ TEST(CliUsage, HelpListsTheOptionsAndEveryCommand) {
                            "bump pass|fail", "zero-span", "power-off", "factory-reset", "ports", "doctor"})
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
 
-  // A command not in this build carries the mark on its own lines, never on a line after them.
-  EXPECT_FALSE(std::regex_search(r.out, std::regex("\n {4,}\\S[^\n]*\\(not available in this build\\)"))) << r.out;
+  // What the terminal tool lacks its full program runs: no command reads as missing.
+  EXPECT_EQ(r.out.find("not available"), std::string::npos) << r.out;
   EXPECT_TRUE(std::regex_search(r.out, std::regex("\n  identify [^(\n]*\n"))) << r.out;
 }
 
