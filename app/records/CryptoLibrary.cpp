@@ -70,11 +70,17 @@ const RCryptoLibrary& Crypto() {
   return o.mFunctions;
 }
 
-bool CryptoOpened() { return Opened().mOpen.load(std::memory_order_acquire); }
+void CryptoThreadStop() {
+  ROpened& o = Opened();
+  if (o.mOpen.load(std::memory_order_acquire)) o.mFunctions.OPENSSL_thread_stop();
+}
 
-void BeforeCryptoEnds(void (*end)()) {
+void AtExitBeforeCrypto(void (*end)()) {
   ROpened& o = Opened();
   std::lock_guard<std::mutex> g(o.mMutex);
   o.mEnds.push_back(end);
-  if (o.mOpen.load()) Hook(o.mFunctions, end);
+  if (o.mOpen.load())
+    Hook(o.mFunctions, end);
+  else
+    std::atexit(end);  // the library, opened later, hooks it again
 }

@@ -26,8 +26,9 @@ struct RCryptoLibrary {
 // The library, opened on the first call. Throws EStationKey when it cannot be opened (a record
 // then waits unsealed in the outbox, as for any other fault of its seal).
 const RCryptoLibrary& Crypto();
-// Whether it is open: what was never opened needs no per-thread cleanup.
-bool CryptoOpened();
-// end runs before the library tears itself down at the exit, whenever the library is opened;
-// it must be safe to run twice.
-void BeforeCryptoEnds(void (*end)());
+// What the library keeps for the calling thread, let go (nothing when it was never opened): a
+// thread that outlives its work must not hold it into the library's teardown.
+void CryptoThreadStop();
+// end runs at the exit, and before the library's teardown whenever the library is opened; it
+// must be safe to run twice.
+void AtExitBeforeCrypto(void (*end)());

@@ -137,7 +137,7 @@ class TRecordsWorker {
       job();
       // What the cryptographic library keeps for this thread goes with each job: at the exit
       // the library is torn down before this thread ends, and would leave it behind.
-      if (CryptoOpened()) Crypto().OPENSSL_thread_stop();
+      CryptoThreadStop();
       lock.lock();
     }
   }
@@ -176,10 +176,10 @@ void EndRuntime() {
 RRecordsRuntime& Runtime() {
   static const bool hooked = [] {
     pthread_atfork(nullptr, nullptr, AbandonAfterFork);
-    // The runtime ends before the cryptographic library does (the station's key freed, the
-    // worker's thread gone), whichever of the two exit handlers comes first.
-    BeforeCryptoEnds(EndRuntime);
-    return std::atexit(EndRuntime) == 0;
+    // The runtime ends at the exit, before the cryptographic library does (the station's key
+    // freed, the worker's thread gone).
+    AtExitBeforeCrypto(EndRuntime);
+    return true;
   }();
   (void)hooked;
   RRecordsRuntime* runtime = gRuntime.load();
@@ -271,7 +271,7 @@ TPendingRecord CommitRecordLater(const std::string& path, RServiceRecord record)
     } catch (const std::exception& e) {
       why = e.what();
     }
-    if (CryptoOpened()) Crypto().OPENSSL_thread_stop();  // before the caller, who may end the program, hears of it
+    CryptoThreadStop();  // before the caller, who may end the program, hears of it
     done->set_value({fate, why});
   });
   return pending;
